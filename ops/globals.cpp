@@ -1,0 +1,7 @@
+#include "ops/operations.h"
+
+bool AbortRequested = false;
+
+namespace orbvex {
+std::string TrapFileName = "trap.bin";
+}

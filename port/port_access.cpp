@@ -1,0 +1,27 @@
+#include "port/port_access.h"
+
+namespace orbvex {
+namespace {
+
+class UnrestrictedPortAccess final : public PortAccess {
+public:
+    bool Open(std::uint16_t) override { return true; }
+    bool Ensure(std::uint16_t) override { return true; }
+    void Close(std::uint16_t) override {}
+};
+
+}  // namespace
+
+std::unique_ptr<PortAccess> MakeUnrestrictedPortAccess() {
+    return std::make_unique<UnrestrictedPortAccess>();
+}
+
+}  // namespace orbvex
+
+namespace orbvex {
+namespace {
+PortAccess* g_active = nullptr;
+}
+void SetActivePortAccess(PortAccess* access) { g_active = access; }
+PortAccess* ActivePortAccess() { return g_active; }
+}  // namespace orbvex

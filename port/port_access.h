@@ -1,0 +1,36 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+
+namespace orbvex {
+
+// How the process obtains, and gives back, the right to drive a parallel port's
+// registers. The window opens it once when it is created and closes it when it closes;
+// every operation asks Ensure() for the port it is about to drive, so that a port
+// that was never granted is never touched.
+class PortAccess {
+public:
+    virtual ~PortAccess() = default;
+    // Grants the ranges base..base+2 and base+0x400..base+0x402. False when refused.
+    virtual bool Open(std::uint16_t lptBase) = 0;
+    // True when base may be driven now; grants its ranges first if it has to and can.
+    virtual bool Ensure(std::uint16_t lptBase) = 0;
+    // Withdraws every range this object granted.
+    virtual void Close(std::uint16_t lptBase) = 0;
+};
+
+// The real hardware: ioperm on Linux, the port-permission driver on the Windows NT
+// family, nothing to do on the Windows 95/98/ME family.
+std::unique_ptr<PortAccess> MakeHardwarePortAccess();
+
+// Backends that are not real ports (the virtual receiver, a remote server) need no grant.
+std::unique_ptr<PortAccess> MakeUnrestrictedPortAccess();
+
+}  // namespace orbvex
+
+namespace orbvex {
+// The access object of the running front end; the operations ask it before they drive
+// a port. Null means no restriction.
+void SetActivePortAccess(PortAccess* access);
+PortAccess* ActivePortAccess();
+}  // namespace orbvex

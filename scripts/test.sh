@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Every test: installs what is missing, builds, runs the whole suite through CTest,
+# then cross-builds the 32-bit Windows command-line tool.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+"$root/scripts/build.sh"
+build=${ORBVEX_BUILD_DIR:-$root/build}
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
+if [ -x "$root/scripts/build-windows.sh" ]; then
+  "$root/scripts/build-windows.sh"
+fi

@@ -1,0 +1,103 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "port/port_backend.h"
+
+namespace orbvex::sim {
+
+// When the DCU acknowledges a byte the host sends: during the byte's own data clocks,
+// or only after them (so that the host has to wait for it).
+enum class AckTiming { Early, Late };
+
+enum class TdoStuck { None, Low, High };
+
+struct ReceiverConfig {
+    std::uint32_t idcode = 0x10006A5B;      // CPU key 6
+    std::uint32_t flashSize = 0x100000;     // 1 MB at 0x7FF00000, or 0x200000: 2 MB at 0x7FE00000
+    std::uint32_t ramSize = 4u << 20;       // from 0x80000000
+    int replyBlockLength = 256;             // data bytes in a block-read reply: 4..256, a multiple of 4
+    AckTiming ack = AckTiming::Early;
+    int busyPulsesBeforeReply = 0;          // 0,1,0 pulses the DCU shows before each reply byte stream
+    int eraseBusyPolls = 3;                 // command-word reads before the trap program sets done
+    int programBusyPolls = 2;
+};
+
+struct ReceiverFaults {
+    TdoStuck tdoStuck = TdoStuck::None;                   // no cable
+    bool dcuSilent = false;                               // the DCU never acknowledges or replies
+    long noAckAfterBytes = -1;                            // stop acknowledging after this many received bytes
+    long corruptReplyByte = -1;                           // flip the n-th reply byte the DCU sends (from 0)
+    bool haltIgnored = false;                             // 0x80000000 to 0x3004 does not take
+    std::vector<std::uint32_t> refusedWriteAddresses;     // writes to these are not acknowledged
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> refusedReadRanges;  // [first, last]: no reply
+    std::optional<std::uint32_t> jtiptrValue;             // what 0x3080 reads, whatever runs
+    bool trapNeverDone = false;                           // the trap program never sets the done bit
+};
+
+// One DCU message as the virtual DCU understood it (recorded when enabled).
+struct DcuMessageRecord {
+    enum class Kind { Read, Write } kind;
+    std::uint32_t address;
+    std::uint8_t command;       // the command byte as received
+    std::uint32_t dataBytes;    // data bytes received (writes) or sent (reads)
+};
+
+struct ReceiverCounters {
+    std::uint64_t tckCycles = 0;
+    std::uint64_t portReads = 0;
+    std::uint64_t portWrites = 0;
+};
+
+// The receiver on the other end of the cable: its CPU's TAP, the DCU, RAM, registers,
+// a NOR flash and the trap program. It answers the port registers of any base:
+// base + 0 is the data register the host writes, base + 1 the status register it reads.
+class VirtualReceiver : public orbvex::PortBackend {
+public:
+    explicit VirtualReceiver(ReceiverConfig config = {});
+    ~VirtualReceiver() override;
+
+    std::uint8_t Read(std::uint16_t port) override;
+    void Write(std::uint16_t port, std::uint8_t value) override;
+
+    ReceiverConfig& Config();
+    ReceiverFaults& Faults();
+
+    // A side door into target memory for tests and tools, not through JTAG.
+    std::uint8_t PeekByte(std::uint32_t address) const;
+    std::uint32_t PeekWord(std::uint32_t address) const;
+    void PokeWord(std::uint32_t address, std::uint32_t value);
+
+    std::uint32_t FlashBase() const;  // 0x7FF00000 or 0x7FE00000
+    const std::vector<std::uint8_t>& Flash() const;
+    void SetFlash(const std::vector<std::uint8_t>& image);  // sized to the flash; the rest 0xFF
+    // Flash image files: raw bytes, byte i at FlashBase() + i.
+    bool LoadFlashImage(const std::string& path);
+    bool SaveFlashImage(const std::string& path) const;
+
+    bool CpuHalted() const;
+    bool TrapRunning() const;
+
+    ReceiverCounters Counters() const;
+    void ResetCounters();
+
+    void RecordMessages(bool on);
+    const std::vector<DcuMessageRecord>& Messages() const;
+    void ClearMessages();
+
+private:
+    struct State;
+    State* state_;
+};
+
+// The bytes of the virtual receiver's own trap image, the only image its CPU runs.
+// It opens with a plain-text line saying what it is, and is not CPU code.
+std::vector<std::uint8_t> VirtualTrapImage();
+
+// File name of that image beside the virtual programs.
+inline constexpr const char* kVirtualTrapImageName = "virtual-receiver-trap.img";
+
+}  // namespace orbvex::sim
