@@ -1,0 +1,136 @@
+#include "port/lpt.h"
+
+#include <algorithm>
+#include <vector>
+
+std::string OsFamilyName(orbvex::NtApi& api) {
+    orbvex::nt::OsVersionInfoA info{};
+    info.osVersionInfoSize = sizeof info;
+    api.GetVersionExA(&info);  // on failure the zeroed record names no family
+    if (info.platformId == orbvex::nt::kPlatformWin32Nt) return kFamilyNt;
+    if (info.platformId == orbvex::nt::kPlatformWin32Windows) return kFamily9x;
+    return std::string();
+}
+
+std::string OsFamilyName() { return OsFamilyName(orbvex::SystemNtApi()); }
+
+bool OpenPortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase,
+                    std::uint16_t secondBase) {
+    bool ok = true;
+    ok &= driver.OpenSCM() == 0;
+    const std::int32_t installed = driver.InstallDriver("");
+    ok &= installed == 0 || installed == orbvex::nt::kErrorServiceExists;
+    const std::int32_t started = driver.StartDriver();
+    ok &= started == 0 || started == orbvex::nt::kErrorServiceAlreadyRunning;
+    ok &= driver.OpenDevice() == 0;
+    ok &= driver.SetPortRange(firstBase, static_cast<std::uint16_t>(firstBase + 2), true) == 0;
+    ok &= driver.SetPortRange(secondBase, static_cast<std::uint16_t>(secondBase + 2), true) == 0;
+    ok &= driver.ActivateIOPM() == 0;
+    return ok;
+}
+
+bool OpenPortAccess(std::uint16_t firstBase, std::uint16_t secondBase) {
+    return OpenPortAccess(IOPMDriver, firstBase, secondBase);
+}
+
+bool ClosePortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase,
+                     std::uint16_t secondBase) {
+    bool ok = true;
+    ok &= driver.SetPortRange(secondBase, static_cast<std::uint16_t>(secondBase + 2), false) == 0;
+    ok &= driver.SetPortRange(firstBase, static_cast<std::uint16_t>(firstBase + 2), false) == 0;
+    ok &= driver.ActivateIOPM() == 0;
+    ok &= driver.CloseDevice() == 0;
+    ok &= driver.StopDriver() == 0;
+    ok &= driver.RemoveDriver() == 0;
+    ok &= driver.CloseSCM() == 0;
+    return ok;
+}
+
+bool ClosePortAccess(std::uint16_t firstBase, std::uint16_t secondBase) {
+    return ClosePortAccess(IOPMDriver, firstBase, secondBase);
+}
+
+namespace orbvex {
+namespace {
+
+// The extended-mode registers of a parallel port lie 0x400 above its base.
+std::uint16_t ExtendedBase(std::uint16_t base) {
+    return static_cast<std::uint16_t>(base + 0x400);
+}
+
+class NtPortAccess final : public PortAccess {
+public:
+    NtPortAccess(NtApi& api, TKQIOPM_Driver& driver, std::unique_ptr<TKQIOPM_Driver> owned)
+        : api_(api), driver_(driver), owned_(std::move(owned)) {}
+
+    bool Open(std::uint16_t lptBase) override {
+        if (!OnNtFamily()) return true;
+        touched_.push_back(lptBase);
+        opened_ = OpenPortAccess(driver_, lptBase, ExtendedBase(lptBase));
+        if (opened_) granted_.push_back(lptBase);
+        return opened_;
+    }
+
+    bool Ensure(std::uint16_t lptBase) override {
+        if (!OnNtFamily()) return true;
+        if (Contains(granted_, lptBase)) return true;
+        if (!opened_) return false;  // the driver never came up: nothing to grant with
+        if (!Contains(touched_, lptBase)) touched_.push_back(lptBase);
+        if (!GrantLater(lptBase)) return false;
+        granted_.push_back(lptBase);
+        return true;
+    }
+
+    void Close(std::uint16_t lptBase) override {
+        if (!OnNtFamily()) return;
+        // Ports granted besides the current one are withdrawn too, before the
+        // closing sequence applies the map one last time.
+        for (std::uint16_t base : touched_)
+            if (base != lptBase) Revoke(base);
+        ClosePortAccess(driver_, lptBase, ExtendedBase(lptBase));
+        touched_.clear();
+        granted_.clear();
+        opened_ = false;
+    }
+
+private:
+    bool OnNtFamily() { return OsFamilyName(api_) == kFamilyNt; }
+
+    static bool Contains(const std::vector<std::uint16_t>& bases, std::uint16_t base) {
+        return std::find(bases.begin(), bases.end(), base) != bases.end();
+    }
+
+    bool GrantLater(std::uint16_t base) {
+        const std::uint16_t ext = ExtendedBase(base);
+        return driver_.SetPortRange(base, static_cast<std::uint16_t>(base + 2), true) == 0 &&
+               driver_.SetPortRange(ext, static_cast<std::uint16_t>(ext + 2), true) == 0 &&
+               driver_.ActivateIOPM() == 0;
+    }
+
+    void Revoke(std::uint16_t base) {
+        const std::uint16_t ext = ExtendedBase(base);
+        driver_.SetPortRange(ext, static_cast<std::uint16_t>(ext + 2), false);
+        driver_.SetPortRange(base, static_cast<std::uint16_t>(base + 2), false);
+    }
+
+    NtApi& api_;
+    TKQIOPM_Driver& driver_;
+    std::unique_ptr<TKQIOPM_Driver> owned_;
+    bool opened_ = false;
+    std::vector<std::uint16_t> touched_;  // bases whose ranges were written to the map
+    std::vector<std::uint16_t> granted_;  // bases the process may drive now
+};
+
+}  // namespace
+
+std::unique_ptr<PortAccess> MakeNtPortAccess(NtApi& api, TKQIOPM_Driver& driver) {
+    return std::make_unique<NtPortAccess>(api, driver, nullptr);
+}
+
+std::unique_ptr<PortAccess> MakeNtPortAccess(NtApi& api) {
+    auto driver = std::make_unique<TKQIOPM_Driver>(api);
+    TKQIOPM_Driver& ref = *driver;
+    return std::make_unique<NtPortAccess>(api, ref, std::move(driver));
+}
+
+}  // namespace orbvex

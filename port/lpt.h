@@ -1,0 +1,43 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "port/kqiopm.h"
+#include "port/nt_api.h"
+#include "port/port_access.h"
+
+// Preparing the process to touch the parallel port's registers. On the Windows NT
+// family the ports must be enabled in the process's I/O permission bitmap through the
+// kqiopm driver; on the 95/98/ME family port instructions work as they are.
+
+constexpr const char* kFamilyNt = "Windows NT o superior";
+constexpr const char* kFamily9x = "Windows ME, 98 o 95";
+
+// kFamilyNt, kFamily9x, or empty when the system names another platform.
+std::string OsFamilyName();
+std::string OsFamilyName(orbvex::NtApi& api);
+
+// Grants firstBase..firstBase+2 and secondBase..secondBase+2. Every step runs even
+// after one fails; true only when all succeeded. A service or running driver left
+// from an earlier run is accepted.
+bool OpenPortAccess(std::uint16_t firstBase, std::uint16_t secondBase);
+bool OpenPortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase, std::uint16_t secondBase);
+
+// Withdraws both ranges (the second first), closes the device, stops and removes the
+// service. Every step runs; true only when all succeeded.
+bool ClosePortAccess(std::uint16_t firstBase, std::uint16_t secondBase);
+bool ClosePortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase, std::uint16_t secondBase);
+
+namespace orbvex {
+
+// Port access as the Windows window uses it, over the given system calls and driver:
+// on the NT family Open and Close run OpenPortAccess and ClosePortAccess for
+// base and base + 0x400; a port chosen later (LPT2) is granted on Ensure through the
+// open driver; on any other family the ports are used directly.
+std::unique_ptr<PortAccess> MakeNtPortAccess(NtApi& api, TKQIOPM_Driver& driver);
+// The same with a driver object of its own over api (tests, and the window's tests
+// on systems without the real calls).
+std::unique_ptr<PortAccess> MakeNtPortAccess(NtApi& api);
+
+}  // namespace orbvex
