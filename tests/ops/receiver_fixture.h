@@ -1,6 +1,7 @@
 #pragma once
 // The operations wired to an in-process virtual receiver, as the virtual window program
 // wires them, with a clock that makes JtagInit's waits instant and a scratch folder.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
