@@ -31,7 +31,8 @@ struct ReceiverConfig {
     int replyBlockLength = 256;             // data bytes in a block-read reply: 4..256, a multiple of 4
     AckTiming ack = AckTiming::Early;
     int busyPulsesBeforeReply = 0;          // 0,1,0 pulses the DCU shows before each reply byte stream,
-                                            // each after a gap of quiet clocks
+    int busyGapClocks = 16;                 // with this many quiet clocks before each pulse and after
+                                            // the last one
     int eraseBusyPolls = 3;                 // command-word reads before the trap program sets done
     int programBusyPolls = 2;
 };

@@ -63,6 +63,17 @@ TEST_P(DcuBothAckTimings, BusyPulsesBeforeTheReplyRestartTheHostsWait) {
     EXPECT_EQ(cable_.busyPulses, 3);
 }
 
+TEST_P(DcuBothAckTimings, LongBusyGapsKeepTheReplyPending) {
+    // Each gap is shorter than the host's start budget, their sum much longer.
+    receiver_.Config().busyPulsesBeforeReply = 2;
+    receiver_.Config().busyGapClocks = 2000;
+    receiver_.PokeWord(kRam, 0x55AA55AA);
+    std::uint32_t word = 0;
+    EXPECT_TRUE(cable_.ReadWord(kRam, &word));
+    EXPECT_EQ(word, 0x55AA55AAu);
+    EXPECT_EQ(cable_.busyPulses, 2);
+}
+
 INSTANTIATE_TEST_SUITE_P(Ack, DcuBothAckTimings, ::testing::Values(AckTiming::Early, AckTiming::Late));
 
 class Dcu : public ::testing::Test {
