@@ -119,7 +119,7 @@ std::uint32_t ShiftIr(int length, std::uint32_t value) {
     JtagTms(false);
     std::uint32_t captured = 0;
     for (int i = 0; i < length; ++i) {
-        const bool tdi = ((value >> i) & 1u) != 0;
+        const bool tdi = i < 32 && ((value >> i) & 1u) != 0;
         const bool last = i == length - 1;
         captured = (captured << 1) | (JtagStep(last, tdi, true) ? 1u : 0u);
     }
