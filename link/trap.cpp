@@ -41,6 +41,8 @@ bool ReadTrapImage(const std::string& path, std::vector<std::uint8_t>& image,
     std::ifstream file(path, std::ios::binary);
     if (!file) return false;
     file.seekg(0, std::ios::end);
+    // A folder opens too but has no sensible size; neither has anything that would
+    // not fit the 32-bit size word.
     const std::streamoff end = file.tellg();
     if (end < 0 || end > static_cast<std::streamoff>(0xFFFFFFF0u)) return false;
     size = static_cast<std::uint32_t>(end);

@@ -116,6 +116,10 @@ TEST_F(Trap, MissingFileIsLoggedByTheNameAsPassedWithoutDcuTraffic) {
     EXPECT_THAT(log.lines, ElementsAre("File trap.bin  fail"));
     EXPECT_EQ(dcu.clockCount, 0u);
     EXPECT_EQ(TrapSize, 1234u) << "keeps the size of the file last opened";
+
+    fs::create_directories(dir / "trap.bin");
+    EXPECT_FALSE(LoadTrapFile(kLoad, "trap.bin")) << "a folder is no trap file";
+    EXPECT_EQ(dcu.clockCount, 0u);
 }
 
 TEST_F(Trap, PlainNameIsFoundInTheProgramFolderAndAbsolutePathAsItIs) {
