@@ -29,6 +29,7 @@ struct ReceiverConfig {
     std::uint32_t flashSize = 0x100000;     // 1 MB at 0x7FF00000, or 0x200000: 2 MB at 0x7FE00000
     std::uint32_t ramSize = 4u << 20;       // from 0x80000000
     int replyBlockLength = 256;             // data bytes in a block-read reply: 4..256, a multiple of 4
+                                            // (other values are rounded down and clamped)
     AckTiming ack = AckTiming::Early;
     int busyPulsesBeforeReply = 0;          // 0,1,0 pulses the DCU shows before each reply byte stream,
     int busyGapClocks = 16;                 // with this many quiet clocks before each pulse and after
