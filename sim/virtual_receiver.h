@@ -46,10 +46,13 @@ struct ReceiverFaults {
     TdoStuck tdoStuck = TdoStuck::None;                   // no cable
     bool dcuSilent = false;                               // the DCU never acknowledges or replies
     long noAckAfterBytes = -1;                            // stop acknowledging after this many received bytes
-    long corruptReplyByte = -1;                           // flip the n-th reply byte the DCU sends (from 0)
+    long corruptReplyByte = -1;                           // invert the n-th byte the DCU sends (from 0,
+                                                          // length bytes counted)
     bool haltIgnored = false;                             // 0x80000000 to 0x3004 does not take
-    std::vector<std::uint32_t> refusedWriteAddresses;     // writes to these are not acknowledged
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> refusedReadRanges;  // [first, last]: no reply
+    std::vector<std::uint32_t> refusedWriteAddresses;     // a write covering one: its data is neither
+                                                          // acknowledged nor stored
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> refusedReadRanges;  // [first, last]: a read that
+                                                          // starts inside gets no reply
     std::optional<std::uint32_t> jtiptrValue;             // what 0x3080 reads, whatever runs
     bool trapNeverDone = false;                           // the trap program never sets the done bit
 };
