@@ -37,6 +37,9 @@ FileReadResult ReadWholeFile(const std::string& path, std::uint64_t limit,
                              std::vector<std::uint8_t>& data, std::uint64_t& size) {
     data.clear();
     size = 0;
+    // A folder opens as a stream on some systems and then claims an absurd size.
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return FileReadResult::CannotOpen;
     std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) return FileReadResult::CannotOpen;
     file.seekg(0, std::ios::end);
