@@ -166,6 +166,21 @@ TEST_F(WriteTest, TrapProgramNeverDoneFailsAfterTheLastPoll) {
     EXPECT_EQ(DataBufferBlocks().size(), 17u);
 }
 
+TEST_F(WriteTest, DoneOnTheThousandthReadCountsButNotOnTheLastRead) {
+    auto rom = RandomBytes(100, 9);
+    Prepare(rom);
+    receiver.Config().programBusyPolls = 999;
+    EXPECT_TRUE(RunWrite(window));
+    EXPECT_EQ(CommandWordReads(), 1000);
+
+    receiver.ClearMessages();
+    receiver.Config().programBusyPolls = 1000;
+    window.Forget();
+    EXPECT_FALSE(RunWrite(window));
+    EXPECT_EQ(CommandWordReads(), 1001);
+    EXPECT_EQ(window.lines[window.lines.size() - 3].rfind("Error writing flash at address 7FF00000 ACK = ", 0), 0u);
+}
+
 TEST_F(WriteTest, UnreadableCommandWordFailsTheChunk) {
     Prepare(RandomBytes(9000, 6));
     std::uint32_t mailbox = Mailbox();
