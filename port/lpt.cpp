@@ -63,8 +63,14 @@ public:
     NtPortAccess(NtApi& api, TKQIOPM_Driver& driver, std::unique_ptr<TKQIOPM_Driver> owned)
         : api_(api), driver_(driver), owned_(std::move(owned)) {}
 
+    // A front end that ends without closing still takes the driver down with it.
+    ~NtPortAccess() override {
+        if (closePending_) Close(touched_.front());
+    }
+
     bool Open(std::uint16_t lptBase) override {
         if (!OnNtFamily()) return true;
+        closePending_ = true;
         touched_.push_back(lptBase);
         opened_ = OpenPortAccess(driver_, lptBase, ExtendedBase(lptBase));
         if (opened_) granted_.push_back(lptBase);
@@ -91,6 +97,7 @@ public:
         touched_.clear();
         granted_.clear();
         opened_ = false;
+        closePending_ = false;
     }
 
 private:
@@ -116,7 +123,8 @@ private:
     NtApi& api_;
     TKQIOPM_Driver& driver_;
     std::unique_ptr<TKQIOPM_Driver> owned_;
-    bool opened_ = false;
+    bool opened_ = false;        // the driver came up and granted the first port
+    bool closePending_ = false;  // Open ran on the NT family and Close has not
     std::vector<std::uint16_t> touched_;  // bases whose ranges were written to the map
     std::vector<std::uint16_t> granted_;  // bases the process may drive now
 };

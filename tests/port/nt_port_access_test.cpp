@@ -242,6 +242,13 @@ TEST_F(NtAccessTest, AfterCloseTheNextOpenStartsAfresh) {
     EXPECT_TRUE(MayAccessAll(nt, 0x378, 0x37A));
 }
 
+TEST_F(NtAccessTest, DroppedWithoutCloseStillTakesTheDriverDown) {
+    ASSERT_TRUE(access->Open(0x378));
+    access.reset();
+    EXPECT_EQ(nt.StateOf("kqiopm"), NtStandIn::ServiceState::Absent);
+    EXPECT_EQ(nt.OpenHandleCount(), 0);
+}
+
 TEST(IopmDriverObject, ExistsBeforeAnyWindowWithNothingOpen) {
     EXPECT_EQ(IOPMDriver.DriverName, "kqiopm");
     EXPECT_EQ(IOPMDriver.SCMHandle, 0u);
