@@ -52,6 +52,7 @@ TForm1Hooks Operator::Hooks() {
     hooks.runFileDialog = [this](QFileDialog& dialog) -> std::optional<QString> {
         dialogs.push_back({dialog.acceptMode(), dialog.nameFilters(), dialog.directory().absolutePath(),
                            dialog.defaultSuffix()});
+        if (duringDialog) duringDialog();
         if (dialogAnswers.empty()) return std::nullopt;
         const QString answer = dialogAnswers.front();
         dialogAnswers.pop_front();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -71,6 +72,8 @@ struct Operator {
     std::vector<unsigned> beeps;
     std::deque<QString> dialogAnswers;
     std::vector<DialogSeen> dialogs;
+    // Runs while a file dialog is up, as if the operator did something meanwhile.
+    std::function<void()> duringDialog;
 
     TForm1Hooks Hooks();
 };
