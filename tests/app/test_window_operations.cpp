@@ -115,24 +115,6 @@ private slots:
         QVERIFY(!bench.window->OperationRunning());
     }
 
-    void startTwiceStartsANewLogEachTime() {
-        VirtualBench bench;
-        QTest::mouseClick(bench.window->Button5, Qt::LeftButton);
-        QTest::mouseClick(bench.window->Button5, Qt::LeftButton);
-        QCOMPARE(bench.Log().size(), 14);
-        QCOMPARE(bench.Log().first(), QStringLiteral("Init JTAG"));
-        QCOMPARE(bench.Log().last(), kSeparator);
-    }
-
-    void startWithoutACableSaysTheDcuIsSilent() {
-        VirtualBench bench;
-        bench.receiver.Faults().tdoStuck = orbvex::sim::TdoStuck::Low;
-        QTest::mouseClick(bench.window->Button5, Qt::LeftButton);
-        QCOMPARE(bench.Log(), QStringList({"Init JTAG", "IDCODE : 00000000",
-                                           "Fail DCU, Plesae Restart or Reset CPU Box"}));
-        QVERIFY(bench.who.beeps.empty());
-    }
-
     void refusedPortStopsEveryOperationAtTheBox_data() {
         QTest::addColumn<int>("button");
         QTest::newRow("START") << 5;
