@@ -101,7 +101,9 @@ void TForm1::FormClose() {
     if (closed_) return;
     closed_ = true;
     // The cable is released while the port may still be driven, then access goes.
-    if (PortAvailable) JtagRelease();
+    // The last port chosen may be one that was refused when an operation asked for it:
+    // a port never granted is never driven, not even to release it.
+    if (PortAvailable && portAccess_.Ensure(LptBase)) JtagRelease();
     portAccess_.Close(LptBase);
 }
 

@@ -152,6 +152,22 @@ private slots:
         AbortRequested = false;
     }
 
+    void aRefusedSecondPortIsNeverDriven() {
+        // LPT1 was granted at creation; LPT2 is refused when START asks for it. The
+        // close that follows must not release a cable on the port it never got.
+        VirtualBench bench;
+        bench.access.refusedBases = {0x278};
+        QTest::mouseClick(bench.window->L2, Qt::LeftButton);
+        QTest::mouseClick(bench.window->Button5, Qt::LeftButton);
+        QCOMPARE(bench.who.errorBoxes, QStringList({"The parallel port could not be opened"}));
+        QTest::mouseClick(bench.window->Button1, Qt::LeftButton);
+        QVERIFY(!bench.window->isVisible());
+        QCOMPARE(bench.receiver.Counters().portWrites, std::uint64_t(0));
+        const auto closes = bench.journal.Of(apptest::Journal::Entry::Kind::Close);
+        QCOMPARE(closes.size(), std::size_t(1));
+        QCOMPARE(closes[0].port, std::uint16_t(0x278));
+    }
+
     void eraseWriteAndReadAppendBelowStart() {
         VirtualBench bench;
         bench.Press(bench.window->Button5);

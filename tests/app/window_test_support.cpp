@@ -2,6 +2,8 @@
 
 #include <QPlainTextEdit>
 
+#include <algorithm>
+
 #include "link/jtag.h"
 
 namespace apptest {
@@ -19,14 +21,18 @@ int Journal::IndexOf(Entry::Kind kind) const {
     return -1;
 }
 
+bool FakePortAccess::Grants(std::uint16_t lptBase) const {
+    return grant_ && std::find(refusedBases.begin(), refusedBases.end(), lptBase) == refusedBases.end();
+}
+
 bool FakePortAccess::Open(std::uint16_t lptBase) {
     journal_.entries.push_back({Journal::Entry::Kind::Open, lptBase, 0});
-    return grant_;
+    return Grants(lptBase);
 }
 
 bool FakePortAccess::Ensure(std::uint16_t lptBase) {
     journal_.entries.push_back({Journal::Entry::Kind::Ensure, lptBase, 0});
-    return grant_;
+    return Grants(lptBase);
 }
 
 void FakePortAccess::Close(std::uint16_t lptBase) {

@@ -34,11 +34,14 @@ struct Journal {
 class FakePortAccess final : public orbvex::PortAccess {
 public:
     FakePortAccess(Journal& journal, bool grant) : journal_(journal), grant_(grant) {}
+    // Bases refused even when the rest is granted.
+    std::vector<std::uint16_t> refusedBases;
     bool Open(std::uint16_t lptBase) override;
     bool Ensure(std::uint16_t lptBase) override;
     void Close(std::uint16_t lptBase) override;
 
 private:
+    bool Grants(std::uint16_t lptBase) const;
     Journal& journal_;
     bool grant_;
 };
