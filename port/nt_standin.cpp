@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 namespace orbvex {
 namespace {
@@ -28,6 +29,9 @@ std::string FileNameOf(const std::string& path) {
     const std::size_t cut = path.find_last_of("\\/");
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
+
+// A null text is recorded as "(null)".
+std::string Text(const char* text) { return text ? text : "(null)"; }
 
 bool IsKqiopmDriverFile(const std::string& binaryPath) {
     return Lower(FileNameOf(binaryPath)) == "kqiopm.sys";
@@ -96,6 +100,25 @@ int NtStandIn::CountCalls(const std::string& name) const {
 void NtStandIn::ClearRecord() {
     calls_.clear();
     ioRequests_.clear();
+    lastNumbers_.clear();
+    lastTexts_.clear();
+}
+
+std::vector<std::uint32_t> NtStandIn::LastNumbers(const std::string& name) const {
+    auto it = lastNumbers_.find(name);
+    return it == lastNumbers_.end() ? std::vector<std::uint32_t>() : it->second;
+}
+
+std::vector<std::string> NtStandIn::LastTexts(const std::string& name) const {
+    auto it = lastTexts_.find(name);
+    return it == lastTexts_.end() ? std::vector<std::string>() : it->second;
+}
+
+void NtStandIn::Record(const char* name, std::vector<std::uint32_t> numbers,
+                       std::vector<std::string> texts) {
+    calls_.emplace_back(name);
+    lastNumbers_[name] = std::move(numbers);
+    lastTexts_[name] = std::move(texts);
 }
 
 // --- bookkeeping ---
@@ -140,17 +163,23 @@ void NtStandIn::ForgetIfDeleted(const std::string& name) {
 
 // --- the service control manager ---
 
-NtHandle NtStandIn::OpenSCManagerA(const char*, const char*, std::uint32_t) {
-    Record("OpenSCManagerA");
+NtHandle NtStandIn::OpenSCManagerA(const char* machine, const char* database,
+                                   std::uint32_t access) {
+    Record("OpenSCManagerA", {access}, {Text(machine), Text(database)});
     if (!scmAvailable_) return FailHandle(nt::kErrorAccessDenied, 0);
     return NewHandle(HandleKind::ServiceManager);
 }
 
-NtHandle NtStandIn::CreateServiceA(NtHandle scm, const char* serviceName, const char*,
-                                   std::uint32_t, std::uint32_t, std::uint32_t,
-                                   std::uint32_t, const char* binaryPath, const char*,
-                                   std::uint32_t*, const char*, const char*, const char*) {
-    Record("CreateServiceA");
+NtHandle NtStandIn::CreateServiceA(NtHandle scm, const char* serviceName,
+                                   const char* displayName, std::uint32_t access,
+                                   std::uint32_t serviceType, std::uint32_t startType,
+                                   std::uint32_t errorControl, const char* binaryPath,
+                                   const char* loadOrderGroup, std::uint32_t* tagId,
+                                   const char* dependencies, const char* account,
+                                   const char* password) {
+    Record("CreateServiceA", {access, serviceType, startType, errorControl, tagId ? 1u : 0u},
+           {Text(serviceName), Text(displayName), Text(binaryPath), Text(loadOrderGroup),
+            Text(dependencies), Text(account), Text(password)});
     if (!Find(scm, HandleKind::ServiceManager)) return FailHandle(nt::kErrorInvalidHandle, 0);
     const std::string name = Lower(serviceName ? serviceName : "");
     auto it = services_.find(name);
@@ -162,16 +191,17 @@ NtHandle NtStandIn::CreateServiceA(NtHandle scm, const char* serviceName, const 
     return NewHandle(HandleKind::Service, name);
 }
 
-NtHandle NtStandIn::OpenServiceA(NtHandle scm, const char* serviceName, std::uint32_t) {
-    Record("OpenServiceA");
+NtHandle NtStandIn::OpenServiceA(NtHandle scm, const char* serviceName,
+                                 std::uint32_t access) {
+    Record("OpenServiceA", {access}, {Text(serviceName)});
     if (!Find(scm, HandleKind::ServiceManager)) return FailHandle(nt::kErrorInvalidHandle, 0);
     const std::string name = Lower(serviceName ? serviceName : "");
     if (!services_.count(name)) return FailHandle(nt::kErrorServiceDoesNotExist, 0);
     return NewHandle(HandleKind::Service, name);
 }
 
-bool NtStandIn::StartServiceA(NtHandle service, std::uint32_t, const char**) {
-    Record("StartServiceA");
+bool NtStandIn::StartServiceA(NtHandle service, std::uint32_t argCount, const char** args) {
+    Record("StartServiceA", {argCount}, {args ? Text(args[0]) : "(no vector)"});
     Service* s = ServiceOf(service);
     if (!s) return Fail(nt::kErrorInvalidHandle);
     if (s->markedForDelete) return Fail(nt::kErrorServiceMarkedForDelete);
@@ -185,7 +215,7 @@ bool NtStandIn::StartServiceA(NtHandle service, std::uint32_t, const char**) {
 
 bool NtStandIn::ControlService(NtHandle service, std::uint32_t control,
                                nt::ServiceStatus* status) {
-    Record("ControlService");
+    Record("ControlService", {control});
     Service* s = ServiceOf(service);
     if (!s) return Fail(nt::kErrorInvalidHandle);
     if (control != nt::kServiceControlStop) return Fail(kErrorInvalidServiceControl);
@@ -218,9 +248,14 @@ bool NtStandIn::CloseServiceHandle(NtHandle handle) {
 
 // --- the driver's device ---
 
-NtHandle NtStandIn::CreateFileA(const char* fileName, std::uint32_t, std::uint32_t shareMode,
-                                void*, std::uint32_t, std::uint32_t, NtHandle) {
-    Record("CreateFileA");
+NtHandle NtStandIn::CreateFileA(const char* fileName, std::uint32_t access,
+                                std::uint32_t shareMode, void* security,
+                                std::uint32_t disposition, std::uint32_t flags,
+                                NtHandle templateFile) {
+    Record("CreateFileA",
+           {access, shareMode, security ? 1u : 0u, disposition, flags,
+            static_cast<std::uint32_t>(templateFile)},
+           {Text(fileName)});
     if (Lower(fileName ? fileName : "") != "\\\\.\\kqiopm" || !DriverRunning())
         return FailHandle(nt::kErrorFileNotFound, kNtInvalidHandle);
     if (deviceRefused_) return FailHandle(nt::kErrorAccessDenied, kNtInvalidHandle);
@@ -234,7 +269,7 @@ NtHandle NtStandIn::CreateFileA(const char* fileName, std::uint32_t, std::uint32
 bool NtStandIn::DeviceIoControl(NtHandle device, std::uint32_t code, const void* in,
                                 std::uint32_t inSize, void* out, std::uint32_t outSize,
                                 std::uint32_t* bytesReturned, void*) {
-    Record("DeviceIoControl");
+    Record("DeviceIoControl", {code, inSize, outSize});
     if (!Find(device, HandleKind::Device) || !DriverRunning())
         return Fail(nt::kErrorInvalidHandle);
     if (inSize < kRecordSize || outSize < kRecordSize || !in || !out)

@@ -56,6 +56,10 @@ public:
     const std::vector<std::string>& Calls() const { return calls_; }
     const std::vector<IoRequest>& IoRequests() const { return ioRequests_; }
     int CountCalls(const std::string& name) const;
+    // The numbers and texts the last call of that name passed (access rights, service
+    // kind, names, paths), in the call's argument order.
+    std::vector<std::uint32_t> LastNumbers(const std::string& name) const;
+    std::vector<std::string> LastTexts(const std::string& name) const;
     void ClearRecord();
 
     // --- NtApi ---
@@ -102,7 +106,8 @@ private:
     NtHandle FailHandle(std::uint32_t error, NtHandle value);
     void ForgetIfDeleted(const std::string& name);
     bool AnswerRequest(std::uint32_t code, const std::uint32_t* request, std::uint32_t* reply);
-    void Record(const char* name) { calls_.emplace_back(name); }
+    void Record(const char* name, std::vector<std::uint32_t> numbers = {},
+                std::vector<std::string> texts = {});
 
     std::uint32_t platformId_ = nt::kPlatformWin32Nt;
     bool scmAvailable_ = true;
@@ -118,6 +123,8 @@ private:
     std::array<std::uint8_t, 8192> processMap_;
     std::vector<std::string> calls_;
     std::vector<IoRequest> ioRequests_;
+    std::map<std::string, std::vector<std::uint32_t>> lastNumbers_;
+    std::map<std::string, std::vector<std::string>> lastTexts_;
 };
 
 }  // namespace orbvex

@@ -64,6 +64,34 @@ TEST(IopmMessages, TableAndLookup) {
     EXPECT_STREQ(ErrorMessageText(424242), "An unexpected error occured");
 }
 
+TEST_F(DriverTest, SystemCallsGetTheValuesOfTheDriverContract) {
+    ASSERT_EQ(driver.OpenSCM(), 0);
+    ASSERT_EQ(driver.InstallDriver(""), 0);
+    ASSERT_EQ(driver.StartDriver(), 0);
+    ASSERT_EQ(driver.OpenDevice(), 0);
+    ASSERT_EQ(driver.StopDriver(), 0);
+    EXPECT_THAT(nt.LastNumbers("OpenSCManagerA"), ElementsAre(0xF003Fu));
+    EXPECT_THAT(nt.LastTexts("OpenSCManagerA"), ElementsAre("(null)", "(null)"));
+    // access, kernel driver, demand start, normal error control, no tag
+    EXPECT_THAT(nt.LastNumbers("CreateServiceA"), ElementsAre(0xF01FFu, 1u, 3u, 1u, 0u));
+    EXPECT_THAT(nt.LastTexts("CreateServiceA"),
+                ElementsAre("kqiopm", "kqiopm", "C:\\orbvex\\kqiopm.sys", "(null)", "(null)",
+                            "(null)", "(null)"));
+    EXPECT_THAT(nt.LastNumbers("OpenServiceA"), ElementsAre(0xF01FFu));
+    EXPECT_THAT(nt.LastNumbers("StartServiceA"), ElementsAre(0u));
+    EXPECT_THAT(nt.LastTexts("StartServiceA"), ElementsAre("(null)"));
+    EXPECT_THAT(nt.LastNumbers("ControlService"), ElementsAre(1u));
+    // read and write, no sharing, no security, open existing, normal, no template
+    EXPECT_THAT(nt.LastNumbers("CreateFileA"), ElementsAre(0xC0000000u, 0u, 0u, 3u, 0x80u, 0u));
+    EXPECT_THAT(nt.LastTexts("CreateFileA"), ElementsAre("\\\\.\\kqiopm"));
+}
+
+TEST_F(DriverTest, MapRequestsCarryTwelveByteRecords) {
+    BringUp();
+    ASSERT_EQ(driver.ActivateIOPM(), 0);
+    EXPECT_THAT(nt.LastNumbers("DeviceIoControl"), ElementsAre(kActivate, 12u, 12u));
+}
+
 TEST_F(DriverTest, StartsWithNothingOpen) {
     EXPECT_EQ(driver.HomeDir, "C:\\orbvex\\");
     EXPECT_EQ(driver.DriverName, "kqiopm");
