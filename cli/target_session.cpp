@@ -1,0 +1,102 @@
+#include "cli/target_session.h"
+
+#include <filesystem>
+
+#include "link/dcu.h"
+#include "link/jtag.h"
+#include "link/link_log.h"
+#include "ops/operations.h"
+#include "port/kqportio.h"
+#include "port/program_dir.h"
+
+namespace orbvex::cli {
+
+TargetSession::TargetSession(const CliOptions& options, TerminalWindow& window) : options_(options), window_(window) {}
+
+TargetSession::~TargetSession() { Close(); }
+
+std::string TargetSession::TrapFileFor() const {
+    // A name typed on the command line means a file relative to where the user stands.
+    if (options_.trapFile) return std::filesystem::absolute(*options_.trapFile).string();
+    if (options_.target == TargetKind::Virtual) return ProgramDirectory() + sim::kVirtualTrapImageName;
+    return "trap.bin";  // beside the executable
+}
+
+bool TargetSession::OpenVirtual() {
+    sim::ReceiverConfig config;
+    config.flashSize = options_.FlashSize();
+    virtual_ = std::make_unique<sim::VirtualReceiver>(config);
+    if (options_.virtualFlashFile && std::filesystem::exists(*options_.virtualFlashFile) &&
+        !virtual_->LoadFlashImage(*options_.virtualFlashFile)) {
+        window_.Complain("cannot load the virtual flash from " + *options_.virtualFlashFile);
+        return false;
+    }
+    access_ = MakeUnrestrictedPortAccess();
+    SetPortBackend(virtual_.get());
+    return true;
+}
+
+bool TargetSession::OpenRemote() {
+    std::string error;
+    net::Socket socket = net::Connect(options_.remote, error);
+    if (!socket.Valid()) {
+        window_.Complain("cannot connect to " + options_.remote.Describe() + ": " + error);
+        return false;
+    }
+    remote_ = std::make_unique<RemoteBitbangClient>(std::move(socket));
+    remote_->SetDropHandler([this](const std::string& reason) {
+        window_.Complain("connection to the remote receiver " + options_.remote.Describe() + " lost (" + reason +
+                         "); the operation cannot finish");
+    });
+    access_ = MakeUnrestrictedPortAccess();
+    SetPortBackend(remote_.get());
+    return true;
+}
+
+bool TargetSession::Open() {
+    savedTrapFile_ = TrapFileName;
+    savedLptBase_ = LptBase;
+    // What the window sets when it is created.
+    LptBase = options_.lptBase;
+    ClockDelay = 1;
+    StartWaitLimit = 2024;
+    TrapFileName = TrapFileFor();
+    SetLinkLog(&window_);
+
+    bool reached = true;
+    switch (options_.target) {
+        case TargetKind::Virtual: reached = OpenVirtual(); break;
+        case TargetKind::Remote: reached = OpenRemote(); break;
+        case TargetKind::Hardware:
+            access_ = MakeHardwarePortAccess();
+            break;
+    }
+    open_ = true;
+    if (!reached) return false;
+    PortAvailable = access_->Open(LptBase);
+    SetActivePortAccess(access_.get());
+    return true;
+}
+
+bool TargetSession::Close() {
+    if (!open_) return true;
+    open_ = false;
+    closing_ = true;
+    if (access_ && PortAvailable) JtagRelease();  // while the port is still ours, as the window does
+    bool saved = true;
+    if (virtual_ && options_.virtualFlashFile && !virtual_->SaveFlashImage(*options_.virtualFlashFile)) {
+        window_.Complain("cannot save the virtual flash to " + *options_.virtualFlashFile);
+        saved = false;
+    }
+    if (remote_) remote_->Quit();
+    if (access_) access_->Close(LptBase);
+    SetActivePortAccess(nullptr);
+    SetPortBackend(nullptr);
+    SetLinkLog(nullptr);
+    PortAvailable = false;
+    TrapFileName = savedTrapFile_;
+    LptBase = savedLptBase_;
+    return saved;
+}
+
+}  // namespace orbvex::cli
