@@ -26,13 +26,13 @@ bool WriteFileWhole(const std::string& path, const std::vector<std::uint8_t>& da
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) {
-            error = "cannot create " + temporary;
+            error = "Cannot create file " + path;
             return false;
         }
         out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
         out.close();
         if (!out) {
-            error = "cannot write " + temporary;
+            error = "Cannot write file " + path;
             std::remove(temporary.c_str());
             return false;
         }
@@ -41,7 +41,7 @@ bool WriteFileWhole(const std::string& path, const std::vector<std::uint8_t>& da
     std::remove(path.c_str());  // rename does not replace an existing file there
 #endif
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot rename " + temporary + " to " + path;
+        error = "Cannot write file " + path;
         std::remove(temporary.c_str());
         return false;
     }
@@ -51,12 +51,12 @@ bool WriteFileWhole(const std::string& path, const std::vector<std::uint8_t>& da
 bool ReadFileWhole(const std::string& path, std::vector<std::uint8_t>& data, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        error = "cannot open " + path;
+        error = "Cannot open file " + path;
         return false;
     }
     data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (in.bad()) {
-        error = "cannot read " + path;
+        error = "Cannot read file " + path;
         return false;
     }
     return true;

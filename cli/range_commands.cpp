@@ -44,12 +44,15 @@ std::string RangeLine(const char* what, std::uint32_t start, std::uint32_t lengt
     return std::string(what) + " ADR[" + Hex8(start) + "]:LEN[" + Hex8(length) + "]";
 }
 
-bool ReadRange(WindowServices& window, std::uint32_t start, std::uint32_t length, std::vector<std::uint8_t>& data) {
+bool ReadRange(WindowServices& window, const char* what, std::uint32_t start, std::uint32_t length,
+               std::vector<std::uint8_t>& data) {
     RangeReadResult result =
         ReadTargetRange(start, length, data, [&](std::uint64_t done, std::uint64_t total) {
             window.TransferProgress(done, total);
         });
-    if (!result.ok) window.LogLine("Read Fail at ADR[" + Hex8(result.stoppedAt) + "]");
+    if (!result.ok)
+        window.LogLine(std::string(what) + " stopped at address " + Hex8(result.stoppedAt) +
+                       ": the receiver did not answer" + (what[0] == 'R' ? ", no file written" : ""));
     return result.ok;
 }
 
@@ -66,11 +69,11 @@ bool ReadRangeToFile(WindowServices& window, std::uint32_t start, std::uint32_t 
     window.LogLine(RangeLine("Read", start, length));
     window.ProcessMessages();
     std::vector<std::uint8_t> data;
-    bool ok = ReadRange(window, start, length, data);
+    bool ok = ReadRange(window, "Read", start, length, data);
     if (ok) {
         std::string error;
         ok = WriteFileWhole(path, data, error);
-        if (!ok) window.LogLine("File : " + error);
+        if (!ok) window.LogLine(error);
     }
     if (ok) window.LogLine("Read END");
     EndOperation(window);
@@ -83,7 +86,7 @@ bool VerifyRangeWithFile(WindowServices& window, std::uint32_t start, std::optio
     std::vector<std::uint8_t> file;
     std::string error;
     if (!ReadFileWhole(path, file, error)) {
-        window.LogLine("File : " + error);
+        window.LogLine(error);
         return false;
     }
     const std::uint64_t count = length ? *length : file.size();
@@ -102,7 +105,7 @@ bool VerifyRangeWithFile(WindowServices& window, std::uint32_t start, std::optio
     window.LogLine(RangeLine("Verify", start, static_cast<std::uint32_t>(count)));
     window.ProcessMessages();
     std::vector<std::uint8_t> flash;
-    bool ok = count == 0 || ReadRange(window, start, static_cast<std::uint32_t>(count), flash);
+    bool ok = count == 0 || ReadRange(window, "Verify", start, static_cast<std::uint32_t>(count), flash);
     if (ok) {
         file.resize(static_cast<std::size_t>(count));
         Comparison c = CompareImages(flash, file);

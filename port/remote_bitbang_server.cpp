@@ -41,7 +41,7 @@ bool RemoteBitbangInterpreter::Feed(const char* data, std::size_t size, std::str
     return true;
 }
 
-bool ServeRemoteBitbang(net::Socket& client, RemoteBitbangInterpreter& interpreter, const volatile bool* stop,
+bool ServeRemoteBitbang(net::Socket& client, RemoteBitbangInterpreter& interpreter, const std::atomic<bool>* stop,
                         int pollMs) {
     char buffer[16384];
     std::string replies;

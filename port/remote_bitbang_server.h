@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -44,7 +45,7 @@ private:
 // Serves one connected client until it quits or goes away, or stop becomes true
 // (checked about every pollMs). Answers of one received batch go out in one send.
 // Returns true when the client ended with a quit request.
-bool ServeRemoteBitbang(net::Socket& client, RemoteBitbangInterpreter& interpreter, const volatile bool* stop = nullptr,
+bool ServeRemoteBitbang(net::Socket& client, RemoteBitbangInterpreter& interpreter, const std::atomic<bool>* stop = nullptr,
                         int pollMs = 200);
 
 }  // namespace orbvex

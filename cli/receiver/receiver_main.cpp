@@ -3,6 +3,7 @@
 // as if it were a receiver on a cable. One client at a time; loopback or a unix socket.
 #include <CLI/CLI.hpp>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -15,7 +16,7 @@
 
 namespace {
 
-volatile bool g_stop = false;
+std::atomic<bool> g_stop{false};
 
 extern "C" void OnStopSignal(int) { g_stop = true; }
 

@@ -41,10 +41,10 @@ TEST(ImageFiles, AFailedWriteIsReportedAndTouchesNoFile) {
     test::TempDir dir;
     std::string error;
     EXPECT_FALSE(WriteFileWhole(dir.Path("no/such/folder/image.bin"), {1, 2}, error));
-    EXPECT_NE(error.find("cannot create"), std::string::npos);
+    EXPECT_NE(error.find("Cannot create file"), std::string::npos);
     std::vector<std::uint8_t> data;
     EXPECT_FALSE(ReadFileWhole(dir.Path("missing.rom"), data, error));
-    EXPECT_NE(error.find("cannot open"), std::string::npos);
+    EXPECT_NE(error.find("Cannot open file"), std::string::npos);
 }
 
 }  // namespace
