@@ -5,6 +5,14 @@
 
 extern std::int32_t StartWaitLimit;  // clock budget of the wait for a byte from the DCU
 
+// Every 0,1,0 pulse on TDO restarts the start wait's budget; this caps the whole wait,
+// far above any honest reply, so that a babbling line cannot hold the program forever.
+inline constexpr std::int32_t kStartWaitClockCap = 1000000;
+
+// Bytes a message's drain discards before it gives up.
+inline constexpr int kReadDrainLimit = 1024;
+inline constexpr int kWriteDrainLimit = 1023;
+
 bool WaitStart(std::int32_t limit);
 bool WaitAck(std::int32_t limit);
 bool DcuReceiveByte(std::uint8_t& out);

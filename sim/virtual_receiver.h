@@ -15,17 +15,31 @@ enum class AckTiming { Early, Late };
 
 enum class TdoStuck { None, Low, High };
 
+// The cable's lines on the port's data register and status register.
+inline constexpr std::uint8_t kDataTms = 0x01;
+inline constexpr std::uint8_t kDataTck = 0x02;
+inline constexpr std::uint8_t kDataTdi = 0x04;
+inline constexpr std::uint8_t kDataReset = 0x08;  // low holds the TAP in Test-Logic-Reset
+inline constexpr std::uint8_t kStatusTdo = 0x10;
+
+// Settings may be changed between accesses; each takes effect at the next point where the
+// receiver consults it (a scan, a byte, a message).
 struct ReceiverConfig {
     std::uint32_t idcode = 0x10006A5B;      // CPU key 6
     std::uint32_t flashSize = 0x100000;     // 1 MB at 0x7FF00000, or 0x200000: 2 MB at 0x7FE00000
     std::uint32_t ramSize = 4u << 20;       // from 0x80000000
     int replyBlockLength = 256;             // data bytes in a block-read reply: 4..256, a multiple of 4
     AckTiming ack = AckTiming::Early;
-    int busyPulsesBeforeReply = 0;          // 0,1,0 pulses the DCU shows before each reply byte stream
+    int busyPulsesBeforeReply = 0;          // 0,1,0 pulses the DCU shows before each reply byte stream,
+                                            // each after a gap of quiet clocks
     int eraseBusyPolls = 3;                 // command-word reads before the trap program sets done
     int programBusyPolls = 2;
 };
 
+// Faults counted in bytes count from construction or the last ResetCounters().
+// A trap command with bad parameters (outside the flash or RAM, count 0 or above 4096,
+// memory interface not set up) is refused: flash untouched, bit 1 set in the command word,
+// never the done bit.
 struct ReceiverFaults {
     TdoStuck tdoStuck = TdoStuck::None;                   // no cable
     bool dcuSilent = false;                               // the DCU never acknowledges or replies
@@ -50,6 +64,8 @@ struct ReceiverCounters {
     std::uint64_t tckCycles = 0;
     std::uint64_t portReads = 0;
     std::uint64_t portWrites = 0;
+    std::uint64_t dcuBytesReceived = 0;  // framed bytes from the host, acknowledged or not
+    std::uint64_t dcuBytesSent = 0;      // framed bytes the DCU put on TDO
 };
 
 // The receiver on the other end of the cable: its CPU's TAP, the DCU, RAM, registers,
@@ -59,6 +75,8 @@ class VirtualReceiver : public orbvex::PortBackend {
 public:
     explicit VirtualReceiver(ReceiverConfig config = {});
     ~VirtualReceiver() override;
+    VirtualReceiver(const VirtualReceiver&) = delete;
+    VirtualReceiver& operator=(const VirtualReceiver&) = delete;
 
     std::uint8_t Read(std::uint16_t port) override;
     void Write(std::uint16_t port, std::uint8_t value) override;
@@ -66,7 +84,8 @@ public:
     ReceiverConfig& Config();
     ReceiverFaults& Faults();
 
-    // A side door into target memory for tests and tools, not through JTAG.
+    // A side door into target memory for tests and tools, not through JTAG: stored contents
+    // (flash included, whatever the memory interface holds), no reaction of the CPU.
     std::uint8_t PeekByte(std::uint32_t address) const;
     std::uint32_t PeekWord(std::uint32_t address) const;
     void PokeWord(std::uint32_t address, std::uint32_t value);

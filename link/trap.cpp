@@ -1,0 +1,125 @@
+#include "link/trap.h"
+
+#include <fstream>
+#include <vector>
+
+#include "link/dcu.h"
+#include "link/link_log.h"
+#include "port/program_dir.h"
+
+std::uint32_t TrapSize = 0;
+std::uint32_t TrapWptr = 0;
+std::uint32_t TrapIptr = 0;
+
+namespace {
+
+constexpr std::uint32_t kTrapWptrWord = 0x80000048;
+constexpr std::uint32_t kTrapIptrWord = 0x8000004C;
+constexpr std::uint32_t kEraseCommand = 0x400;
+constexpr std::uint32_t kFlashBaseOffset = 16;
+constexpr std::uint32_t kDoneBit = 1;
+constexpr int kPollLimit = 1000;
+constexpr std::uint32_t kMaxPiece = 252;
+
+bool IsAbsolutePath(const std::string& name) {
+    if (!name.empty() && (name[0] == '/' || name[0] == '\\')) return true;
+    // A drive letter: C:\trap.bin or C:/trap.bin.
+    return name.size() > 2 && name[1] == ':' && (name[2] == '\\' || name[2] == '/');
+}
+
+std::string TrapFilePath(const std::string& fileName) {
+    return IsAbsolutePath(fileName) ? fileName : orbvex::ProgramDirectory() + fileName;
+}
+
+std::uint32_t RoundUpTo4(std::uint32_t n) { return (n + 3u) & ~3u; }
+
+// The whole file in a zero-filled buffer whose size is a multiple of 4: the DCU
+// stores only as many bytes as a block's command byte announces (length & 0xFC),
+// so the last piece goes out padded with zeros and every byte of the file arrives.
+bool ReadTrapImage(const std::string& path, std::vector<std::uint8_t>& image,
+                   std::uint32_t& size) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    file.seekg(0, std::ios::end);
+    // A folder opens too but has no sensible size; neither has anything that would
+    // not fit the 32-bit size word.
+    const std::streamoff end = file.tellg();
+    if (end < 0 || end > static_cast<std::streamoff>(0xFFFFFFF0u)) return false;
+    size = static_cast<std::uint32_t>(end);
+    file.seekg(0, std::ios::beg);
+    image.assign(RoundUpTo4(size), 0);
+    file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(size));
+    return true;
+}
+
+// Writes the image in pieces of 252 bytes; returns how many bytes of the file went out.
+std::uint32_t WriteTrapImage(std::uint32_t loadAddress, const std::vector<std::uint8_t>& image,
+                             std::uint32_t size) {
+    std::uint32_t offset = 0;
+    while (offset < size) {
+        const std::uint32_t piece = size - offset <= kMaxPiece ? size - offset : kMaxPiece;
+        const std::uint32_t padded = RoundUpTo4(piece);
+        if (DcuWriteBlock(loadAddress + offset, image.data() + offset,
+                          static_cast<std::uint8_t>(padded)) == 0) {
+            break;
+        }
+        offset += piece;
+    }
+    return offset;
+}
+
+}  // namespace
+
+bool LoadTrapFile(std::uint32_t loadAddress, const std::string& fileName) {
+    std::vector<std::uint8_t> image;
+    std::uint32_t size = 0;
+    if (!ReadTrapImage(TrapFilePath(fileName), image, size)) {
+        orbvex::LinkLog("File " + fileName + "  fail");
+        return false;
+    }
+    TrapSize = size;
+    if (WriteTrapImage(loadAddress, image, size) < size) {
+        orbvex::LinkLog("Load Trap : LEN Fail");
+        return false;
+    }
+    orbvex::LinkLog("Load Trap : LEN Ok");
+    return true;
+}
+
+bool StartTrap(std::uint32_t loadAddress) {
+    const std::uint32_t workspace = loadAddress + (TrapSize & ~3u) + 8;
+    const bool ok = DcuReadWord(kTrapWptrWord, TrapWptr) &&
+                    DcuReadWord(kTrapIptrWord, TrapIptr) &&
+                    DcuWriteWord(kTrapIptrWord, loadAddress) &&
+                    DcuWriteWord(kTrapWptrWord, workspace) &&
+                    DcuReadWord(kTrapIptrWord, TrapIptr) &&
+                    DcuReadWord(kTrapWptrWord, TrapWptr);
+    orbvex::LinkLog("Trap_Wptr " + orbvex::Hex8(TrapWptr));
+    orbvex::LinkLog("Trap_Iptr " + orbvex::Hex8(TrapIptr));
+    return ok;
+}
+
+bool TrapCall(std::uint32_t flashBase) {
+    // A workspace word of 0 means the trap program was never installed: its mailbox
+    // would be the CPU's low control registers.
+    if (TrapWptr == 0) return false;
+    if (!DcuWriteWord(TrapWptr + kFlashBaseOffset, flashBase)) return false;
+    if (!DcuWriteWord(TrapWptr, kEraseCommand)) return false;
+
+    int polls = 0;
+    for (;;) {
+        std::uint32_t command = 0;
+        // An unreadable command word says nothing about completion: the call fails.
+        if (!DcuReadWord(TrapWptr, command)) return false;
+        if (command & kDoneBit) break;
+        if (polls >= kPollLimit) break;
+        ++polls;
+    }
+    return polls < kPollLimit;
+}
+
+void WriteWordLogged(std::uint32_t address, std::uint32_t value) {
+    if (!DcuWriteWord(address, value)) {
+        orbvex::LinkLog("FAIL WRITE ADR[" + orbvex::Hex8(address) + "]=" + orbvex::Hex8(value));
+    }
+}

@@ -1,0 +1,137 @@
+#include "sim/target_memory.h"
+
+namespace orbvex::sim {
+namespace {
+
+constexpr std::uint32_t kFlashSmall = 0x100000;
+constexpr std::uint32_t kFlashLarge = 0x200000;
+constexpr std::uint32_t kMinRam = 4u << 20;
+constexpr std::uint32_t kMaxRam = 256u << 20;
+
+std::uint32_t FlashSizeOf(const ReceiverConfig& config) {
+    return config.flashSize == kFlashLarge ? kFlashLarge : kFlashSmall;
+}
+
+std::uint32_t RamSizeOf(const ReceiverConfig& config) {
+    if (config.ramSize < kMinRam) return kMinRam;
+    if (config.ramSize > kMaxRam) return kMaxRam;
+    return config.ramSize & ~3u;
+}
+
+}  // namespace
+
+TargetMemory::TargetMemory(const ReceiverConfig* config, const ReceiverFaults* faults, NorFlash* flash)
+    : config_(config), faults_(faults), flash_(flash) {
+    ApplyGeometry();
+}
+
+void TargetMemory::ApplyGeometry() {
+    const std::uint32_t flashSize = FlashSizeOf(*config_);
+    if (flash_->Size() != flashSize) flash_->Resize(flashSize);
+    const std::uint32_t ramSize = RamSizeOf(*config_);
+    if (ram_.size() != ramSize) ram_.resize(ramSize, 0);
+}
+
+bool TargetMemory::InRam(std::uint32_t address, std::uint32_t count) const {
+    if (address < kRamBase) return false;
+    const std::uint64_t end = static_cast<std::uint64_t>(address - kRamBase) + count;
+    return end <= ram_.size();
+}
+
+std::uint8_t TargetMemory::ReadByte(std::uint32_t address) {
+    if (address >= kRamBase) {
+        const std::uint32_t offset = address - kRamBase;
+        return offset < ram_.size() ? ram_[offset] : 0;
+    }
+    if (address >= flash_->Base()) {
+        return FlashEnabled() ? flash_->At(address - flash_->Base()) : Noise();
+    }
+    const std::uint32_t word = address & ~3u;
+    const std::uint32_t shift = (address & 3u) * 8;
+    if (word == kJtiptr && faults_->jtiptrValue) return static_cast<std::uint8_t>(*faults_->jtiptrValue >> shift);
+    return static_cast<std::uint8_t>(Register(word) >> shift);
+}
+
+void TargetMemory::WriteByte(std::uint32_t address, std::uint8_t value) {
+    if (address >= kRamBase) {
+        const std::uint32_t offset = address - kRamBase;
+        if (offset < ram_.size()) ram_[offset] = value;
+        return;
+    }
+    if (address >= flash_->Base() || address == kJtiptr) return;
+    std::uint32_t* slot = RegisterSlot(address & ~3u);
+    if (slot == nullptr || slot == &jtiptr_ || slot == &probe_) return;
+    const std::uint32_t shift = (address & 3u) * 8;
+    *slot = (*slot & ~(0xFFu << shift)) | (static_cast<std::uint32_t>(value) << shift);
+}
+
+std::uint8_t TargetMemory::PeekByte(std::uint32_t address) const {
+    if (address >= kRamBase) {
+        const std::uint32_t offset = address - kRamBase;
+        return offset < ram_.size() ? ram_[offset] : 0;
+    }
+    if (address >= flash_->Base()) return flash_->At(address - flash_->Base());
+    return static_cast<std::uint8_t>(Register(address & ~3u) >> ((address & 3u) * 8));
+}
+
+std::uint32_t TargetMemory::PeekWord(std::uint32_t address) const {
+    std::uint32_t word = 0;
+    for (std::uint32_t i = 0; i < 4; ++i) word |= static_cast<std::uint32_t>(PeekByte(address + i)) << (8 * i);
+    return word;
+}
+
+void TargetMemory::PokeByte(std::uint32_t address, std::uint8_t value) {
+    if (address >= kRamBase) {
+        const std::uint32_t offset = address - kRamBase;
+        if (offset < ram_.size()) ram_[offset] = value;
+        return;
+    }
+    if (address >= flash_->Base()) {
+        flash_->Set(address - flash_->Base(), value);
+        return;
+    }
+    if (std::uint32_t* slot = RegisterSlot(address & ~3u)) {
+        const std::uint32_t shift = (address & 3u) * 8;
+        *slot = (*slot & ~(0xFFu << shift)) | (static_cast<std::uint32_t>(value) << shift);
+    }
+}
+
+void TargetMemory::PokeWord(std::uint32_t address, std::uint32_t value) {
+    for (std::uint32_t i = 0; i < 4; ++i) PokeByte(address + i, static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+std::uint32_t TargetMemory::Register(std::uint32_t address) const {
+    switch (address) {
+    case kEmiRegister: return emi_;
+    case kProbeRegister: return probe_;
+    case kDcuControl: return dcuControl_;
+    case kJtiptr: return jtiptr_;
+    case kTrapEnable: return trapEnable_;
+    default: return 0;
+    }
+}
+
+void TargetMemory::SetRegister(std::uint32_t address, std::uint32_t value) {
+    if (std::uint32_t* slot = RegisterSlot(address)) *slot = value;
+}
+
+std::uint32_t* TargetMemory::RegisterSlot(std::uint32_t wordAddress) {
+    switch (wordAddress) {
+    case kEmiRegister: return &emi_;
+    case kProbeRegister: return &probe_;
+    case kDcuControl: return &dcuControl_;
+    case kJtiptr: return &jtiptr_;
+    case kTrapEnable: return &trapEnable_;
+    default: return nullptr;
+    }
+}
+
+// An undriven data bus: values that change from read to read and follow no contents.
+std::uint8_t TargetMemory::Noise() {
+    noise_ ^= noise_ << 13;
+    noise_ ^= noise_ >> 17;
+    noise_ ^= noise_ << 5;
+    return static_cast<std::uint8_t>(noise_ >> 11);
+}
+
+}  // namespace orbvex::sim

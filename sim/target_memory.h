@@ -1,0 +1,65 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "sim/nor_flash.h"
+#include "sim/virtual_receiver.h"
+
+namespace orbvex::sim {
+
+// The CPU's address space as the DCU reaches it: control registers low, the flash
+// window below 0x80000000 (behind the memory interface), RAM from 0x80000000.
+// Storage only; what the CPU makes of register writes is the CPU model's business.
+class TargetMemory {
+public:
+    static constexpr std::uint32_t kEmiRegister = 0x2030;
+    static constexpr std::uint32_t kProbeRegister = 0x3000;
+    static constexpr std::uint32_t kDcuControl = 0x3004;
+    static constexpr std::uint32_t kJtiptr = 0x3080;
+    static constexpr std::uint32_t kTrapEnable = 0x308C;
+    static constexpr std::uint32_t kEmiFlashSetting = 0x000016D1;
+    static constexpr std::uint32_t kProbeValue = 0x00000001;
+    static constexpr std::uint32_t kRamBase = 0x80000000;
+
+    TargetMemory(const ReceiverConfig* config, const ReceiverFaults* faults, NorFlash* flash);
+
+    // Follows the configured RAM and flash sizes (they may change between messages).
+    void ApplyGeometry();
+
+    // The bus as the DCU sees it. Unmapped addresses read 0 and ignore writes; the flash
+    // window reads bus noise until the memory interface is set up, and plain writes to
+    // it do nothing (a NOR chip is only changed by its own command sequences).
+    std::uint8_t ReadByte(std::uint32_t address);
+    void WriteByte(std::uint32_t address, std::uint8_t value);
+
+    // Side doors: the stored contents, flash included whatever the EMI holds.
+    std::uint8_t PeekByte(std::uint32_t address) const;
+    std::uint32_t PeekWord(std::uint32_t address) const;
+    void PokeByte(std::uint32_t address, std::uint8_t value);
+    void PokeWord(std::uint32_t address, std::uint32_t value);
+
+    std::uint32_t Register(std::uint32_t address) const;
+    void SetRegister(std::uint32_t address, std::uint32_t value);
+    void SetJtiptr(std::uint32_t value) { jtiptr_ = value; }
+
+    bool FlashEnabled() const { return emi_ == kEmiFlashSetting; }
+    bool InRam(std::uint32_t address, std::uint32_t count) const;
+    std::uint8_t* RamAt(std::uint32_t address) { return ram_.data() + (address - kRamBase); }
+
+private:
+    std::uint32_t* RegisterSlot(std::uint32_t wordAddress);
+    std::uint8_t Noise();
+
+    const ReceiverConfig* config_;
+    const ReceiverFaults* faults_;
+    NorFlash* flash_;
+    std::vector<std::uint8_t> ram_;
+    std::uint32_t emi_ = 0;
+    std::uint32_t probe_ = kProbeValue;
+    std::uint32_t dcuControl_ = 0;
+    std::uint32_t jtiptr_ = 0;
+    std::uint32_t trapEnable_ = 0;
+    std::uint32_t noise_ = 0x2545F491;
+};
+
+}  // namespace orbvex::sim
