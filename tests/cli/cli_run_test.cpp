@@ -76,6 +76,16 @@ TEST(CliRun, CommandsRunInOrderOnOneConnectionAndStopAtTheFirstFailure) {
     EXPECT_FALSE(std::filesystem::exists(back));
 }
 
+TEST(CliRun, AnInterruptStopsBeforeTheNextCommand) {
+    int polls = 0;
+    // The first poll is the runner's own, before "start"; START lets messages through once.
+    ToolRun run = RunTool({"--virtual", "start", "erase"}, false, [&] { return ++polls > 2; });
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, HasSubstr("Init OK :)"));
+    EXPECT_THAT(run.out, Not(HasSubstr("Erase")));
+    EXPECT_THAT(run.err, HasSubstr("stopped before \"erase\" (interrupted)"));
+}
+
 TEST(CliRun, WriteThenReadGivesTheImageBackOnTwoMegabytes) {
     TempDir dir;
     const auto image = RandomImage(5000, 1);

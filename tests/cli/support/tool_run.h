@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <sstream>
@@ -25,12 +26,13 @@ struct ToolRun {
     }
 };
 
-inline ToolRun RunTool(const std::vector<std::string>& args, bool errIsTerminal = false) {
+inline ToolRun RunTool(const std::vector<std::string>& args, bool errIsTerminal = false,
+                       std::function<bool()> abortPoll = {}) {
     std::vector<const char*> argv = {"orbvex_cli"};
     for (const std::string& a : args) argv.push_back(a.c_str());
     std::ostringstream out, err;
     ToolRun run;
-    run.status = cli::RunCli(static_cast<int>(argv.size()), argv.data(), cli::CliStreams{out, err, errIsTerminal});
+    run.status = cli::RunCli(static_cast<int>(argv.size()), argv.data(), cli::CliStreams{out, err, errIsTerminal, abortPoll});
     run.out = out.str();
     run.err = err.str();
     return run;
