@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "cli/image_files.h"
 #include "link/dcu.h"
 #include "link/jtag.h"
 #include "link/link_log.h"
@@ -26,11 +27,21 @@ bool TargetSession::OpenVirtual() {
     sim::ReceiverConfig config;
     config.flashSize = options_.FlashSize();
     virtual_ = std::make_unique<sim::VirtualReceiver>(config);
-    if (options_.virtualFlashFile && std::filesystem::exists(*options_.virtualFlashFile) &&
-        !virtual_->LoadFlashImage(*options_.virtualFlashFile)) {
-        window_.Complain("cannot load the virtual flash from " + *options_.virtualFlashFile);
-        return false;
+    if (options_.virtualFlashFile && std::filesystem::exists(*options_.virtualFlashFile)) {
+        const std::string& path = *options_.virtualFlashFile;
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path, ec);
+        if (!ec && size > options_.FlashSize()) {
+            window_.Complain("the virtual flash file " + path + " holds " + std::to_string(size) +
+                             " bytes, more than the " + (options_.flash2M ? "2M" : "1M") + " flash");
+            return false;
+        }
+        if (!virtual_->LoadFlashImage(path)) {
+            window_.Complain("cannot load the virtual flash from " + path);
+            return false;
+        }
     }
+    saveFlash_ = options_.virtualFlashFile.has_value();  // only a flash that came from the file goes back to it
     access_ = MakeUnrestrictedPortAccess();
     SetPortBackend(virtual_.get());
     return true;
@@ -84,9 +95,13 @@ bool TargetSession::Close() {
     closing_ = true;
     if (access_ && PortAvailable) JtagRelease();  // while the port is still ours, as the window does
     bool saved = true;
-    if (virtual_ && options_.virtualFlashFile && !virtual_->SaveFlashImage(*options_.virtualFlashFile)) {
-        window_.Complain("cannot save the virtual flash to " + *options_.virtualFlashFile);
-        saved = false;
+    if (virtual_ && saveFlash_) {
+        // Saved whole or not at all: a failed save leaves the previous image in place.
+        std::string error;
+        if (!WriteFileWhole(*options_.virtualFlashFile, virtual_->Flash(), error)) {
+            window_.Complain("cannot save the virtual flash: " + error);
+            saved = false;
+        }
     }
     if (remote_) remote_->Quit();
     if (access_) access_->Close(LptBase);

@@ -41,6 +41,7 @@ private:
     std::unique_ptr<RemoteBitbangClient> remote_;
     bool open_ = false;
     bool closing_ = false;
+    bool saveFlash_ = false;
     std::string savedTrapFile_;
     std::uint16_t savedLptBase_ = 0;
 };

@@ -119,6 +119,17 @@ TEST(CliRun, TheVirtualFlashFileCarriesTheFlashFromOneCallToTheNext) {
     EXPECT_EQ(ReadBytes(dir.Path("new.img")), std::vector<std::uint8_t>(0x100000, 0xFF));
 }
 
+TEST(CliRun, AVirtualFlashFileLargerThanTheFlashIsRefusedAndKept) {
+    TempDir dir;
+    const std::string flash = dir.Path("flash.img");
+    WriteBytes(flash, std::vector<std::uint8_t>(0x200000, 0x00));
+    ToolRun run = RunTool({"--virtual", "--virtual-flash", flash, "start"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("holds 2097152 bytes, more than the 1M flash"));
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(std::filesystem::file_size(flash), 0x200000u);
+}
+
 TEST(CliRun, VerifyReportsTheFirstDifferenceTheTwoBytesAndTheCount) {
     TempDir dir;
     const std::string flash = dir.Path("flash.img");
