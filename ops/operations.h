@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "ops/window_services.h"
@@ -20,5 +21,14 @@ bool RunErase(WindowServices& window);  // Button6Click
 bool RunWrite(WindowServices& window);  // Button7Click
 bool RunRead(WindowServices& window);   // Button8Click
 void RunAbort(WindowServices& window);  // Button2Click
+
+// True while one of the four operations runs. The operations let window messages
+// through at fixed points; a front end uses this to hold back a close until the link
+// is free. An operation started while another runs does nothing and returns false.
+bool OperationRunning();
+
+// The CPU line for an IDCODE ("CPU : STi5512"), or an empty string for a CPU the
+// table does not know.
+std::string CpuLine(std::uint32_t idcode);
 
 }  // namespace orbvex

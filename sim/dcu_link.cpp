@@ -107,7 +107,9 @@ void DcuLink::BeginReply(const DcuByteSink::Reply& reply) {
     replyCount_ = std::min(reply.count, kMaxReply);
     std::memcpy(reply_, reply.bytes, static_cast<std::size_t>(replyCount_));
     replyNext_ = 0;
-    busySteps_ = 2 * std::max(0, config_->busyPulsesBeforeReply);
+    // Busy: a gap before each pulse and one after the last, then the bytes.
+    const int pulses = std::max(0, config_->busyPulsesBeforeReply);
+    busySteps_ = pulses > 0 ? 2 * pulses + 1 : 0;
     hostAcked_ = false;
     mode_ = Mode::Send;
     Queue(0, kTurnaroundClocks);
@@ -116,8 +118,8 @@ void DcuLink::BeginReply(const DcuByteSink::Reply& reply) {
 // Called in Send mode whenever the queued levels have run out: decides what goes next.
 void DcuLink::SendStep() {
     if (busySteps_ > 0) {
-        if (busySteps_-- % 2 == 0) {
-            zeroRun_ = kBusyGapClocks;
+        if (busySteps_-- % 2 == 1) {
+            zeroRun_ = static_cast<std::uint32_t>(std::max(0, config_->busyGapClocks));
         } else {
             Queue(kPulse, 3);
         }

@@ -38,8 +38,6 @@ public:
     // Zeros the DCU shows between the end of a request and its reply, so that the
     // reply's start pattern falls where the host samples.
     static constexpr int kTurnaroundClocks = 3;
-    // Zeros before each busy pulse and between the last one and the reply.
-    static constexpr std::uint32_t kBusyGapClocks = 16;
     static constexpr int kMaxReply = 260;
 
     DcuLink(const ReceiverConfig* config, const ReceiverFaults* faults, ReceiverCounters* counters,

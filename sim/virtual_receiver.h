@@ -29,9 +29,11 @@ struct ReceiverConfig {
     std::uint32_t flashSize = 0x100000;     // 1 MB at 0x7FF00000, or 0x200000: 2 MB at 0x7FE00000
     std::uint32_t ramSize = 4u << 20;       // from 0x80000000
     int replyBlockLength = 256;             // data bytes in a block-read reply: 4..256, a multiple of 4
+                                            // (other values are rounded down and clamped)
     AckTiming ack = AckTiming::Early;
     int busyPulsesBeforeReply = 0;          // 0,1,0 pulses the DCU shows before each reply byte stream,
-                                            // each after a gap of quiet clocks
+    int busyGapClocks = 16;                 // with this many quiet clocks before each pulse and after
+                                            // the last one
     int eraseBusyPolls = 3;                 // command-word reads before the trap program sets done
     int programBusyPolls = 2;
 };
@@ -44,10 +46,13 @@ struct ReceiverFaults {
     TdoStuck tdoStuck = TdoStuck::None;                   // no cable
     bool dcuSilent = false;                               // the DCU never acknowledges or replies
     long noAckAfterBytes = -1;                            // stop acknowledging after this many received bytes
-    long corruptReplyByte = -1;                           // flip the n-th reply byte the DCU sends (from 0)
+    long corruptReplyByte = -1;                           // invert the n-th byte the DCU sends (from 0,
+                                                          // length bytes counted)
     bool haltIgnored = false;                             // 0x80000000 to 0x3004 does not take
-    std::vector<std::uint32_t> refusedWriteAddresses;     // writes to these are not acknowledged
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> refusedReadRanges;  // [first, last]: no reply
+    std::vector<std::uint32_t> refusedWriteAddresses;     // a write covering one: its data is neither
+                                                          // acknowledged nor stored
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> refusedReadRanges;  // [first, last]: a read that
+                                                          // starts inside gets no reply
     std::optional<std::uint32_t> jtiptrValue;             // what 0x3080 reads, whatever runs
     bool trapNeverDone = false;                           // the trap program never sets the done bit
 };

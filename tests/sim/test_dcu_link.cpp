@@ -63,7 +63,21 @@ TEST_P(DcuBothAckTimings, BusyPulsesBeforeTheReplyRestartTheHostsWait) {
     EXPECT_EQ(cable_.busyPulses, 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ack, DcuBothAckTimings, ::testing::Values(AckTiming::Early, AckTiming::Late));
+TEST_P(DcuBothAckTimings, LongBusyGapsKeepTheReplyPending) {
+    // Each gap is shorter than the host's start budget, their sum much longer.
+    receiver_.Config().busyPulsesBeforeReply = 2;
+    receiver_.Config().busyGapClocks = 2000;
+    receiver_.PokeWord(kRam, 0x55AA55AA);
+    std::uint32_t word = 0;
+    EXPECT_TRUE(cable_.ReadWord(kRam, &word));
+    EXPECT_EQ(word, 0x55AA55AAu);
+    EXPECT_EQ(cable_.busyPulses, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ack, DcuBothAckTimings, ::testing::Values(AckTiming::Early, AckTiming::Late),
+                         [](const ::testing::TestParamInfo<AckTiming>& info) {
+                             return info.param == AckTiming::Early ? "Early" : "Late";
+                         });
 
 class Dcu : public ::testing::Test {
 protected:
@@ -159,7 +173,9 @@ TEST_F(Dcu, UnreadReplyIsDrainedByTheNextMessage) {
     EXPECT_EQ(word, 0xA1B2C3D4u);
 }
 
-TEST_F(Dcu, ResetLineDropsAPendingReply) {
+TEST_F(Dcu, ResetLineDropsAPendingReplyButLeavesTheCpuAlone) {
+    cable_.WriteWord(0x3004, 0x80000000);
+    cable_.WriteWord(kRam + 4, 0x13579BDF);
     cable_.Drain();
     cable_.SendByte(0x01);
     for (int i = 0; i < 4; ++i) cable_.SendByte(0);
@@ -167,6 +183,8 @@ TEST_F(Dcu, ResetLineDropsAPendingReply) {
     cable_.SetReset(true);
     cable_.SelectDcu();
     EXPECT_EQ(cable_.Drain(), 0);
+    EXPECT_TRUE(receiver_.CpuHalted());
+    EXPECT_EQ(receiver_.PeekWord(kRam + 4), 0x13579BDFu);
 }
 
 TEST_F(Dcu, ReadsOfRegistersAndUnmappedSpace) {

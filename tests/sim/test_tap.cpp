@@ -82,6 +82,25 @@ TEST(VirtualTap, PauseAndExitStatesKeepTheShiftedValue) {
     EXPECT_EQ(value, 0x10006A5Bu);
 }
 
+TEST(VirtualTap, TdoMovesOnTheFallingEdgeOnly) {
+    VirtualReceiver r;
+    TestCable cable(r);
+    cable.TapReset();
+    cable.ShiftIr(0x02);
+    cable.Clock(true, false);
+    cable.Clock(false, false);
+    cable.Clock(false, false);  // Shift-DR, TDO shows IDCODE bit 0 (1)
+    const auto tdo = [&] { return (r.Read(0x379) & orbvex::sim::kStatusTdo) != 0; };
+    const std::uint8_t level = orbvex::sim::kDataReset;
+    r.Write(0x378, level | orbvex::sim::kDataTck);
+    r.Write(0x378, level);
+    EXPECT_TRUE(tdo()) << "bit 1 of 0x10006A5B";
+    r.Write(0x378, level | orbvex::sim::kDataTck);
+    EXPECT_TRUE(tdo()) << "still bit 1 while TCK is high";
+    r.Write(0x378, level);
+    EXPECT_FALSE(tdo()) << "bit 2 after the falling edge";
+}
+
 TEST(VirtualTap, ResetLineLowHoldsTestLogicReset) {
     VirtualReceiver r;
     TestCable cable(r);

@@ -1,0 +1,149 @@
+// Whole-flash write and read on the virtual receiver: host time, TCK cycles and port
+// accesses per flash byte, and what a real port at 1 us per access would take.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "link/jtag.h"
+#include "link/dcu.h"
+#include "ops/operations.h"
+#include "port/kqportio.h"
+#include "sim/virtual_receiver.h"
+
+namespace {
+
+using orbvex::FileDialogSetup;
+using orbvex::Radio;
+
+std::uint32_t FastTicks() {
+    static std::uint32_t now = 0;
+    return now += 100;
+}
+
+// A window that shows nothing and answers the dialogs with fixed files.
+class QuietWindow : public orbvex::WindowServices {
+public:
+    bool twoMegabytes = false;
+    std::string openPath, savePath;
+    std::string lastLine;
+
+    void LogLine(const std::string& line) override { lastLine = line; }
+    void ClearLog() override {}
+    void SetAddressLabel(const std::string&) override {}
+    void SetProgressPosition(int) override {}
+    void SetProgressMaximum(int) override {}
+    bool RunOpenDialog(const FileDialogSetup&, std::string& chosen) override {
+        chosen = openPath;
+        return true;
+    }
+    bool RunSaveDialog(const FileDialogSetup&, std::string& chosen) override {
+        chosen = savePath;
+        return true;
+    }
+    void ProcessMessages() override {}
+    void ShowErrorBox(const std::string&) override {}
+    void Beep(unsigned) override {}
+    bool IsChecked(Radio radio) const override {
+        switch (radio) {
+            case Radio::F1: return !twoMegabytes;
+            case Radio::F2: return twoMegabytes;
+            case Radio::L1: return true;
+            case Radio::L2: return false;
+        }
+        return false;
+    }
+};
+
+struct Session {
+    explicit Session(std::uint32_t flashSize) {
+        orbvex::sim::ReceiverConfig config;
+        config.flashSize = flashSize;
+        receiver = std::make_unique<orbvex::sim::VirtualReceiver>(config);
+        SetTickSource(&FastTicks);
+        orbvex::SetPortBackend(receiver.get());
+        PortAvailable = true;
+        ClockDelay = 1;
+        StartWaitLimit = 2024;
+        orbvex::TrapFileName = ORBVEX_VIRTUAL_TRAP_IMAGE;
+        window.twoMegabytes = flashSize == 0x200000;
+        folder = std::filesystem::temp_directory_path() / ("orbvex-bench-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(folder);
+        window.openPath = (folder / "image.rom").string();
+        window.savePath = (folder / "back.bin").string();
+        std::vector<char> rom(flashSize);
+        std::mt19937 random(7);
+        for (auto& b : rom) b = static_cast<char>(random());
+        std::ofstream(window.openPath, std::ios::binary).write(rom.data(), static_cast<std::streamsize>(rom.size()));
+        ok = orbvex::RunStart(window);
+    }
+    ~Session() {
+        orbvex::SetPortBackend(nullptr);
+        SetTickSource(nullptr);
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    }
+
+    std::unique_ptr<orbvex::sim::VirtualReceiver> receiver;
+    QuietWindow window;
+    std::filesystem::path folder;
+    bool ok = false;
+};
+
+void Report(benchmark::State& state, const orbvex::sim::ReceiverCounters& c, double bytes) {
+    double accesses = static_cast<double>(c.portReads + c.portWrites);
+    state.counters["tck_per_byte"] = static_cast<double>(c.tckCycles) / bytes;
+    state.counters["port_accesses_per_byte"] = accesses / bytes;
+    state.counters["real_port_s_at_1us"] = accesses * 1e-6;
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes) * state.iterations());
+}
+
+void BM_WriteFlash(benchmark::State& state) {
+    auto size = static_cast<std::uint32_t>(state.range(0));
+    Session session(size);
+    if (!session.ok) {
+        state.SkipWithError("START failed");
+        return;
+    }
+    orbvex::sim::ReceiverCounters counters;
+    for (auto _ : state) {
+        state.PauseTiming();
+        session.receiver->SetFlash({});
+        session.receiver->ResetCounters();
+        state.ResumeTiming();
+        if (!orbvex::RunWrite(session.window)) state.SkipWithError(session.window.lastLine.c_str());
+        counters = session.receiver->Counters();
+    }
+    Report(state, counters, size);
+}
+
+void BM_ReadFlash(benchmark::State& state) {
+    auto size = static_cast<std::uint32_t>(state.range(0));
+    Session session(size);
+    if (!session.ok) {
+        state.SkipWithError("START failed");
+        return;
+    }
+    orbvex::sim::ReceiverCounters counters;
+    for (auto _ : state) {
+        state.PauseTiming();
+        session.receiver->ResetCounters();
+        state.ResumeTiming();
+        if (!orbvex::RunRead(session.window)) state.SkipWithError(session.window.lastLine.c_str());
+        counters = session.receiver->Counters();
+    }
+    Report(state, counters, size);
+}
+
+BENCHMARK(BM_WriteFlash)->Arg(0x100000)->Arg(0x200000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_ReadFlash)->Arg(0x100000)->Arg(0x200000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,71 @@
+#include "ops/common.h"
+
+#include "link/dcu.h"
+#include "link/trap.h"
+#include "port/kqportio.h"
+#include "port/port_access.h"
+
+namespace orbvex {
+namespace {
+bool g_operationRunning = false;
+}
+
+OperationGuard::OperationGuard() : acquired_(!g_operationRunning) {
+    if (acquired_) g_operationRunning = true;
+}
+
+OperationGuard::~OperationGuard() {
+    if (acquired_) g_operationRunning = false;
+}
+
+bool OperationRunning() { return g_operationRunning; }
+
+void ApplyPortChoice(const WindowServices& window) {
+    if (window.IsChecked(Radio::L1)) LptBase = 0x378;
+    if (window.IsChecked(Radio::L2)) LptBase = 0x278;
+}
+
+bool PortUsableOrRefuse(WindowServices& window) {
+    PortAccess* access = ActivePortAccess();
+    bool usable = PortAvailable && (access == nullptr || access->Ensure(LptBase));
+    if (!usable) window.ShowErrorBox(kPortError);
+    return usable;
+}
+
+void EndOperation(WindowServices& window) {
+    window.LogLine(kSeparator);
+    window.Beep(kInformationBeep);
+}
+
+FlashRange ChosenFlash(const WindowServices& window) {
+    FlashRange range{0x7FF00000, 0x100000};
+    if (window.IsChecked(Radio::F1)) range = {0x7FF00000, 0x100000};
+    if (window.IsChecked(Radio::F2)) range = {0x7FE00000, 0x200000};
+    return range;
+}
+
+bool DcuAnswers(WindowServices& window) {
+    std::uint32_t ignored = 0;
+    bool answers = DcuReadWord(kDcuProbeAddress, ignored);
+    window.LogLine(answers ? "DCU OK" : "DCU Fail");
+    return answers;
+}
+
+bool FindMailbox(WindowServices& window) {
+    bool readOk = DcuReadWord(kTrapWorkspaceWord, TrapWptr);
+    window.LogLine("Trap_Wptr : " + Hex8(TrapWptr));
+    // A mailbox at address 0 would send commands into the CPU's low registers.
+    if (!readOk) {
+        window.LogLine("Trap workspace word " + Hex8(kTrapWorkspaceWord) +
+                       " could not be read: stopped before the mailbox");
+        return false;
+    }
+    if (TrapWptr == 0) {
+        window.LogLine("Trap workspace word " + Hex8(kTrapWorkspaceWord) +
+                       " is 00000000, no trap program: press START first");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace orbvex

@@ -1,0 +1,30 @@
+// Erase: one call into the trap program's mailbox erases the chosen flash.
+#include "link/jtag.h"
+#include "link/trap.h"
+#include "ops/common.h"
+#include "ops/operations.h"
+
+namespace orbvex {
+
+bool RunErase(WindowServices& window) {
+    OperationGuard guard;
+    if (!guard.Acquired()) return false;
+    LinkLogScope logScope(window);
+
+    ApplyPortChoice(window);
+    if (!PortUsableOrRefuse(window)) return false;
+    JtagInit();
+    SelectDcu();
+
+    bool erased = false;
+    if (DcuAnswers(window) && FindMailbox(window)) {
+        std::uint32_t base = ChosenFlash(window).base;
+        window.LogLine("Erase ADR[" + Hex8(base) + "] : Please Wait...");
+        erased = TrapCall(base);
+        window.LogLine(erased ? "Erase success !!!" : "Fail");
+    }
+    EndOperation(window);
+    return erased;
+}
+
+}  // namespace orbvex

@@ -1,0 +1,168 @@
+// Write: the ROM file goes into the flash chunk by chunk through the trap program's
+// mailbox, with the address label, the progress bar and Abort.
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "link/dcu.h"
+#include "link/jtag.h"
+#include "link/trap.h"
+#include "ops/common.h"
+#include "ops/image_file.h"
+#include "ops/operations.h"
+#include "port/program_dir.h"
+
+namespace orbvex {
+namespace {
+
+constexpr std::uint32_t kChunkSize = 4096;
+constexpr std::uint32_t kBlockLimit = 252;
+constexpr std::uint32_t kDataBufferOffset = 0x1C;
+constexpr std::uint32_t kProgramCommand = 0x100;
+constexpr std::uint32_t kDoneBit = 0x1;
+constexpr int kPollLimit = 1000;
+constexpr std::uint32_t kProgressUnit = 100;
+
+enum class ChunkOutcome { Programmed, UploadFailed, NotDone, Aborted };
+
+// Blocks of at most 252 bytes. The DCU stores only whole words of a block, so a block
+// that does not end on one is sent padded with 0xFF (the erased state) up to the next;
+// the trap program is told the exact length and never programs the padding.
+bool UploadChunk(std::uint32_t bufferAddress, const std::uint8_t* chunk, std::uint32_t length) {
+    std::uint8_t block[kBlockLimit];
+    for (std::uint32_t offset = 0; offset < length;) {
+        std::uint32_t n = std::min(length - offset, kBlockLimit);
+        std::uint32_t padded = (n + 3u) & ~3u;
+        std::copy(chunk + offset, chunk + offset + n, block);
+        std::fill(block + n, block + padded, 0xFF);
+        if (DcuWriteBlock(bufferAddress + offset, block, static_cast<std::uint8_t>(padded)) == 0)
+            return false;
+        offset += n;
+    }
+    return true;
+}
+
+void SendProgramCommand(std::uint32_t flashAddress, std::uint32_t length, std::uint32_t flashBase) {
+    DcuWriteWord(TrapWptr + 0x04, flashAddress);
+    DcuWriteWord(TrapWptr + 0x08, TrapWptr + kDataBufferOffset);
+    DcuWriteWord(TrapWptr + 0x0C, length);
+    DcuWriteWord(TrapWptr + 0x10, flashBase);
+    DcuWriteWord(TrapWptr, kProgramCommand);  // last: the trap program starts on it
+}
+
+// A command word that cannot be read says nothing about the chunk: it is not done.
+ChunkOutcome WaitForDone(WindowServices& window, std::uint32_t flashAddress) {
+    std::uint32_t status = 0;
+    for (int polls = 0;; ++polls) {
+        bool readOk = DcuReadWord(TrapWptr, status);
+        if (readOk && (status & kDoneBit) && polls < kPollLimit) return ChunkOutcome::Programmed;
+        if (!readOk || polls >= kPollLimit) break;
+        if (AbortRequested) return ChunkOutcome::Aborted;
+    }
+    window.LogLine("Error writing flash at address " + Hex8(flashAddress) + " ACK = " + Hex8(status));
+    return ChunkOutcome::NotDone;
+}
+
+class FlashWriter {
+public:
+    FlashWriter(WindowServices& window, FlashRange flash, const std::vector<std::uint8_t>& rom)
+        : window_(window), flash_(flash), rom_(rom) {}
+
+    // True when every byte of the file was programmed.
+    bool Run() {
+        std::uint32_t total = static_cast<std::uint32_t>(rom_.size());
+        std::uint32_t done = 0;
+        window_.TransferProgress(0, total);
+        while (done < total) {
+            std::uint32_t length = std::min(total - done, kChunkSize);
+            if (AbortRequested) return false;
+            ChunkOutcome outcome = ProgramChunk(flash_.base + done, rom_.data() + done, length);
+            if (outcome != ChunkOutcome::Programmed) return false;
+            done += length;
+            window_.TransferProgress(done, total);
+        }
+        return true;
+    }
+
+private:
+    ChunkOutcome ProgramChunk(std::uint32_t flashAddress, const std::uint8_t* chunk,
+                              std::uint32_t length) {
+        if (!UploadChunk(TrapWptr + kDataBufferOffset, chunk, length)) {
+            window_.LogLine("Load Data RAM Fail");
+            return ChunkOutcome::UploadFailed;
+        }
+        window_.SetAddressLabel(Hex8(flashAddress));
+        window_.SetProgressPosition(static_cast<int>((flashAddress - flash_.base) / kProgressUnit));
+        window_.ProcessMessages();
+        SendProgramCommand(flashAddress, length, flash_.base);
+        return WaitForDone(window_, flashAddress);
+    }
+
+    WindowServices& window_;
+    FlashRange flash_;
+    const std::vector<std::uint8_t>& rom_;
+};
+
+bool ChooseRomFile(WindowServices& window, std::string& path) {
+    FileDialogSetup setup{"ROM files (*.rom)|*.rom|All files (*.*)|*.*", ProgramDirectory(), "rom"};
+    return window.RunOpenDialog(setup, path);
+}
+
+// The whole file is read before anything is sent, so that nothing but its own bytes
+// is ever programmed and a file too large for the flash never reaches target RAM.
+bool LoadRomFile(WindowServices& window, const std::string& path, FlashRange flash,
+                 std::vector<std::uint8_t>& rom) {
+    std::uint64_t size = 0;
+    switch (ReadWholeFile(path, flash.size, rom, size)) {
+        case FileReadResult::Ok:
+            return true;
+        case FileReadResult::CannotOpen:
+            window.LogLine("Cannot open the ROM file: nothing written");
+            return false;
+        case FileReadResult::CannotRead:
+            window.LogLine("Cannot read the ROM file: nothing written");
+            return false;
+        case FileReadResult::TooLarge:
+            window.LogLine("ROM file too large: LEN[" + Hex8(static_cast<std::uint32_t>(size)) +
+                           "] but flash LEN[" + Hex8(flash.size) + "]: nothing written");
+            return false;
+    }
+    return false;
+}
+
+bool WriteChosenFile(WindowServices& window) {
+    std::string path;
+    if (!ChooseRomFile(window, path)) return false;
+    FlashRange flash = ChosenFlash(window);
+    window.SetProgressPosition(0);
+    window.SetProgressMaximum(static_cast<int>(flash.size / kProgressUnit));
+    window.LogLine("File : " + path);
+    std::vector<std::uint8_t> rom;
+    if (!LoadRomFile(window, path, flash, rom)) return false;
+    window.LogLine("Write Flash ADR[" + Hex8(flash.base) + "] LEN[" +
+                   Hex8(static_cast<std::uint32_t>(rom.size())) + "] : Please Wait...");
+    window.ProcessMessages();
+    bool written = FlashWriter(window, flash, rom).Run();
+    window.LogLine("Write Flash END");
+    return written;
+}
+
+}  // namespace
+
+bool RunWrite(WindowServices& window) {
+    OperationGuard guard;
+    if (!guard.Acquired()) return false;
+    LinkLogScope logScope(window);
+
+    AbortRequested = false;
+    ApplyPortChoice(window);
+    if (!PortUsableOrRefuse(window)) return false;
+    JtagInit();
+    SelectDcu();
+
+    bool written = DcuAnswers(window) && FindMailbox(window) && WriteChosenFile(window);
+    EndOperation(window);
+    return written;
+}
+
+}  // namespace orbvex
