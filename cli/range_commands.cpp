@@ -2,42 +2,24 @@
 
 #include <cstdio>
 
-#include "link/dcu.h"
 #include "link/jtag.h"
 #include "link/link_log.h"
+#include "ops/common.h"
 #include "ops/flash_range.h"
-#include "port/kqportio.h"
-#include "port/port_access.h"
 
 namespace orbvex::cli {
 namespace {
 
-constexpr const char* kSeparator = "---------------------";
-constexpr unsigned kInformationBeep = 0x40;
-
-void EndOperation(WindowServices& window) {
-    window.LogLine(kSeparator);
-    window.Beep(kInformationBeep);
-}
-
-// The common start of the flash operations that read: the port, the JTAG link, and
-// a sign of life from the DCU.
+// The common start of the flash operations that read, as Read has it: the port, the
+// JTAG link, and a sign of life from the DCU.
 bool ConnectForReading(WindowServices& window) {
-    PortAccess* access = ActivePortAccess();
-    if (!PortAvailable || (access && !access->Ensure(LptBase))) {
-        window.ShowErrorBox("The parallel port could not be opened");
-        return false;
-    }
+    ApplyPortChoice(window);
+    if (!PortUsableOrRefuse(window)) return false;
     JtagInit();
     SelectDcu();
-    std::uint32_t ignored = 0;
-    if (!DcuReadWord(0x3000, ignored)) {
-        window.LogLine("DCU Fail");
-        EndOperation(window);
-        return false;
-    }
-    window.LogLine("DCU OK");
-    return true;
+    if (DcuAnswers(window)) return true;
+    EndOperation(window);
+    return false;
 }
 
 std::string RangeLine(const char* what, std::uint32_t start, std::uint32_t length) {
@@ -65,6 +47,9 @@ std::string ByteHex(std::uint8_t value) {
 }  // namespace
 
 bool ReadRangeToFile(WindowServices& window, std::uint32_t start, std::uint32_t length, const std::string& path) {
+    OperationGuard guard;
+    if (!guard.Acquired()) return false;
+    LinkLogScope logScope(window);
     if (!ConnectForReading(window)) return false;
     window.LogLine(RangeLine("Read", start, length));
     window.ProcessMessages();
@@ -82,6 +67,9 @@ bool ReadRangeToFile(WindowServices& window, std::uint32_t start, std::uint32_t 
 
 bool VerifyRangeWithFile(WindowServices& window, std::uint32_t start, std::optional<std::uint32_t> length,
                          std::uint64_t flashEnd, const std::string& path) {
+    OperationGuard guard;
+    if (!guard.Acquired()) return false;
+    LinkLogScope logScope(window);
     // The file first: a missing file needs no cable.
     std::vector<std::uint8_t> file;
     std::string error;
