@@ -71,7 +71,8 @@ int RunCommands(const CliOptions& options, CliStreams streams) {
         progress.Finish();
         if (session.ConnectionLost()) ok = false;  // whatever the log says, the link is gone
         if (!ok) {
-            std::string text = std::string("\"") + CommandName(command.kind) + "\" failed";
+            const bool interrupted = streams.abortPoll && streams.abortPoll();
+            std::string text = std::string("\"") + CommandName(command.kind) + (interrupted ? "\" interrupted" : "\" failed");
             if (i + 1 < options.commands.size()) text += "; the commands after it were not run";
             window.Complain(text);
             status = kExitFailed;

@@ -86,6 +86,21 @@ TEST(CliRun, AnInterruptStopsBeforeTheNextCommand) {
     EXPECT_THAT(run.err, HasSubstr("stopped before \"erase\" (interrupted)"));
 }
 
+TEST(CliRun, AnInterruptDuringWriteAbortsItAndFailsTheRun) {
+    TempDir dir;
+    const std::string flash = dir.Path("flash.img");
+    WriteBytes(dir.Path("image.rom"), RandomImage(9000, 5));
+    int polls = 0;
+    // Polls: the runner's before "start", START's, the runner's before "write", then
+    // Write's own before its first chunk, where the abort lands.
+    ToolRun run = RunTool({"--virtual", "--virtual-flash", flash, "start", "write", dir.Path("image.rom")}, false,
+                          [&] { return ++polls > 3; });
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, HasSubstr("Write Flash END"));
+    EXPECT_THAT(run.err, HasSubstr("\"write\" interrupted"));
+    EXPECT_EQ(ReadBytes(flash), std::vector<std::uint8_t>(0x100000, 0xFF));  // no chunk programmed
+}
+
 TEST(CliRun, WriteThenReadGivesTheImageBackOnTwoMegabytes) {
     TempDir dir;
     const auto image = RandomImage(5000, 1);
