@@ -182,6 +182,12 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
 
     std::string error;
     if (!ParseCommands(words, o.commands, error)) return fail(error);
+    // A range next to a whole-flash command would look as if it limited that one too.
+    const bool ranged = o.offset || o.length;
+    for (const Command& c : o.commands) {
+        if (ranged && (c.kind == CommandKind::Erase || c.kind == CommandKind::Write))
+            return fail("--offset/--length apply to read and verify only; erase and write always cover the flash from its start");
+    }
     outcome.run = true;
     return outcome;
 }

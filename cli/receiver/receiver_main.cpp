@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "port/remote_bitbang_server.h"
@@ -67,7 +68,7 @@ int main(int argc, char** argv) {
     ReceiverOptions o;
     std::string flash = "1M", tdoStuck = "none";
     bool lateAck = false;
-    std::uint32_t jtiptr = 0;
+    std::optional<std::uint32_t> jtiptr;
 
     CLI::App app{"Serves the virtual receiver over the remote bit-bang protocol (loopback TCP or a unix socket).",
                  "orbvex_receiver"};
@@ -86,7 +87,15 @@ int main(int argc, char** argv) {
     app.add_flag("--dcu-silent", faults.dcuSilent, "Fault: the DCU never answers");
     app.add_flag("--halt-ignored", faults.haltIgnored, "Fault: the halt request does not take");
     app.add_flag("--trap-never-done", faults.trapNeverDone, "Fault: the trap program never reports done");
-    auto* jtiptrOpt = app.add_option("--jtiptr", jtiptr, "Fault: what 0x3080 reads, whatever runs");
+    app.add_option_function<std::string>(
+           "--jtiptr",
+           [&jtiptr](const std::string& text) {
+               std::uint64_t value = 0;
+               if (!ParseNumber(text, value)) throw CLI::ValidationError("--jtiptr", "not a number: " + text);
+               jtiptr = static_cast<std::uint32_t>(value);
+           },
+           "Fault: what 0x3080 reads, whatever runs")
+        ->type_name("N");
     AddNumber(app, "--no-ack-after", faults.noAckAfterBytes, "Fault: stop acknowledging after this many bytes");
     app.add_flag("--once", o.once, "Exit after the first client has gone");
     app.add_flag("--quiet", o.quiet, "Print only the listening address");
@@ -108,7 +117,7 @@ int main(int argc, char** argv) {
         std::cerr << "orbvex_receiver: --tdo-stuck must be none, low or high\n";
         return 2;
     }
-    if (jtiptrOpt->count()) faults.jtiptrValue = jtiptr;
+    faults.jtiptrValue = jtiptr;
 
     orbvex::sim::VirtualReceiver receiver(config);
     receiver.Faults() = faults;

@@ -119,6 +119,8 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--virtual", "--offset", "0xFF000", "--length", "0x2000", "start"}, "past the end"},
         {{"--virtual", "--bogus", "start"}, "--bogus"},
         {{"--virtual", "--port"}, "--port"},
+        {{"--virtual", "--offset", "0x1000", "start", "write", "a.rom"}, "apply to read and verify only"},
+        {{"--virtual", "--length", "16", "erase", "read", "a.bin"}, "apply to read and verify only"},
     };
     for (const Case& c : cases) {
         std::vector<const char*> argv = {"orbvex_cli"};

@@ -175,6 +175,21 @@ TEST(ServedReceiverProcess, OrbvexCliFlashesAndVerifiesAFiveThousandByteImageThr
     EXPECT_TRUE(std::equal(image.begin(), image.end(), saved.begin()));
 }
 
+TEST(ServedReceiverProcess, TheReceiversSettingsReachTheTarget) {
+    test::ChildProcess receiver({Bin("orbvex_receiver"), "--idcode", "0x1000A041", "--halt-ignored", "--late-ack",
+                                 "--quiet"});
+    const std::string address = StartReceiver(receiver);
+    ASSERT_FALSE(address.empty()) << receiver.Output();
+    test::ChildProcess tool({Bin("orbvex_cli"), "--remote", address, "start"});
+    EXPECT_EQ(tool.Wait(60s), 1);
+    EXPECT_EQ(tool.Output(),
+              "Init JTAG\n"
+              "IDCODE : 1000A041\n"
+              "Stop CPU\n"
+              "Fail DCU Control, Plesae Restart or Reset CPU Box\n"
+              "orbvex_cli: \"start\" failed\n");
+}
+
 #endif
 
 }  // namespace
