@@ -16,6 +16,8 @@ namespace orbvex {
 // the reset line goes high (released) / low (TRST asserted). Writes are only queued;
 // a status read sends the queue and an 'R' in one go and waits for the '0'/'1' answer,
 // which becomes TDO on status bit 4. One round trip per sample, none per write.
+// The link writes only the data register and reads only the status register, so the
+// port number is not looked at.
 //
 // When the connection drops (or the peer stops answering), the drop is reported once
 // through the drop handler, writes are thrown away and every read answers TDO 1, so
