@@ -1,0 +1,11 @@
+#pragma once
+#include <QWidget>
+
+// A bevel that draws nothing but its bottom edge, sunken: a rule across the window.
+class BottomLineBevel : public QWidget {
+public:
+    explicit BottomLineBevel(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};

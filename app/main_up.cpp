@@ -1,0 +1,12 @@
+// The window on the real parallel port.
+#include <QApplication>
+
+#include "app/window_program.h"
+#include "port/port_access.h"
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    orbvex::app::InitApplication();
+    std::unique_ptr<orbvex::PortAccess> portAccess = orbvex::MakeHardwarePortAccess();
+    return orbvex::app::RunWindowProgram(*portAccess);
+}
