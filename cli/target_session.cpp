@@ -93,7 +93,8 @@ bool TargetSession::Close() {
     if (!open_) return true;
     open_ = false;
     closing_ = true;
-    if (access_ && PortAvailable) JtagRelease();  // while the port is still ours, as the window does
+    // Released while the port is still ours, as the window does; never on a port refused.
+    if (access_ && PortAvailable && access_->Ensure(LptBase)) JtagRelease();
     bool saved = true;
     if (virtual_ && saveFlash_) {
         // Saved whole or not at all: a failed save leaves the previous image in place.
