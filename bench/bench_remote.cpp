@@ -1,0 +1,141 @@
+// The remote bit-bang link on a loopback TCP socket, against the virtual receiver served
+// from a thread: the time for START, and the round trips each byte read or written
+// costs (one round trip per TDO sample; writes ride along with the next read).
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/dcu.h"
+#include "link/jtag.h"
+#include "ops/flash_range.h"
+#include "ops/operations.h"
+#include "port/kqportio.h"
+#include "port/port_access.h"
+#include "port/remote_bitbang_client.h"
+#include "port/remote_bitbang_server.h"
+#include "sim/virtual_receiver.h"
+
+namespace {
+
+using namespace orbvex;
+
+class QuietWindow final : public WindowServices {
+public:
+    std::string answer;
+    std::string lastLine;
+    void LogLine(const std::string& line) override { lastLine = line; }
+    void ClearLog() override {}
+    void SetAddressLabel(const std::string&) override {}
+    void SetProgressPosition(int) override {}
+    void SetProgressMaximum(int) override {}
+    bool RunOpenDialog(const FileDialogSetup&, std::string& chosen) override {
+        chosen = answer;
+        return !answer.empty();
+    }
+    bool RunSaveDialog(const FileDialogSetup&, std::string& chosen) override { return RunOpenDialog({}, chosen); }
+    void ProcessMessages() override {}
+    void ShowErrorBox(const std::string&) override {}
+    void Beep(unsigned) override {}
+    bool IsChecked(Radio radio) const override { return radio == Radio::F1 || radio == Radio::L1; }
+};
+
+// The served receiver and a connected client wired in as the port.
+class RemoteLink {
+public:
+    RemoteLink() {
+        net::Endpoint where;
+        where.host = "127.0.0.1";
+        std::string error;
+        listener_.Open(where, error);
+        server_ = std::thread([this] {
+            net::Socket s = listener_.Accept(5000);
+            RemoteBitbangInterpreter interpreter(receiver_);
+            ServeRemoteBitbang(s, interpreter, &stop_);
+        });
+        client_ = std::make_unique<RemoteBitbangClient>(net::Connect(listener_.Bound(), error));
+        SetPortBackend(client_.get());
+        PortAvailable = true;
+        LptBase = 0x378;
+        ClockDelay = 1;
+        StartWaitLimit = 2024;
+        TrapFileName = ORBVEX_VIRTUAL_TRAP_IMAGE;
+    }
+    ~RemoteLink() {
+        client_->Quit();
+        stop_ = true;
+        server_.join();
+        SetPortBackend(nullptr);
+    }
+    RemoteBitbangClient& Client() { return *client_; }
+
+private:
+    sim::VirtualReceiver receiver_;
+    net::Listener listener_;
+    std::atomic<bool> stop_{false};
+    std::thread server_;
+    std::unique_ptr<RemoteBitbangClient> client_;
+};
+
+void BM_RemoteStart(benchmark::State& state) {
+    RemoteLink link;
+    QuietWindow window;
+    std::uint64_t trips = 0;
+    for (auto _ : state) {
+        std::uint64_t before = link.Client().RoundTrips();
+        if (!RunStart(window)) state.SkipWithError(("START failed: " + window.lastLine).c_str());
+        trips += link.Client().RoundTrips() - before;
+    }
+    state.counters["round_trips"] = benchmark::Counter(static_cast<double>(trips), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_RemoteStart)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_RemoteRead(benchmark::State& state) {
+    RemoteLink link;
+    QuietWindow window;
+    if (!RunStart(window)) state.SkipWithError("START failed");
+    const auto length = static_cast<std::uint32_t>(state.range(0));
+    std::vector<std::uint8_t> data;
+    std::uint64_t trips = 0, bytes = 0;
+    for (auto _ : state) {
+        std::uint64_t before = link.Client().RoundTrips();
+        if (!ReadTargetRange(0x7FF00000, length, data).ok) state.SkipWithError("read failed");
+        trips += link.Client().RoundTrips() - before;
+        bytes += length;
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+    state.counters["round_trips_per_byte"] = static_cast<double>(trips) / static_cast<double>(bytes);
+}
+BENCHMARK(BM_RemoteRead)->Arg(4096)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+void BM_RemoteWrite(benchmark::State& state) {
+    RemoteLink link;
+    QuietWindow window;
+    if (!RunStart(window)) state.SkipWithError("START failed");
+    const auto length = static_cast<std::size_t>(state.range(0));
+    const std::string path = "bench_remote_image.rom";
+    std::ofstream(path, std::ios::binary).write(std::string(length, '\x5A').data(), static_cast<std::streamsize>(length));
+    window.answer = path;
+    std::uint64_t trips = 0, bytes = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        RunErase(window);
+        state.ResumeTiming();
+        std::uint64_t before = link.Client().RoundTrips();
+        if (!RunWrite(window)) state.SkipWithError(("write failed: " + window.lastLine).c_str());
+        trips += link.Client().RoundTrips() - before;
+        bytes += length;
+    }
+    std::remove(path.c_str());
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+    state.counters["round_trips_per_byte"] = static_cast<double>(trips) / static_cast<double>(bytes);
+}
+BENCHMARK(BM_RemoteWrite)->Arg(4096)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+}  // namespace
+
+BENCHMARK_MAIN();

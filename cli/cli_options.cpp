@@ -1,0 +1,195 @@
+#include "cli/cli_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+
+namespace orbvex::cli {
+namespace {
+
+constexpr const char* kDescription =
+    "Erases, writes, reads and verifies the flash of a receiver through the JTAG port of its CPU.\n"
+    "Commands run in the order given, on one connection, and stop at the first that fails:\n"
+    "  start         connect: halt the CPU, install the trap program, set up the memory interface\n"
+    "  erase         erase the whole flash\n"
+    "  write FILE    program a ROM image from the start of the flash\n"
+    "  read FILE     save the flash (or --offset/--length of it) to FILE\n"
+    "  verify FILE   compare FILE with the flash from --offset on (for --length, or the file's size)\n"
+    "Example: orbvex_cli --virtual --flash 2M start erase write image.rom verify image.rom\n"
+    "The log goes to stdout; errors and the progress bar go to stderr.\n"
+    "Exit status: 0 when every command succeeded, 1 when one failed, 2 for bad arguments.";
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+bool ParseUnsigned(const std::string& text, std::uint64_t limit, std::uint64_t& value) {
+    std::string digits = text;
+    int base = 10;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits = digits.substr(2);
+    }
+    if (digits.empty() || digits.size() > 16) return false;
+    value = 0;
+    for (char c : digits) {
+        int d;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else return false;
+        value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
+        if (value > limit) return false;
+    }
+    return true;
+}
+
+std::string Bad(const std::string& what) { return "orbvex_cli: " + what + "\nRun with --help for more information."; }
+
+// Turns the positional words into commands; false and a reason when they do not read.
+bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& commands, std::string& error) {
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string word = Lower(words[i]);
+        if (word == "start") {
+            commands.push_back({CommandKind::Start, {}});
+        } else if (word == "erase") {
+            commands.push_back({CommandKind::Erase, {}});
+        } else if (word == "write" || word == "read" || word == "verify") {
+            if (i + 1 >= words.size()) {
+                error = "\"" + word + "\" needs a FILE";
+                return false;
+            }
+            CommandKind kind = word == "write" ? CommandKind::Write : word == "read" ? CommandKind::Read : CommandKind::Verify;
+            commands.push_back({kind, words[++i]});
+        } else {
+            error = "unknown command \"" + words[i] + "\" (commands: start, erase, write FILE, read FILE, verify FILE)";
+            return false;
+        }
+    }
+    if (commands.empty()) {
+        error = "no command given (commands: start, erase, write FILE, read FILE, verify FILE)";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParsePortChoice(const std::string& text, std::uint16_t& base, PortButton& button) {
+    const std::string word = Lower(text);
+    if (word == "lpt1") {
+        base = 0x378;
+        button = PortButton::L1;
+        return true;
+    }
+    if (word == "lpt2") {
+        base = 0x278;
+        button = PortButton::L2;
+        return true;
+    }
+    std::uint64_t value = 0;
+    // The data register, status and the extended registers at +0x400 must all fit in 16 bits.
+    if (!ParseUnsigned(text, 0xFFFF - 0x402, value) || value == 0) return false;
+    base = static_cast<std::uint16_t>(value);
+    button = base == 0x378 ? PortButton::L1 : base == 0x278 ? PortButton::L2 : PortButton::None;
+    return true;
+}
+
+bool ParseSize(const std::string& text, std::uint32_t& value) {
+    std::string number = text;
+    std::uint64_t scale = 1;
+    if (!number.empty() && (number.back() == 'K' || number.back() == 'k')) scale = 1024;
+    if (!number.empty() && (number.back() == 'M' || number.back() == 'm')) scale = 1024 * 1024;
+    if (scale != 1) number.pop_back();
+    std::uint64_t raw = 0;
+    if (!ParseUnsigned(number, 0xFFFFFFFFull, raw) || raw * scale > 0xFFFFFFFFull) return false;
+    value = static_cast<std::uint32_t>(raw * scale);
+    return true;
+}
+
+ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
+    ParseOutcome outcome;
+    CliOptions& o = outcome.options;
+
+    CLI::App app{kDescription, "orbvex_cli"};
+    bool useVirtual = false;
+    std::string port, remote, trap, flash = "1M", virtualFlash, offset, length;
+    std::vector<std::string> words;
+    app.add_flag("--virtual", useVirtual, "Work on the built-in virtual receiver instead of a cable");
+    auto* portOpt = app.add_option("--port", port, "Parallel port: lpt1 (0x378, default), lpt2 (0x278) or a base address such as 0xD010");
+    auto* remoteOpt = app.add_option("--remote", remote, "Drive a remote bit-bang server: HOST:PORT or unix:PATH");
+    auto* trapOpt = app.add_option("--trap", trap, "Target-side trap program (default: trap.bin beside this program)");
+    app.add_option("--flash", flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)");
+    auto* vflashOpt = app.add_option("--virtual-flash", virtualFlash,
+                                     "With --virtual: flash image file loaded at start (erased flash if missing) and saved at exit");
+    auto* offsetOpt = app.add_option("--offset", offset, "read/verify: start this many bytes into the flash (0x.. or decimal, K/M)");
+    auto* lengthOpt = app.add_option("--length", length, "read/verify: this many bytes (0x.. or decimal, K/M)");
+    app.add_option("commands", words, "start | erase | write FILE | read FILE | verify FILE, several in a row");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        outcome.message = app.help();
+        return outcome;
+    } catch (const CLI::ParseError& e) {
+        outcome.exitCode = kExitBadArguments;
+        outcome.message = Bad(e.what());
+        return outcome;
+    }
+
+    auto fail = [&](const std::string& what) {
+        outcome.exitCode = kExitBadArguments;
+        outcome.message = Bad(what);
+        return outcome;
+    };
+
+    if (useVirtual && remoteOpt->count()) return fail("--virtual and --remote exclude each other");
+    if (portOpt->count() && remoteOpt->count()) return fail("--port and --remote exclude each other");
+    if (vflashOpt->count() && !useVirtual) return fail("--virtual-flash needs --virtual");
+
+    o.target = useVirtual ? TargetKind::Virtual : remoteOpt->count() ? TargetKind::Remote : TargetKind::Hardware;
+    if (portOpt->count() && !ParsePortChoice(port, o.lptBase, o.portButton))
+        return fail("--port must be lpt1, lpt2 or a base address such as 0x378, got \"" + port + "\"");
+    if (remoteOpt->count()) {
+        std::string error;
+        if (!net::ParseEndpoint(remote, o.remote, error)) return fail("--remote: " + error);
+    }
+    const std::string size = Lower(flash);
+    if (size != "1m" && size != "2m") return fail("--flash must be 1M or 2M, got \"" + flash + "\"");
+    o.flash2M = size == "2m";
+    if (trapOpt->count()) o.trapFile = trap;
+    if (vflashOpt->count()) o.virtualFlashFile = virtualFlash;
+
+    std::uint32_t value = 0;
+    if (offsetOpt->count()) {
+        if (!ParseSize(offset, value)) return fail("--offset is not a number: \"" + offset + "\"");
+        o.offset = value;
+    }
+    if (lengthOpt->count()) {
+        if (!ParseSize(length, value) || value == 0) return fail("--length must be a number above 0, got \"" + length + "\"");
+        o.length = value;
+    }
+    const std::uint64_t rangeEnd = std::uint64_t{o.offset.value_or(0)} + o.length.value_or(0);
+    if (o.offset.value_or(0) >= o.FlashSize() || rangeEnd > o.FlashSize()) {
+        std::ostringstream text;
+        text << "--offset/--length reach past the end of the " << (o.flash2M ? "2M" : "1M") << " flash (0x" << std::hex
+             << std::uppercase << o.FlashSize() << " bytes)";
+        return fail(text.str());
+    }
+
+    std::string error;
+    if (!ParseCommands(words, o.commands, error)) return fail(error);
+    // A range next to a whole-flash command would look as if it limited that one too.
+    const bool ranged = o.offset || o.length;
+    for (const Command& c : o.commands) {
+        if (ranged && (c.kind == CommandKind::Erase || c.kind == CommandKind::Write))
+            return fail("--offset/--length apply to read and verify only; erase and write always cover the flash from its start");
+    }
+    outcome.run = true;
+    return outcome;
+}
+
+}  // namespace orbvex::cli

@@ -1,0 +1,95 @@
+#include "cli/run_cli.h"
+
+#include <filesystem>
+
+#include "cli/progress_bar.h"
+#include "cli/range_commands.h"
+#include "cli/target_session.h"
+#include "cli/terminal_window.h"
+#include "ops/operations.h"
+
+namespace orbvex::cli {
+namespace {
+
+const char* CommandName(CommandKind kind) {
+    switch (kind) {
+        case CommandKind::Start: return "start";
+        case CommandKind::Erase: return "erase";
+        case CommandKind::Write: return "write";
+        case CommandKind::Read: return "read";
+        case CommandKind::Verify: return "verify";
+    }
+    return "?";
+}
+
+std::string Absolute(const std::string& path) { return std::filesystem::absolute(path).string(); }
+
+bool RunOne(const Command& command, const CliOptions& options, TerminalWindow& window) {
+    const bool ranged = options.offset.has_value() || options.length.has_value();
+    const std::uint32_t offset = options.offset.value_or(0);
+    switch (command.kind) {
+        case CommandKind::Start: return RunStart(window);
+        case CommandKind::Erase: return RunErase(window);
+        case CommandKind::Write:
+            window.SetDialogAnswer(Absolute(command.file));
+            return RunWrite(window);
+        case CommandKind::Read:
+            if (ranged) {
+                const std::uint32_t length = options.length.value_or(options.FlashSize() - offset);
+                return ReadRangeToFile(window, options.FlashBase() + offset, length, Absolute(command.file));
+            }
+            window.SetDialogAnswer(Absolute(command.file));
+            return RunRead(window);
+        case CommandKind::Verify:
+            return VerifyRangeWithFile(window, options.FlashBase() + offset, options.length,
+                                       std::uint64_t{options.FlashBase()} + options.FlashSize(), Absolute(command.file));
+    }
+    return false;
+}
+
+}  // namespace
+
+int RunCommands(const CliOptions& options, CliStreams streams) {
+    ProgressBar progress(streams.err, streams.errIsTerminal);
+    TerminalWindow window(streams.out, streams.err, progress, options.flash2M, options.portButton);
+    window.SetAbortPoll(streams.abortPoll);
+    TargetSession session(options, window);
+    if (!session.Open()) {
+        session.Close();
+        return kExitFailed;
+    }
+    int status = kExitOk;
+    for (std::size_t i = 0; i < options.commands.size(); ++i) {
+        const Command& command = options.commands[i];
+        if (streams.abortPoll && streams.abortPoll()) {
+            window.Complain(std::string("stopped before \"") + CommandName(command.kind) + "\" (interrupted)");
+            status = kExitFailed;
+            break;
+        }
+        bool ok = RunOne(command, options, window);
+        window.SetDialogAnswer({});
+        progress.Finish();
+        if (session.ConnectionLost()) ok = false;  // whatever the log says, the link is gone
+        if (!ok) {
+            const bool interrupted = streams.abortPoll && streams.abortPoll();
+            std::string text = std::string("\"") + CommandName(command.kind) + (interrupted ? "\" interrupted" : "\" failed");
+            if (i + 1 < options.commands.size()) text += "; the commands after it were not run";
+            window.Complain(text);
+            status = kExitFailed;
+            break;
+        }
+    }
+    if (!session.Close()) status = kExitFailed;
+    return status;
+}
+
+int RunCli(int argc, const char* const* argv, CliStreams streams) {
+    ParseOutcome parsed = ParseCommandLine(argc, argv);
+    if (!parsed.run) {
+        (parsed.exitCode == kExitOk ? streams.out : streams.err) << parsed.message << '\n' << std::flush;
+        return parsed.exitCode;
+    }
+    return RunCommands(parsed.options, streams);
+}
+
+}  // namespace orbvex::cli

@@ -1,0 +1,111 @@
+#include "port/remote_bitbang_client.h"
+
+#include <utility>
+
+namespace orbvex {
+namespace {
+
+constexpr std::uint8_t kTms = 0x01;
+constexpr std::uint8_t kTck = 0x02;
+constexpr std::uint8_t kTdi = 0x04;
+constexpr std::uint8_t kResetLine = 0x08;
+constexpr std::uint8_t kTdoStatus = 0x10;
+
+// A long run of writes with no read in between (a reset sequence, say) is sent in
+// pieces so the queue stays small; that costs no round trip.
+constexpr std::size_t kQueueLimit = 64 * 1024;
+
+int PinsRequest(std::uint8_t value) {
+    return ((value & kTck) ? 4 : 0) | ((value & kTms) ? 2 : 0) | ((value & kTdi) ? 1 : 0);
+}
+
+}  // namespace
+
+RemoteBitbangClient::RemoteBitbangClient(net::Socket socket, int answerTimeoutMs) : socket_(std::move(socket)) {
+    if (socket_.Valid()) {
+        socket_.SetReceiveTimeout(answerTimeoutMs);
+    } else {
+        dropped_ = true;
+        dropReason_ = "not connected";
+    }
+}
+
+RemoteBitbangClient::~RemoteBitbangClient() {
+    if (!dropped_) SendQueue();
+}
+
+void RemoteBitbangClient::Write(std::uint16_t, std::uint8_t value) {
+    if (dropped_) return;
+    int reset = (value & kResetLine) ? 1 : 0;
+    if (reset != lastReset_) {
+        // Line high: TRST released, 'r' (trst 0, srst 0); low: TRST asserted, 't'.
+        Queue(reset ? 'r' : 't');
+        lastReset_ = reset;
+    }
+    int pins = PinsRequest(value);
+    if (pins != lastPins_) {
+        Queue(static_cast<char>('0' + pins));
+        lastPins_ = pins;
+    }
+    if (queue_.size() >= kQueueLimit) SendQueue();
+}
+
+std::uint8_t RemoteBitbangClient::Read(std::uint16_t) {
+    if (dropped_) return kTdoStatus;
+    Queue('R');
+    if (!SendQueue()) return kTdoStatus;
+    ++roundTrips_;
+    char answer = 0;
+    long n = socket_.Receive(&answer, 1);
+    if (n == 0) {
+        Drop("the remote receiver closed the connection");
+        return kTdoStatus;
+    }
+    if (n < 0) {
+        Drop(socket_.TimedOut() ? "the remote receiver stopped answering" : "receive failed: " + net::Socket::LastError());
+        return kTdoStatus;
+    }
+    if (answer == '0') return 0;
+    if (answer == '1') return kTdoStatus;
+    Drop(std::string("unexpected answer to a read request (byte ") + std::to_string(static_cast<unsigned char>(answer)) +
+         ")");
+    return kTdoStatus;
+}
+
+void RemoteBitbangClient::Flush() {
+    if (!dropped_) SendQueue();
+}
+
+void RemoteBitbangClient::Quit() {
+    if (dropped_) return;
+    Queue('Q');
+    SendQueue();
+    socket_.Close();
+    dropped_ = true;
+    dropReason_ = "closed";
+}
+
+void RemoteBitbangClient::Queue(char request) { queue_.push_back(request); }
+
+bool RemoteBitbangClient::SendQueue() {
+    if (queue_.empty()) return true;
+    if (!socket_.SendAll(queue_.data(), queue_.size())) {
+        queue_.clear();
+        Drop("send failed: " + net::Socket::LastError());
+        return false;
+    }
+    bytesSent_ += queue_.size();
+    queue_.clear();
+    return true;
+}
+
+void RemoteBitbangClient::Drop(const std::string& reason) {
+    if (dropped_) return;
+    dropped_ = true;
+    dropReason_ = reason;
+    queue_.clear();
+    socket_.Close();
+    if (onDrop_) onDrop_(reason);
+}
+
+}  // namespace orbvex

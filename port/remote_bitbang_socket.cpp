@@ -1,0 +1,327 @@
+#include "port/remote_bitbang_socket.h"
+
+#include <cerrno>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
+namespace orbvex::net {
+namespace {
+
+#if defined(_WIN32)
+using NativeSocket = SOCKET;
+const NativeSocket kNoSocket = INVALID_SOCKET;
+
+// Winsock wants one start-up per process before any socket call.
+void EnsureStarted() {
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
+}
+void CloseNative(NativeSocket s) { closesocket(s); }
+int PollOne(NativeSocket s, int timeoutMs) {
+    WSAPOLLFD p{};
+    p.fd = s;
+    p.events = POLLRDNORM;
+    return WSAPoll(&p, 1, timeoutMs);
+}
+bool LastWasTimeout() { return WSAGetLastError() == WSAETIMEDOUT || WSAGetLastError() == WSAEWOULDBLOCK; }
+#else
+using NativeSocket = int;
+const NativeSocket kNoSocket = -1;
+void EnsureStarted() {}
+void CloseNative(NativeSocket s) { ::close(s); }
+int PollOne(NativeSocket s, int timeoutMs) {
+    pollfd p{};
+    p.fd = s;
+    p.events = POLLIN;
+    int r;
+    do {
+        r = ::poll(&p, 1, timeoutMs);
+    } while (r < 0 && errno == EINTR && timeoutMs < 0);
+    return r;
+}
+bool LastWasTimeout() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+#endif
+
+NativeSocket Native(std::intptr_t handle) { return static_cast<NativeSocket>(handle); }
+std::intptr_t Handle(NativeSocket s) {
+    return s == kNoSocket ? std::intptr_t{-1} : static_cast<std::intptr_t>(s);
+}
+
+bool ParsePort(const std::string& text, std::uint16_t& port) {
+    if (text.empty() || text.size() > 5) return false;
+    unsigned long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (value > 65535) return false;
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+#if !defined(_WIN32)
+bool FillUnixAddress(const std::string& path, sockaddr_un& address, std::string& error) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        error = "unix socket path too long: " + path;
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+#endif
+
+}  // namespace
+
+std::string Endpoint::Describe() const {
+    if (isUnix) return "unix:" + path;
+    if (host.find(':') != std::string::npos) return "[" + host + "]:" + std::to_string(port);
+    return host + ":" + std::to_string(port);
+}
+
+bool ParseEndpoint(const std::string& text, Endpoint& out, std::string& error) {
+    out = Endpoint{};
+    if (text.rfind("unix:", 0) == 0) {
+        out.isUnix = true;
+        out.path = text.substr(5);
+        if (out.path.empty()) {
+            error = "no socket path after \"unix:\"";
+            return false;
+        }
+        return true;
+    }
+    std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) {
+        error = "expected HOST:PORT or unix:PATH, got \"" + text + "\"";
+        return false;
+    }
+    std::string host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    if (!ParsePort(text.substr(colon + 1), out.port)) {
+        error = "bad TCP port in \"" + text + "\"";
+        return false;
+    }
+    out.host = host;
+    return true;
+}
+
+Socket::Socket(std::intptr_t handle) : handle_(handle) {}
+
+Socket::~Socket() { Close(); }
+
+Socket::Socket(Socket&& other) noexcept : handle_(other.handle_), timedOut_(other.timedOut_) {
+    other.handle_ = kInvalid;
+}
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = other.handle_;
+        timedOut_ = other.timedOut_;
+        other.handle_ = kInvalid;
+    }
+    return *this;
+}
+
+void Socket::Close() {
+    if (handle_ != kInvalid) CloseNative(Native(handle_));
+    handle_ = kInvalid;
+}
+
+bool Socket::SendAll(const char* data, std::size_t size) {
+    while (size > 0) {
+#if defined(_WIN32)
+        int n = ::send(Native(handle_), data, static_cast<int>(size), 0);
+#else
+        ssize_t n = ::send(Native(handle_), data, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+#endif
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+long Socket::Receive(char* buffer, std::size_t size) {
+    timedOut_ = false;
+    for (;;) {
+#if defined(_WIN32)
+        int n = ::recv(Native(handle_), buffer, static_cast<int>(size), 0);
+#else
+        ssize_t n = ::recv(Native(handle_), buffer, size, 0);
+        if (n < 0 && errno == EINTR) continue;
+#endif
+        if (n < 0) {
+            timedOut_ = LastWasTimeout();
+            return -1;
+        }
+        return static_cast<long>(n);
+    }
+}
+
+bool Socket::WaitReadable(int timeoutMs) { return PollOne(Native(handle_), timeoutMs) > 0; }
+
+void Socket::SetReceiveTimeout(int milliseconds) {
+#if defined(_WIN32)
+    DWORD value = static_cast<DWORD>(milliseconds);
+    setsockopt(Native(handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value), sizeof value);
+#else
+    timeval value{};
+    value.tv_sec = milliseconds / 1000;
+    value.tv_usec = (milliseconds % 1000) * 1000;
+    setsockopt(Native(handle_), SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
+#endif
+}
+
+void Socket::SetNoDelay() {
+    int on = 1;
+    // Fails harmlessly on unix sockets, which have no delay to switch off.
+    setsockopt(Native(handle_), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+}
+
+std::string Socket::LastError() {
+#if defined(_WIN32)
+    return "socket error " + std::to_string(WSAGetLastError());
+#else
+    return std::strerror(errno);
+#endif
+}
+
+Socket Connect(const Endpoint& where, std::string& error) {
+    EnsureStarted();
+    if (where.isUnix) {
+#if defined(_WIN32)
+        error = "unix sockets are not supported on this system";
+        return Socket();
+#else
+        sockaddr_un address;
+        if (!FillUnixAddress(where.path, address, error)) return Socket();
+        int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (s < 0) {
+            error = Socket::LastError();
+            return Socket();
+        }
+        if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            error = Socket::LastError();
+            ::close(s);
+            return Socket();
+        }
+        return Socket(s);
+#endif
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    std::string service = std::to_string(where.port);
+    int rc = ::getaddrinfo(where.host.c_str(), service.c_str(), &hints, &found);
+    if (rc != 0 || found == nullptr) {
+        error = "cannot resolve host \"" + where.host + "\"";
+        return Socket();
+    }
+    error = "no address to connect to";
+    for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        NativeSocket s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+        if (s == kNoSocket) {
+            error = Socket::LastError();
+            continue;
+        }
+        if (::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
+            ::freeaddrinfo(found);
+            Socket connected(Handle(s));
+            connected.SetNoDelay();
+            return connected;
+        }
+        error = Socket::LastError();
+        CloseNative(s);
+    }
+    ::freeaddrinfo(found);
+    return Socket();
+}
+
+Listener::~Listener() { Close(); }
+
+bool Listener::Open(const Endpoint& where, std::string& error) {
+    EnsureStarted();
+    Close();
+    bound_ = where;
+    if (where.isUnix) {
+#if defined(_WIN32)
+        error = "unix sockets are not supported on this system";
+        return false;
+#else
+        sockaddr_un address;
+        if (!FillUnixAddress(where.path, address, error)) return false;
+        int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s, 1) != 0) {
+            error = Socket::LastError();
+            if (s >= 0) ::close(s);
+            return false;
+        }
+        handle_ = s;
+        return true;
+#endif
+    }
+    // Loopback only: the receiver is a test peer, not a service for the network.
+    NativeSocket s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s == kNoSocket) {
+        error = Socket::LastError();
+        return false;
+    }
+    int on = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(where.port);
+    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s, 1) != 0) {
+        error = Socket::LastError();
+        CloseNative(s);
+        return false;
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    bound_.host = "127.0.0.1";
+    bound_.port = ntohs(address.sin_port);
+    handle_ = Handle(s);
+    return true;
+}
+
+Socket Listener::Accept(int timeoutMs) {
+    if (handle_ == -1) return Socket();
+    if (PollOne(Native(handle_), timeoutMs) <= 0) return Socket();
+    NativeSocket s = ::accept(Native(handle_), nullptr, nullptr);
+    if (s == kNoSocket) return Socket();
+    Socket client(Handle(s));
+    if (!bound_.isUnix) client.SetNoDelay();
+    return client;
+}
+
+void Listener::Close() {
+    if (handle_ == -1) return;
+    CloseNative(Native(handle_));
+    handle_ = -1;
+#if !defined(_WIN32)
+    if (bound_.isUnix) ::unlink(bound_.path.c_str());
+#endif
+}
+
+}  // namespace orbvex::net
