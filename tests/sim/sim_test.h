@@ -112,10 +112,11 @@ public:
         return acked;
     }
     // The DCU's bytes: start 0,1,1 and eight bits on TDO, each acknowledged by a 0,1,0 on TDI.
-    bool ReceiveByte(std::uint8_t* value, int startLimit = 2024) {
+    // A start must come within 2024 clocks; a busy pulse restarts the wait.
+    bool ReceiveByte(std::uint8_t* value) {
         unsigned window = 0;
         int n = 0;
-        while (n < startLimit && window != 0b011) {
+        while (n < 2024 && window != 0b011) {
             window = ((window << 1) | Clock(false, false)) & 7u;
             if (window == 0b010) {
                 n = 0;
