@@ -73,13 +73,19 @@ TEST(TrapImage, OpensWithPlainTextAndIsWrittenByTheBuild) {
         << "the build writes the image beside the programs";
 }
 
-TEST_F(Trap, StartsAfterTheSeriesForTheVirtualImage) {
+TEST_F(Trap, StartsAfterTheSeriesForTheVirtualImageStopsOnHaltAndStartsAgain) {
     EXPECT_FALSE(InJtiptrWindow(cable_.ReadWord(0x3080))) << "the firmware runs before the start";
     Connect();
     EXPECT_TRUE(receiver_.TrapRunning());
     EXPECT_FALSE(receiver_.CpuHalted());
     const auto jtiptr = cable_.ReadWord(0x3080);
     EXPECT_TRUE(InJtiptrWindow(jtiptr)) << std::hex << jtiptr.value_or(0);
+
+    cable_.WriteWord(0x3004, 0x80000000);
+    EXPECT_TRUE(receiver_.CpuHalted());
+    EXPECT_FALSE(receiver_.TrapRunning());
+    Connect();
+    EXPECT_TRUE(receiver_.TrapRunning());
 }
 
 TEST_F(Trap, AnyOtherImageRunsWild) {
@@ -102,15 +108,6 @@ TEST_F(Trap, NothingStartsWithoutTheSeries) {
         cable_.WriteWord(0x3004, 0);
         EXPECT_FALSE(receiver_.TrapRunning()) << std::hex << step;
     }
-}
-
-TEST_F(Trap, HaltStopsTheTrapAndAStartRunsItAgain) {
-    Connect();
-    cable_.WriteWord(0x3004, 0x80000000);
-    EXPECT_TRUE(receiver_.CpuHalted());
-    EXPECT_FALSE(receiver_.TrapRunning());
-    Connect();
-    EXPECT_TRUE(receiver_.TrapRunning());
 }
 
 TEST_F(Trap, EraseIsBusyForTheSetPollsThenErasesTheWholeChipFromItsBase) {
