@@ -1,157 +1,105 @@
 // The receiver's TAP seen through the port: state walks, IDCODE, BYPASS, the reset line.
-#include <gtest/gtest.h>
-
-#include "test_cable.h"
+#include "sim_test.h"
 
 namespace {
 
-using orbvex::sim::ReceiverConfig;
+using namespace simtest;
 using orbvex::sim::TdoStuck;
-using orbvex::sim::VirtualReceiver;
-using simtest::TestCable;
+using VirtualTap = SimTest;
 
-TEST(VirtualTap, IdcodeReadsBackDefaultAndSetValue) {
-    VirtualReceiver r;
-    TestCable cable(r);
-    EXPECT_EQ(cable.ReadIdcode(), 0x10006A5Bu);
+TEST_F(VirtualTap, IdcodeReadsBackDefaultAndSetValue) {
+    EXPECT_EQ(cable_.ReadIdcode(), kIdcode);
+    receiver_.Config().idcode = 0x8C9D1041;
+    EXPECT_EQ(cable_.ReadIdcode(), 0x8C9D1041u) << "a new IDCODE shows at the next capture";
 
-    r.Config().idcode = 0x8C9D1041;
-    EXPECT_EQ(cable.ReadIdcode(), 0x8C9D1041u) << "a new IDCODE shows at the next capture";
-
-    ReceiverConfig config;
+    orbvex::sim::ReceiverConfig config;
     config.idcode = 0x0019D041;
     VirtualReceiver other(config);
-    TestCable otherCable(other);
-    EXPECT_EQ(otherCable.ReadIdcode(), 0x0019D041u);
+    EXPECT_EQ(TestCable(other).ReadIdcode(), 0x0019D041u);
 }
 
-TEST(VirtualTap, TestLogicResetSelectsIdcodeWithoutAnInstruction) {
-    VirtualReceiver r;
-    TestCable cable(r);
-    cable.TapReset();
-    EXPECT_EQ(cable.ShiftDr(0, 32), 0x10006A5Bu);
+TEST_F(VirtualTap, TmsResetAndTheResetLineBothSelectIdcodeWithoutAnInstruction) {
+    cable_.TapReset();
+    cable_.ShiftIr(0x1F);  // BYPASS
+    cable_.TapReset();
+    EXPECT_EQ(cable_.ShiftDr(0, 32), kIdcode) << "after five TMS highs";
+
+    cable_.ShiftIr(0x1F);
+    cable_.SetReset(false);
+    cable_.Tms("1100");  // would reach Shift-IR, but the low line holds Test-Logic-Reset
+    cable_.SetReset(true);
+    cable_.Tms("0");
+    EXPECT_EQ(cable_.ShiftDr(0, 32), kIdcode) << "after the reset line";
 }
 
-TEST(VirtualTap, InstructionRegisterCapturesOneZeroPattern) {
-    VirtualReceiver r;
-    TestCable cable(r);
-    cable.TapReset();
-    EXPECT_EQ(cable.ShiftIr(0x10), 0x01u);
-    EXPECT_EQ(cable.ShiftIr(0x1F), 0x01u);
-}
-
-TEST(VirtualTap, OtherInstructionsAreBypassWithOneBitDelay) {
-    VirtualReceiver r;
-    TestCable cable(r);
+TEST_F(VirtualTap, IrCapturesOneZeroAndOtherInstructionsAreBypassWithOneBitDelay) {
+    cable_.TapReset();
     for (std::uint32_t instruction : {0x00u, 0x1Fu, 0x03u, 0x11u}) {
-        cable.TapReset();
-        cable.ShiftIr(instruction);
+        EXPECT_EQ(cable_.ShiftIr(instruction), 0x01u) << "the IR capture, whatever was loaded before";
         // BYPASS captures 0 and delays TDI by one clock.
-        const std::uint64_t pattern = 0x2D5;
-        EXPECT_EQ(cable.ShiftDr(pattern, 12), (pattern << 1) & 0xFFF) << "instruction " << instruction;
+        EXPECT_EQ(cable_.ShiftDr(0x2D5, 12), (0x2D5u << 1) & 0xFFF) << "instruction " << instruction;
     }
 }
 
-TEST(VirtualTap, IdcodeRegisterShiftsTdiThrough) {
-    VirtualReceiver r;
-    TestCable cable(r);
-    cable.TapReset();
-    cable.ShiftIr(0x02);
-    const std::uint64_t out = cable.ShiftDr(0xABCD, 48);
-    EXPECT_EQ(out & 0xFFFFFFFFu, 0x10006A5Bu);
+TEST_F(VirtualTap, IdcodeRegisterShiftsTdiThrough) {
+    cable_.TapReset();
+    cable_.ShiftIr(0x02);
+    const std::uint64_t out = cable_.ShiftDr(0xABCD, 48);
+    EXPECT_EQ(out & 0xFFFFFFFFu, kIdcode);
     EXPECT_EQ(out >> 32, 0xABCDu) << "bits shifted in come out 32 clocks later";
 }
 
-TEST(VirtualTap, PauseAndExitStatesKeepTheShiftedValue) {
-    VirtualReceiver r;
-    TestCable cable(r);
-    cable.TapReset();
-    cable.ShiftIr(0x02);
-    // Select-DR, Capture-DR, Shift-DR; 8 bits; Exit1, Pause x3, Exit2, Shift-DR; 24 bits.
-    cable.Clock(true, false);
-    cable.Clock(false, false);
-    cable.Clock(false, false);
-    std::uint32_t value = 0;
-    for (int i = 0; i < 8; ++i) value |= std::uint32_t{cable.Clock(i == 7, false)} << i;
-    cable.Clock(false, false);
-    cable.Clock(false, false);
-    cable.Clock(false, false);
-    cable.Clock(true, false);
-    cable.Clock(false, false);
-    for (int i = 8; i < 32; ++i) value |= std::uint32_t{cable.Clock(i == 31, false)} << i;
-    EXPECT_EQ(value, 0x10006A5Bu);
+TEST_F(VirtualTap, PauseAndExitStatesKeepTheShiftedValue) {
+    cable_.TapReset();
+    cable_.ShiftIr(0x02);
+    cable_.Tms("100");                       // Shift-DR
+    std::uint64_t value = cable_.Shift(0, 8);  // to Exit1-DR
+    cable_.Tms("00010");                     // Pause-DR three times, Exit2-DR, Shift-DR
+    value |= cable_.Shift(0, 24) << 8;
+    EXPECT_EQ(value, kIdcode);
 }
 
-TEST(VirtualTap, TdoMovesOnTheFallingEdgeOnly) {
-    VirtualReceiver r;
-    TestCable cable(r);
-    cable.TapReset();
-    cable.ShiftIr(0x02);
-    cable.Clock(true, false);
-    cable.Clock(false, false);
-    cable.Clock(false, false);  // Shift-DR, TDO shows IDCODE bit 0 (1)
-    const auto tdo = [&] { return (r.Read(0x379) & orbvex::sim::kStatusTdo) != 0; };
-    const std::uint8_t level = orbvex::sim::kDataReset;
-    r.Write(0x378, level | orbvex::sim::kDataTck);
-    r.Write(0x378, level);
-    EXPECT_TRUE(tdo()) << "bit 1 of 0x10006A5B";
-    r.Write(0x378, level | orbvex::sim::kDataTck);
+TEST_F(VirtualTap, TdoMovesOnTheFallingEdgeOnly) {
+    using orbvex::sim::kDataReset;
+    using orbvex::sim::kDataTck;
+    cable_.TapReset();
+    cable_.ShiftIr(0x02);
+    cable_.Tms("100");  // Shift-DR, TDO shows IDCODE bit 0
+    const auto tdo = [&] { return (receiver_.Read(0x379) & orbvex::sim::kStatusTdo) != 0; };
+    receiver_.Write(0x378, kDataReset | kDataTck);
+    receiver_.Write(0x378, kDataReset);
+    EXPECT_TRUE(tdo()) << "bit 1 of the IDCODE";
+    receiver_.Write(0x378, kDataReset | kDataTck);
     EXPECT_TRUE(tdo()) << "still bit 1 while TCK is high";
-    r.Write(0x378, level);
+    receiver_.Write(0x378, kDataReset);
     EXPECT_FALSE(tdo()) << "bit 2 after the falling edge";
 }
 
-TEST(VirtualTap, ResetLineLowHoldsTestLogicReset) {
-    VirtualReceiver r;
-    TestCable cable(r);
-    cable.TapReset();
-    cable.ShiftIr(0x1F);  // BYPASS
-    cable.SetReset(false);
-    // TMS walks that would reach Shift-IR do nothing while the line is low.
-    cable.Clock(true, false);
-    cable.Clock(true, false);
-    cable.Clock(false, false);
-    cable.Clock(false, false);
-    cable.SetReset(true);
-    // From Test-Logic-Reset, with IDCODE selected again.
-    cable.Clock(false, false);
-    EXPECT_EQ(cable.ShiftDr(0, 32), 0x10006A5Bu);
+TEST_F(VirtualTap, StuckTdoLooksLikeNoCableAndShowsOnStatusBitFourOnly) {
+    const struct {
+        TdoStuck stuck;
+        std::uint32_t idcode;
+    } cases[] = {{TdoStuck::High, 0xFFFFFFFFu}, {TdoStuck::Low, 0u}, {TdoStuck::None, kIdcode}};
+    std::uint8_t status[2];
+    for (int i = 0; i < 3; ++i) {
+        receiver_.Faults().tdoStuck = cases[i].stuck;
+        if (i < 2) status[i] = receiver_.Read(0x379);
+        EXPECT_EQ(cable_.ReadIdcode(), cases[i].idcode);
+    }
+    EXPECT_EQ(status[0] ^ status[1], 0x10);
 }
 
-TEST(VirtualTap, StuckTdoLooksLikeNoCable) {
-    VirtualReceiver r;
-    TestCable cable(r);
-    r.Faults().tdoStuck = TdoStuck::High;
-    EXPECT_EQ(cable.ReadIdcode(), 0xFFFFFFFFu);
-    r.Faults().tdoStuck = TdoStuck::Low;
-    EXPECT_EQ(cable.ReadIdcode(), 0u);
-    r.Faults().tdoStuck = TdoStuck::None;
-    EXPECT_EQ(cable.ReadIdcode(), 0x10006A5Bu);
-}
-
-TEST(VirtualTap, AnswersAnyBaseAndCountsAccesses) {
-    VirtualReceiver r;
-    TestCable lpt2(r, 0x278);
-    EXPECT_EQ(lpt2.ReadIdcode(), 0x10006A5Bu);
-    TestCable pci(r, 0xD010);
-    r.ResetCounters();
-    EXPECT_EQ(pci.ReadIdcode(), 0x10006A5Bu);
-    const auto counters = r.Counters();
+TEST_F(VirtualTap, AnswersAnyBaseAndCountsAccesses) {
+    EXPECT_EQ(TestCable(receiver_, 0x278).ReadIdcode(), kIdcode);
+    TestCable pci(receiver_, 0xD010);
+    receiver_.ResetCounters();
+    EXPECT_EQ(pci.ReadIdcode(), kIdcode);
+    const auto counters = receiver_.Counters();
     EXPECT_EQ(counters.tckCycles, static_cast<std::uint64_t>(pci.clocks));
     EXPECT_EQ(counters.portReads, static_cast<std::uint64_t>(pci.clocks));
     EXPECT_EQ(counters.portWrites, static_cast<std::uint64_t>(3 * pci.clocks));
-}
-
-TEST(VirtualTap, StatusRegisterCarriesTdoOnBitFourOnly) {
-    VirtualReceiver r;
-    r.Faults().tdoStuck = TdoStuck::High;
-    const std::uint8_t high = r.Read(0x379);
-    r.Faults().tdoStuck = TdoStuck::Low;
-    const std::uint8_t low = r.Read(0x379);
-    EXPECT_EQ(high ^ low, 0x10);
-    // The data register reads back what was written.
-    r.Write(0x378, 0x0D);
-    EXPECT_EQ(r.Read(0x378), 0x0D);
+    receiver_.Write(0xD010, 0x0D);
+    EXPECT_EQ(receiver_.Read(0xD010), 0x0D) << "the data register reads back what was written";
 }
 
 }  // namespace
