@@ -29,6 +29,8 @@ struct Session {
     const char* lastReadLabel;
 };
 
+void PrintTo(const Session& s, std::ostream* os) { *os << s.name; }
+
 class EraseWriteRead : public RoundTrip, public ::testing::WithParamInterface<Session> {};
 
 TEST_P(EraseWriteRead, GivesTheImageBackWithErasedBytesBeyondIt) {

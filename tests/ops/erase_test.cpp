@@ -9,6 +9,8 @@ struct EraseCase {
     std::uint32_t base;
 };
 
+void PrintTo(const EraseCase& c, std::ostream* os) { *os << Hex8(c.base); }
+
 class EraseTest : public ReceiverTest, public ::testing::WithParamInterface<EraseCase> {};
 
 TEST_P(EraseTest, ErasesTheChosenFlashThroughTheMailboxAndKeepsTheLog) {

@@ -12,6 +12,7 @@ struct Operation {
     bool resetsProgress = false;  // Start empties the progress bar before anything else
 };
 
+void PrintTo(const Operation& op, std::ostream* os) { *os << op.name; }
 std::string NameOf(const ::testing::TestParamInfo<Operation>& info) { return info.param.name; }
 
 const Operation kStart{"Start", RunStart, true, true};
@@ -82,6 +83,7 @@ TEST_P(OperationThroughTheMailbox, UnreadableWorkspaceWordStopsBeforeTheMailbox)
                 ElementsAre("Init JTAG", "DCU OK", "Trap_Wptr : 00000000",
                             "Trap workspace word 80000048 could not be read: stopped before the mailbox",
                             kSeparatorLine));
+    EXPECT_THAT(window.beeps, ElementsAre(0x40u));
     EXPECT_TRUE(window.dialogs.empty());
     EXPECT_TRUE(Writes().empty());
 }

@@ -90,6 +90,8 @@ struct StartFailure {
     bool cableReleased;
 };
 
+void PrintTo(const StartFailure& f, std::ostream* os) { *os << f.name; }
+
 class StartFails : public StartTest, public ::testing::WithParamInterface<StartFailure> {};
 
 TEST_P(StartFails, EndsWithoutTheBeep) {
@@ -141,6 +143,8 @@ struct JtiptrCase {
     std::optional<std::uint32_t> value;  // nullopt: JTiptr cannot be read
     const char* verdict;
 };
+
+void PrintTo(const JtiptrCase& c, std::ostream* os) { *os << c.verdict; }
 
 class JtiptrWindow : public StartTest, public ::testing::WithParamInterface<JtiptrCase> {};
 
