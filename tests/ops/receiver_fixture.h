@@ -21,7 +21,6 @@
 #include "link/dcu.h"
 #include "link/jtag.h"
 #include "link/link_log.h"
-#include "link/trap.h"
 #include "ops/operations.h"
 #include "ops/window_services.h"
 #include "port/kqportio.h"
