@@ -1,14 +1,19 @@
 #pragma once
 // The operations wired to an in-process virtual receiver, as the virtual window program
-// wires them, with a clock that makes JtagInit's waits instant and a scratch folder.
+// wires them, with a window that records what they show, a clock that makes JtagInit's
+// waits instant and a scratch folder.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -16,15 +21,85 @@
 #include "link/dcu.h"
 #include "link/jtag.h"
 #include "link/link_log.h"
-#include "link/trap.h"
-#include "ops/fake_window.h"
 #include "ops/operations.h"
+#include "ops/window_services.h"
 #include "port/kqportio.h"
 #include "port/port_access.h"
 #include "port/program_dir.h"
 #include "sim/virtual_receiver.h"
 
 namespace orbvex::test {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using Transfer = std::pair<std::uint64_t, std::uint64_t>;
+
+inline constexpr const char* kSeparatorLine = "---------------------";
+inline constexpr const char* kPortBox = "The parallel port could not be opened";
+
+// What the window showed; Forget() starts a fresh record.
+struct Shown {
+    std::vector<std::string> lines, labels, errorBoxes;
+    std::vector<int> progressPositions;
+    std::vector<unsigned> beeps;
+    std::vector<Transfer> transfer;
+    std::vector<FileDialogSetup> dialogs;
+    int progressPosition = 0, progressMaximum = 100, clears = 0, processCalls = 0;
+};
+
+// Answers the operations' questions (radio buttons, dialogs) as the test arranged, and can
+// press Abort at the n-th message processing.
+class FakeWindow : public WindowServices, public Shown {
+public:
+    bool f2 = false;                        // F1 (1 MB) unless set
+    bool l2 = false;                        // L1 unless set
+    std::optional<std::string> openChoice;  // nullopt: the dialog is cancelled
+    std::optional<std::string> saveChoice;
+    int abortAtProcessCall = 0;  // 1-based; 0 never
+    std::function<void()> onProcessMessages;
+
+    void LogLine(const std::string& line) override { lines.push_back(line); }
+    void ClearLog() override {
+        lines.clear();
+        ++clears;
+    }
+    void SetAddressLabel(const std::string& text) override { labels.push_back(text); }
+    void SetProgressPosition(int position) override {
+        progressPositions.push_back(progressPosition = position);
+    }
+    void SetProgressMaximum(int maximum) override { progressMaximum = maximum; }
+    bool RunOpenDialog(const FileDialogSetup& setup, std::string& chosen) override {
+        return Answer(setup, openChoice, chosen);
+    }
+    bool RunSaveDialog(const FileDialogSetup& setup, std::string& chosen) override {
+        return Answer(setup, saveChoice, chosen);
+    }
+    void ProcessMessages() override {
+        if (++processCalls == abortAtProcessCall) RunAbort(*this);
+        if (onProcessMessages) onProcessMessages();
+    }
+    void ShowErrorBox(const std::string& text) override { errorBoxes.push_back(text); }
+    void Beep(unsigned type) override { beeps.push_back(type); }
+    bool IsChecked(Radio radio) const override {
+        if (radio == Radio::F1 || radio == Radio::F2) return f2 == (radio == Radio::F2);
+        return l2 == (radio == Radio::L2);
+    }
+    void TransferProgress(std::uint64_t done, std::uint64_t total) override {
+        transfer.emplace_back(done, total);
+    }
+
+    std::string Label() const { return labels.empty() ? "00000000" : labels.back(); }
+    // The n-th line from the end, 1 for the last.
+    std::string FromEnd(std::size_t n) const { return n <= lines.size() ? lines[lines.size() - n] : ""; }
+    void Forget() { static_cast<Shown&>(*this) = Shown{}; }
+
+private:
+    bool Answer(const FileDialogSetup& setup, const std::optional<std::string>& choice, std::string& chosen) {
+        dialogs.push_back(setup);
+        if (choice) chosen = *choice;
+        return choice.has_value();
+    }
+};
 
 inline std::uint32_t FastTicks() {
     static std::uint32_t now = 0;
@@ -44,8 +119,8 @@ inline std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
 }
 
 inline void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
 }
 
 class ReceiverTest : public ::testing::Test {
@@ -79,19 +154,32 @@ protected:
 
     std::string PathIn(const std::string& name) const { return (dir / name).string(); }
 
+    std::vector<std::string> FilesInDir() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
     // START to "Init OK :)", then a fresh window record for what follows.
     void Connect() {
         ASSERT_TRUE(RunStart(window)) << ::testing::PrintToString(window.lines);
         window.Forget();
     }
 
+    // The ROM file image.rom holding rom, chosen in the open dialog.
+    void ChooseRom(const std::vector<std::uint8_t>& rom) {
+        WriteFileBytes(PathIn("image.rom"), rom);
+        window.openChoice = PathIn("image.rom");
+    }
+
     std::uint32_t Mailbox() const { return receiver.PeekWord(0x80000048); }
 
-    std::vector<sim::DcuMessageRecord> WritesSince(std::size_t first) const {
+    std::vector<sim::DcuMessageRecord> Writes() const {
         std::vector<sim::DcuMessageRecord> writes;
-        const auto& all = receiver.Messages();
-        for (std::size_t i = first; i < all.size(); ++i)
-            if (all[i].kind == sim::DcuMessageRecord::Kind::Write) writes.push_back(all[i]);
+        for (const auto& m : receiver.Messages())
+            if (m.kind == sim::DcuMessageRecord::Kind::Write) writes.push_back(m);
         return writes;
     }
 
