@@ -16,7 +16,6 @@
 #include "port/remote_bitbang_socket.h"
 #include "sim/virtual_receiver.h"
 #if !defined(_WIN32)
-#include <signal.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -108,21 +107,17 @@ TEST(CliRemote, NoServerIsAClearFailureNotAnArgumentError) {
 
 std::string Bin(const std::string& name) { return std::string(ORBVEX_BIN_DIR) + "/" + name; }
 
-// A program run through the shell under timeout(1), stdout and stderr on one pipe. The
-// shell prints its pid and then becomes timeout, which passes a stop on to the program.
+// A program run through the shell under timeout(1), stdout and stderr on one pipe.
+// Every receiver here is started with --once, so each program ends by itself.
 class Program {
 public:
     explicit Program(const std::vector<std::string>& argv) {
-        std::string command = "echo $$; exec timeout -k 5 300";
+        std::string command = "exec timeout -k 5 300";
         for (const std::string& a : argv) command += " '" + a + "'";  // no argument here holds a quote
         pipe_ = popen((command + " 2>&1").c_str(), "r");
-        pid_ = std::atoi(Line().c_str());
-        output_.clear();
     }
     ~Program() {
-        if (!pipe_) return;
-        kill(pid_, SIGTERM);
-        pclose(pipe_);
+        if (pipe_) Wait();
     }
 
     // The next line of output; empty once the program has ended.
@@ -151,13 +146,12 @@ public:
 
 private:
     std::FILE* pipe_ = nullptr;
-    pid_t pid_ = -1;
     std::string output_;
 };
 
 TEST(ServedReceiverProcess, OpenOcdScansTheChainAndReadsTheIdcodeItWasGiven) {
     if (std::system("command -v openocd >/dev/null") != 0) GTEST_SKIP() << "the real-peer test needs openocd";
-    Program receiver({Bin("orbvex_receiver"), "--idcode", "0x2D4C6041"});
+    Program receiver({Bin("orbvex_receiver"), "--idcode", "0x2D4C6041", "--once"});
     const std::string address = receiver.ListeningAddress();
     ASSERT_FALSE(address.empty()) << receiver.Output();
 
@@ -195,7 +189,7 @@ TEST(ServedReceiverProcess, OrbvexCliFlashesAndVerifiesAFiveThousandByteImageThr
 }
 
 TEST(ServedReceiverProcess, TheReceiversSettingsReachTheTarget) {
-    Program receiver({Bin("orbvex_receiver"), "--idcode", "0x1000A041", "--halt-ignored", "--late-ack", "--quiet"});
+    Program receiver({Bin("orbvex_receiver"), "--idcode", "0x1000A041", "--halt-ignored", "--late-ack", "--once", "--quiet"});
     const std::string address = receiver.ListeningAddress();
     ASSERT_FALSE(address.empty()) << receiver.Output();
     Program tool({Bin("orbvex_cli"), "--remote", address, "start"});
