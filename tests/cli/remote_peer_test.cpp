@@ -4,7 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -19,6 +18,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #endif
 
 namespace orbvex::test {
