@@ -209,20 +209,14 @@ private:
     std::thread thread_;
 };
 
-// The client and the server half as they meet in the field. (Over a unix socket they
-// meet in ServedReceiverProcess, where orbvex_cli flashes through orbvex_receiver.)
-TEST(RemoteBitbangSession, ClientAndServerAgreeAndTheQuitCarriesTheLastWrite) {
+// The client and the server half as they meet in the field. (That they agree on a
+// whole session is seen in CliRemote and ServedReceiverProcess.)
+TEST(RemoteBitbangSession, TheQuitCarriesTheLastQueuedWriteAndEndsTheServer) {
     ServedEchoCable served;
     {
         RemoteBitbangClient client(served.Connect());
-        ASSERT_FALSE(client.Dropped());
-        const std::vector<bool> pattern = {true, false, false, true, true, true, false, true};
-        for (bool bit : pattern) {
-            client.Write(0x378, bit ? 0x0C : 0x08);
-            client.Write(0x378, bit ? 0x0E : 0x0A);  // TCK high
-            EXPECT_EQ(client.Read(0x379) == 0x10, bit);
-        }
-        EXPECT_EQ(client.RoundTrips(), pattern.size());
+        client.Write(0x378, 0x0C);  // TDI high, echoed as TDO
+        EXPECT_EQ(client.Read(0x379), 0x10);
         client.Write(0x378, 0x00);  // queued, no read after it
         client.Quit();
     }
