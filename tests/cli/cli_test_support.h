@@ -1,5 +1,8 @@
 #pragma once
+// Shared by the command-line tests: a scratch folder, byte files, and one in-process
+// call of the tool with both of its streams caught.
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -12,18 +15,34 @@
 
 namespace orbvex::test {
 
-// One call of the tool, in process: its exit status and both streams.
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir() {
+        std::random_device random;
+        do path_ = std::filesystem::temp_directory_path() / ("orbvex-cli-" + std::to_string(random()));
+        while (!std::filesystem::create_directory(path_));
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string Path(const std::string& name = {}) const { return (path_ / name).string(); }
+    std::size_t Entries() const {
+        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(path_), {}));
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
 struct ToolRun {
     int status = -1;
     std::string out;
     std::string err;
-
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        std::istringstream in(out);
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
-    }
 };
 
 inline ToolRun RunTool(const std::vector<std::string>& args, bool errIsTerminal = false,
