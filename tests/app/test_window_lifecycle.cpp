@@ -1,9 +1,6 @@
 // The window's life: what creation sets up, what closing releases, how a running
 // operation keeps others (and the close) from cutting in, and the services the
 // operations get from it.
-#include <QDir>
-#include <QScrollBar>
-
 #include "link/dcu.h"
 #include "link/link_log.h"
 #include "ops/operations.h"
@@ -61,16 +58,13 @@ private slots:
     void refusedPortStopsEveryOperationAtTheBox() {
         Bench f(false);
         f.Show();
-        f.window->LogLine("kept");
+        // Every operation button says it again; what the operation then leaves alone
+        // its own tests check.
         for (QPushButton* button : {f.window->Button5, f.window->Button6, f.window->Button7, f.window->Button8}) {
             const auto boxes = f.who.errorBoxes.size();
             QTest::mouseClick(button, Qt::LeftButton);
             QCOMPARE(f.who.errorBoxes.mid(boxes), QStringList({kPortRefused}));
         }
-        QCOMPARE(f.Log(), QStringList({"kept"}));
-        QVERIFY(f.who.beeps.empty());
-        QVERIFY(f.who.dialogs.empty());
-        QVERIFY(f.journal.Of(Kind::Write).empty() && f.journal.Of(Kind::Read).empty());
     }
 
     void closing_data() {

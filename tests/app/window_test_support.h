@@ -1,14 +1,8 @@
 #pragma once
 // What the window tests share: a window over a recording port, with the operator's
 // part (message boxes, beeps, file dialogs) played by the test.
-#include <QFileDialog>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <algorithm>
 #include <cstdint>
