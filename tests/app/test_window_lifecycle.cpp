@@ -123,7 +123,7 @@ private slots:
         bool lockedInside = false, abortHeard = false;
         TForm1Hooks ops;
         ops.start = [&](orbvex::WindowServices& services) {
-            ++starts;
+            if (++starts > 1) return true;  // one got in: end here, not in a stack overflow
             TForm1& w = *Form1;
             lockedInside = w.OperationRunning() && w.Button2->isEnabled();
             for (QPushButton* button : {w.Button5, w.Button6, w.Button7, w.Button8, w.Button1})
