@@ -31,7 +31,7 @@ TEST_F(JtagEngine, ClockWritesChangedLinesThenTckHighThenLowAndSamplesBit4First)
     EXPECT_EQ(AccessesOf([] { JtagStep(false, true, false); }), "w378=04 w378=06 w378=04");
     EXPECT_EQ(AccessesOf([&] { tdo = JtagStep(false, false, true); }), "r379 w378=00 w378=02 w378=00");
     EXPECT_TRUE(tdo);
-    target.tdo = [](std::size_t) { return false; };  // every other status bit still reads 1
+    target.tdo = [](std::size_t) { return false; };
     EXPECT_FALSE(JtagStep(false, false, true));
 }
 
@@ -59,18 +59,13 @@ TEST_F(JtagEngine, ShiftIrDrivesInstructionAndReturnsFirstCapturedBitLowest) {
     EXPECT_EQ(target.Trace(&Clock::tdi), "0000000010");
 }
 
-TEST_F(JtagEngine, SelectDcuResetsLoadsTheDcuInstructionAndEntersShiftDrOnce) {
+TEST_F(JtagEngine, SelectDcuWalksToShiftDrOnlyWhenTheTapIsNotParkedThere) {
     SelectDcu();
     // Reset (five TMS high, one low), the IR walk, then Select-DR, Capture-DR, Shift-DR.
     EXPECT_EQ(Tms(), "111110" "1100000011" "100");
-    EXPECT_TRUE(JtagSelected);
     EXPECT_EQ(AccessesOf(SelectDcu), "");
-}
-
-TEST_F(JtagEngine, SelectDcuStartsOverAfterAnythingThatLeavesShiftDr) {
     const std::function<void()> leavers[] = {[] { ReadIdcode(); }, TapReset, [] { JtagSetTrst(true); }};
     for (const auto& leave : leavers) {
-        SelectDcu();
         leave();
         target.Forget();
         SelectDcu();

@@ -41,7 +41,9 @@ public:
         Note("r%03X", port);
         if (port != base_ + 1) return 0xFF;
         sampled_ = true;
-        return CurrentTdo() ? 0xFF : 0xEF;  // the other status bits float high
+        // The other status bits change from read to read: only bit 4 may count.
+        noise_ = static_cast<std::uint8_t>(noise_ * 37 + 11);
+        return static_cast<std::uint8_t>((noise_ & ~0x10) | (CurrentTdo() ? 0x10 : 0));
     }
 
     void Write(std::uint16_t port, std::uint8_t value) override {
@@ -85,6 +87,7 @@ private:
     std::uint16_t base_;
     std::uint8_t data_ = 0;
     bool sampled_ = false;
+    std::uint8_t noise_ = 0;
 };
 
 // How the DCU acknowledges one byte from the host.
