@@ -178,8 +178,8 @@ TEST_F(Trap, LoggedWriteReportsOnlyItsFailure) {
     WriteWordLogged(0x3004, 0x20000000);
     EXPECT_EQ(dcu.Word(0x3004), 0x20000000u);
     dcu.ack = Ack::None;
-    WriteWordLogged(0x3004, 0x20000000);
-    EXPECT_THAT(log.lines, ElementsAre("FAIL WRITE ADR[00003004]=20000000"));
+    WriteWordLogged(0x80000100, 0x00ABCDEF);
+    EXPECT_THAT(log.lines, ElementsAre("FAIL WRITE ADR[80000100]=00ABCDEF"));
 }
 
 }  // namespace
