@@ -1,191 +1,98 @@
-// The bit engine's port access sequences, TAP walks and timing.
+// The bit engine's port accesses, TAP walks and timing.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <chrono>
 
 #include "test_cable.h"
 
-using linktest::Access;
-using linktest::Bits;
-using linktest::TestCable;
-using ::testing::ElementsAre;
-
 namespace {
 
-bool AccessEq(const Access& a, bool write, std::uint16_t port, std::uint8_t value) {
-    return a.write == write && a.port == port && (!write || a.value == value);
-}
+using linktest::Clock;
+using linktest::TestCable;
 
-class JtagEngine : public ::testing::Test {
+class JtagEngine : public linktest::LinkTest<TestCable> {
 protected:
-    void SetUp() override { linktest::ResetLink(&cable, &log); }
-    void TearDown() override { linktest::DetachLink(); }
-
-    std::vector<bool> TmsTrace() const {
-        std::vector<bool> bits;
-        for (const auto& c : cable.clocks) bits.push_back(c.tms);
-        return bits;
+    // The port accesses one call makes.
+    std::string AccessesOf(const std::function<void()>& call) {
+        target.Forget();
+        call();
+        return target.accesses;
     }
-
-    TestCable cable;
-    linktest::RecordingLog log;
+    std::string Tms() const { return target.Trace(&Clock::tms); }
 };
 
-TEST_F(JtagEngine, ClockWritesValueThenTckHighThenLow) {
-    JtagStep(true, true, false);
-    ASSERT_EQ(cable.accesses.size(), 3u);
-    EXPECT_TRUE(AccessEq(cable.accesses[0], true, 0x378, 0x05));
-    EXPECT_TRUE(AccessEq(cable.accesses[1], true, 0x378, 0x07));
-    EXPECT_TRUE(AccessEq(cable.accesses[2], true, 0x378, 0x05));
-    EXPECT_EQ(LastDataValue, 0x05);
+TEST_F(JtagEngine, ClockWritesChangedLinesThenTckHighThenLowAndSamplesBit4First) {
+    target.tdo = [](std::size_t) { return true; };
+    bool tdo = true;
+    // TMS is bit 0, TCK bit 1, TDI bit 2; without a sample nothing is read and TDO is false.
+    EXPECT_EQ(AccessesOf([&] { tdo = JtagStep(true, true, false); }), "w378=05 w378=07 w378=05");
+    EXPECT_FALSE(tdo);
+    EXPECT_EQ(AccessesOf([] { JtagStep(true, true, false); }), "w378=07 w378=05") << "unchanged";
+    EXPECT_EQ(AccessesOf([] { JtagStep(false, true, false); }), "w378=04 w378=06 w378=04");
+    EXPECT_EQ(AccessesOf([&] { tdo = JtagStep(false, false, true); }), "r379 w378=00 w378=02 w378=00");
+    EXPECT_TRUE(tdo);
+    target.tdo = [](std::size_t) { return false; };
+    EXPECT_FALSE(JtagStep(false, false, true));
 }
 
-TEST_F(JtagEngine, RepeatedClockSkipsTheValueWriteAndAnyChangeRestoresIt) {
-    JtagStep(false, true, false);
-    cable.Forget();
-    JtagStep(false, true, false);
-    EXPECT_EQ(cable.Writes(), 2u) << "same TMS/TDI/reset: TCK high and low only";
-
-    cable.Forget();
-    JtagStep(true, true, false);
-    EXPECT_EQ(cable.Writes(), 3u) << "TMS changed";
-    cable.Forget();
-    JtagStep(true, false, false);
-    EXPECT_EQ(cable.Writes(), 3u) << "TDI changed";
+TEST_F(JtagEngine, ResetLineIsBit3AndEveryLevelChangeIsWrittenAndClocked) {
     JtagSetTrst(true);
-    cable.Forget();
-    JtagStep(true, false, false);
-    EXPECT_EQ(cable.Writes(), 3u) << "the reset line is part of the value";
-    EXPECT_TRUE(AccessEq(cable.accesses[0], true, 0x378, 0x09));
-    cable.Forget();
-    JtagStep(true, false, false);
-    EXPECT_EQ(cable.Writes(), 2u);
-    EXPECT_TRUE(AccessEq(cable.accesses[0], true, 0x378, 0x0B));
-}
-
-TEST_F(JtagEngine, SamplingReadsStatusBeforeAnyWriteAndOnlyBit4Counts) {
-    cable.tdo = [](std::size_t) { return true; };
-    EXPECT_TRUE(JtagStep(false, true, true));
-    ASSERT_FALSE(cable.accesses.empty());
-    EXPECT_TRUE(AccessEq(cable.accesses[0], false, 0x379, 0));
-    EXPECT_EQ(cable.Reads(), 1u);
-
-    cable.tdo = [](std::size_t) { return false; };  // every other status bit reads 1
-    EXPECT_FALSE(JtagStep(false, true, true));
-}
-
-TEST_F(JtagEngine, ClockWithoutSampleNeverReadsAndReturnsFalse) {
-    cable.tdo = [](std::size_t) { return true; };
-    EXPECT_FALSE(JtagStep(false, false, false));
-    EXPECT_EQ(cable.Reads(), 0u);
+    EXPECT_EQ(AccessesOf([] { JtagSetTrst(true); }), "w378=08 w378=0A w378=08") << "same level again";
+    EXPECT_EQ(AccessesOf([] { JtagStep(true, false, false); }), "w378=09 w378=0B w378=09");
+    EXPECT_EQ(AccessesOf(JtagRelease), "w378=00 w378=02 w378=00") << "release leaves every line low";
 }
 
 TEST_F(JtagEngine, FollowsTheChosenPortBase) {
-    LptBase = 0x278;
     TestCable lpt2(0x278);
     orbvex::SetPortBackend(&lpt2);
+    LptBase = 0x278;
     lpt2.tdo = [](std::size_t) { return true; };
-    EXPECT_TRUE(JtagStep(false, false, true));
-    EXPECT_TRUE(AccessEq(lpt2.accesses[0], false, 0x279, 0));
-    EXPECT_EQ(lpt2.clockCount, 1u);
-    orbvex::SetPortBackend(&cable);
-}
-
-TEST_F(JtagEngine, SetTrstAlwaysWritesAndClocksOnce) {
-    JtagSetTrst(true);
-    cable.Forget();
-    JtagSelected = true;
-    JtagSetTrst(true);  // same level again
-    EXPECT_EQ(cable.Writes(), 3u);
-    EXPECT_TRUE(AccessEq(cable.accesses[0], true, 0x378, 0x08));
-    EXPECT_EQ(cable.clockCount, 1u);
-    EXPECT_FALSE(cable.clocks[0].tms);
-    EXPECT_FALSE(cable.clocks[0].tdi);
-    EXPECT_FALSE(JtagSelected);
-    EXPECT_TRUE(ResetLineLevel);
-}
-
-TEST_F(JtagEngine, TapResetIsFiveTmsHighThenOneLow) {
-    JtagSelected = true;
-    TapReset();
-    EXPECT_EQ(TmsTrace(), Bits({1, 1, 1, 1, 1, 0}));
-    EXPECT_FALSE(JtagSelected);
+    EXPECT_TRUE(JtagStep(false, true, true));
+    EXPECT_EQ(lpt2.accesses, "r279 w278=04 w278=06 w278=04");
 }
 
 TEST_F(JtagEngine, ShiftIrDrivesInstructionAndReturnsFirstCapturedBitLowest) {
     // An IR that captures 1 then 0s (the IEEE 1149.1 pattern) on the five shift clocks.
-    cable.tdo = [](std::size_t clock) { return clock == 4; };
-    const std::uint32_t captured = ShiftIr(5, 0x10);
-    EXPECT_EQ(cable.clockCount, 10u);
-    EXPECT_EQ(TmsTrace(), Bits({1, 1, 0, 0, 0, 0, 0, 0, 1, 1}));
-    EXPECT_EQ(cable.TdiTrace(), Bits({0, 0, 0, 0, 0, 0, 0, 0, 1, 0}));
-    EXPECT_EQ(captured & 1u, 1u);
-    EXPECT_EQ(captured & 2u, 0u);
-    EXPECT_EQ(captured, 0x01u);
+    target.tdo = [](std::size_t clock) { return clock == 4; };
+    EXPECT_EQ(ShiftIr(5, 0x10), 0x01u);
+    EXPECT_EQ(Tms(), "1100000011");
+    EXPECT_EQ(target.Trace(&Clock::tdi), "0000000010");
 }
 
-TEST_F(JtagEngine, SelectDcuClocksOnlyWhenNotAlreadySelected) {
+TEST_F(JtagEngine, SelectDcuWalksToShiftDrOnlyWhenTheTapIsNotParkedThere) {
     SelectDcu();
-    EXPECT_EQ(cable.clockCount, 19u);
-    EXPECT_TRUE(JtagSelected);
-    // Reset, IR walk with 0x10, then Select-DR, Capture-DR, Shift-DR.
-    EXPECT_EQ(TmsTrace(), Bits({1, 1, 1, 1, 1, 0, 1, 1, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 0}));
-
-    cable.Forget();
-    SelectDcu();
-    EXPECT_EQ(cable.clockCount, 0u);
-    EXPECT_TRUE(cable.accesses.empty());
-}
-
-TEST_F(JtagEngine, SelectDcuStartsOverAfterAnythingThatLeavesShiftDr) {
-    const std::function<void()> leavers[] = {[] { ReadIdcode(); }, [] { TapReset(); },
-                                             [] { JtagSetTrst(true); }};
+    // Reset (five TMS high, one low), the IR walk, then Select-DR, Capture-DR, Shift-DR.
+    EXPECT_EQ(Tms(), "111110" "1100000011" "100");
+    EXPECT_EQ(AccessesOf(SelectDcu), "");
+    const std::function<void()> leavers[] = {[] { ReadIdcode(); }, TapReset, [] { JtagSetTrst(true); }};
     for (const auto& leave : leavers) {
-        SelectDcu();
         leave();
-        cable.Forget();
+        target.Forget();
         SelectDcu();
-        EXPECT_EQ(cable.clockCount, 19u);
+        EXPECT_EQ(target.clockCount, 19u);
     }
 }
 
-TEST_F(JtagEngine, ReadIdcodeTakes52ClocksLeastSignificantBitFirst) {
+TEST_F(JtagEngine, ReadIdcodeShiftsThirtyTwoBitsLeastSignificantFirst) {
     const std::uint32_t id = 0x10006A5B;
     // The 32 data-register bits come out on clocks 19 to 50 (after reset, IR, DR walk).
-    cable.tdo = [id](std::size_t clock) {
-        return clock >= 19 && clock < 51 && ((id >> (clock - 19)) & 1u);
-    };
+    target.tdo = [id](std::size_t clock) { return clock >= 19 && clock < 51 && ((id >> (clock - 19)) & 1u); };
     JtagSelected = true;
     EXPECT_EQ(ReadIdcode(), id);
-    EXPECT_EQ(cable.clockCount, 52u);
+    // TMS high on the last data bit (Exit1-DR), then Update-DR.
+    EXPECT_EQ(Tms(), "111110" "1100000011" "100" + std::string(31, '0') + "11");
     EXPECT_FALSE(JtagSelected);
-    const std::vector<bool> tms = TmsTrace();
-    EXPECT_TRUE(tms[50]) << "TMS high on the 32nd data bit (Exit1-DR)";
-    EXPECT_TRUE(tms[51]) << "then Update-DR";
-    EXPECT_FALSE(tms[49]);
-}
-
-TEST_F(JtagEngine, ReadIdcodeWithTdoStuckGivesAllOnesOrZero) {
-    cable.tdo = [](std::size_t) { return true; };
-    EXPECT_EQ(ReadIdcode(), 0xFFFFFFFFu);
-    cable.tdo = [](std::size_t) { return false; };
-    EXPECT_EQ(ReadIdcode(), 0u);
 }
 
 namespace fakeclock {
 std::uint32_t now = 0;
-std::uint32_t calls = 0;
-std::uint32_t Tick() {
-    ++calls;
-    return now++;
-}
+std::uint32_t Tick() { return now++; }
 }  // namespace fakeclock
 
-TEST_F(JtagEngine, DelayMsReturnsOnlyAfterMoreThanTheGivenTicks) {
+TEST_F(JtagEngine, DelayMsReturnsOnlyAfterMoreThanTheGivenTicksAcrossTheWrap) {
+    SetTickSource(fakeclock::Tick);
     for (std::uint32_t start : {0u, 5000u, 0xFFFFFF9Bu, 0xFFFFFFF0u}) {
         fakeclock::now = start;
-        SetTickSource(fakeclock::Tick);
         DelayMs(100);
         // Ticks read: start, then start+1 .. start+101, the first more than 100 past.
         EXPECT_EQ(static_cast<std::uint32_t>(fakeclock::now - start), 102u) << std::hex << start;
@@ -207,22 +114,12 @@ TEST_F(JtagEngine, InitPulsesResetLineLowThenHighResetsTapAndLogs) {
     fakeclock::now = 0;
     SetTickSource(fakeclock::Tick);
     JtagInit();
-    ASSERT_EQ(cable.clockCount, 8u);
-    EXPECT_FALSE(cable.clocks[0].reset);
-    for (std::size_t i = 1; i < 8; ++i) EXPECT_TRUE(cable.clocks[i].reset) << i;
-    EXPECT_EQ(TmsTrace(), Bits({0, 0, 1, 1, 1, 1, 1, 0}));
-    EXPECT_THAT(log.lines, ElementsAre("Init JTAG"));
+    // The low level goes out although the port already holds 0.
+    EXPECT_THAT(target.accesses, ::testing::StartsWith("w378=00 w378=02 w378=00 w378=08"));
+    EXPECT_EQ(target.Trace(&Clock::reset), "01111111");
+    EXPECT_EQ(Tms(), "00111110");
+    EXPECT_THAT(log.lines, ::testing::ElementsAre("Init JTAG"));
     EXPECT_GE(fakeclock::now, 300u) << "three pauses of 100 ms";
-    EXPECT_TRUE(AccessEq(cable.accesses[0], true, 0x378, 0x00)) << "the low level is written even "
-                                                                   "though nothing was written yet";
-}
-
-TEST_F(JtagEngine, ReleaseLeavesEveryLineLow) {
-    JtagSetTrst(true);
-    JtagRelease();
-    EXPECT_FALSE(ResetLineLevel);
-    EXPECT_EQ(cable.accesses.back().value, 0x00);
-    EXPECT_FALSE(cable.clocks.back().reset);
 }
 
 }  // namespace
