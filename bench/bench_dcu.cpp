@@ -41,7 +41,7 @@ public:
     std::size_t Accesses() const {
         std::size_t reads = 0, changes = 0;
         bool previous = false;
-        for (const ClockSpec& c : clocks_) {
+        for (const PlannedClock& c : clocks_) {
             reads += c.sampled;
             changes += c.tdi != previous;
             previous = c.tdi;
@@ -50,7 +50,7 @@ public:
     }
 
 private:
-    struct ClockSpec {
+    struct PlannedClock {
         bool tdi;
         bool sampled;
     };
@@ -61,7 +61,7 @@ private:
         for (int i = 0; i < n; ++i) clocks_.push_back({false, true});
     }
 
-    std::vector<ClockSpec> clocks_;
+    std::vector<PlannedClock> clocks_;
 };
 
 void PrepareLink(orbvex::PortBackend& backend) {

@@ -5,7 +5,7 @@
 
 namespace {
 
-struct ControlSpec {
+struct ExpectedControl {
     const char* name;
     const char* parent;
     QRect geometry;
@@ -17,7 +17,7 @@ struct ControlSpec {
 
 const char* const kSans = "MS Sans Serif";
 const char* const kCourier = "Courier New";
-const ControlSpec kControls[] = {
+const ExpectedControl kControls[] = {
     {"Image1", "Form1", QRect(7, -1, 550, 165), "", kSans, 11, false},
     {"Bevel1", "Form1", QRect(7, 208, 553, 9), "", kSans, 11, false},
     {"GroupBox4", "Form1", QRect(414, 218, 139, 40), "  3  -  Connection  ", kSans, 11, false},
@@ -97,14 +97,14 @@ private slots:
     }
 
     void controls() {
-        for (const ControlSpec& spec : kControls) {
-            auto* control = window_->findChild<QWidget*>(QString::fromLatin1(spec.name));
-            QVERIFY2(control, spec.name);
+        for (const ExpectedControl& want : kControls) {
+            auto* control = window_->findChild<QWidget*>(QString::fromLatin1(want.name));
+            QVERIFY2(control, want.name);
             const QFont font = control->font();
-            QCOMPARE(Describe(spec.name, control->parentWidget()->objectName(), control->geometry(),
+            QCOMPARE(Describe(want.name, control->parentWidget()->objectName(), control->geometry(),
                               CaptionOf(control), font.family(), font.pixelSize(), font.bold(), control->isVisible()),
-                     Describe(spec.name, spec.parent, spec.geometry, spec.caption, spec.family, spec.pixels,
-                              spec.bold, true));
+                     Describe(want.name, want.parent, want.geometry, want.caption, want.family, want.pixels,
+                              want.bold, true));
         }
     }
 
