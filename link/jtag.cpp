@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "link/link_log.h"
+#include "port/cable_wiring.h"
 #include "port/kqportio.h"
 
 std::int32_t ClockDelay = 1;
@@ -12,11 +13,11 @@ bool JtagSelected = false;
 
 namespace {
 
-constexpr std::uint8_t kTms = 0x01;
-constexpr std::uint8_t kTck = 0x02;
-constexpr std::uint8_t kTdi = 0x04;
-constexpr std::uint8_t kResetLine = 0x08;
-constexpr std::uint8_t kTdoMask = 0x10;
+using orbvex::cable::kResetLine;
+using orbvex::cable::kTck;
+using orbvex::cable::kTdi;
+using orbvex::cable::kTms;
+constexpr std::uint8_t kTdoMask = orbvex::cable::kTdoStatus;
 constexpr std::uint8_t kStaleData = 255;
 
 constexpr std::uint32_t kDcuInstruction = 0x10;

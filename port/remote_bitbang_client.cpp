@@ -2,14 +2,11 @@
 
 #include <utility>
 
-namespace orbvex {
-namespace {
+#include "port/cable_wiring.h"
 
-constexpr std::uint8_t kTms = 0x01;
-constexpr std::uint8_t kTck = 0x02;
-constexpr std::uint8_t kTdi = 0x04;
-constexpr std::uint8_t kResetLine = 0x08;
-constexpr std::uint8_t kTdoStatus = 0x10;
+namespace orbvex {
+using namespace cable;
+namespace {
 
 // A long run of writes with no read in between (a reset sequence, say) is sent in
 // pieces so the queue stays small; that costs no round trip.

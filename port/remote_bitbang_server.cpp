@@ -1,13 +1,9 @@
 #include "port/remote_bitbang_server.h"
 
+#include "port/cable_wiring.h"
+
 namespace orbvex {
-namespace {
-constexpr std::uint8_t kTms = 0x01;
-constexpr std::uint8_t kTck = 0x02;
-constexpr std::uint8_t kTdi = 0x04;
-constexpr std::uint8_t kResetLine = 0x08;
-constexpr std::uint8_t kTdoStatus = 0x10;
-}  // namespace
+using namespace cable;
 
 RemoteBitbangInterpreter::RemoteBitbangInterpreter(PortBackend& target, std::uint16_t lptBase)
     : target_(target), base_(lptBase) {}
