@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "link/jtag.h"
 #include "link/link_log.h"
 #include "ops/common.h"
 #include "ops/flash_range.h"
@@ -13,10 +12,7 @@ namespace {
 // The common start of the flash operations that read, as Read has it: the port, the
 // JTAG link, and a sign of life from the DCU.
 bool ConnectForReading(WindowServices& window) {
-    ApplyPortChoice(window);
-    if (!PortUsableOrRefuse(window)) return false;
-    JtagInit();
-    SelectDcu();
+    if (!BringUpLink(window)) return false;
     if (DcuAnswers(window)) return true;
     EndOperation(window);
     return false;

@@ -1,6 +1,7 @@
 #include "ops/common.h"
 
 #include "link/dcu.h"
+#include "link/jtag.h"
 #include "link/trap.h"
 #include "port/kqportio.h"
 #include "port/port_access.h"
@@ -30,6 +31,14 @@ bool PortUsableOrRefuse(WindowServices& window) {
     bool usable = PortAvailable && (access == nullptr || access->Ensure(LptBase));
     if (!usable) window.ShowErrorBox(kPortError);
     return usable;
+}
+
+bool BringUpLink(WindowServices& window) {
+    ApplyPortChoice(window);
+    if (!PortUsableOrRefuse(window)) return false;
+    JtagInit();
+    SelectDcu();
+    return true;
 }
 
 void EndOperation(WindowServices& window) {

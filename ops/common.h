@@ -52,6 +52,10 @@ void ApplyPortChoice(const WindowServices& window);
 // operation ends without touching the port, the log or the beep.
 bool PortUsableOrRefuse(WindowServices& window);
 
+// The opening Erase, Write and Read share: the port choice, the refusal without a
+// port, then the JTAG link brought up and the DCU selected. False when refused.
+bool BringUpLink(WindowServices& window);
+
 // The end of an operation that ran its course: the separator and the information beep.
 void EndOperation(WindowServices& window);
 

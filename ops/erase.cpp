@@ -1,5 +1,4 @@
 // Erase: one call into the trap program's mailbox erases the chosen flash.
-#include "link/jtag.h"
 #include "link/trap.h"
 #include "ops/common.h"
 #include "ops/operations.h"
@@ -11,10 +10,7 @@ bool RunErase(WindowServices& window) {
     if (!guard.Acquired()) return false;
     LinkLogScope logScope(window);
 
-    ApplyPortChoice(window);
-    if (!PortUsableOrRefuse(window)) return false;
-    JtagInit();
-    SelectDcu();
+    if (!BringUpLink(window)) return false;
 
     bool erased = false;
     if (DcuAnswers(window) && FindMailbox(window)) {

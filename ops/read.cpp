@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "link/dcu.h"
-#include "link/jtag.h"
 #include "ops/common.h"
 #include "ops/image_file.h"
 #include "ops/operations.h"
@@ -84,10 +83,7 @@ bool RunRead(WindowServices& window) {
     if (!guard.Acquired()) return false;
     LinkLogScope logScope(window);
 
-    ApplyPortChoice(window);
-    if (!PortUsableOrRefuse(window)) return false;
-    JtagInit();
-    SelectDcu();
+    if (!BringUpLink(window)) return false;
 
     bool saved = DcuAnswers(window) && ReadIntoChosenFile(window);
     EndOperation(window);

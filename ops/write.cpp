@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "link/dcu.h"
-#include "link/jtag.h"
 #include "link/trap.h"
 #include "ops/common.h"
 #include "ops/image_file.h"
@@ -155,10 +154,7 @@ bool RunWrite(WindowServices& window) {
     LinkLogScope logScope(window);
 
     AbortRequested = false;
-    ApplyPortChoice(window);
-    if (!PortUsableOrRefuse(window)) return false;
-    JtagInit();
-    SelectDcu();
+    if (!BringUpLink(window)) return false;
 
     bool written = DcuAnswers(window) && FindMailbox(window) && WriteChosenFile(window);
     EndOperation(window);
