@@ -16,50 +16,15 @@
 #include "ops/operations.h"
 #include "port/kqportio.h"
 #include "sim/virtual_receiver.h"
+#include "quiet_window.h"
 
 namespace {
 
-using orbvex::FileDialogSetup;
-using orbvex::Radio;
 
 std::uint32_t FastTicks() {
     static std::uint32_t now = 0;
     return now += 100;
 }
-
-// A window that shows nothing and answers the dialogs with fixed files.
-class QuietWindow : public orbvex::WindowServices {
-public:
-    bool twoMegabytes = false;
-    std::string openPath, savePath;
-    std::string lastLine;
-
-    void LogLine(const std::string& line) override { lastLine = line; }
-    void ClearLog() override {}
-    void SetAddressLabel(const std::string&) override {}
-    void SetProgressPosition(int) override {}
-    void SetProgressMaximum(int) override {}
-    bool RunOpenDialog(const FileDialogSetup&, std::string& chosen) override {
-        chosen = openPath;
-        return true;
-    }
-    bool RunSaveDialog(const FileDialogSetup&, std::string& chosen) override {
-        chosen = savePath;
-        return true;
-    }
-    void ProcessMessages() override {}
-    void ShowErrorBox(const std::string&) override {}
-    void Beep(unsigned) override {}
-    bool IsChecked(Radio radio) const override {
-        switch (radio) {
-            case Radio::F1: return !twoMegabytes;
-            case Radio::F2: return twoMegabytes;
-            case Radio::L1: return true;
-            case Radio::L2: return false;
-        }
-        return false;
-    }
-};
 
 struct Session {
     explicit Session(std::uint32_t flashSize) {

@@ -19,30 +19,11 @@
 #include "port/remote_bitbang_client.h"
 #include "port/remote_bitbang_server.h"
 #include "sim/virtual_receiver.h"
+#include "quiet_window.h"
 
 namespace {
 
 using namespace orbvex;
-
-class QuietWindow final : public WindowServices {
-public:
-    std::string answer;
-    std::string lastLine;
-    void LogLine(const std::string& line) override { lastLine = line; }
-    void ClearLog() override {}
-    void SetAddressLabel(const std::string&) override {}
-    void SetProgressPosition(int) override {}
-    void SetProgressMaximum(int) override {}
-    bool RunOpenDialog(const FileDialogSetup&, std::string& chosen) override {
-        chosen = answer;
-        return !answer.empty();
-    }
-    bool RunSaveDialog(const FileDialogSetup&, std::string& chosen) override { return RunOpenDialog({}, chosen); }
-    void ProcessMessages() override {}
-    void ShowErrorBox(const std::string&) override {}
-    void Beep(unsigned) override {}
-    bool IsChecked(Radio radio) const override { return radio == Radio::F1 || radio == Radio::L1; }
-};
 
 // The served receiver and a connected client wired in as the port.
 class RemoteLink {
@@ -119,7 +100,7 @@ void BM_RemoteWrite(benchmark::State& state) {
     const auto length = static_cast<std::size_t>(state.range(0));
     const std::string path = "bench_remote_image.rom";
     std::ofstream(path, std::ios::binary).write(std::string(length, '\x5A').data(), static_cast<std::streamsize>(length));
-    window.answer = path;
+    window.openPath = path;
     std::uint64_t trips = 0, bytes = 0;
     for (auto _ : state) {
         state.PauseTiming();
