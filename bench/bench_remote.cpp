@@ -16,8 +16,8 @@
 #include "ops/operations.h"
 #include "port/kqportio.h"
 #include "port/port_access.h"
-#include "port/remote_bitbang_client.h"
-#include "port/remote_bitbang_server.h"
+#include "remote/remote_bitbang_client.h"
+#include "remote/remote_bitbang_server.h"
 #include "sim/virtual_receiver.h"
 #include "quiet_window.h"
 

@@ -2,9 +2,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
-#include <cctype>
 #include <sstream>
+
+#include "util/flash_map.h"
+#include "util/text.h"
 
 namespace orbvex::cli {
 namespace {
@@ -20,32 +21,6 @@ constexpr const char* kDescription =
     "Example: orbvex_cli --virtual --flash 2M start erase write image.rom verify image.rom\n"
     "The log goes to stdout; errors and the progress bar go to stderr.\n"
     "Exit status: 0 when every command succeeded, 1 when one failed, 2 for bad arguments.";
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
-bool ParseUnsigned(const std::string& text, std::uint64_t limit, std::uint64_t& value) {
-    std::string digits = text;
-    int base = 10;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        base = 16;
-        digits = digits.substr(2);
-    }
-    if (digits.empty() || digits.size() > 16) return false;
-    value = 0;
-    for (char c : digits) {
-        int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return false;
-        value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
-        if (value > limit) return false;
-    }
-    return true;
-}
 
 std::string Bad(const std::string& what) { return "orbvex_cli: " + what + "\nRun with --help for more information."; }
 
@@ -98,18 +73,6 @@ bool ParsePortChoice(const std::string& text, std::uint16_t& base, PortButton& b
     return true;
 }
 
-bool ParseSize(const std::string& text, std::uint32_t& value) {
-    std::string number = text;
-    std::uint64_t scale = 1;
-    if (!number.empty() && (number.back() == 'K' || number.back() == 'k')) scale = 1024;
-    if (!number.empty() && (number.back() == 'M' || number.back() == 'm')) scale = 1024 * 1024;
-    if (scale != 1) number.pop_back();
-    std::uint64_t raw = 0;
-    if (!ParseUnsigned(number, 0xFFFFFFFFull, raw) || raw * scale > 0xFFFFFFFFull) return false;
-    value = static_cast<std::uint32_t>(raw * scale);
-    return true;
-}
-
 ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
     ParseOutcome outcome;
     CliOptions& o = outcome.options;
@@ -157,9 +120,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
         std::string error;
         if (!net::ParseEndpoint(remote, o.remote, error)) return fail("--remote: " + error);
     }
-    const std::string size = Lower(flash);
-    if (size != "1m" && size != "2m") return fail("--flash must be 1M or 2M, got \"" + flash + "\"");
-    o.flash2M = size == "2m";
+    const std::optional<FlashRange> chosenFlash = ParseFlashChoice(flash);
+    if (!chosenFlash) return fail("--flash must be 1M or 2M, got \"" + flash + "\"");
+    o.flash2M = *chosenFlash == kFlash2M;
     if (trapOpt->count()) o.trapFile = trap;
     if (vflashOpt->count()) o.virtualFlashFile = virtualFlash;
 

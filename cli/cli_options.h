@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "port/remote_bitbang_socket.h"
+#include "remote/remote_bitbang_socket.h"
+#include "util/flash_map.h"
 
 namespace orbvex::cli {
 
@@ -33,8 +34,9 @@ struct CliOptions {
     std::optional<std::uint32_t> length;
     std::vector<Command> commands;
 
-    std::uint32_t FlashSize() const { return flash2M ? 0x200000u : 0x100000u; }
-    std::uint32_t FlashBase() const { return flash2M ? 0x7FE00000u : 0x7FF00000u; }
+    FlashRange Flash() const { return flash2M ? kFlash2M : kFlash1M; }
+    std::uint32_t FlashSize() const { return Flash().size; }
+    std::uint32_t FlashBase() const { return Flash().base; }
 };
 
 // Exit statuses of the tool.
@@ -53,7 +55,5 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv);
 
 // "lpt1", "lpt2" or a base address ("0xD010", or decimal). False when it is none.
 bool ParsePortChoice(const std::string& text, std::uint16_t& base, PortButton& button);
-// Decimal or 0x-hexadecimal, with an optional K or M (1024, 1048576) suffix.
-bool ParseSize(const std::string& text, std::uint32_t& value);
 
 }  // namespace orbvex::cli

@@ -5,6 +5,7 @@
 #include "link/link_log.h"
 #include "ops/common.h"
 #include "ops/flash_range.h"
+#include "util/image_file.h"
 
 namespace orbvex::cli {
 namespace {
@@ -52,9 +53,9 @@ bool ReadRangeToFile(WindowServices& window, std::uint32_t start, std::uint32_t 
     std::vector<std::uint8_t> data;
     bool ok = ReadRange(window, "Read", start, length, data);
     if (ok) {
-        std::string error;
-        ok = WriteFileWhole(path, data, error);
-        if (!ok) window.LogLine(error);
+        const FileSaveResult saved = SaveWholeFile(path, data);
+        ok = saved.ok;
+        if (!ok) window.LogLine(saved.error);
     }
     if (ok) window.LogLine("Read END");
     EndOperation(window);
@@ -68,9 +69,14 @@ bool VerifyRangeWithFile(WindowServices& window, std::uint32_t start, std::optio
     LinkLogScope logScope(window);
     // The file first: a missing file needs no cable.
     std::vector<std::uint8_t> file;
-    std::string error;
-    if (!ReadFileWhole(path, file, error)) {
-        window.LogLine(error);
+    const FileReadResult read = ReadWholeFile(path, flashEnd - start, file);
+    if (read.status == FileReadStatus::TooLarge) {
+        window.LogLine("File : " + path + " runs " + std::to_string(start + read.size - flashEnd) +
+                       " bytes past the end of the flash");
+        return false;
+    }
+    if (!read.Ok()) {
+        window.LogLine("Cannot open file " + path + ": " + read.reason);
         return false;
     }
     const std::uint64_t count = length ? *length : file.size();

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "cli/image_files.h"
+#include "util/image_file.h"
 #include "link/dcu.h"
 #include "link/jtag.h"
 #include "link/link_log.h"
@@ -98,9 +98,9 @@ bool TargetSession::Close() {
     bool saved = true;
     if (virtual_ && saveFlash_) {
         // Saved whole or not at all: a failed save leaves the previous image in place.
-        std::string error;
-        if (!WriteFileWhole(*options_.virtualFlashFile, virtual_->Flash(), error)) {
-            window_.Complain("cannot save the virtual flash: " + error);
+        const FileSaveResult result = SaveWholeFile(*options_.virtualFlashFile, virtual_->Flash());
+        if (!result.ok) {
+            window_.Complain("cannot save the virtual flash: " + result.error);
             saved = false;
         }
     }

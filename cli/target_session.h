@@ -5,7 +5,7 @@
 #include "cli/cli_options.h"
 #include "cli/terminal_window.h"
 #include "port/port_access.h"
-#include "port/remote_bitbang_client.h"
+#include "remote/remote_bitbang_client.h"
 #include "sim/virtual_receiver.h"
 
 namespace orbvex::cli {

@@ -13,12 +13,6 @@ std::uint32_t TrapIptr = 0;
 
 namespace {
 
-constexpr std::uint32_t kTrapWptrWord = 0x80000048;
-constexpr std::uint32_t kTrapIptrWord = 0x8000004C;
-constexpr std::uint32_t kEraseCommand = 0x400;
-constexpr std::uint32_t kFlashBaseOffset = 16;
-constexpr std::uint32_t kDoneBit = 1;
-constexpr int kPollLimit = 1000;
 constexpr std::uint32_t kMaxPiece = 252;
 
 bool IsAbsolutePath(const std::string& name) {
@@ -88,12 +82,12 @@ bool LoadTrapFile(std::uint32_t loadAddress, const std::string& fileName) {
 
 bool StartTrap(std::uint32_t loadAddress) {
     const std::uint32_t workspace = loadAddress + (TrapSize & ~3u) + 8;
-    const bool ok = DcuReadWord(kTrapWptrWord, TrapWptr) &&
+    const bool ok = DcuReadWord(kTrapWorkspaceWord, TrapWptr) &&
                     DcuReadWord(kTrapIptrWord, TrapIptr) &&
                     DcuWriteWord(kTrapIptrWord, loadAddress) &&
-                    DcuWriteWord(kTrapWptrWord, workspace) &&
+                    DcuWriteWord(kTrapWorkspaceWord, workspace) &&
                     DcuReadWord(kTrapIptrWord, TrapIptr) &&
-                    DcuReadWord(kTrapWptrWord, TrapWptr);
+                    DcuReadWord(kTrapWorkspaceWord, TrapWptr);
     orbvex::LinkLog("Trap_Wptr " + orbvex::Hex8(TrapWptr));
     orbvex::LinkLog("Trap_Iptr " + orbvex::Hex8(TrapIptr));
     return ok;
@@ -103,23 +97,28 @@ bool TrapCall(std::uint32_t flashBase) {
     // A workspace word of 0 means the trap program was never installed: its mailbox
     // would be the CPU's low control registers.
     if (TrapWptr == 0) return false;
-    if (!DcuWriteWord(TrapWptr + kFlashBaseOffset, flashBase)) return false;
-    if (!DcuWriteWord(TrapWptr, kEraseCommand)) return false;
-
-    int polls = 0;
-    for (;;) {
-        std::uint32_t command = 0;
-        // An unreadable command word says nothing about completion: the call fails.
-        if (!DcuReadWord(TrapWptr, command)) return false;
-        if (command & kDoneBit) break;
-        if (polls >= kPollLimit) break;
-        ++polls;
-    }
-    return polls < kPollLimit;
+    if (!DcuWriteWord(TrapWptr + mailbox::kFlashBase, flashBase)) return false;
+    if (!DcuWriteWord(TrapWptr + mailbox::kCommand, mailbox::kEraseCommand)) return false;
+    // An unreadable command word says nothing about completion: the call fails.
+    std::uint32_t status = 0;
+    return orbvex::WaitForTrapCommand(status) == orbvex::CommandWait::Done;
 }
 
-void WriteWordLogged(std::uint32_t address, std::uint32_t value) {
-    if (!DcuWriteWord(address, value)) {
-        orbvex::LinkLog("FAIL WRITE ADR[" + orbvex::Hex8(address) + "]=" + orbvex::Hex8(value));
+bool WriteWordLogged(std::uint32_t address, std::uint32_t value) {
+    if (DcuWriteWord(address, value)) return true;
+    orbvex::LinkLog("FAIL WRITE ADR[" + orbvex::Hex8(address) + "]=" + orbvex::Hex8(value));
+    return false;
+}
+
+namespace orbvex {
+
+CommandWait WaitForTrapCommand(std::uint32_t& status, bool (*stop)()) {
+    for (int polls = 0;; ++polls) {
+        if (!DcuReadWord(TrapWptr + mailbox::kCommand, status)) return CommandWait::ReadFailed;
+        if (status & mailbox::kDoneBit) return polls < mailbox::kPollLimit ? CommandWait::Done : CommandWait::NotDone;
+        if (polls >= mailbox::kPollLimit) return CommandWait::NotDone;
+        if (stop && stop()) return CommandWait::Stopped;
     }
 }
+
+}  // namespace orbvex

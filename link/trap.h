@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "link/mailbox.h"
+
 // The target-side trap program: loading it into RAM, starting it, calling it.
 
 extern std::uint32_t TrapSize;  // size of the trap file as last opened
@@ -13,4 +15,21 @@ extern std::uint32_t TrapIptr;  // trap instruction pointer word, as last read
 bool LoadTrapFile(std::uint32_t loadAddress, const std::string& fileName);
 bool StartTrap(std::uint32_t loadAddress);
 bool TrapCall(std::uint32_t flashBase);
-void WriteWordLogged(std::uint32_t address, std::uint32_t value);
+// False, after its log line, when the write failed; a series of them runs on regardless.
+bool WriteWordLogged(std::uint32_t address, std::uint32_t value);
+
+namespace orbvex {
+
+enum class CommandWait {
+    Done,        // the done bit showed within the poll limit
+    NotDone,     // the poll limit ran out
+    ReadFailed,  // the command word could not be read: nothing is known of the command
+    Stopped,     // stop() asked to give up after a read that showed no completion
+};
+
+// Reads the mailbox's command word at TrapWptr until the done bit shows, at most
+// kPollLimit + 1 times, with no pause between reads. status is the last word read
+// (0 after a failed read). stop, when given, is asked after each read without completion.
+CommandWait WaitForTrapCommand(std::uint32_t& status, bool (*stop)() = nullptr);
+
+}  // namespace orbvex

@@ -47,9 +47,9 @@ void EndOperation(WindowServices& window) {
 }
 
 FlashRange ChosenFlash(const WindowServices& window) {
-    FlashRange range{0x7FF00000, 0x100000};
-    if (window.IsChecked(Radio::F1)) range = {0x7FF00000, 0x100000};
-    if (window.IsChecked(Radio::F2)) range = {0x7FE00000, 0x200000};
+    FlashRange range = kFlash1M;
+    if (window.IsChecked(Radio::F1)) range = kFlash1M;
+    if (window.IsChecked(Radio::F2)) range = kFlash2M;
     return range;
 }
 

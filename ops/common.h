@@ -6,6 +6,8 @@
 #include <string>
 
 #include "link/link_log.h"
+#include "link/mailbox.h"
+#include "util/flash_map.h"
 #include "ops/window_services.h"
 
 namespace orbvex {
@@ -15,7 +17,6 @@ inline constexpr const char* kPortError = "The parallel port could not be opened
 inline constexpr unsigned kInformationBeep = 0x40;
 
 inline constexpr std::uint32_t kDcuProbeAddress = 0x3000;
-inline constexpr std::uint32_t kTrapWorkspaceWord = 0x80000048;
 
 // Sends the link's own log lines to the window while an operation runs, and puts the
 // previous sink back afterwards.
@@ -59,10 +60,6 @@ bool BringUpLink(WindowServices& window);
 // The end of an operation that ran its course: the separator and the information beep.
 void EndOperation(WindowServices& window);
 
-struct FlashRange {
-    std::uint32_t base;
-    std::uint32_t size;
-};
 // F1: 1 MB at 0x7FF00000; then, as a separate test, F2: 2 MB at 0x7FE00000.
 FlashRange ChosenFlash(const WindowServices& window);
 

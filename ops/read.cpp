@@ -4,7 +4,7 @@
 
 #include "link/dcu.h"
 #include "ops/common.h"
-#include "ops/image_file.h"
+#include "util/image_file.h"
 #include "ops/operations.h"
 #include "port/program_dir.h"
 
@@ -43,17 +43,9 @@ std::uint32_t ReadFlash(WindowServices& window, FlashRange flash, std::vector<st
 // Only a complete image is saved, and only then does it replace the chosen file.
 bool SaveImage(WindowServices& window, const std::string& path,
                const std::vector<std::uint8_t>& image, std::uint32_t length) {
-    switch (WriteFileReplacing(path, image.data(), length)) {
-        case FileWriteResult::Ok:
-            return true;
-        case FileWriteResult::CannotCreate:
-            window.LogLine("Cannot create file " + path);
-            return false;
-        case FileWriteResult::CannotWrite:
-            window.LogLine("Cannot write file " + path);
-            return false;
-    }
-    return false;
+    const FileSaveResult saved = SaveWholeFile(path, image.data(), length);
+    if (!saved.ok) window.LogLine(saved.error);
+    return saved.ok;
 }
 
 bool ReadIntoChosenFile(WindowServices& window) {

@@ -7,19 +7,15 @@
 #include "link/dcu.h"
 #include "link/trap.h"
 #include "ops/common.h"
-#include "ops/image_file.h"
+#include "util/image_file.h"
 #include "ops/operations.h"
 #include "port/program_dir.h"
 
 namespace orbvex {
 namespace {
 
-constexpr std::uint32_t kChunkSize = 4096;
+constexpr std::uint32_t kChunkSize = mailbox::kDataBufferSize;
 constexpr std::uint32_t kBlockLimit = 252;
-constexpr std::uint32_t kDataBufferOffset = 0x1C;
-constexpr std::uint32_t kProgramCommand = 0x100;
-constexpr std::uint32_t kDoneBit = 0x1;
-constexpr int kPollLimit = 1000;
 constexpr std::uint32_t kProgressUnit = 100;
 
 enum class ChunkOutcome { Programmed, UploadFailed, NotDone, Aborted };
@@ -41,22 +37,34 @@ bool UploadChunk(std::uint32_t bufferAddress, const std::uint8_t* chunk, std::ui
     return true;
 }
 
-void SendProgramCommand(std::uint32_t flashAddress, std::uint32_t length, std::uint32_t flashBase) {
-    DcuWriteWord(TrapWptr + 0x04, flashAddress);
-    DcuWriteWord(TrapWptr + 0x08, TrapWptr + kDataBufferOffset);
-    DcuWriteWord(TrapWptr + 0x0C, length);
-    DcuWriteWord(TrapWptr + 0x10, flashBase);
-    DcuWriteWord(TrapWptr, kProgramCommand);  // last: the trap program starts on it
+// The command word goes last: the trap program starts on it. A word that does not
+// arrive stops the chunk there, before a half-written command could be started.
+bool SendProgramCommand(WindowServices& window, std::uint32_t flashAddress, std::uint32_t length,
+                        std::uint32_t flashBase) {
+    const std::pair<std::uint32_t, std::uint32_t> words[] = {
+        {mailbox::kFlashAddress, flashAddress},
+        {mailbox::kBufferAddress, TrapWptr + mailbox::kDataBuffer},
+        {mailbox::kByteCount, length},
+        {mailbox::kFlashBase, flashBase},
+        {mailbox::kCommand, mailbox::kProgramCommand},
+    };
+    for (const auto& [offset, value] : words) {
+        if (DcuWriteWord(TrapWptr + offset, value)) continue;
+        window.LogLine("Error writing flash at address " + Hex8(flashAddress) + ": mailbox word " +
+                       Hex8(TrapWptr + offset) + " could not be written");
+        return false;
+    }
+    return true;
 }
 
 // A command word that cannot be read says nothing about the chunk: it is not done.
 ChunkOutcome WaitForDone(WindowServices& window, std::uint32_t flashAddress) {
     std::uint32_t status = 0;
-    for (int polls = 0;; ++polls) {
-        bool readOk = DcuReadWord(TrapWptr, status);
-        if (readOk && (status & kDoneBit) && polls < kPollLimit) return ChunkOutcome::Programmed;
-        if (!readOk || polls >= kPollLimit) break;
-        if (AbortRequested) return ChunkOutcome::Aborted;
+    switch (WaitForTrapCommand(status, [] { return AbortRequested; })) {
+        case CommandWait::Done: return ChunkOutcome::Programmed;
+        case CommandWait::Stopped: return ChunkOutcome::Aborted;
+        case CommandWait::NotDone:
+        case CommandWait::ReadFailed: break;
     }
     window.LogLine("Error writing flash at address " + Hex8(flashAddress) + " ACK = " + Hex8(status));
     return ChunkOutcome::NotDone;
@@ -86,14 +94,14 @@ public:
 private:
     ChunkOutcome ProgramChunk(std::uint32_t flashAddress, const std::uint8_t* chunk,
                               std::uint32_t length) {
-        if (!UploadChunk(TrapWptr + kDataBufferOffset, chunk, length)) {
+        if (!UploadChunk(TrapWptr + mailbox::kDataBuffer, chunk, length)) {
             window_.LogLine("Load Data RAM Fail");
             return ChunkOutcome::UploadFailed;
         }
         window_.SetAddressLabel(Hex8(flashAddress));
         window_.SetProgressPosition(static_cast<int>((flashAddress - flash_.base) / kProgressUnit));
         window_.ProcessMessages();
-        SendProgramCommand(flashAddress, length, flash_.base);
+        if (!SendProgramCommand(window_, flashAddress, length, flash_.base)) return ChunkOutcome::NotDone;
         return WaitForDone(window_, flashAddress);
     }
 
@@ -111,18 +119,18 @@ bool ChooseRomFile(WindowServices& window, std::string& path) {
 // is ever programmed and a file too large for the flash never reaches target RAM.
 bool LoadRomFile(WindowServices& window, const std::string& path, FlashRange flash,
                  std::vector<std::uint8_t>& rom) {
-    std::uint64_t size = 0;
-    switch (ReadWholeFile(path, flash.size, rom, size)) {
-        case FileReadResult::Ok:
+    const FileReadResult read = ReadWholeFile(path, flash.size, rom);
+    switch (read.status) {
+        case FileReadStatus::Ok:
             return true;
-        case FileReadResult::CannotOpen:
+        case FileReadStatus::CannotOpen:
             window.LogLine("Cannot open the ROM file: nothing written");
             return false;
-        case FileReadResult::CannotRead:
+        case FileReadStatus::CannotRead:
             window.LogLine("Cannot read the ROM file: nothing written");
             return false;
-        case FileReadResult::TooLarge:
-            window.LogLine("ROM file too large: LEN[" + Hex8(static_cast<std::uint32_t>(size)) +
+        case FileReadStatus::TooLarge:
+            window.LogLine("ROM file too large: LEN[" + Hex8(static_cast<std::uint32_t>(read.size)) +
                            "] but flash LEN[" + Hex8(flash.size) + "]: nothing written");
             return false;
     }

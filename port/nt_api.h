@@ -3,8 +3,8 @@
 
 // The Windows calls the port-permission driver and the NT port-access path make:
 // the service control manager, device I/O and the version query. On Windows they go
-// to the system (port/windows/); elsewhere, and in the tests, to an in-memory stand-in
-// of the service manager and the driver's device (port/nt_standin.h). Only the values
+// to the system (port/windows/); elsewhere every call fails (port/posix/); the tests
+// put an in-memory NT machine of their own in their place. Only the values
 // these callers need are defined here, so that nothing outside port/windows/ sees
 // <windows.h>.
 
@@ -29,6 +29,7 @@ constexpr std::uint32_t kErrorServiceDoesNotExist = 1060;
 constexpr std::uint32_t kErrorServiceNotActive = 1062;
 constexpr std::uint32_t kErrorServiceMarkedForDelete = 1072;
 constexpr std::uint32_t kErrorServiceExists = 1073;
+constexpr std::uint32_t kErrorNotSupported = 50;
 
 // Access rights, service kinds and file flags the driver passes.
 constexpr std::uint32_t kScManagerAllAccess = 0xF003F;
@@ -100,8 +101,8 @@ public:
     virtual bool GetVersionExA(nt::OsVersionInfoA* info) = 0;
 };
 
-// The system's own calls on Windows; on other systems one process-wide stand-in
-// (port/nt_standin.h) that behaves like an NT machine with the driver file present.
+// The system's own calls on Windows; on other systems calls that all fail with
+// "not supported".
 NtApi& SystemNtApi();
 
 }  // namespace orbvex

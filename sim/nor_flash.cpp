@@ -1,8 +1,8 @@
 #include "sim/nor_flash.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
+
+#include "util/image_file.h"
 
 namespace orbvex::sim {
 
@@ -31,19 +31,10 @@ bool NorFlash::Assign(const std::vector<std::uint8_t>& image) {
 }
 
 bool NorFlash::LoadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::vector<std::uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return false;
-    return Assign(image);
+    std::vector<std::uint8_t> image;
+    return ReadWholeFile(path, bytes_.size(), image).Ok() && Assign(image);
 }
 
-bool NorFlash::SaveFile(const std::string& path) const {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(reinterpret_cast<const char*>(bytes_.data()), static_cast<std::streamsize>(bytes_.size()));
-    out.close();
-    return static_cast<bool>(out);
-}
+bool NorFlash::SaveFile(const std::string& path) const { return SaveWholeFile(path, bytes_).ok; }
 
 }  // namespace orbvex::sim

@@ -3,7 +3,7 @@
 #include <QtTest>
 
 #include "port/lpt.h"
-#include "port/nt_standin.h"
+#include "support/nt_standin.h"
 #include "window_test_support.h"
 
 using Kind = apptest::Journal::Kind;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "util/text.h"
 
 namespace orbvex::cli {
 namespace {

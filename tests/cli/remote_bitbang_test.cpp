@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "port/remote_bitbang_client.h"
-#include "port/remote_bitbang_server.h"
-#include "port/remote_bitbang_socket.h"
+#include "remote/remote_bitbang_client.h"
+#include "remote/remote_bitbang_server.h"
+#include "remote/remote_bitbang_socket.h"
 
 namespace orbvex {
 namespace {

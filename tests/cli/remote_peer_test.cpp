@@ -11,8 +11,8 @@
 
 #include "cli_test_support.h"
 #include "link/link_log.h"
-#include "port/remote_bitbang_server.h"
-#include "port/remote_bitbang_socket.h"
+#include "remote/remote_bitbang_server.h"
+#include "remote/remote_bitbang_socket.h"
 #include "sim/virtual_receiver.h"
 #if !defined(_WIN32)
 #include <sys/wait.h>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "port/nt_standin.h"
+#include "support/nt_standin.h"
 
 namespace {
 

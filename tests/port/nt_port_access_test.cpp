@@ -8,7 +8,7 @@
 
 #include "port/kqiopm.h"
 #include "port/lpt.h"
-#include "port/nt_standin.h"
+#include "support/nt_standin.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "port/remote_bitbang_server.h"
+#include "remote/remote_bitbang_server.h"
 
 #include "port/cable_wiring.h"
 

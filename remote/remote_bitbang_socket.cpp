@@ -1,4 +1,4 @@
-#include "port/remote_bitbang_socket.h"
+#include "remote/remote_bitbang_socket.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "port/nt_standin.h"
+#include "support/nt_standin.h"
 
 #include <algorithm>
 #include <cctype>

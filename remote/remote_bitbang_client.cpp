@@ -1,4 +1,4 @@
-#include "port/remote_bitbang_client.h"
+#include "remote/remote_bitbang_client.h"
 
 #include <utility>
 

@@ -11,9 +11,12 @@
 #include <optional>
 #include <string>
 
-#include "port/remote_bitbang_server.h"
-#include "port/remote_bitbang_socket.h"
+#include "remote/remote_bitbang_server.h"
+#include "remote/remote_bitbang_socket.h"
 #include "sim/virtual_receiver.h"
+#include "util/flash_map.h"
+#include "util/image_file.h"
+#include "util/text.h"
 
 namespace {
 
@@ -29,24 +32,18 @@ struct ReceiverOptions {
     bool quiet = false;
 };
 
-bool ParseNumber(const std::string& text, std::uint64_t& value) {
-    try {
-        std::size_t used = 0;
-        value = std::stoull(text, &used, 0);
-        return used == text.size();
-    } catch (...) {
-        return false;
-    }
-}
-
-// Adds an option that takes a number in decimal or 0x-hexadecimal.
+// Adds an option that takes a number in decimal or 0x-hexadecimal, from least to most;
+// anything else is refused rather than wrapped or clamped.
 template <typename T>
-void AddNumber(CLI::App& app, const std::string& name, T& target, const std::string& help) {
+void AddNumber(CLI::App& app, const std::string& name, T& target, std::uint64_t least, std::uint64_t most,
+               const std::string& help) {
     app.add_option_function<std::string>(
            name,
-           [&target, name](const std::string& text) {
+           [&target, name, least, most](const std::string& text) {
                std::uint64_t value = 0;
-               if (!ParseNumber(text, value)) throw CLI::ValidationError(name, "not a number: " + text);
+               if (!orbvex::ParseUnsigned(text, most, value) || value < least)
+                   throw CLI::ValidationError(name, "must be a number from " + std::to_string(least) + " to " +
+                                                        std::to_string(most) + ", got \"" + text + "\"");
                target = static_cast<T>(value);
            },
            help)
@@ -55,8 +52,9 @@ void AddNumber(CLI::App& app, const std::string& name, T& target, const std::str
 
 bool SaveImage(const orbvex::sim::VirtualReceiver& receiver, const std::string& path) {
     if (path.empty()) return true;
-    if (receiver.SaveFlashImage(path)) return true;
-    std::cerr << "orbvex_receiver: cannot save the flash to " << path << '\n';
+    const orbvex::FileSaveResult saved = orbvex::SaveWholeFile(path, receiver.Flash());
+    if (saved.ok) return true;
+    std::cerr << "orbvex_receiver: cannot save the flash: " << saved.error << '\n';
     return false;
 }
 
@@ -72,16 +70,16 @@ int main(int argc, char** argv) {
 
     CLI::App app{"Serves the virtual receiver over the remote bit-bang protocol (loopback TCP or a unix socket).",
                  "orbvex_receiver"};
-    AddNumber(app, "--tcp", o.tcpPort, "TCP port on 127.0.0.1 (default 0: any free port, printed at start)");
+    AddNumber(app, "--tcp", o.tcpPort, 0, 65535, "TCP port on 127.0.0.1 (default 0: any free port, printed at start)");
     app.add_option("--unix", o.unixPath, "Listen on this unix socket instead of TCP");
-    AddNumber(app, "--idcode", config.idcode, "JTAG IDCODE of the CPU (default 0x10006A5B)");
+    AddNumber(app, "--idcode", config.idcode, 0, 0xFFFFFFFF, "JTAG IDCODE of the CPU (default 0x10006A5B)");
     app.add_option("--flash", flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)");
     app.add_option("--flash-image", o.flashImage,
                    "Flash image file: loaded at start (erased flash if missing), saved after each client and on quit");
-    AddNumber(app, "--reply-block", config.replyBlockLength, "Data bytes per block-read reply, 4..256 (default 256)");
-    AddNumber(app, "--erase-busy", config.eraseBusyPolls, "Command-word reads before an erase is done");
-    AddNumber(app, "--program-busy", config.programBusyPolls, "Command-word reads before a program command is done");
-    AddNumber(app, "--busy-pulses", config.busyPulsesBeforeReply, "0,1,0 pulses the DCU shows before each reply");
+    AddNumber(app, "--reply-block", config.replyBlockLength, 4, 256, "Data bytes per block-read reply, 4..256 (default 256)");
+    AddNumber(app, "--erase-busy", config.eraseBusyPolls, 0, 0x7FFFFFFF, "Command-word reads before an erase is done");
+    AddNumber(app, "--program-busy", config.programBusyPolls, 0, 0x7FFFFFFF, "Command-word reads before a program command is done");
+    AddNumber(app, "--busy-pulses", config.busyPulsesBeforeReply, 0, 0x7FFFFFFF, "0,1,0 pulses the DCU shows before each reply");
     app.add_flag("--late-ack", lateAck, "Acknowledge bytes only after their data clocks");
     app.add_option("--tdo-stuck", tdoStuck, "Fault: TDO stuck low or high (none, low, high)");
     app.add_flag("--dcu-silent", faults.dcuSilent, "Fault: the DCU never answers");
@@ -91,12 +89,13 @@ int main(int argc, char** argv) {
            "--jtiptr",
            [&jtiptr](const std::string& text) {
                std::uint64_t value = 0;
-               if (!ParseNumber(text, value)) throw CLI::ValidationError("--jtiptr", "not a number: " + text);
+               if (!orbvex::ParseUnsigned(text, 0xFFFFFFFF, value))
+                   throw CLI::ValidationError("--jtiptr", "not a 32-bit number: " + text);
                jtiptr = static_cast<std::uint32_t>(value);
            },
            "Fault: what 0x3080 reads, whatever runs")
         ->type_name("N");
-    AddNumber(app, "--no-ack-after", faults.noAckAfterBytes, "Fault: stop acknowledging after this many bytes");
+    AddNumber(app, "--no-ack-after", faults.noAckAfterBytes, 0, 0x7FFFFFFF, "Fault: stop acknowledging after this many bytes");
     app.add_flag("--once", o.once, "Exit after the first client has gone");
     app.add_flag("--quiet", o.quiet, "Print only the listening address");
 
@@ -105,11 +104,12 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : 2;
     }
-    if (flash != "1M" && flash != "2M" && flash != "1m" && flash != "2m") {
+    const std::optional<orbvex::FlashRange> chosenFlash = orbvex::ParseFlashChoice(flash);
+    if (!chosenFlash) {
         std::cerr << "orbvex_receiver: --flash must be 1M or 2M\n";
         return 2;
     }
-    config.flashSize = (flash == "2M" || flash == "2m") ? 0x200000u : 0x100000u;
+    config.flashSize = chosenFlash->size;
     config.ack = lateAck ? orbvex::sim::AckTiming::Late : orbvex::sim::AckTiming::Early;
     if (tdoStuck == "low") faults.tdoStuck = orbvex::sim::TdoStuck::Low;
     else if (tdoStuck == "high") faults.tdoStuck = orbvex::sim::TdoStuck::High;

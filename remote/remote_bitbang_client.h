@@ -4,7 +4,7 @@
 #include <string>
 
 #include "port/port_backend.h"
-#include "port/remote_bitbang_socket.h"
+#include "remote/remote_bitbang_socket.h"
 
 namespace orbvex {
 

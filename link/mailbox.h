@@ -1,0 +1,25 @@
+#pragma once
+#include <cstdint>
+
+// Where the trap program lives and how the host talks to it: the two trap words that
+// START sets, and the mailbox at the workspace pointer.
+
+inline constexpr std::uint32_t kTrapWorkspaceWord = 0x80000048;  // TrapWptr is read from here
+inline constexpr std::uint32_t kTrapIptrWord = 0x8000004C;
+
+// Byte offsets of the mailbox words from TrapWptr.
+namespace mailbox {
+inline constexpr std::uint32_t kCommand = 0x00;
+inline constexpr std::uint32_t kFlashAddress = 0x04;
+inline constexpr std::uint32_t kBufferAddress = 0x08;
+inline constexpr std::uint32_t kByteCount = 0x0C;
+inline constexpr std::uint32_t kFlashBase = 0x10;
+inline constexpr std::uint32_t kDataBuffer = 0x1C;
+inline constexpr std::uint32_t kDataBufferSize = 4096;
+
+inline constexpr std::uint32_t kProgramCommand = 0x100;
+inline constexpr std::uint32_t kEraseCommand = 0x400;
+inline constexpr std::uint32_t kDoneBit = 0x1;  // set by the trap program when a command is finished
+// Reads of the command word that may show the done bit; one more read ends the wait.
+inline constexpr int kPollLimit = 1000;
+}  // namespace mailbox
