@@ -9,7 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   g++-mingw-w64-i686-posix
   openocd
-  xvfb xauth
+  xvfb xauth x11-utils
+  wine wine32:i386 fonts-wine
 )
 
 missing=()
@@ -24,5 +25,9 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo="sudo"
 fi
 echo "Installing: ${missing[*]}"
+# The 32-bit Windows programs run under Wine, whose 32-bit loader is an i386 package.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
 $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
