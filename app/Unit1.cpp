@@ -22,7 +22,7 @@
 #endif
 
 #include "app/dialog_filter.h"
-#include "app/window_text.h"
+#include "app/form_layout.h"
 #include "link/dcu.h"
 #include "link/jtag.h"
 #include "link/link_log.h"
@@ -63,8 +63,6 @@ TForm1::TForm1(orbvex::PortAccess& portAccess, TForm1Hooks hooks, QWidget* paren
 
     Form1 = this;
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QString::fromLatin1(orbvex::app::kWindowCaption));
-    setFixedSize(563, 583);
     CreateControls();
     ConnectHandlers();
     FormCreate();
@@ -212,7 +210,7 @@ void TForm1::ShowErrorBox(const std::string& text) {
         hooks_.showErrorBox(message);
         return;
     }
-    QMessageBox::critical(isVisible() ? this : nullptr, QString::fromLatin1(orbvex::app::kErrorBoxCaption), message,
+    QMessageBox::critical(isVisible() ? this : nullptr, QString::fromLatin1(orbvex::app::kWindow.errorBoxCaption), message,
                           QMessageBox::Ok);
 }
 

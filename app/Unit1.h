@@ -102,11 +102,6 @@ protected:
 
 private:
     void CreateControls();
-    void CreateConnectionControls();
-    void CreateFlashControls();
-    void CreateLogControls();
-    void ApplyStackingOrder();
-    void ApplyTabOrder();
     void ConnectHandlers();
 
     void RunOperation(const TForm1Hooks::Operation& operation);
