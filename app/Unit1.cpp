@@ -92,7 +92,11 @@ void TForm1::FormCreate() {
     orbvex::SetLinkLog(this);
     // Said before the window first shows; the window opens all the same, and every
     // operation button says it again.
-    if (!session_->PortAvailable()) ShowErrorBox("The parallel port could not be opened");
+    if (session_->PortAvailable()) return;
+    // The box keeps its one text; why, and what to do about it, goes to the log.
+    const std::string reason = session_->FailureReason();
+    if (!reason.empty()) LogLine(reason);
+    ShowErrorBox("The parallel port could not be opened");
 }
 
 void TForm1::FormClose() {

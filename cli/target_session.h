@@ -28,6 +28,9 @@ public:
     bool Close();
 
     bool ConnectionLost() const { return remote_ && remote_->Dropped() && !closing_; }
+    bool PortAvailable() const { return link_ && link_->PortAvailable(); }
+    // Why the port was refused: what failed and what to do about it.
+    std::string PortFailureReason() const;
     // The trap program START loads: --trap, the virtual receiver's own image, or
     // trap.bin beside the executable.
     std::string TrapFile() const;
