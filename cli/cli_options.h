@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ops/link_session.h"
 #include "remote/remote_bitbang_socket.h"
 #include "util/flash_map.h"
 
@@ -19,19 +20,17 @@ struct Command {
 // Where the receiver is.
 enum class TargetKind { Hardware, Virtual, Remote };
 
-// Which of the window's port radio buttons the choice stands for.
-enum class PortButton { L1, L2, None };
-
 struct CliOptions {
     TargetKind target = TargetKind::Hardware;
-    std::uint16_t lptBase = 0x378;
-    PortButton portButton = PortButton::L1;
+    std::uint16_t lptBase = kLpt1Base;
     net::Endpoint remote;
     std::optional<std::string> trapFile;
     bool flash2M = false;
     std::optional<std::string> virtualFlashFile;
     std::optional<std::uint32_t> offset;
     std::optional<std::uint32_t> length;
+    int readPasses = 2;        // a backup is read twice and written only when the passes agree
+    bool verifyWrites = true;  // every write is read back and compared with its file
     std::vector<Command> commands;
 
     FlashRange Flash() const { return flash2M ? kFlash2M : kFlash1M; }
@@ -43,6 +42,7 @@ struct CliOptions {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadArguments = 2;
+constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C or SIGTERM, as shells report it
 
 struct ParseOutcome {
     bool run = false;     // false: print message and exit with exitCode
@@ -54,6 +54,6 @@ struct ParseOutcome {
 ParseOutcome ParseCommandLine(int argc, const char* const* argv);
 
 // "lpt1", "lpt2" or a base address ("0xD010", or decimal). False when it is none.
-bool ParsePortChoice(const std::string& text, std::uint16_t& base, PortButton& button);
+bool ParsePortChoice(const std::string& text, std::uint16_t& base);
 
 }  // namespace orbvex::cli

@@ -8,18 +8,21 @@ namespace orbvex {
 // Outcome of reading a stretch of target memory.
 struct RangeReadResult {
     bool ok = false;
-    std::uint32_t stoppedAt = 0;  // on failure: the address of the block read that failed
+    bool interrupted = false;     // the caller asked to stop; not a failure of the receiver
+    std::uint32_t stoppedAt = 0;  // on failure: the address of the block read that failed or was not made
     std::uint32_t bytesRead = 0;  // bytes of the range stored before it stopped
 };
 
-// Bytes of the range stored so far, of the range's length.
-using RangeProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+// Told after every block read, the failed one included: how far the reads have come
+// past the range's start (a last block may run past the range's end). Returning false
+// stops the reading there.
+using BlockDone = std::function<bool(std::uint64_t offset)>;
 
 // Reads [start, start + length) of target memory with DCU block reads into out
 // (resized to length). The DCU decides each block's size; blocks start on a word
 // boundary at or below start, and whatever falls outside the range is dropped.
 // Nothing is retried: the first failing block read ends the range.
 RangeReadResult ReadTargetRange(std::uint32_t start, std::uint32_t length, std::vector<std::uint8_t>& out,
-                                const RangeProgress& progress = {});
+                                const BlockDone& onBlock = {});
 
 }  // namespace orbvex

@@ -65,9 +65,18 @@ bool HaltCpu(WindowServices& window) {
     return true;
 }
 
+// A stop asked for on the command line ends START between its DCU exchanges; the CPU
+// stays as far as START had brought it.
+bool Interrupted(WindowServices& window) {
+    if (!window.StopRequested()) return false;
+    window.LogLine("START interrupted: the receiver is not ready, press START again");
+    return true;
+}
+
 bool ClearTrapArea(WindowServices& window) {
     window.LogLine("Clear Trap : Please Wait...");
     for (int i = 0; i < kTrapAreaWords; ++i) {
+        if (Interrupted(window)) return false;
         std::uint32_t address = kTrapAreaStart + 4u * static_cast<std::uint32_t>(i);
         if (!DcuWriteWord(address, kTrapAreaFill)) {
             window.LogLine("FAIL WRITE ADR[" + Hex8(address) + "]=" + Hex8(kTrapAreaFill));
@@ -77,9 +86,9 @@ bool ClearTrapArea(WindowServices& window) {
     return true;
 }
 
-bool InstallTrap(WindowServices& window) {
+bool InstallTrap(WindowServices& window, const std::string& trapFile) {
     window.LogLine("Load Trap -> Ram : Please Wait...");
-    if (!LoadTrapFile(kTrapLoadAddress, TrapFileName)) {
+    if (!LoadTrapFile(kTrapLoadAddress, trapFile)) {
         window.LogLine("Trap :(");
         JtagRelease();
         return false;
@@ -95,11 +104,11 @@ bool InstallTrap(WindowServices& window) {
 
 // From here on every write is only logged when it fails: the verdict is JTiptr's.
 void RunTrapAndSetUpEmi(WindowServices& window) {
+    // Both flash sizes take the same EMI value.
     window.LogLine("Start Trap  : Please Wait...");
     for (const RegisterWrite& w : kStartTrapSeries) WriteWordLogged(w.address, w.value);
     window.LogLine("Load EMI : Please Wait...");
-    if (window.IsChecked(Radio::F1)) WriteWordLogged(kEmiRegister, kEmiValue);
-    if (window.IsChecked(Radio::F2)) WriteWordLogged(kEmiRegister, kEmiValue);
+    WriteWordLogged(kEmiRegister, kEmiValue);
 }
 
 // While the trap program runs, JTiptr points into it.
@@ -134,23 +143,23 @@ std::string CpuLine(std::uint32_t idcode) {
     }
 }
 
-bool RunStart(WindowServices& window) {
+bool RunStart(WindowServices& window, const StartInputs& in) {
     OperationGuard guard;
     if (!guard.Acquired()) return false;
     LinkLogScope logScope(window);
 
     ReadyWindow(window);
-    ApplyPortChoice(window);
-    if (!PortUsableOrRefuse(window)) return false;
+    if (!UsePort(window, in.lptBase)) return false;
     window.ClearLog();
     window.ProcessMessages();  // let the emptied log repaint
     JtagInit();
     SelectDcu();
 
     IdentifyCpu(window);
-    if (!HaltCpu(window)) return false;
+    if (Interrupted(window) || !HaltCpu(window)) return false;
     if (!ClearTrapArea(window)) return false;
-    if (!InstallTrap(window)) return false;
+    if (Interrupted(window) || !InstallTrap(window, in.trapFile)) return false;
+    if (Interrupted(window)) return false;
     RunTrapAndSetUpEmi(window);
     return CheckJtiptr(window);
 }

@@ -9,7 +9,6 @@
 #include "ops/common.h"
 #include "util/image_file.h"
 #include "ops/operations.h"
-#include "port/program_dir.h"
 
 namespace orbvex {
 namespace {
@@ -60,7 +59,7 @@ bool SendProgramCommand(WindowServices& window, std::uint32_t flashAddress, std:
 // A command word that cannot be read says nothing about the chunk: it is not done.
 ChunkOutcome WaitForDone(WindowServices& window, std::uint32_t flashAddress) {
     std::uint32_t status = 0;
-    switch (WaitForTrapCommand(status, [] { return AbortRequested; })) {
+    switch (WaitForTrapCommand(status, [&window] { return AbortRequested || window.StopRequested(); })) {
         case CommandWait::Done: return ChunkOutcome::Programmed;
         case CommandWait::Stopped: return ChunkOutcome::Aborted;
         case CommandWait::NotDone:
@@ -82,8 +81,9 @@ public:
         window_.TransferProgress(0, total);
         while (done < total) {
             std::uint32_t length = std::min(total - done, kChunkSize);
-            if (AbortRequested) return false;
+            if (AbortRequested || window_.StopRequested()) return Stopped(flash_.base + done, false);
             ChunkOutcome outcome = ProgramChunk(flash_.base + done, rom_.data() + done, length);
+            if (outcome == ChunkOutcome::Aborted) return Stopped(flash_.base + done, true);
             if (outcome != ChunkOutcome::Programmed) return false;
             done += length;
             window_.TransferProgress(done, total);
@@ -92,6 +92,19 @@ public:
     }
 
 private:
+    // Abort from the window ends the write quietly, as it always did; a stop asked for
+    // on the command line says where it stopped and what that leaves in the flash.
+    // inChunk: the chunk at flashAddress was handed to the trap program, which may still
+    // be programming it.
+    bool Stopped(std::uint32_t flashAddress, bool inChunk) {
+        if (!window_.StopRequested()) return false;
+        std::string what = ": interrupted, the flash is written only below it";
+        if (inChunk) what = ": interrupted, the flash is written below it and may be partly written from it";
+        else if (flashAddress == flash_.base) what = ": interrupted, nothing written";
+        window_.LogLine("Write stopped at address " + Hex8(flashAddress) + what);
+        return false;
+    }
+
     ChunkOutcome ProgramChunk(std::uint32_t flashAddress, const std::uint8_t* chunk,
                               std::uint32_t length) {
         if (!UploadChunk(TrapWptr + mailbox::kDataBuffer, chunk, length)) {
@@ -109,11 +122,6 @@ private:
     FlashRange flash_;
     const std::vector<std::uint8_t>& rom_;
 };
-
-bool ChooseRomFile(WindowServices& window, std::string& path) {
-    FileDialogSetup setup{"ROM files (*.rom)|*.rom|All files (*.*)|*.*", ProgramDirectory(), "rom"};
-    return window.RunOpenDialog(setup, path);
-}
 
 // The whole file is read before anything is sent, so that nothing but its own bytes
 // is ever programmed and a file too large for the flash never reaches target RAM.
@@ -137,10 +145,11 @@ bool LoadRomFile(WindowServices& window, const std::string& path, FlashRange fla
     return false;
 }
 
-bool WriteChosenFile(WindowServices& window) {
-    std::string path;
-    if (!ChooseRomFile(window, path)) return false;
-    FlashRange flash = ChosenFlash(window);
+bool WriteChosenFile(WindowServices& window, const FileChooser& chooseRom) {
+    const std::optional<ChosenFile> chosen = chooseRom();
+    if (!chosen) return false;
+    const std::string& path = chosen->path;
+    const FlashRange flash = chosen->flash;
     window.SetProgressPosition(0);
     window.SetProgressMaximum(static_cast<int>(flash.size / kProgressUnit));
     window.LogLine("File : " + path);
@@ -156,15 +165,15 @@ bool WriteChosenFile(WindowServices& window) {
 
 }  // namespace
 
-bool RunWrite(WindowServices& window) {
+bool RunWrite(WindowServices& window, const WriteInputs& in) {
     OperationGuard guard;
     if (!guard.Acquired()) return false;
     LinkLogScope logScope(window);
 
     AbortRequested = false;
-    if (!BringUpLink(window)) return false;
+    if (!BringUpLink(window, in.lptBase)) return false;
 
-    bool written = DcuAnswers(window) && FindMailbox(window) && WriteChosenFile(window);
+    bool written = DcuAnswers(window) && FindMailbox(window) && WriteChosenFile(window, in.chooseRom);
     EndOperation(window);
     return written;
 }

@@ -1,6 +1,10 @@
 // Port access on Linux: the kernel grants a process (and the threads and children it
 // creates afterwards) the right to use ranges of I/O ports with ioperm. Other POSIX
 // systems have no such call here and always refuse.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "port/port_access.h"
@@ -22,8 +26,27 @@ bool SetRange(std::uint16_t first, bool on) {
 #else
     (void)first;
     (void)on;
+    errno = ENOSYS;
     return false;
 #endif
+}
+
+// What a refusal of ioperm means for the operator, and what to do about it.
+std::string RefusalReason(std::uint16_t base, int error) {
+    char where[48];
+    std::snprintf(where, sizeof where, "the ports at 0x%X: ", static_cast<unsigned>(base));
+    std::string text = std::string("ioperm refused ") + where + std::strerror(error);
+    switch (error) {
+        case EPERM:
+            return text + "; run as root, or give the program the right once with "
+                          "sudo setcap cap_sys_rawio+ep on it (a kernel in lockdown, under Secure Boot, "
+                          "refuses even then: use the parallel port device /dev/parportN)";
+        case ENOSYS:
+            return text + "; this system or processor has no port instructions for programs: "
+                          "use the parallel port device /dev/parportN or GPIO pins";
+        default:
+            return text;
+    }
 }
 
 class IopermPortAccess final : public PortAccess {
@@ -40,12 +63,18 @@ public:
 
     void Close(std::uint16_t) override { WithdrawAll(); }
 
+    std::string FailureReason() const override { return failure_; }
+
 private:
     // Both ranges or neither: a half-granted port is given back at once.
     bool Grant(std::uint16_t lptBase) {
         const auto extended = static_cast<std::uint16_t>(lptBase + kExtendedOffset);
-        if (!SetRange(lptBase, true)) return false;
+        if (!SetRange(lptBase, true)) {
+            failure_ = RefusalReason(lptBase, errno);
+            return false;
+        }
         if (!SetRange(extended, true)) {
+            failure_ = RefusalReason(extended, errno);
             SetRange(lptBase, false);
             return false;
         }
@@ -63,6 +92,7 @@ private:
     }
 
     std::vector<std::uint16_t> granted_;
+    std::string failure_;
 };
 
 }  // namespace
