@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-i686-posix
   openocd
   xvfb xauth x11-utils
-  wine wine32:i386 fonts-wine
+  wine wine32:i386 fonts-wine fonts-liberation
 )
 
 missing=()

@@ -20,6 +20,24 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     flock 9
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       wineboot --init >/dev/null 2>&1
+      # The windows' faces from metric-compatible free fonts, and title bars that Wine
+      # draws itself, so that a window looks as on Windows even with no window manager.
+      cat >"$WINEPREFIX/drive_c/orbvex-settings.reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"Arial"="Liberation Sans"
+"Courier New"="Liberation Mono"
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Decorated"="N"
+REG
+      wine regedit /S 'C:\orbvex-settings.reg' >/dev/null 2>&1
+      # Debian's Wine misses its own fonts (MS Sans Serif, Tahoma, the symbols of the
+      # title bar's buttons) where it looks for them; the prefix's folder it always reads.
+      if [ -d /usr/share/wine/fonts ]; then
+        ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+      fi
       wineserver --wait
     fi
   ) 9>"$WINEPREFIX.lock"
