@@ -12,6 +12,7 @@ packages=(
   xvfb xauth x11-utils
   wine wine32:i386 fonts-wine fonts-liberation
 )
+packages+=("$@")  # what a script needs on top, e.g. for a screenshot
 
 missing=()
 for p in "${packages[@]}"; do
