@@ -1,6 +1,11 @@
 // Whole sessions on the virtual receiver, as an operator runs them: START, Erase,
 // Write and Read in turn on one connection.
 #include "ops/receiver_fixture.h"
+#include "port/cable_wiring.h"
+#include "port/gpio_cable.h"
+#include "port/ppdev_cable.h"
+#include "support/gpiod_standin.h"
+#include "support/ppdev_standin.h"
 
 namespace orbvex::test {
 namespace {
@@ -79,6 +84,43 @@ TEST_F(RoundTrip, WritingWithoutEraseGivesOldAndNew) {
     ASSERT_EQ(back.size(), 0x100000u);
     for (std::size_t i = 0; i < back.size(); ++i)
         ASSERT_EQ(back[i], i < rom.size() ? (old[i] & rom[i]) : old[i]) << i;
+}
+
+// The same session over the cables the kernel drives, their system calls played by
+// stand-ins that carry the pins to the receiver.
+class OverDeviceCable : public RoundTrip {
+protected:
+    void Session(PortBackend& cable) {
+        SetPortBackend(&cable);
+        Connect();
+        auto rom = RandomBytes(8192 + 5, 31);
+        WriteRom(rom);
+        auto back = ReadBack();
+        ASSERT_EQ(back.size(), 0x100000u);
+        EXPECT_TRUE(std::equal(rom.begin(), rom.end(), back.begin()));
+        SetPortBackend(nullptr);
+    }
+};
+
+TEST_F(OverDeviceCable, Ppdev) {
+    PpdevStandIn parport;
+    parport.record = false;
+    parport.target = &receiver;
+    std::string error;
+    auto cable = PpdevCable::Open(parport, "/dev/parport0", error);
+    ASSERT_NE(cable, nullptr) << error;
+    Session(*cable);
+}
+
+TEST_F(OverDeviceCable, Gpio) {
+    GpiodStandIn gpio;
+    gpio.record = false;
+    gpio.AddChip("gpiochip0", 28);
+    gpio.WireTo(receiver, {{11, cable::kTck}, {25, cable::kTms}, {10, cable::kTdi}, {24, cable::kResetLine}});
+    std::string error;
+    auto cable = GpioCable::Open(gpio, {"gpiochip0", 11, 25, 10, 9, 24u}, error);
+    ASSERT_NE(cable, nullptr) << error;
+    Session(*cable);
 }
 
 }  // namespace
