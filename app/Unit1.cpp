@@ -29,12 +29,11 @@
 #include "ops/operations.h"
 #include "port/kqportio.h"
 #include "port/port_access.h"
+#include "port/program_dir.h"
 
 TForm1* Form1 = nullptr;
 
 namespace {
-
-constexpr std::uint16_t kLpt1Base = 0x378;
 
 // Texts cross the boundary to the operations in the platform's narrow encoding, the
 // one its file functions take: file names travel inside them.
@@ -50,11 +49,14 @@ std::optional<QString> ExecFileDialog(QFileDialog& dialog) {
 
 }  // namespace
 
-TForm1::TForm1(orbvex::PortAccess& portAccess, TForm1Hooks hooks, QWidget* parent)
+TForm1::TForm1(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend, std::string trapFile,
+               TForm1Hooks hooks, QWidget* parent)
     : QWidget(parent,
               Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       portAccess_(portAccess),
+      backend_(backend),
+      trapFile_(std::move(trapFile)),
       hooks_(std::move(hooks)) {
     if (!hooks_.start) hooks_.start = orbvex::RunStart;
     if (!hooks_.erase) hooks_.erase = orbvex::RunErase;
@@ -71,8 +73,8 @@ TForm1::TForm1(orbvex::PortAccess& portAccess, TForm1Hooks hooks, QWidget* paren
 }
 
 TForm1::~TForm1() {
+    session_.reset();
     if (orbvex::LinkLogSink() == this) orbvex::SetLinkLog(nullptr);
-    if (orbvex::ActivePortAccess() == &portAccess_) orbvex::SetActivePortAccess(nullptr);
     if (Form1 == this) Form1 = nullptr;
 }
 
@@ -86,25 +88,18 @@ void TForm1::ConnectHandlers() {
 }
 
 void TForm1::FormCreate() {
-    LptBase = kLpt1Base;
-    ClockDelay = 1;
-    StartWaitLimit = 2024;
+    session_.emplace(portAccess_, backend_, orbvex::kLpt1Base);
     orbvex::SetLinkLog(this);
-    orbvex::SetActivePortAccess(&portAccess_);
-    PortAvailable = portAccess_.Open(LptBase);
     // Said before the window first shows; the window opens all the same, and every
     // operation button says it again.
-    if (!PortAvailable) ShowErrorBox("The parallel port could not be opened");
+    if (!session_->PortAvailable()) ShowErrorBox("The parallel port could not be opened");
 }
 
 void TForm1::FormClose() {
     if (closed_) return;
     closed_ = true;
     // The cable is released while the port may still be driven, then access goes.
-    // The last port chosen may be one that was refused when an operation asked for it:
-    // a port never granted is never driven, not even to release it.
-    if (PortAvailable && portAccess_.Ensure(LptBase)) JtagRelease();
-    portAccess_.Close(LptBase);
+    session_->Close();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -119,16 +114,44 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void TForm1::Button5Click() { RunOperation(hooks_.start); }
-void TForm1::Button6Click() { RunOperation(hooks_.erase); }
-void TForm1::Button7Click() { RunOperation(hooks_.write); }
-void TForm1::Button8Click() { RunOperation(hooks_.read); }
+// Each handler reads its choices at the moment the operation needs them: the port at
+// the click, the file and then the flash size when the operation asks for its file.
+void TForm1::Button5Click() {
+    RunOperation([this] { return hooks_.start(*this, {ChosenPort(), trapFile_}); });
+}
+void TForm1::Button6Click() {
+    RunOperation([this] { return hooks_.erase(*this, {ChosenPort(), ChosenFlash()}); });
+}
+void TForm1::Button7Click() {
+    RunOperation([this] { return hooks_.write(*this, {ChosenPort(), FileChooserFor(false)}); });
+}
+void TForm1::Button8Click() {
+    RunOperation([this] { return hooks_.read(*this, {ChosenPort(), FileChooserFor(true)}); });
+}
+
+std::uint16_t TForm1::ChosenPort() const {
+    return orbvex::app::PortFromButtons(L1->isChecked(), L2->isChecked(), LptBase);
+}
+
+orbvex::FlashRange TForm1::ChosenFlash() const {
+    return orbvex::app::FlashFromButtons(F1->isChecked(), F2->isChecked());
+}
+
+orbvex::FileChooser TForm1::FileChooserFor(bool save) {
+    return [this, save]() -> std::optional<orbvex::ChosenFile> {
+        std::string path;
+        const bool chosen = save ? RunSaveDialog(orbvex::app::kBinDialog, path)
+                                 : RunOpenDialog(orbvex::app::kRomDialog, path);
+        if (!chosen) return std::nullopt;
+        return orbvex::ChosenFile{path, ChosenFlash()};
+    };
+}
 
 void TForm1::Button1Click() { close(); }
 
 void TForm1::Button2Click() { orbvex::RunAbort(*this); }
 
-void TForm1::RunOperation(const TForm1Hooks::Operation& operation) {
+void TForm1::RunOperation(const std::function<bool()>& operation) {
     // Operations let window messages through while they run; a second one started
     // from there would interleave with the first on the one JTAG link.
     if (operationRunning_) return;
@@ -136,7 +159,7 @@ void TForm1::RunOperation(const TForm1Hooks::Operation& operation) {
     QPointer<QWidget> focused = QApplication::focusWidget();
     SetOperationButtonsEnabled(false);
 
-    operation(*this);
+    operation();
 
     SetOperationButtonsEnabled(true);
     if (focused && focused->isEnabled() && isActiveWindow()) focused->setFocus();
@@ -173,23 +196,23 @@ void TForm1::SetProgressMaximum(int maximum) {
     SetProgressPosition(position);
 }
 
-bool TForm1::RunOpenDialog(const orbvex::FileDialogSetup& setup, std::string& chosen) {
+bool TForm1::RunOpenDialog(const orbvex::app::FileDialogSetup& setup, std::string& chosen) {
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog1->setFileMode(QFileDialog::ExistingFile);
     return RunFileDialog(*OpenDialog1, setup, chosen);
 }
 
-bool TForm1::RunSaveDialog(const orbvex::FileDialogSetup& setup, std::string& chosen) {
+bool TForm1::RunSaveDialog(const orbvex::app::FileDialogSetup& setup, std::string& chosen) {
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog1->setFileMode(QFileDialog::AnyFile);
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
     return RunFileDialog(*SaveDialog1, setup, chosen);
 }
 
-bool TForm1::RunFileDialog(QFileDialog& dialog, const orbvex::FileDialogSetup& setup, std::string& chosen) {
-    const QString defaultSuffix = QString::fromStdString(setup.defaultExt);
+bool TForm1::RunFileDialog(QFileDialog& dialog, const orbvex::app::FileDialogSetup& setup, std::string& chosen) {
+    const QString defaultSuffix = QString::fromLatin1(setup.defaultExt);
     dialog.setNameFilters(ToQtNameFilters(setup.filter));
-    dialog.setDirectory(FromNarrow(setup.initialDir));
+    dialog.setDirectory(FromNarrow(orbvex::ProgramDirectory()));
     dialog.setDefaultSuffix(defaultSuffix);
     dialog.selectFile(QString());
 
@@ -226,14 +249,4 @@ void TForm1::Beep(unsigned type) {
 #else
     QApplication::beep();
 #endif
-}
-
-bool TForm1::IsChecked(orbvex::Radio radio) const {
-    switch (radio) {
-    case orbvex::Radio::F1: return F1->isChecked();
-    case orbvex::Radio::F2: return F2->isChecked();
-    case orbvex::Radio::L1: return L1->isChecked();
-    case orbvex::Radio::L2: return L2->isChecked();
-    }
-    return false;
 }

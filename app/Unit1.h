@@ -3,7 +3,11 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 
+#include "app/form_choices.h"
+#include "ops/link_session.h"
+#include "ops/operations.h"
 #include "ops/window_services.h"
 
 class QFileDialog;
@@ -14,15 +18,12 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 
-namespace orbvex {
-class PortAccess;
-}
-
 // What the window hands to the world outside it. Each hook left empty falls back to
 // the real thing (modal dialog, message box, system sound, the operations of ops/);
 // the tests fill them so that nothing blocks and nothing needs a receiver.
 struct TForm1Hooks {
-    using Operation = std::function<bool(orbvex::WindowServices&)>;
+    template <typename Inputs>
+    using Operation = std::function<bool(orbvex::WindowServices&, const Inputs&)>;
 
     // Runs a file dialog that the window has already set up; the chosen path, or
     // nothing when the operator cancelled.
@@ -30,10 +31,10 @@ struct TForm1Hooks {
     std::function<void(const QString&)> showErrorBox;
     std::function<void(unsigned type)> beep;
 
-    Operation start;  // START
-    Operation erase;
-    Operation write;
-    Operation read;
+    Operation<orbvex::StartInputs> start;  // START
+    Operation<orbvex::EraseInputs> erase;
+    Operation<orbvex::WriteInputs> write;
+    Operation<orbvex::ReadInputs> read;
 };
 
 // The program's one window: two choices, four operations, the log.
@@ -41,9 +42,11 @@ class TForm1 : public QWidget, public orbvex::WindowServices {
     Q_OBJECT
 
 public:
-    // Creating the window runs FormCreate, which opens port access through portAccess;
-    // the object must outlive the window.
-    explicit TForm1(orbvex::PortAccess& portAccess, TForm1Hooks hooks = {}, QWidget* parent = nullptr);
+    // Creating the window runs FormCreate, which wires the backend (null: the real port)
+    // and opens port access through portAccess; both must outlive the window. START
+    // loads trapFile.
+    TForm1(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend, std::string trapFile,
+           TForm1Hooks hooks = {}, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // The controls, in the order the window declares them.
@@ -90,12 +93,14 @@ public:
     void SetAddressLabel(const std::string& text) override;
     void SetProgressPosition(int position) override;
     void SetProgressMaximum(int maximum) override;
-    bool RunOpenDialog(const orbvex::FileDialogSetup& setup, std::string& chosen) override;
-    bool RunSaveDialog(const orbvex::FileDialogSetup& setup, std::string& chosen) override;
     void ProcessMessages() override;
     void ShowErrorBox(const std::string& text) override;
     void Beep(unsigned type) override;
-    bool IsChecked(orbvex::Radio radio) const override;
+
+    // Sets up and runs a file dialog; false when the operator cancelled. chosen is the
+    // full path, with the default extension added to a saved name that has none.
+    bool RunOpenDialog(const orbvex::app::FileDialogSetup& setup, std::string& chosen);
+    bool RunSaveDialog(const orbvex::app::FileDialogSetup& setup, std::string& chosen);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -109,11 +114,19 @@ private:
     void ApplyTabOrder();
     void ConnectHandlers();
 
-    void RunOperation(const TForm1Hooks::Operation& operation);
+    void RunOperation(const std::function<bool()>& operation);
     void SetOperationButtonsEnabled(bool enabled);
-    bool RunFileDialog(QFileDialog& dialog, const orbvex::FileDialogSetup& setup, std::string& chosen);
+    bool RunFileDialog(QFileDialog& dialog, const orbvex::app::FileDialogSetup& setup, std::string& chosen);
+    // What the radio buttons say at the moment an operation asks.
+    std::uint16_t ChosenPort() const;
+    orbvex::FlashRange ChosenFlash() const;
+    // The dialog's answer and the flash chosen right after it, as Write and Read ask.
+    orbvex::FileChooser FileChooserFor(bool save);
 
     orbvex::PortAccess& portAccess_;
+    orbvex::PortBackend* backend_;
+    std::string trapFile_;
+    std::optional<orbvex::LinkSession> session_;
     TForm1Hooks hooks_;
     bool operationRunning_ = false;
     bool closePending_ = false;

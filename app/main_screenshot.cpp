@@ -11,8 +11,6 @@
 
 #include "app/Unit1.h"
 #include "app/window_program.h"
-#include "ops/operations.h"
-#include "port/kqportio.h"
 #include "port/port_access.h"
 #include "port/program_dir.h"
 #include "sim/virtual_receiver.h"
@@ -39,8 +37,7 @@ int main(int argc, char** argv) {
 
     NoCable noCable;
     orbvex::sim::VirtualReceiver receiver;
-    orbvex::SetPortBackend(virtualReceiver ? static_cast<orbvex::PortBackend*>(&receiver) : &noCable);
-    orbvex::TrapFileName = orbvex::ProgramDirectory() + orbvex::sim::kVirtualTrapImageName;
+    orbvex::PortBackend* backend = virtualReceiver ? static_cast<orbvex::PortBackend*>(&receiver) : &noCable;
     std::unique_ptr<orbvex::PortAccess> portAccess = orbvex::MakeUnrestrictedPortAccess();
 
     TForm1Hooks hooks;
@@ -48,7 +45,7 @@ int main(int argc, char** argv) {
     hooks.showErrorBox = [](const QString& text) { std::fprintf(stderr, "error box: %s\n", qPrintable(text)); };
     int status = 0;
     {
-        TForm1 window(*portAccess, hooks);
+        TForm1 window(*portAccess, backend, orbvex::ProgramDirectory() + orbvex::sim::kVirtualTrapImageName, hooks);
         window.show();
         if (virtualReceiver) window.Button5->click();
         QApplication::processEvents();
@@ -58,6 +55,5 @@ int main(int argc, char** argv) {
         }
         window.close();
     }
-    orbvex::SetPortBackend(nullptr);
     return status;
 }

@@ -8,5 +8,5 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     orbvex::app::InitApplication();
     std::unique_ptr<orbvex::PortAccess> portAccess = orbvex::MakeHardwarePortAccess();
-    return orbvex::app::RunWindowProgram(*portAccess);
+    return orbvex::app::RunWindowProgram(*portAccess, nullptr, "trap.bin");
 }

@@ -34,8 +34,8 @@ void CenterOnScreen(TForm1& window) {
     window.move(frame.topLeft());
 }
 
-int RunWindowProgram(orbvex::PortAccess& portAccess) {
-    TForm1 window(portAccess);
+int RunWindowProgram(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend, const std::string& trapFile) {
+    TForm1 window(portAccess, backend, trapFile);
     CenterOnScreen(window);
     window.show();
     return QApplication::exec();

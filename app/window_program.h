@@ -2,8 +2,11 @@
 
 class TForm1;
 
+#include <string>
+
 namespace orbvex {
 class PortAccess;
+class PortBackend;
 }
 
 namespace orbvex::app {
@@ -15,8 +18,8 @@ void InitApplication();
 // Places the window in the middle of its screen.
 void CenterOnScreen(TForm1& window);
 
-// Creates the window over the given port access, shows it and runs the message loop
-// until it closes. Returns the loop's exit code.
-int RunWindowProgram(orbvex::PortAccess& portAccess);
+// Creates the window over the given port access and backend (null: the real port),
+// shows it and runs the message loop until it closes. Returns the loop's exit code.
+int RunWindowProgram(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend, const std::string& trapFile);
 
 }  // namespace orbvex::app

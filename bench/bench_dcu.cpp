@@ -8,7 +8,9 @@
 
 #include "link/dcu.h"
 #include "link/jtag.h"
+#include "ops/link_session.h"
 #include "port/kqportio.h"
+#include "port/port_access.h"
 #include "sim/dcu_link.h"
 #include "sim/virtual_receiver.h"
 
@@ -64,14 +66,15 @@ private:
     std::vector<PlannedClock> clocks_;
 };
 
-void PrepareLink(orbvex::PortBackend& backend) {
-    LptBase = 0x378;
-    ClockDelay = 1;
-    StartWaitLimit = 2024;
-    orbvex::SetPortBackend(&backend);
-    JtagSetTrst(true);
-    SelectDcu();
-}
+// The link wired to the target as the programs wire it, reset line high, DCU selected.
+struct Wired {
+    explicit Wired(orbvex::PortBackend& backend) : link(*access, &backend) {
+        JtagSetTrst(true);
+        SelectDcu();
+    }
+    std::unique_ptr<orbvex::PortAccess> access = orbvex::MakeUnrestrictedPortAccess();
+    orbvex::LinkSession link;
+};
 
 // The receiver's own counters, against the model.
 void ReportPerBlock(benchmark::State& state, const orbvex::sim::VirtualReceiver& target,
@@ -85,7 +88,6 @@ void ReportPerBlock(benchmark::State& state, const orbvex::sim::VirtualReceiver&
     state.counters["accesses/block(protocol)"] = static_cast<double>(model.Accesses());
     state.counters["time/byte"] = benchmark::Counter(blocks * static_cast<double>(bytesPerBlock),
                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    orbvex::SetPortBackend(nullptr);
 }
 
 std::vector<std::uint8_t> LittleEndian(std::uint32_t v) {
@@ -95,7 +97,7 @@ std::vector<std::uint8_t> LittleEndian(std::uint32_t v) {
 
 void BM_BlockRead256(benchmark::State& state) {
     orbvex::sim::VirtualReceiver target;
-    PrepareLink(target);
+    Wired wired(target);
     std::uint8_t buffer[256];
     const std::uint32_t address = 0x7FF00000;
     target.ResetCounters();
@@ -119,7 +121,7 @@ BENCHMARK(BM_BlockRead256);
 
 void BM_BlockWrite252(benchmark::State& state) {
     orbvex::sim::VirtualReceiver target;
-    PrepareLink(target);
+    Wired wired(target);
     std::vector<std::uint8_t> data(252);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 13);
     const std::uint32_t address = 0x80001000;

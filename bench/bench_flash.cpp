@@ -15,6 +15,7 @@
 #include "link/dcu.h"
 #include "ops/operations.h"
 #include "port/kqportio.h"
+#include "port/port_access.h"
 #include "sim/virtual_receiver.h"
 #include "quiet_window.h"
 
@@ -32,31 +33,32 @@ struct Session {
         config.flashSize = flashSize;
         receiver = std::make_unique<orbvex::sim::VirtualReceiver>(config);
         SetTickSource(&FastTicks);
-        orbvex::SetPortBackend(receiver.get());
-        PortAvailable = true;
-        ClockDelay = 1;
-        StartWaitLimit = 2024;
-        orbvex::TrapFileName = ORBVEX_VIRTUAL_TRAP_IMAGE;
-        window.twoMegabytes = flashSize == 0x200000;
+        link.emplace(*access, receiver.get());
+        const orbvex::FlashRange flash = flashSize == 0x200000 ? orbvex::kFlash2M : orbvex::kFlash1M;
         folder = std::filesystem::temp_directory_path() / ("orbvex-bench-" + std::to_string(::getpid()));
         std::filesystem::create_directories(folder);
-        window.openPath = (folder / "image.rom").string();
-        window.savePath = (folder / "back.bin").string();
+        const std::string romPath = (folder / "image.rom").string();
+        write = {orbvex::kLpt1Base, Answer(romPath, flash)};
+        read = {orbvex::kLpt1Base, Answer((folder / "back.bin").string(), flash)};
         std::vector<char> rom(flashSize);
         std::mt19937 random(7);
         for (auto& b : rom) b = static_cast<char>(random());
-        std::ofstream(window.openPath, std::ios::binary).write(rom.data(), static_cast<std::streamsize>(rom.size()));
-        ok = orbvex::RunStart(window);
+        std::ofstream(romPath, std::ios::binary).write(rom.data(), static_cast<std::streamsize>(rom.size()));
+        ok = orbvex::RunStart(window, VirtualStart());
     }
     ~Session() {
-        orbvex::SetPortBackend(nullptr);
+        link.reset();
         SetTickSource(nullptr);
         std::error_code ec;
         std::filesystem::remove_all(folder, ec);
     }
 
     std::unique_ptr<orbvex::sim::VirtualReceiver> receiver;
+    std::unique_ptr<orbvex::PortAccess> access = orbvex::MakeUnrestrictedPortAccess();
+    std::optional<orbvex::LinkSession> link;
     QuietWindow window;
+    orbvex::WriteInputs write;
+    orbvex::ReadInputs read;
     std::filesystem::path folder;
     bool ok = false;
 };
@@ -82,7 +84,7 @@ void BM_WriteFlash(benchmark::State& state) {
         session.receiver->SetFlash({});
         session.receiver->ResetCounters();
         state.ResumeTiming();
-        if (!orbvex::RunWrite(session.window)) state.SkipWithError(session.window.lastLine.c_str());
+        if (!orbvex::RunWrite(session.window, session.write)) state.SkipWithError(session.window.lastLine.c_str());
         counters = session.receiver->Counters();
     }
     Report(state, counters, size);
@@ -100,7 +102,7 @@ void BM_ReadFlash(benchmark::State& state) {
         state.PauseTiming();
         session.receiver->ResetCounters();
         state.ResumeTiming();
-        if (!orbvex::RunRead(session.window)) state.SkipWithError(session.window.lastLine.c_str());
+        if (!orbvex::RunRead(session.window, session.read)) state.SkipWithError(session.window.lastLine.c_str());
         counters = session.receiver->Counters();
     }
     Report(state, counters, size);

@@ -4,6 +4,8 @@
 #include <benchmark/benchmark.h>
 
 #include "link/jtag.h"
+#include "ops/link_session.h"
+#include "port/port_access.h"
 #include "port/kqportio.h"
 
 namespace {
@@ -19,13 +21,15 @@ public:
     std::uint64_t writes = 0;
 };
 
-void Prepare(NullPort& port) {
-    LptBase = 0x378;
-    ClockDelay = 1;
-    ResetLineLevel = true;
-    LastDataValue = 255;
-    orbvex::SetPortBackend(&port);
-}
+// The link wired to the port as the programs wire it, with the reset line high.
+struct Wired {
+    explicit Wired(NullPort& port) : link(*access, &port) {
+        ResetLineLevel = true;
+        LastDataValue = 255;
+    }
+    std::unique_ptr<orbvex::PortAccess> access = orbvex::MakeUnrestrictedPortAccess();
+    orbvex::LinkSession link;
+};
 
 void Report(benchmark::State& state, const NullPort& port) {
     const double clocks = static_cast<double>(state.iterations());
@@ -33,13 +37,12 @@ void Report(benchmark::State& state, const NullPort& port) {
     state.counters["writes/clock"] = static_cast<double>(port.writes) / clocks;
     state.counters["reads/clock"] = static_cast<double>(port.reads) / clocks;
     state.counters["clocks/s"] = benchmark::Counter(clocks, benchmark::Counter::kIsRate);
-    orbvex::SetPortBackend(nullptr);
 }
 
 // The long start and acknowledge waits: same TMS/TDI every clock, TDO sampled.
 void BM_ClockRepeatedSampled(benchmark::State& state) {
     NullPort port;
-    Prepare(port);
+    Wired wired(port);
     for (auto _ : state) benchmark::DoNotOptimize(JtagStep(false, false, true));
     Report(state, port);
 }
@@ -48,7 +51,7 @@ BENCHMARK(BM_ClockRepeatedSampled);
 // Data bits that change every clock: three writes and a read.
 void BM_ClockChangingSampled(benchmark::State& state) {
     NullPort port;
-    Prepare(port);
+    Wired wired(port);
     bool tdi = false;
     for (auto _ : state) {
         tdi = !tdi;
@@ -61,7 +64,7 @@ BENCHMARK(BM_ClockChangingSampled);
 // TAP walks and framing clocks: no sample.
 void BM_ClockChangingUnsampled(benchmark::State& state) {
     NullPort port;
-    Prepare(port);
+    Wired wired(port);
     bool tms = false;
     for (auto _ : state) {
         tms = !tms;
@@ -74,7 +77,7 @@ BENCHMARK(BM_ClockChangingUnsampled);
 // The engine without its spin (ClockDelay negative): what the spin itself costs.
 void BM_ClockChangingSampledNoSpin(benchmark::State& state) {
     NullPort port;
-    Prepare(port);
+    Wired wired(port);
     ClockDelay = -1;
     bool tdi = false;
     for (auto _ : state) {

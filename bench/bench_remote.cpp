@@ -39,18 +39,13 @@ public:
             ServeRemoteBitbang(s, interpreter, &stop_);
         });
         client_ = std::make_unique<RemoteBitbangClient>(net::Connect(listener_.Bound(), error));
-        SetPortBackend(client_.get());
-        PortAvailable = true;
-        LptBase = 0x378;
-        ClockDelay = 1;
-        StartWaitLimit = 2024;
-        TrapFileName = ORBVEX_VIRTUAL_TRAP_IMAGE;
+        link_.emplace(*access_, client_.get());
     }
     ~RemoteLink() {
+        link_.reset();
         client_->Quit();
         stop_ = true;
         server_.join();
-        SetPortBackend(nullptr);
     }
     RemoteBitbangClient& Client() { return *client_; }
 
@@ -60,6 +55,8 @@ private:
     std::atomic<bool> stop_{false};
     std::thread server_;
     std::unique_ptr<RemoteBitbangClient> client_;
+    std::unique_ptr<PortAccess> access_ = MakeUnrestrictedPortAccess();
+    std::optional<LinkSession> link_;
 };
 
 void BM_RemoteStart(benchmark::State& state) {
@@ -68,7 +65,7 @@ void BM_RemoteStart(benchmark::State& state) {
     std::uint64_t trips = 0;
     for (auto _ : state) {
         std::uint64_t before = link.Client().RoundTrips();
-        if (!RunStart(window)) state.SkipWithError(("START failed: " + window.lastLine).c_str());
+        if (!RunStart(window, VirtualStart())) state.SkipWithError(("START failed: " + window.lastLine).c_str());
         trips += link.Client().RoundTrips() - before;
     }
     state.counters["round_trips"] = benchmark::Counter(static_cast<double>(trips), benchmark::Counter::kAvgIterations);
@@ -78,7 +75,7 @@ BENCHMARK(BM_RemoteStart)->Unit(benchmark::kMillisecond)->Iterations(3);
 void BM_RemoteRead(benchmark::State& state) {
     RemoteLink link;
     QuietWindow window;
-    if (!RunStart(window)) state.SkipWithError("START failed");
+    if (!RunStart(window, VirtualStart())) state.SkipWithError("START failed");
     const auto length = static_cast<std::uint32_t>(state.range(0));
     std::vector<std::uint8_t> data;
     std::uint64_t trips = 0, bytes = 0;
@@ -96,18 +93,18 @@ BENCHMARK(BM_RemoteRead)->Arg(4096)->Unit(benchmark::kMillisecond)->Iterations(2
 void BM_RemoteWrite(benchmark::State& state) {
     RemoteLink link;
     QuietWindow window;
-    if (!RunStart(window)) state.SkipWithError("START failed");
+    if (!RunStart(window, VirtualStart())) state.SkipWithError("START failed");
     const auto length = static_cast<std::size_t>(state.range(0));
     const std::string path = "bench_remote_image.rom";
     std::ofstream(path, std::ios::binary).write(std::string(length, '\x5A').data(), static_cast<std::streamsize>(length));
-    window.openPath = path;
+    const WriteInputs write{kLpt1Base, Answer(path, kFlash1M)};
     std::uint64_t trips = 0, bytes = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        RunErase(window);
+        RunErase(window, {kLpt1Base, kFlash1M});
         state.ResumeTiming();
         std::uint64_t before = link.Client().RoundTrips();
-        if (!RunWrite(window)) state.SkipWithError(("write failed: " + window.lastLine).c_str());
+        if (!RunWrite(window, write)) state.SkipWithError(("write failed: " + window.lastLine).c_str());
         trips += link.Client().RoundTrips() - before;
         bytes += length;
     }

@@ -1,14 +1,14 @@
 #pragma once
-// A window for the benchmarks: it shows nothing, keeps the last log line for error
-// reports, and answers the file dialogs with fixed paths (an empty one cancels).
+// A window for the benchmarks: it shows nothing and keeps the last log line for error
+// reports. The operations' inputs for the virtual receiver come with it.
 #include <string>
 
+#include "ops/link_session.h"
+#include "ops/operations.h"
 #include "ops/window_services.h"
 
 class QuietWindow final : public orbvex::WindowServices {
 public:
-    bool twoMegabytes = false;
-    std::string openPath, savePath;
     std::string lastLine;
 
     void LogLine(const std::string& line) override { lastLine = line; }
@@ -16,24 +16,14 @@ public:
     void SetAddressLabel(const std::string&) override {}
     void SetProgressPosition(int) override {}
     void SetProgressMaximum(int) override {}
-    bool RunOpenDialog(const orbvex::FileDialogSetup&, std::string& chosen) override {
-        chosen = openPath;
-        return !chosen.empty();
-    }
-    bool RunSaveDialog(const orbvex::FileDialogSetup&, std::string& chosen) override {
-        chosen = savePath;
-        return !chosen.empty();
-    }
     void ProcessMessages() override {}
     void ShowErrorBox(const std::string&) override {}
     void Beep(unsigned) override {}
-    bool IsChecked(orbvex::Radio radio) const override {
-        switch (radio) {
-            case orbvex::Radio::F1: return !twoMegabytes;
-            case orbvex::Radio::F2: return twoMegabytes;
-            case orbvex::Radio::L1: return true;
-            case orbvex::Radio::L2: return false;
-        }
-        return false;
-    }
 };
+
+inline orbvex::StartInputs VirtualStart() { return {orbvex::kLpt1Base, ORBVEX_VIRTUAL_TRAP_IMAGE}; }
+
+// A file chooser that always answers with path and flash.
+inline orbvex::FileChooser Answer(const std::string& path, orbvex::FlashRange flash) {
+    return [path, flash] { return std::optional<orbvex::ChosenFile>(orbvex::ChosenFile{path, flash}); };
+}

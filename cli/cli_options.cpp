@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "ops/link_session.h"
 #include "util/flash_map.h"
 #include "util/text.h"
 
@@ -53,23 +54,16 @@ bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& 
 
 }  // namespace
 
-bool ParsePortChoice(const std::string& text, std::uint16_t& base, PortButton& button) {
+bool ParsePortChoice(const std::string& text, std::uint16_t& base) {
     const std::string word = Lower(text);
-    if (word == "lpt1") {
-        base = 0x378;
-        button = PortButton::L1;
-        return true;
-    }
-    if (word == "lpt2") {
-        base = 0x278;
-        button = PortButton::L2;
+    if (word == "lpt1" || word == "lpt2") {
+        base = word == "lpt1" ? kLpt1Base : kLpt2Base;
         return true;
     }
     std::uint64_t value = 0;
     // The data register, status and the extended registers at +0x400 must all fit in 16 bits.
     if (!ParseUnsigned(text, 0xFFFF - 0x402, value) || value == 0) return false;
     base = static_cast<std::uint16_t>(value);
-    button = base == 0x378 ? PortButton::L1 : base == 0x278 ? PortButton::L2 : PortButton::None;
     return true;
 }
 
@@ -114,7 +108,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
     if (vflashOpt->count() && !useVirtual) return fail("--virtual-flash needs --virtual");
 
     o.target = useVirtual ? TargetKind::Virtual : remoteOpt->count() ? TargetKind::Remote : TargetKind::Hardware;
-    if (portOpt->count() && !ParsePortChoice(port, o.lptBase, o.portButton))
+    if (portOpt->count() && !ParsePortChoice(port, o.lptBase))
         return fail("--port must be lpt1, lpt2 or a base address such as 0x378, got \"" + port + "\"");
     if (remoteOpt->count()) {
         std::string error;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ops/link_session.h"
 #include "remote/remote_bitbang_socket.h"
 #include "util/flash_map.h"
 
@@ -19,13 +20,9 @@ struct Command {
 // Where the receiver is.
 enum class TargetKind { Hardware, Virtual, Remote };
 
-// Which of the window's port radio buttons the choice stands for.
-enum class PortButton { L1, L2, None };
-
 struct CliOptions {
     TargetKind target = TargetKind::Hardware;
-    std::uint16_t lptBase = 0x378;
-    PortButton portButton = PortButton::L1;
+    std::uint16_t lptBase = kLpt1Base;
     net::Endpoint remote;
     std::optional<std::string> trapFile;
     bool flash2M = false;
@@ -54,6 +51,6 @@ struct ParseOutcome {
 ParseOutcome ParseCommandLine(int argc, const char* const* argv);
 
 // "lpt1", "lpt2" or a base address ("0xD010", or decimal). False when it is none.
-bool ParsePortChoice(const std::string& text, std::uint16_t& base, PortButton& button);
+bool ParsePortChoice(const std::string& text, std::uint16_t& base);
 
 }  // namespace orbvex::cli

@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include "cli/progress_bar.h"
-#include "cli/range_commands.h"
 #include "cli/target_session.h"
 #include "cli/terminal_window.h"
 #include "ops/operations.h"
@@ -22,27 +21,32 @@ const char* CommandName(CommandKind kind) {
     return "?";
 }
 
-std::string Absolute(const std::string& path) { return std::filesystem::absolute(path).string(); }
+std::string Absolute(const std::string& path) {
+    // An empty name stays empty, so that it is refused as such rather than as a folder.
+    return path.empty() ? path : std::filesystem::absolute(path).string();
+}
 
-bool RunOne(const Command& command, const CliOptions& options, TerminalWindow& window) {
+// The file and flash a command line names, answered when the operation asks for them.
+FileChooser Answer(const std::string& path, FlashRange flash) {
+    return [path, flash] { return std::optional<ChosenFile>(ChosenFile{path, flash}); };
+}
+
+bool RunOne(const Command& command, const CliOptions& options, const TargetSession& session,
+            TerminalWindow& window) {
+    const std::uint16_t port = options.lptBase;
+    const FlashRange flash = options.Flash();
+    const std::string file = Absolute(command.file);
     const bool ranged = options.offset.has_value() || options.length.has_value();
     const std::uint32_t offset = options.offset.value_or(0);
     switch (command.kind) {
-        case CommandKind::Start: return RunStart(window);
-        case CommandKind::Erase: return RunErase(window);
-        case CommandKind::Write:
-            window.SetDialogAnswer(Absolute(command.file));
-            return RunWrite(window);
+        case CommandKind::Start: return RunStart(window, {port, session.TrapFile()});
+        case CommandKind::Erase: return RunErase(window, {port, flash});
+        case CommandKind::Write: return RunWrite(window, {port, Answer(file, flash)});
         case CommandKind::Read:
-            if (ranged) {
-                const std::uint32_t length = options.length.value_or(options.FlashSize() - offset);
-                return ReadRangeToFile(window, options.FlashBase() + offset, length, Absolute(command.file));
-            }
-            window.SetDialogAnswer(Absolute(command.file));
-            return RunRead(window);
+            if (!ranged) return RunRead(window, {port, Answer(file, flash)});
+            return RunReadRange(window, {port, flash.base + offset, options.length.value_or(flash.size - offset), file});
         case CommandKind::Verify:
-            return VerifyRangeWithFile(window, options.FlashBase() + offset, options.length,
-                                       std::uint64_t{options.FlashBase()} + options.FlashSize(), Absolute(command.file));
+            return RunVerify(window, {port, flash.base + offset, options.length, flash.End(), file});
     }
     return false;
 }
@@ -51,7 +55,7 @@ bool RunOne(const Command& command, const CliOptions& options, TerminalWindow& w
 
 int RunCommands(const CliOptions& options, CliStreams streams) {
     ProgressBar progress(streams.err, streams.errIsTerminal);
-    TerminalWindow window(streams.out, streams.err, progress, options.flash2M, options.portButton);
+    TerminalWindow window(streams.out, streams.err, progress);
     window.SetAbortPoll(streams.abortPoll);
     TargetSession session(options, window);
     if (!session.Open()) {
@@ -66,8 +70,7 @@ int RunCommands(const CliOptions& options, CliStreams streams) {
             status = kExitFailed;
             break;
         }
-        bool ok = RunOne(command, options, window);
-        window.SetDialogAnswer({});
+        bool ok = RunOne(command, options, session, window);
         progress.Finish();
         if (session.ConnectionLost()) ok = false;  // whatever the log says, the link is gone
         if (!ok) {

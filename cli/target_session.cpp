@@ -2,13 +2,8 @@
 
 #include <filesystem>
 
-#include "util/image_file.h"
-#include "link/dcu.h"
-#include "link/jtag.h"
-#include "link/link_log.h"
-#include "ops/operations.h"
-#include "port/kqportio.h"
 #include "port/program_dir.h"
+#include "util/image_file.h"
 
 namespace orbvex::cli {
 
@@ -16,7 +11,7 @@ TargetSession::TargetSession(const CliOptions& options, TerminalWindow& window) 
 
 TargetSession::~TargetSession() { Close(); }
 
-std::string TargetSession::TrapFileFor() const {
+std::string TargetSession::TrapFile() const {
     // A name typed on the command line means a file relative to where the user stands.
     if (options_.trapFile) return std::filesystem::absolute(*options_.trapFile).string();
     if (options_.target == TargetKind::Virtual) return ProgramDirectory() + sim::kVirtualTrapImageName;
@@ -29,21 +24,21 @@ bool TargetSession::OpenVirtual() {
     virtual_ = std::make_unique<sim::VirtualReceiver>(config);
     if (options_.virtualFlashFile && std::filesystem::exists(*options_.virtualFlashFile)) {
         const std::string& path = *options_.virtualFlashFile;
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(path, ec);
-        if (!ec && size > options_.FlashSize()) {
-            window_.Complain("the virtual flash file " + path + " holds " + std::to_string(size) +
+        std::vector<std::uint8_t> image;
+        const FileReadResult read = ReadWholeFile(path, options_.FlashSize(), image);
+        if (read.status == FileReadStatus::TooLarge) {
+            window_.Complain("the virtual flash file " + path + " holds " + std::to_string(read.size) +
                              " bytes, more than the " + (options_.flash2M ? "2M" : "1M") + " flash");
             return false;
         }
-        if (!virtual_->LoadFlashImage(path)) {
-            window_.Complain("cannot load the virtual flash from " + path);
+        if (!read.Ok()) {
+            window_.Complain("cannot load the virtual flash from " + path + ": " + read.reason);
             return false;
         }
+        virtual_->SetFlash(image);
     }
     saveFlash_ = options_.virtualFlashFile.has_value();  // only a flash that came from the file goes back to it
     access_ = MakeUnrestrictedPortAccess();
-    SetPortBackend(virtual_.get());
     return true;
 }
 
@@ -60,41 +55,35 @@ bool TargetSession::OpenRemote() {
                          "); the operation cannot finish");
     });
     access_ = MakeUnrestrictedPortAccess();
-    SetPortBackend(remote_.get());
     return true;
 }
 
 bool TargetSession::Open() {
-    savedTrapFile_ = TrapFileName;
-    savedLptBase_ = LptBase;
-    // What the window sets when it is created.
-    LptBase = options_.lptBase;
-    ClockDelay = 1;
-    StartWaitLimit = 2024;
-    TrapFileName = TrapFileFor();
-    SetLinkLog(&window_);
-
     bool reached = true;
+    PortBackend* backend = nullptr;
     switch (options_.target) {
-        case TargetKind::Virtual: reached = OpenVirtual(); break;
-        case TargetKind::Remote: reached = OpenRemote(); break;
+        case TargetKind::Virtual:
+            reached = OpenVirtual();
+            backend = virtual_.get();
+            break;
+        case TargetKind::Remote:
+            reached = OpenRemote();
+            backend = remote_.get();
+            break;
         case TargetKind::Hardware:
             access_ = MakeHardwarePortAccess();
             break;
     }
-    open_ = true;
     if (!reached) return false;
-    PortAvailable = access_->Open(LptBase);
-    SetActivePortAccess(access_.get());
+    link_.emplace(*access_, backend, options_.lptBase);
     return true;
 }
 
 bool TargetSession::Close() {
-    if (!open_) return true;
-    open_ = false;
+    if (!access_) return true;
     closing_ = true;
-    // Released while the port is still ours, as the window does; never on a port refused.
-    if (access_ && PortAvailable && access_->Ensure(LptBase)) JtagRelease();
+    if (link_) link_->Close();
+    link_.reset();
     bool saved = true;
     if (virtual_ && saveFlash_) {
         // Saved whole or not at all: a failed save leaves the previous image in place.
@@ -105,13 +94,7 @@ bool TargetSession::Close() {
         }
     }
     if (remote_) remote_->Quit();
-    if (access_) access_->Close(LptBase);
-    SetActivePortAccess(nullptr);
-    SetPortBackend(nullptr);
-    SetLinkLog(nullptr);
-    PortAvailable = false;
-    TrapFileName = savedTrapFile_;
-    LptBase = savedLptBase_;
+    access_.reset();
     return saved;
 }
 

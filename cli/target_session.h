@@ -1,18 +1,20 @@
 #pragma once
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/cli_options.h"
 #include "cli/terminal_window.h"
+#include "ops/link_session.h"
 #include "port/port_access.h"
 #include "remote/remote_bitbang_client.h"
 #include "sim/virtual_receiver.h"
 
 namespace orbvex::cli {
 
-// What the window does when it is created and closed, for one run of the tool: wires
-// the port to the chosen receiver (cable, virtual receiver or remote server), sets the
-// link's globals, and on close releases the cable and puts everything back.
+// The receiver one run of the tool talks to: the cable, the virtual receiver (with its
+// flash kept in a file between runs when asked) or a remote server, wired to the link
+// through a link session, as the window does when it is created and closed.
 class TargetSession {
 public:
     TargetSession(const CliOptions& options, TerminalWindow& window);
@@ -26,24 +28,22 @@ public:
     bool Close();
 
     bool ConnectionLost() const { return remote_ && remote_->Dropped() && !closing_; }
-    sim::VirtualReceiver* Virtual() { return virtual_.get(); }
-    RemoteBitbangClient* Remote() { return remote_.get(); }
+    // The trap program START loads: --trap, the virtual receiver's own image, or
+    // trap.bin beside the executable.
+    std::string TrapFile() const;
 
 private:
     bool OpenVirtual();
     bool OpenRemote();
-    std::string TrapFileFor() const;
 
     const CliOptions& options_;
     TerminalWindow& window_;
     std::unique_ptr<PortAccess> access_;
     std::unique_ptr<sim::VirtualReceiver> virtual_;
     std::unique_ptr<RemoteBitbangClient> remote_;
-    bool open_ = false;
+    std::optional<LinkSession> link_;
     bool closing_ = false;
     bool saveFlash_ = false;
-    std::string savedTrapFile_;
-    std::uint16_t savedLptBase_ = 0;
 };
 
 }  // namespace orbvex::cli

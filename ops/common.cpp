@@ -21,21 +21,16 @@ OperationGuard::~OperationGuard() {
 
 bool OperationRunning() { return g_operationRunning; }
 
-void ApplyPortChoice(const WindowServices& window) {
-    if (window.IsChecked(Radio::L1)) LptBase = 0x378;
-    if (window.IsChecked(Radio::L2)) LptBase = 0x278;
-}
-
-bool PortUsableOrRefuse(WindowServices& window) {
+bool UsePort(WindowServices& window, std::uint16_t lptBase) {
+    LptBase = lptBase;
     PortAccess* access = ActivePortAccess();
     bool usable = PortAvailable && (access == nullptr || access->Ensure(LptBase));
     if (!usable) window.ShowErrorBox(kPortError);
     return usable;
 }
 
-bool BringUpLink(WindowServices& window) {
-    ApplyPortChoice(window);
-    if (!PortUsableOrRefuse(window)) return false;
+bool BringUpLink(WindowServices& window, std::uint16_t lptBase) {
+    if (!UsePort(window, lptBase)) return false;
     JtagInit();
     SelectDcu();
     return true;
@@ -44,13 +39,6 @@ bool BringUpLink(WindowServices& window) {
 void EndOperation(WindowServices& window) {
     window.LogLine(kSeparator);
     window.Beep(kInformationBeep);
-}
-
-FlashRange ChosenFlash(const WindowServices& window) {
-    FlashRange range = kFlash1M;
-    if (window.IsChecked(Radio::F1)) range = kFlash1M;
-    if (window.IsChecked(Radio::F2)) range = kFlash2M;
-    return range;
 }
 
 bool DcuAnswers(WindowServices& window) {

@@ -1,7 +1,7 @@
 #pragma once
-// What the four operations share: the port choice and the refusal without a port,
-// the log the link writes into, the end of an operation, the flash range and the
-// first DCU exchanges of Erase, Write and Read.
+// What the operations share: the port and the refusal without one, the log the link
+// writes into, the end of an operation and the first DCU exchanges of the flash
+// operations.
 #include <cstdint>
 #include <string>
 
@@ -46,22 +46,16 @@ private:
     bool acquired_;
 };
 
-// LptBase from L1 and L2; the later test wins, neither leaves it as it was.
-void ApplyPortChoice(const WindowServices& window);
+// Makes lptBase the port (LptBase) and tells whether it may be driven. Otherwise shows
+// the error box and the operation ends without touching the port, the log or the beep.
+bool UsePort(WindowServices& window, std::uint16_t lptBase);
 
-// True when the chosen port may be driven. Otherwise shows the error box and the
-// operation ends without touching the port, the log or the beep.
-bool PortUsableOrRefuse(WindowServices& window);
-
-// The opening Erase, Write and Read share: the port choice, the refusal without a
-// port, then the JTAG link brought up and the DCU selected. False when refused.
-bool BringUpLink(WindowServices& window);
+// The opening the flash operations share: the port and the refusal without it, then
+// the JTAG link brought up and the DCU selected. False when refused.
+bool BringUpLink(WindowServices& window, std::uint16_t lptBase);
 
 // The end of an operation that ran its course: the separator and the information beep.
 void EndOperation(WindowServices& window);
-
-// F1: 1 MB at 0x7FF00000; then, as a separate test, F2: 2 MB at 0x7FE00000.
-FlashRange ChosenFlash(const WindowServices& window);
 
 // Reads 0x3000 as a sign of life and logs "DCU OK" or "DCU Fail".
 bool DcuAnswers(WindowServices& window);

@@ -5,16 +5,16 @@
 
 namespace orbvex {
 
-bool RunErase(WindowServices& window) {
+bool RunErase(WindowServices& window, const EraseInputs& in) {
     OperationGuard guard;
     if (!guard.Acquired()) return false;
     LinkLogScope logScope(window);
 
-    if (!BringUpLink(window)) return false;
+    if (!BringUpLink(window, in.lptBase)) return false;
 
     bool erased = false;
     if (DcuAnswers(window) && FindMailbox(window)) {
-        std::uint32_t base = ChosenFlash(window).base;
+        const std::uint32_t base = in.flash.base;
         window.LogLine("Erase ADR[" + Hex8(base) + "] : Please Wait...");
         erased = TrapCall(base);
         window.LogLine(erased ? "Erase success !!!" : "Fail");

@@ -8,7 +8,7 @@
 namespace orbvex {
 
 RangeReadResult ReadTargetRange(std::uint32_t start, std::uint32_t length, std::vector<std::uint8_t>& out,
-                                const RangeProgress& progress) {
+                                const BlockDone& onBlock) {
     out.assign(length, 0);
     RangeReadResult result;
     // 64-bit arithmetic: a range may end exactly at the top of the address space.
@@ -16,9 +16,10 @@ RangeReadResult ReadTargetRange(std::uint32_t start, std::uint32_t length, std::
     std::uint64_t address = start & ~std::uint32_t{3};
     std::uint8_t block[257];
     while (address < end) {
-        std::int32_t n = DcuReadBlock(static_cast<std::uint32_t>(address), block);
+        const std::int32_t n = DcuReadBlock(static_cast<std::uint32_t>(address), block);
         if (n <= 0) {
             result.stoppedAt = static_cast<std::uint32_t>(address);
+            if (onBlock) onBlock(address > start ? address - start : 0);
             return result;
         }
         const std::uint64_t blockEnd = address + static_cast<std::uint64_t>(n);
@@ -29,7 +30,7 @@ RangeReadResult ReadTargetRange(std::uint32_t start, std::uint32_t length, std::
             result.bytesRead = static_cast<std::uint32_t>(to - start);
         }
         address = blockEnd;
-        if (progress) progress(result.bytesRead, length);
+        if (onBlock) onBlock(address > start ? address - start : 0);
     }
     result.ok = true;
     return result;

@@ -12,14 +12,15 @@ struct RangeReadResult {
     std::uint32_t bytesRead = 0;  // bytes of the range stored before it stopped
 };
 
-// Bytes of the range stored so far, of the range's length.
-using RangeProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+// Told after every block read, the failed one included: how far the reads have come
+// past the range's start (a last block may run past the range's end).
+using BlockDone = std::function<void(std::uint64_t offset)>;
 
 // Reads [start, start + length) of target memory with DCU block reads into out
 // (resized to length). The DCU decides each block's size; blocks start on a word
 // boundary at or below start, and whatever falls outside the range is dropped.
 // Nothing is retried: the first failing block read ends the range.
 RangeReadResult ReadTargetRange(std::uint32_t start, std::uint32_t length, std::vector<std::uint8_t>& out,
-                                const RangeProgress& progress = {});
+                                const BlockDone& onBlock = {});
 
 }  // namespace orbvex

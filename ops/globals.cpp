@@ -1,7 +1,3 @@
 #include "ops/operations.h"
 
 bool AbortRequested = false;
-
-namespace orbvex {
-std::string TrapFileName = "trap.bin";
-}

@@ -1,30 +1,74 @@
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "ops/window_services.h"
+#include "util/flash_map.h"
 
 // Set by the Abort button; cleared by START and Write at their start; read only by Write.
 extern bool AbortRequested;
 
 namespace orbvex {
 
-// The name of the target-side program that START loads. A plain name is looked up
-// in the program's folder; an absolute path is used as it is.
-extern std::string TrapFileName;
+// What the operator picked when the operation asked: the file, and the flash size as
+// it was chosen right after the file.
+struct ChosenFile {
+    std::string path;
+    FlashRange flash;
+};
+// Called by Write and Read at the moment they need their file (the window runs its
+// dialog there); nothing when the operator cancelled.
+using FileChooser = std::function<std::optional<ChosenFile>()>;
 
-// The four operations and Abort. Each returns true when it ended in success
-// (START: "Init OK :)"; Erase: "Erase success !!!"; Write: every byte programmed;
-// Read: the file written whole). The outcome the operator sees is in the log.
-bool RunStart(WindowServices& window);  // Button5Click
-bool RunErase(WindowServices& window);  // Button6Click
-bool RunWrite(WindowServices& window);  // Button7Click
-bool RunRead(WindowServices& window);   // Button8Click
-void RunAbort(WindowServices& window);  // Button2Click
+struct StartInputs {
+    std::uint16_t lptBase;
+    // The target-side program. A plain name is looked up in the program's folder; an
+    // absolute path is used as it is.
+    std::string trapFile;
+};
+struct EraseInputs {
+    std::uint16_t lptBase;
+    FlashRange flash;
+};
+struct WriteInputs {
+    std::uint16_t lptBase;
+    FileChooser chooseRom;
+};
+struct ReadInputs {
+    std::uint16_t lptBase;
+    FileChooser chooseBin;
+};
+// A stretch of target memory saved to a file, or compared with one.
+struct RangeReadInputs {
+    std::uint16_t lptBase;
+    std::uint32_t start;
+    std::uint32_t length;
+    std::string path;
+};
+struct VerifyInputs {
+    std::uint16_t lptBase;
+    std::uint32_t start;
+    std::optional<std::uint32_t> length;  // the file's size when not given
+    std::uint64_t end;                    // the comparison must not run past this address
+    std::string path;
+};
 
-// True while one of the four operations runs. The operations let window messages
-// through at fixed points; a front end uses this to hold back a close until the link
-// is free. An operation started while another runs does nothing and returns false.
+// The operations and Abort. Each returns true when it ended in success (START:
+// "Init OK :)"; Erase: "Erase success !!!"; Write: every byte programmed; Read: the
+// file written whole; Verify: no byte differs). The outcome the operator sees is in the log.
+bool RunStart(WindowServices& window, const StartInputs& in);  // Button5Click
+bool RunErase(WindowServices& window, const EraseInputs& in);  // Button6Click
+bool RunWrite(WindowServices& window, const WriteInputs& in);  // Button7Click
+bool RunRead(WindowServices& window, const ReadInputs& in);    // Button8Click
+bool RunReadRange(WindowServices& window, const RangeReadInputs& in);
+bool RunVerify(WindowServices& window, const VerifyInputs& in);
+void RunAbort(WindowServices& window);                         // Button2Click
+
+// True while one of the operations runs. The operations let window messages through
+// at fixed points; a front end uses this to hold back a close until the link is free.
+// An operation started while another runs does nothing and returns false.
 bool OperationRunning();
 
 // The CPU line for an IDCODE ("CPU : STi5512"), or an empty string for a CPU the

@@ -1,83 +1,88 @@
-// Read: the whole flash window into a BIN file, with plain DCU block reads.
+// Read: the whole flash window, or a stretch of it, into a file, with plain DCU block
+// reads.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "link/dcu.h"
 #include "ops/common.h"
-#include "util/image_file.h"
+#include "ops/flash_range.h"
 #include "ops/operations.h"
-#include "port/program_dir.h"
+#include "util/image_file.h"
 
 namespace orbvex {
 namespace {
 
-constexpr std::uint32_t kLabelEvery = 15;            // bytes: the label moves when the count divides
-constexpr std::uint32_t kBlockMax = 256;             // a block ends at most this far past its start
-constexpr std::uint32_t kProgressEveryBlocks = 16;   // TransferProgress, about every 4 KB
+constexpr std::uint64_t kLabelEvery = 15;          // bytes: the label moves when the count divides
+constexpr std::uint32_t kProgressEveryBlocks = 16;  // TransferProgress, about every 4 KB
 
-bool ChooseBinFile(WindowServices& window, std::string& path) {
-    FileDialogSetup setup{"BIN files (*.bin)|*.bin|All files (*.*)|*.*", ProgramDirectory(), "bin"};
-    return window.RunSaveDialog(setup, path);
+std::string RangeLine(const char* what, std::uint32_t start, std::uint32_t length) {
+    return std::string(what) + " ADR[" + Hex8(start) + "]:LEN[" + Hex8(length) + "]";
 }
 
-// Reads the range into image; the DCU's reply decides each block's size. Returns the
-// count of bytes read, which is short of the length when a block failed.
-std::uint32_t ReadFlash(WindowServices& window, FlashRange flash, std::vector<std::uint8_t>& image) {
-    std::uint32_t offset = 0;
-    std::int32_t last = 1;
+// Reads the range into image. The whole flash moves the address label as the window
+// always did, when the running count lands on a multiple of 15, and lets messages
+// through there; a stretch only reports its progress.
+bool ReadImage(WindowServices& window, std::uint32_t start, std::uint32_t length, bool moveLabel,
+               std::vector<std::uint8_t>& image) {
     std::uint32_t blocks = 0;
-    while (offset < flash.size && last != 0) {
-        last = DcuReadBlock(flash.base + offset, image.data() + offset);
-        offset += static_cast<std::uint32_t>(last);
-        std::uint32_t shown = offset < flash.size ? offset : flash.size;
-        if (offset % kLabelEvery == 0) {
-            window.SetAddressLabel(Hex8(flash.base + offset));
-            window.TransferProgress(shown, flash.size);
+    const RangeReadResult result = ReadTargetRange(start, length, image, [&](std::uint64_t offset) {
+        const std::uint64_t shown = std::min<std::uint64_t>(offset, length);
+        if (moveLabel && offset % kLabelEvery == 0) {
+            window.SetAddressLabel(Hex8(static_cast<std::uint32_t>(start + offset)));
+            window.TransferProgress(shown, length);
             window.ProcessMessages();
         }
-        if (++blocks % kProgressEveryBlocks == 0) window.TransferProgress(shown, flash.size);
-    }
-    return offset;
-}
-
-// Only a complete image is saved, and only then does it replace the chosen file.
-bool SaveImage(WindowServices& window, const std::string& path,
-               const std::vector<std::uint8_t>& image, std::uint32_t length) {
-    const FileSaveResult saved = SaveWholeFile(path, image.data(), length);
-    if (!saved.ok) window.LogLine(saved.error);
-    return saved.ok;
-}
-
-bool ReadIntoChosenFile(WindowServices& window) {
-    std::string path;
-    if (!ChooseBinFile(window, path)) return false;
-    FlashRange flash = ChosenFlash(window);
-    std::vector<std::uint8_t> image(flash.size + kBlockMax - 1, 0);
-    window.LogLine("Read ADR[" + Hex8(flash.base) + "]:LEN[" + Hex8(flash.size) + "]");
-    window.ProcessMessages();
-
-    std::uint32_t read = ReadFlash(window, flash, image);
-    if (read < flash.size) {
-        window.LogLine("Read stopped at address " + Hex8(flash.base + read) +
+        if (++blocks % kProgressEveryBlocks == 0) window.TransferProgress(shown, length);
+    });
+    if (!result.ok) {
+        window.LogLine("Read stopped at address " + Hex8(result.stoppedAt) +
                        ": the receiver did not answer, no file written");
         return false;
     }
-    window.TransferProgress(flash.size, flash.size);
-    if (!SaveImage(window, path, image, flash.size)) return false;
+    window.TransferProgress(length, length);
+    return true;
+}
+
+// Only a complete image is saved, and only then does it replace the chosen file.
+bool ReadToFile(WindowServices& window, std::uint32_t start, std::uint32_t length, bool moveLabel,
+                const std::string& path) {
+    window.LogLine(RangeLine("Read", start, length));
+    window.ProcessMessages();
+    std::vector<std::uint8_t> image;
+    if (!ReadImage(window, start, length, moveLabel, image)) return false;
+    const FileSaveResult saved = SaveWholeFile(path, image);
+    if (!saved.ok) {
+        window.LogLine(saved.error);
+        return false;
+    }
     window.LogLine("Read END");
     return true;
 }
 
 }  // namespace
 
-bool RunRead(WindowServices& window) {
+bool RunRead(WindowServices& window, const ReadInputs& in) {
     OperationGuard guard;
     if (!guard.Acquired()) return false;
     LinkLogScope logScope(window);
+    if (!BringUpLink(window, in.lptBase)) return false;
 
-    if (!BringUpLink(window)) return false;
+    bool saved = false;
+    if (DcuAnswers(window)) {
+        if (const std::optional<ChosenFile> chosen = in.chooseBin())
+            saved = ReadToFile(window, chosen->flash.base, chosen->flash.size, true, chosen->path);
+    }
+    EndOperation(window);
+    return saved;
+}
 
-    bool saved = DcuAnswers(window) && ReadIntoChosenFile(window);
+bool RunReadRange(WindowServices& window, const RangeReadInputs& in) {
+    OperationGuard guard;
+    if (!guard.Acquired()) return false;
+    LinkLogScope logScope(window);
+    if (!BringUpLink(window, in.lptBase)) return false;
+
+    const bool saved = DcuAnswers(window) && ReadToFile(window, in.start, in.length, false, in.path);
     EndOperation(window);
     return saved;
 }

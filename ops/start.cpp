@@ -77,9 +77,9 @@ bool ClearTrapArea(WindowServices& window) {
     return true;
 }
 
-bool InstallTrap(WindowServices& window) {
+bool InstallTrap(WindowServices& window, const std::string& trapFile) {
     window.LogLine("Load Trap -> Ram : Please Wait...");
-    if (!LoadTrapFile(kTrapLoadAddress, TrapFileName)) {
+    if (!LoadTrapFile(kTrapLoadAddress, trapFile)) {
         window.LogLine("Trap :(");
         JtagRelease();
         return false;
@@ -95,11 +95,11 @@ bool InstallTrap(WindowServices& window) {
 
 // From here on every write is only logged when it fails: the verdict is JTiptr's.
 void RunTrapAndSetUpEmi(WindowServices& window) {
+    // Both flash sizes take the same EMI value.
     window.LogLine("Start Trap  : Please Wait...");
     for (const RegisterWrite& w : kStartTrapSeries) WriteWordLogged(w.address, w.value);
     window.LogLine("Load EMI : Please Wait...");
-    if (window.IsChecked(Radio::F1)) WriteWordLogged(kEmiRegister, kEmiValue);
-    if (window.IsChecked(Radio::F2)) WriteWordLogged(kEmiRegister, kEmiValue);
+    WriteWordLogged(kEmiRegister, kEmiValue);
 }
 
 // While the trap program runs, JTiptr points into it.
@@ -134,14 +134,13 @@ std::string CpuLine(std::uint32_t idcode) {
     }
 }
 
-bool RunStart(WindowServices& window) {
+bool RunStart(WindowServices& window, const StartInputs& in) {
     OperationGuard guard;
     if (!guard.Acquired()) return false;
     LinkLogScope logScope(window);
 
     ReadyWindow(window);
-    ApplyPortChoice(window);
-    if (!PortUsableOrRefuse(window)) return false;
+    if (!UsePort(window, in.lptBase)) return false;
     window.ClearLog();
     window.ProcessMessages();  // let the emptied log repaint
     JtagInit();
@@ -150,7 +149,7 @@ bool RunStart(WindowServices& window) {
     IdentifyCpu(window);
     if (!HaltCpu(window)) return false;
     if (!ClearTrapArea(window)) return false;
-    if (!InstallTrap(window)) return false;
+    if (!InstallTrap(window, in.trapFile)) return false;
     RunTrapAndSetUpEmi(window);
     return CheckJtiptr(window);
 }

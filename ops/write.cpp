@@ -9,7 +9,6 @@
 #include "ops/common.h"
 #include "util/image_file.h"
 #include "ops/operations.h"
-#include "port/program_dir.h"
 
 namespace orbvex {
 namespace {
@@ -110,11 +109,6 @@ private:
     const std::vector<std::uint8_t>& rom_;
 };
 
-bool ChooseRomFile(WindowServices& window, std::string& path) {
-    FileDialogSetup setup{"ROM files (*.rom)|*.rom|All files (*.*)|*.*", ProgramDirectory(), "rom"};
-    return window.RunOpenDialog(setup, path);
-}
-
 // The whole file is read before anything is sent, so that nothing but its own bytes
 // is ever programmed and a file too large for the flash never reaches target RAM.
 bool LoadRomFile(WindowServices& window, const std::string& path, FlashRange flash,
@@ -137,10 +131,11 @@ bool LoadRomFile(WindowServices& window, const std::string& path, FlashRange fla
     return false;
 }
 
-bool WriteChosenFile(WindowServices& window) {
-    std::string path;
-    if (!ChooseRomFile(window, path)) return false;
-    FlashRange flash = ChosenFlash(window);
+bool WriteChosenFile(WindowServices& window, const FileChooser& chooseRom) {
+    const std::optional<ChosenFile> chosen = chooseRom();
+    if (!chosen) return false;
+    const std::string& path = chosen->path;
+    const FlashRange flash = chosen->flash;
     window.SetProgressPosition(0);
     window.SetProgressMaximum(static_cast<int>(flash.size / kProgressUnit));
     window.LogLine("File : " + path);
@@ -156,15 +151,15 @@ bool WriteChosenFile(WindowServices& window) {
 
 }  // namespace
 
-bool RunWrite(WindowServices& window) {
+bool RunWrite(WindowServices& window, const WriteInputs& in) {
     OperationGuard guard;
     if (!guard.Acquired()) return false;
     LinkLogScope logScope(window);
 
     AbortRequested = false;
-    if (!BringUpLink(window)) return false;
+    if (!BringUpLink(window, in.lptBase)) return false;
 
-    bool written = DcuAnswers(window) && FindMailbox(window) && WriteChosenFile(window);
+    bool written = DcuAnswers(window) && FindMailbox(window) && WriteChosenFile(window, in.chooseRom);
     EndOperation(window);
     return written;
 }

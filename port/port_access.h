@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace orbvex {
 
@@ -17,6 +18,9 @@ public:
     virtual bool Ensure(std::uint16_t lptBase) = 0;
     // Withdraws every range this object granted.
     virtual void Close(std::uint16_t lptBase) = 0;
+    // Why the last Open or Ensure was refused, in plain words and with what to do about
+    // it; empty when nothing was refused or nothing more is known.
+    virtual std::string FailureReason() const { return {}; }
 };
 
 // The real hardware: ioperm on Linux, the port-permission driver on the Windows NT

@@ -122,7 +122,7 @@ private slots:
         int starts = 0, others = 0;
         bool lockedInside = false, abortHeard = false;
         TForm1Hooks ops;
-        ops.start = [&](orbvex::WindowServices& services) {
+        ops.start = [&](orbvex::WindowServices& services, const orbvex::StartInputs&) {
             if (++starts > 1) return true;  // one got in: end here, not in a stack overflow
             TForm1& w = *Form1;
             lockedInside = w.OperationRunning() && w.Button2->isEnabled();
@@ -142,7 +142,10 @@ private slots:
             w.Button5Click();
             return true;
         };
-        ops.erase = ops.write = ops.read = [&](orbvex::WindowServices&) { return ++others, true; };
+        std::optional<orbvex::EraseInputs> erased;
+        ops.erase = [&](orbvex::WindowServices&, const orbvex::EraseInputs& in) { return erased = in, ++others, true; };
+        ops.write = [&](orbvex::WindowServices&, const orbvex::WriteInputs&) { return ++others, true; };
+        ops.read = [&](orbvex::WindowServices&, const orbvex::ReadInputs&) { return ++others, true; };
         Bench f(true, ops);
         f.Show();
         QTest::mouseClick(f.window->Button5, Qt::LeftButton);
@@ -155,8 +158,12 @@ private slots:
         for (QPushButton* button : {f.window->Button5, f.window->Button6, f.window->Button7, f.window->Button8,
                                     f.window->Button1, f.window->Button2})
             QVERIFY(button->isEnabled());
+        // The operation gets the port and flash the operator chose.
+        QTest::mouseClick(f.window->L2, Qt::LeftButton);
+        QTest::mouseClick(f.window->F2, Qt::LeftButton);
         QTest::mouseClick(f.window->Button6, Qt::LeftButton);
         QCOMPARE(others, 1);
+        QVERIFY(erased && erased->lptBase == 0x278 && erased->flash == orbvex::kFlash2M);
         AbortRequested = false;
     }
 
@@ -164,7 +171,7 @@ private slots:
         apptest::Journal* journal = nullptr;
         bool stillOpenInside = false, accessHeldInside = false;
         TForm1Hooks ops;
-        ops.write = [&](orbvex::WindowServices& services) {
+        ops.write = [&](orbvex::WindowServices& services, const orbvex::WriteInputs&) {
             TForm1& w = *Form1;
             QTest::mouseClick(w.Button1, Qt::LeftButton);  // disabled: nothing
             w.close();                                      // the close box
@@ -254,10 +261,8 @@ private slots:
         QFETCH(QString, chosen);
         Bench f;
         f.who.dialogAnswers.push_back(typed);
-        const std::string dir = QDir::tempPath().toStdString() + "/";
-        const orbvex::FileDialogSetup setup =
-            save ? orbvex::FileDialogSetup{"BIN files (*.bin)|*.bin|All files (*.*)|*.*", dir, "bin"}
-                 : orbvex::FileDialogSetup{"ROM files (*.rom)|*.rom|All files (*.*)|*.*", dir, "rom"};
+        orbvex::SetProgramDirectory(QDir::tempPath().toStdString());
+        const orbvex::app::FileDialogSetup& setup = save ? orbvex::app::kBinDialog : orbvex::app::kRomDialog;
         std::string answer = "untouched";
         const bool accepted = save ? f.window->RunSaveDialog(setup, answer) : f.window->RunOpenDialog(setup, answer);
         QCOMPARE(accepted, !chosen.isEmpty());
@@ -274,6 +279,7 @@ private slots:
         // asking, as it always did.
         if (save) QVERIFY(f.window->SaveDialog1->testOption(QFileDialog::DontConfirmOverwrite));
         else QCOMPARE(f.window->OpenDialog1->fileMode(), QFileDialog::ExistingFile);
+        orbvex::SetProgramDirectory("");
     }
 };
 

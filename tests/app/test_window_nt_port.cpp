@@ -14,12 +14,7 @@ namespace {
 // The window over the NT path, with a cable that journals every port write.
 struct NtBench {
     explicit NtBench(orbvex::NtStandIn& nt) : access(orbvex::MakeNtPortAccess(nt)), cable(journal) {
-        orbvex::SetPortBackend(&cable);
-        window = std::make_unique<TForm1>(*access, who.Hooks());
-    }
-    ~NtBench() {
-        window.reset();
-        orbvex::SetPortBackend(nullptr);
+        window = std::make_unique<TForm1>(*access, &cable, "trap.bin", who.Hooks());
     }
     apptest::Journal journal;
     apptest::Operator who;

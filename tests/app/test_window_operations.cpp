@@ -15,10 +15,7 @@ QString Hex(std::uint32_t value) { return QString::fromStdString(orbvex::Hex8(va
 
 // The window wired to a virtual receiver, as orbvex_up_virtual wires it.
 struct VirtualBench {
-    VirtualBench() {
-        orbvex::TrapFileName = ORBVEX_VIRTUAL_TRAP_IMAGE;
-        bench.Show();
-    }
+    VirtualBench() { bench.Show(); }
     QByteArray Flash() const {
         const std::vector<std::uint8_t>& flash = receiver.Flash();
         return QByteArray(reinterpret_cast<const char*>(flash.data()), static_cast<int>(flash.size()));

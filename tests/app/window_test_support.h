@@ -18,6 +18,7 @@
 #include "port/kqportio.h"
 #include "port/port_access.h"
 #include "port/port_backend.h"
+#include "port/program_dir.h"
 
 namespace apptest {
 
@@ -114,17 +115,12 @@ struct Operator {
 struct Bench {
     explicit Bench(bool grant = true, TForm1Hooks ops = {}, orbvex::PortBackend* backend = nullptr)
         : access(journal, grant), cable(journal) {
-        orbvex::SetPortBackend(backend ? backend : &cable);
         TForm1Hooks hooks = who.Hooks();
         hooks.start = std::move(ops.start);
         hooks.erase = std::move(ops.erase);
         hooks.write = std::move(ops.write);
         hooks.read = std::move(ops.read);
-        window = std::make_unique<TForm1>(access, hooks);
-    }
-    ~Bench() {
-        window.reset();
-        orbvex::SetPortBackend(nullptr);
+        window = std::make_unique<TForm1>(access, backend ? backend : &cable, ORBVEX_VIRTUAL_TRAP_IMAGE, hooks);
     }
     bool Show() {
         window->show();

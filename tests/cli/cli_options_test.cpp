@@ -37,24 +37,19 @@ TEST(CliOptions, DefaultsAreTheWindowsStartingChoices) {
     ASSERT_TRUE(p.run) << p.message;
     EXPECT_EQ(p.options.target, TargetKind::Hardware);
     EXPECT_EQ(p.options.lptBase, 0x378);
-    EXPECT_EQ(p.options.portButton, PortButton::L1);
     EXPECT_EQ(p.options.FlashBase(), 0x7FF00000u);
     EXPECT_FALSE(p.options.trapFile || p.options.offset || p.options.length);
 }
 
 TEST(CliOptions, PortsByNameOrAnyBaseAddress) {
     std::uint16_t base = 0;
-    PortButton button = PortButton::None;
     // In turn, so that each case must change what the one before left.
-    const struct { const char* text; std::uint16_t base; PortButton button; } good[] = {
-        {"LPT2", 0x278, PortButton::L2}, {"0xD010", 0xD010, PortButton::None}, {"0x378", 0x378, PortButton::L1}};
+    const struct { const char* text; std::uint16_t base; } good[] = {{"LPT2", 0x278}, {"0xD010", 0xD010}, {"lpt1", 0x378}};
     for (const auto& c : good) {
-        EXPECT_TRUE(ParsePortChoice(c.text, base, button)) << c.text;
+        EXPECT_TRUE(ParsePortChoice(c.text, base)) << c.text;
         EXPECT_EQ(base, c.base) << c.text;
-        EXPECT_EQ(button, c.button) << c.text;
     }
-    for (const char* bad : {"lpt3", "0x", "0xG1", "0", "0xFFFF", "-1", ""})
-        EXPECT_FALSE(ParsePortChoice(bad, base, button)) << bad;
+    for (const char* bad : {"lpt3", "0x", "0xG1", "0", "0xFFFF", "-1", ""}) EXPECT_FALSE(ParsePortChoice(bad, base)) << bad;
 }
 
 TEST(CliOptions, SizesTakeHexDecimalAndSuffixes) {

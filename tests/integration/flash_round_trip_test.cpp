@@ -14,12 +14,12 @@ class RoundTrip : public ReceiverTest {
 protected:
     void WriteRom(const std::vector<std::uint8_t>& rom) {
         ChooseRom(rom);
-        ASSERT_TRUE(RunWrite(window)) << ::testing::PrintToString(window.lines);
+        ASSERT_TRUE(Write()) << ::testing::PrintToString(window.lines);
     }
 
     std::vector<std::uint8_t> ReadBack() {
         window.saveChoice = PathIn("back.bin");
-        EXPECT_TRUE(RunRead(window)) << ::testing::PrintToString(window.lines);
+        EXPECT_TRUE(Read()) << ::testing::PrintToString(window.lines);
         return ReadFileBytes(PathIn("back.bin"));
     }
 };
@@ -44,7 +44,7 @@ TEST_P(EraseWriteRead, GivesTheImageBackWithErasedBytesBeyondIt) {
     window.f2 = s.flashSize == 0x200000;
     Connect();
     receiver.SetFlash(std::vector<std::uint8_t>(s.flashSize, 0x00));
-    ASSERT_TRUE(RunErase(window));
+    ASSERT_TRUE(Erase());
     auto rom = RandomBytes(s.romSize, s.flashSize + s.romSize);
     WriteRom(rom);
 

@@ -10,13 +10,17 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "link/dcu.h"
 #include "link/jtag.h"
 #include "link/link_log.h"
+#include "ops/link_session.h"
 #include "port/kqportio.h"
+#include "port/port_access.h"
 
 namespace linktest {
 
@@ -241,23 +245,22 @@ template <class Target>
 class LinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        LptBase = 0x378;
-        ClockDelay = 1;
-        StartWaitLimit = 2024;
+        link.emplace(*access, &target);
         ResetLineLevel = false;
         LastDataValue = 0;
         JtagSelected = false;
-        orbvex::SetPortBackend(&target);
         orbvex::SetLinkLog(&log);
     }
     void TearDown() override {
-        orbvex::SetPortBackend(nullptr);
+        link.reset();
         orbvex::SetLinkLog(nullptr);
         SetTickSource(nullptr);
     }
 
     Target target;
     RecordingLog log;
+    std::unique_ptr<orbvex::PortAccess> access = orbvex::MakeUnrestrictedPortAccess();
+    std::optional<orbvex::LinkSession> link;
 };
 
 }  // namespace linktest

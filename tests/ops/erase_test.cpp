@@ -21,7 +21,7 @@ TEST_P(EraseTest, ErasesTheChosenFlashThroughTheMailboxAndKeepsTheLog) {
     window.lines = {"from START"};
     AbortRequested = true;  // Erase neither heeds nor clears it
 
-    EXPECT_TRUE(RunErase(window));
+    EXPECT_TRUE(Erase());
 
     EXPECT_THAT(window.lines, ElementsAre("from START", "Init JTAG", "DCU OK", "Trap_Wptr : " + Hex8(Mailbox()),
                                           "Erase ADR[" + Hex8(GetParam().base) + "] : Please Wait...",
@@ -41,7 +41,7 @@ class EraseFails : public ReceiverTest {};
 TEST_F(EraseFails, WhenTheTrapProgramNeverReportsDone) {
     Connect();
     receiver.Faults().trapNeverDone = true;
-    EXPECT_FALSE(RunErase(window));
+    EXPECT_FALSE(Erase());
     EXPECT_EQ(window.FromEnd(2), "Fail");
     EXPECT_EQ(window.FromEnd(1), kSeparatorLine);
 }

@@ -19,7 +19,7 @@ TEST_F(ReadTest, OneMegabyteReplacesTheChosenFileWithTheLabelRule) {
     window.lines = {"earlier"};
     AbortRequested = true;  // Read neither heeds nor clears it
 
-    EXPECT_TRUE(RunRead(window));
+    EXPECT_TRUE(Read());
 
     EXPECT_THAT(window.lines, ElementsAre("earlier", "Init JTAG", "DCU OK", "Read ADR[7FF00000]:LEN[00100000]",
                                           "Read END", kSeparatorLine));
@@ -32,23 +32,20 @@ TEST_F(ReadTest, OneMegabyteReplacesTheChosenFileWithTheLabelRule) {
     EXPECT_TRUE(AbortRequested);
     ASSERT_GE(window.transfer.size(), window.labels.size());
     EXPECT_EQ(window.transfer.back(), (Transfer{0x100000, 0x100000}));
-    ASSERT_EQ(window.dialogs.size(), 1u);
-    EXPECT_EQ(window.dialogs[0].filter, "BIN files (*.bin)|*.bin|All files (*.*)|*.*");
-    EXPECT_EQ(window.dialogs[0].initialDir, ProgramDirectory());
-    EXPECT_EQ(window.dialogs[0].defaultExt, "bin");
+    EXPECT_EQ(window.fileRequests, 1);
 }
 
 TEST_F(ReadTest, ShorterRepliesStillFillTheImageExactly) {
     receiver.Config().replyBlockLength = 252;
     auto content = RandomBytes(0x100000, 12);
     receiver.SetFlash(content);
-    EXPECT_TRUE(RunRead(window));
+    EXPECT_TRUE(Read());
     EXPECT_EQ(ReadFileBytes(PathIn("dump.bin")), content);
 }
 
 TEST_F(ReadTest, CancelledDialogReadsNothing) {
     window.saveChoice.reset();
-    EXPECT_FALSE(RunRead(window));
+    EXPECT_FALSE(Read());
     EXPECT_THAT(window.lines, ElementsAre("Init JTAG", "DCU OK", kSeparatorLine));
     EXPECT_THAT(window.beeps, ElementsAre(0x40u));
     EXPECT_TRUE(FilesInDir().empty());
@@ -64,7 +61,7 @@ TEST_F(ReadTest, FailingBlockWritesNoFile) {
         WriteFileBytes(PathIn("dump.bin"), {9, 8, 7});
         receiver.Faults().refusedReadRanges = {{address, address + 3}};
 
-        EXPECT_FALSE(RunRead(window));
+        EXPECT_FALSE(Read());
 
         EXPECT_THAT(window.lines, ElementsAre("Init JTAG", "DCU OK", "Read ADR[7FF00000]:LEN[00100000]",
                                               "Read stopped at address " + Hex8(address) +
@@ -85,11 +82,34 @@ TEST_F(ReadTest, FileThatCannotBeSavedIsReportedAndNothingIsLeftBehind) {
     for (const auto& [name, reason] : cases) {
         window.Forget();
         window.saveChoice = PathIn(name);
-        EXPECT_FALSE(RunRead(window));
+        EXPECT_FALSE(Read());
         EXPECT_EQ(window.FromEnd(2), "Cannot create file " + PathIn(name) + reason);
         EXPECT_THAT(window.beeps, ElementsAre(0x40u));
         EXPECT_THAT(FilesInDir(), ElementsAre("taken.bin"));
     }
+}
+
+// A stretch of the flash, as the command line reads and verifies it: short reply
+// blocks are stitched and trimmed to the range, and a block that fails says where.
+TEST_F(ReadTest, RangesComeBackExactOrSayWhereTheyStopped) {
+    const auto image = RandomBytes(0x1000, 9);
+    receiver.SetFlash(image);
+    receiver.Config().replyBlockLength = 12;
+    ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000 + 101, 333, PathIn("part.bin")}));
+    EXPECT_EQ(ReadFileBytes(PathIn("part.bin")), std::vector<std::uint8_t>(image.begin() + 101, image.begin() + 434));
+
+    receiver.Config().replyBlockLength = 256;
+    WriteFileBytes(PathIn("keep.bin"), {'o', 'l', 'd'});
+    WriteFileBytes(PathIn("image.rom"), image);
+    receiver.Faults().refusedReadRanges = {{0x7FF00400, 0x7FF004FF}};
+    window.Forget();
+    EXPECT_FALSE(RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x1000, PathIn("keep.bin")}));
+    EXPECT_EQ(window.FromEnd(2), "Read stopped at address 7FF00400: the receiver did not answer, no file written");
+    EXPECT_EQ(ReadFileBytes(PathIn("keep.bin")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    window.Forget();
+    EXPECT_FALSE(RunVerify(window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("image.rom")}));
+    EXPECT_EQ(window.FromEnd(2), "Verify stopped at address 7FF00400: the receiver did not answer");
+    EXPECT_THAT(FilesInDir(), ElementsAre("image.rom", "keep.bin", "part.bin"));
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "link/dcu.h"
 #include "link/jtag.h"
 #include "link/link_log.h"
+#include "ops/link_session.h"
 #include "ops/operations.h"
 #include "ops/window_services.h"
 #include "port/kqportio.h"
@@ -43,18 +44,18 @@ struct Shown {
     std::vector<int> progressPositions;
     std::vector<unsigned> beeps;
     std::vector<Transfer> transfer;
-    std::vector<FileDialogSetup> dialogs;
-    int progressPosition = 0, progressMaximum = 100, clears = 0, processCalls = 0;
+    int progressPosition = 0, progressMaximum = 100, clears = 0, processCalls = 0, fileRequests = 0;
 };
 
-// Answers the operations' questions (radio buttons, dialogs) as the test arranged, and can
-// press Abort at the n-th message processing.
+// Records what the operations show, holds the operator's choices as the test arranged
+// them, and can press Abort at the n-th message processing.
 class FakeWindow : public WindowServices, public Shown {
 public:
     bool f2 = false;                        // F1 (1 MB) unless set
     bool l2 = false;                        // L1 unless set
     std::optional<std::string> openChoice;  // nullopt: the dialog is cancelled
     std::optional<std::string> saveChoice;
+    std::string trapFile = ORBVEX_VIRTUAL_TRAP_IMAGE;
     int abortAtProcessCall = 0;  // 1-based; 0 never
     std::function<void()> onProcessMessages;
 
@@ -68,22 +69,12 @@ public:
         progressPositions.push_back(progressPosition = position);
     }
     void SetProgressMaximum(int maximum) override { progressMaximum = maximum; }
-    bool RunOpenDialog(const FileDialogSetup& setup, std::string& chosen) override {
-        return Answer(setup, openChoice, chosen);
-    }
-    bool RunSaveDialog(const FileDialogSetup& setup, std::string& chosen) override {
-        return Answer(setup, saveChoice, chosen);
-    }
     void ProcessMessages() override {
         if (++processCalls == abortAtProcessCall) RunAbort(*this);
         if (onProcessMessages) onProcessMessages();
     }
     void ShowErrorBox(const std::string& text) override { errorBoxes.push_back(text); }
     void Beep(unsigned type) override { beeps.push_back(type); }
-    bool IsChecked(Radio radio) const override {
-        if (radio == Radio::F1 || radio == Radio::F2) return f2 == (radio == Radio::F2);
-        return l2 == (radio == Radio::L2);
-    }
     void TransferProgress(std::uint64_t done, std::uint64_t total) override {
         transfer.emplace_back(done, total);
     }
@@ -93,12 +84,20 @@ public:
     std::string FromEnd(std::size_t n) const { return n <= lines.size() ? lines[lines.size() - n] : ""; }
     void Forget() { static_cast<Shown&>(*this) = Shown{}; }
 
-private:
-    bool Answer(const FileDialogSetup& setup, const std::optional<std::string>& choice, std::string& chosen) {
-        dialogs.push_back(setup);
-        if (choice) chosen = *choice;
-        return choice.has_value();
+    // The inputs the window's handlers would hand over for these choices.
+    std::uint16_t Port() const { return l2 ? kLpt2Base : kLpt1Base; }
+    FlashRange Flash() const { return f2 ? kFlash2M : kFlash1M; }
+    FileChooser Chooser(const std::optional<std::string>& choice) {
+        return [this, &choice]() -> std::optional<ChosenFile> {
+            ++fileRequests;
+            if (!choice) return std::nullopt;
+            return ChosenFile{*choice, Flash()};
+        };
     }
+    StartInputs StartIn() const { return {Port(), trapFile}; }
+    EraseInputs EraseIn() const { return {Port(), Flash()}; }
+    WriteInputs WriteIn() { return {Port(), Chooser(openChoice)}; }
+    ReadInputs ReadIn() { return {Port(), Chooser(saveChoice)}; }
 };
 
 inline std::uint32_t FastTicks() {
@@ -124,17 +123,18 @@ inline void WriteFileBytes(const std::string& path, const std::vector<std::uint8
 }
 
 class ReceiverTest : public ::testing::Test {
+public:
+    // The four operations as the window's buttons run them, with the window's choices.
+    bool Start() { return RunStart(window, window.StartIn()); }
+    bool Erase() { return RunErase(window, window.EraseIn()); }
+    bool Write() { return RunWrite(window, window.WriteIn()); }
+    bool Read() { return RunRead(window, window.ReadIn()); }
+
 protected:
     void SetUp() override {
         SetTickSource(&FastTicks);
-        SetPortBackend(&receiver);
-        SetActivePortAccess(nullptr);
-        LptBase = 0x378;
-        PortAvailable = true;
-        ClockDelay = 1;
-        StartWaitLimit = 2024;
+        link.emplace(*access, &receiver);
         AbortRequested = false;
-        TrapFileName = ORBVEX_VIRTUAL_TRAP_IMAGE;
         static int serial = 0;
         dir = std::filesystem::temp_directory_path() /
               ("orbvex-ops-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
@@ -143,11 +143,10 @@ protected:
     }
 
     void TearDown() override {
-        SetPortBackend(nullptr);
+        link.reset();
         SetTickSource(nullptr);
         SetLinkLog(nullptr);
         SetProgramDirectory("");
-        TrapFileName = "trap.bin";
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
@@ -164,7 +163,7 @@ protected:
 
     // START to "Init OK :)", then a fresh window record for what follows.
     void Connect() {
-        ASSERT_TRUE(RunStart(window)) << ::testing::PrintToString(window.lines);
+        ASSERT_TRUE(Start()) << ::testing::PrintToString(window.lines);
         window.Forget();
     }
 
@@ -184,6 +183,8 @@ protected:
     }
 
     sim::VirtualReceiver receiver;
+    std::unique_ptr<PortAccess> access = MakeUnrestrictedPortAccess();
+    std::optional<LinkSession> link;
     FakeWindow window;
     std::filesystem::path dir;
 };

@@ -7,7 +7,7 @@ namespace {
 
 struct Operation {
     const char* name;
-    bool (*run)(WindowServices&);
+    bool (ReceiverTest::*run)();
     bool clearsAbort = false;     // Start and Write forget an earlier press of Abort
     bool resetsProgress = false;  // Start empties the progress bar before anything else
 };
@@ -15,10 +15,10 @@ struct Operation {
 void PrintTo(const Operation& op, std::ostream* os) { *os << op.name; }
 std::string NameOf(const ::testing::TestParamInfo<Operation>& info) { return info.param.name; }
 
-const Operation kStart{"Start", RunStart, true, true};
-const Operation kErase{"Erase", RunErase};
-const Operation kWrite{"Write", RunWrite, true};
-const Operation kRead{"Read", RunRead};
+const Operation kStart{"Start", &ReceiverTest::Start, true, true};
+const Operation kErase{"Erase", &ReceiverTest::Erase};
+const Operation kWrite{"Write", &ReceiverTest::Write, true};
+const Operation kRead{"Read", &ReceiverTest::Read};
 
 class EveryOperation : public ReceiverTest, public ::testing::WithParamInterface<Operation> {
 protected:
@@ -27,7 +27,7 @@ protected:
         ChooseRom(RandomBytes(100, 8));
         window.saveChoice = PathIn("dump.bin");
     }
-    bool Run() { return GetParam().run(window); }
+    bool Run() { return (this->*GetParam().run)(); }
 };
 
 class OperationOnTheFlash : public EveryOperation {};
@@ -45,7 +45,7 @@ TEST_P(EveryOperation, WithoutPortAccessShowsOnlyTheBoxAndNeverDrivesThePort) {
     EXPECT_THAT(window.lines, ElementsAre("kept"));
     EXPECT_EQ(window.clears, 0);
     EXPECT_TRUE(window.beeps.empty());
-    EXPECT_TRUE(window.dialogs.empty());
+    EXPECT_EQ(window.fileRequests, 0);
     EXPECT_EQ(AbortRequested, !GetParam().clearsAbort);
     EXPECT_EQ(window.progressPosition, GetParam().resetsProgress ? 0 : 55);
     EXPECT_EQ(receiver.Counters().portWrites, 0u);
@@ -58,7 +58,7 @@ TEST_P(OperationOnTheFlash, SilentDcuEndsBeforeAnyDialog) {
     EXPECT_FALSE(Run());
     EXPECT_THAT(window.lines, ElementsAre("Init JTAG", "DCU Fail", kSeparatorLine));
     EXPECT_THAT(window.beeps, ElementsAre(0x40u));
-    EXPECT_TRUE(window.dialogs.empty());
+    EXPECT_EQ(window.fileRequests, 0);
 }
 
 // A mailbox at address 0 would send the commands into the CPU's low registers.
@@ -70,7 +70,7 @@ TEST_P(OperationThroughTheMailbox, WithoutStartNothingIsSentToAMailboxAtZero) {
                             "Trap workspace word 80000048 is 00000000, no trap program: press START first",
                             kSeparatorLine));
     EXPECT_THAT(window.beeps, ElementsAre(0x40u));
-    EXPECT_TRUE(window.dialogs.empty());
+    EXPECT_EQ(window.fileRequests, 0);
     EXPECT_TRUE(Writes().empty());
 }
 
@@ -84,7 +84,7 @@ TEST_P(OperationThroughTheMailbox, UnreadableWorkspaceWordStopsBeforeTheMailbox)
                             "Trap workspace word 80000048 could not be read: stopped before the mailbox",
                             kSeparatorLine));
     EXPECT_THAT(window.beeps, ElementsAre(0x40u));
-    EXPECT_TRUE(window.dialogs.empty());
+    EXPECT_EQ(window.fileRequests, 0);
     EXPECT_TRUE(Writes().empty());
 }
 

@@ -23,7 +23,7 @@ TEST_F(StartTest, HealthyTargetLogsTheFourteenLinesAndRunsTheTrapProgram) {
     window.progressPosition = 77;
     AbortRequested = true;
 
-    EXPECT_TRUE(RunStart(window));
+    EXPECT_TRUE(Start());
 
     EXPECT_THAT(window.lines, ElementsAreArray(HealthyLog("10006A5B", "CPU : STi5512")));
     EXPECT_THAT(window.beeps, ElementsAre(0x40u));
@@ -39,9 +39,9 @@ TEST_F(StartTest, HealthyTargetLogsTheFourteenLinesAndRunsTheTrapProgram) {
 }
 
 TEST_F(StartTest, RunsTheSameWayAgainAndWithTheTwoMegabyteFlash) {
-    ASSERT_TRUE(RunStart(window));
+    ASSERT_TRUE(Start());
     window.f2 = true;
-    EXPECT_TRUE(RunStart(window));
+    EXPECT_TRUE(Start());
     EXPECT_THAT(window.lines, ElementsAreArray(HealthyLog("10006A5B", "CPU : STi5512")));
     EXPECT_EQ(window.clears, 2);
     EXPECT_EQ(window.beeps.size(), 2u);
@@ -49,7 +49,7 @@ TEST_F(StartTest, RunsTheSameWayAgainAndWithTheTwoMegabyteFlash) {
 
 TEST_F(StartTest, UnknownCpuGetsNoCpuLine) {
     receiver.Config().idcode = 0x003FF000;
-    EXPECT_TRUE(RunStart(window));
+    EXPECT_TRUE(Start());
     EXPECT_THAT(window.lines, ElementsAreArray(HealthyLog("003FF000", "")));
 }
 
@@ -68,7 +68,7 @@ TEST_F(StartTest, OnlyAGrantedPortIsDriven) {
     RefusingAccess access;
     SetActivePortAccess(&access);
     window.l2 = true;
-    EXPECT_FALSE(RunStart(window));
+    EXPECT_FALSE(Start());
     EXPECT_EQ(LptBase, 0x278);
     EXPECT_THAT(window.errorBoxes, ElementsAre(kPortBox));
     EXPECT_TRUE(window.lines.empty());
@@ -76,7 +76,7 @@ TEST_F(StartTest, OnlyAGrantedPortIsDriven) {
 
     window.l2 = false;
     window.errorBoxes.clear();
-    EXPECT_TRUE(RunStart(window));
+    EXPECT_TRUE(Start());
     SetActivePortAccess(nullptr);
     EXPECT_EQ(LptBase, 0x378);
     EXPECT_THAT(access.asked, ElementsAre(0x278, 0x378));
@@ -88,6 +88,7 @@ struct StartFailure {
     void (*arrange)(sim::VirtualReceiver&);
     std::vector<std::string> lastLines;
     bool cableReleased;
+    const char* trapFile = nullptr;  // START's trap file, when not the virtual receiver's
 };
 
 void PrintTo(const StartFailure& f, std::ostream* os) { *os << f.name; }
@@ -96,7 +97,8 @@ class StartFails : public StartTest, public ::testing::WithParamInterface<StartF
 
 TEST_P(StartFails, EndsWithoutTheBeep) {
     GetParam().arrange(receiver);
-    EXPECT_FALSE(RunStart(window));
+    if (GetParam().trapFile) window.trapFile = GetParam().trapFile;
+    EXPECT_FALSE(Start());
     const auto& last = GetParam().lastLines;
     ASSERT_GE(window.lines.size(), last.size()) << ::testing::PrintToString(window.lines);
     EXPECT_EQ(std::vector<std::string>(window.lines.end() - static_cast<long>(last.size()), window.lines.end()), last);
@@ -119,8 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
                      {"Clear Trap : Please Wait...", "FAIL WRITE ADR[80000000]=80000000"}, false},
         StartFailure{"LastClearWord", [](sim::VirtualReceiver& r) { r.Faults().refusedWriteAddresses = {0x8000013C}; },
                      {"Clear Trap : Please Wait...", "FAIL WRITE ADR[8000013C]=80000000"}, false},
-        StartFailure{"MissingTrapFile", [](sim::VirtualReceiver&) { TrapFileName = "trap.bin"; },
-                     {"Load Trap -> Ram : Please Wait...", "File trap.bin  fail", "Trap :("}, true},
+        StartFailure{"MissingTrapFile", [](sim::VirtualReceiver&) {},
+                     {"Load Trap -> Ram : Please Wait...", "File trap.bin  fail", "Trap :("}, true, "trap.bin"},
         StartFailure{"UnreadableTrapWord",
                      [](sim::VirtualReceiver& r) { r.Faults().refusedReadRanges = {{0x8000004C, 0x8000004F}}; },
                      {"Fail Trap adr set Trap_Iptr:00000000"}, true}),
@@ -130,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(StartTest, FailedWritesAfterTheLoadAreLoggedAndTheSeriesGoesOn) {
     receiver.Faults().refusedWriteAddresses = {0x308C, 0x2030};
     receiver.Faults().jtiptrValue = 0x80000200;
-    EXPECT_TRUE(RunStart(window));
+    EXPECT_TRUE(Start());
     ASSERT_GE(window.lines.size(), 6u);
     EXPECT_THAT(std::vector<std::string>(window.lines.end() - 6, window.lines.end()),
                 ElementsAre("Start Trap  : Please Wait...", "FAIL WRITE ADR[0000308C]=00010000",
@@ -153,7 +155,7 @@ TEST_P(JtiptrWindow, OnlyValuesStrictlyInsideTheWindowPass) {
         receiver.Faults().jtiptrValue = GetParam().value;
     else
         receiver.Faults().refusedReadRanges = {{0x3080, 0x3083}};
-    bool ok = RunStart(window);
+    bool ok = Start();
     EXPECT_EQ(window.FromEnd(2), GetParam().verdict);
     EXPECT_EQ(window.FromEnd(1), kSeparatorLine);
     EXPECT_THAT(window.beeps, ElementsAre(0x40u));
@@ -189,12 +191,12 @@ TEST_F(StartTest, AnotherOperationClickedDuringStartDoesNothing) {
         FakeWindow other;
         other.saveChoice = PathIn("nested.bin");
         EXPECT_TRUE(OperationRunning());
-        EXPECT_FALSE(RunRead(other));
-        EXPECT_FALSE(RunErase(other));
+        EXPECT_FALSE(RunRead(other, other.ReadIn()));
+        EXPECT_FALSE(RunErase(other, other.EraseIn()));
         EXPECT_TRUE(other.lines.empty());
         EXPECT_TRUE(other.beeps.empty());
     };
-    EXPECT_TRUE(RunStart(window));
+    EXPECT_TRUE(Start());
     EXPECT_FALSE(OperationRunning());
     EXPECT_EQ(window.lines.size(), 14u);
 }

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace orbvex::cli {
+namespace orbvex {
 
 // Where two images first differ, and by how much.
 struct Comparison {
@@ -14,4 +14,4 @@ struct Comparison {
 // Compares the first min(size) bytes of both.
 Comparison CompareImages(const std::vector<std::uint8_t>& flash, const std::vector<std::uint8_t>& file);
 
-}  // namespace orbvex::cli
+}  // namespace orbvex

@@ -1,0 +1,98 @@
+// Verify: a file compared with the flash from an address on, with plain DCU block reads.
+#include <cstdio>
+#include <vector>
+
+#include "ops/common.h"
+#include "ops/flash_range.h"
+#include "ops/operations.h"
+#include "ops/verify.h"
+#include "util/image_file.h"
+
+namespace orbvex {
+namespace {
+
+std::string ByteHex(std::uint8_t value) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", value);
+    return text;
+}
+
+// The file first: a file that cannot be used needs no cable. False, with the line that
+// says why, when it cannot be compared.
+bool LoadVerifyFile(WindowServices& window, const VerifyInputs& in, std::vector<std::uint8_t>& file,
+                    std::uint32_t& count) {
+    const FileReadResult read = ReadWholeFile(in.path, 0xFFFFFFFFu, file);
+    if (!read.Ok()) {
+        window.LogLine("Cannot open file " + in.path + ": " + (read.reason.empty() ? "too large" : read.reason));
+        return false;
+    }
+    const std::uint64_t wanted = in.length ? *in.length : file.size();
+    if (wanted > file.size()) {
+        window.LogLine("File : " + in.path + " has " + std::to_string(file.size()) + " bytes, fewer than the " +
+                       std::to_string(wanted) + " to verify");
+        return false;
+    }
+    if (in.start + wanted > in.end) {
+        window.LogLine("File : " + in.path + " runs " + std::to_string(in.start + wanted - in.end) +
+                       " bytes past the end of the flash");
+        return false;
+    }
+    count = static_cast<std::uint32_t>(wanted);
+    file.resize(count);
+    return true;
+}
+
+}  // namespace
+
+Comparison CompareImages(const std::vector<std::uint8_t>& flash, const std::vector<std::uint8_t>& file) {
+    Comparison c;
+    const std::size_t n = std::min(flash.size(), file.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        if (flash[i] == file[i]) continue;
+        if (c.differing++ == 0) {
+            c.firstOffset = static_cast<std::uint32_t>(i);
+            c.flashByte = flash[i];
+            c.fileByte = file[i];
+        }
+    }
+    return c;
+}
+
+bool RunVerify(WindowServices& window, const VerifyInputs& in) {
+    OperationGuard guard;
+    if (!guard.Acquired()) return false;
+    LinkLogScope logScope(window);
+    std::vector<std::uint8_t> file;
+    std::uint32_t count = 0;
+    if (!LoadVerifyFile(window, in, file, count)) return false;
+    if (!BringUpLink(window, in.lptBase)) return false;
+
+    bool same = false;
+    if (DcuAnswers(window)) {
+        window.LogLine("File : " + in.path);
+        window.LogLine("Verify ADR[" + Hex8(in.start) + "]:LEN[" + Hex8(count) + "]");
+        window.ProcessMessages();
+        std::vector<std::uint8_t> flash;
+        const RangeReadResult read =
+            count == 0 ? RangeReadResult{true, 0, 0}
+                       : ReadTargetRange(in.start, count, flash, [&](std::uint64_t offset) {
+                             window.TransferProgress(std::min<std::uint64_t>(offset, count), count);
+                         });
+        if (!read.ok) {
+            window.LogLine("Verify stopped at address " + Hex8(read.stoppedAt) + ": the receiver did not answer");
+        } else {
+            const Comparison c = CompareImages(flash, file);
+            same = c.differing == 0;
+            if (same) {
+                window.LogLine("Verify OK");
+            } else {
+                window.LogLine("Verify FAIL ADR[" + Hex8(in.start + c.firstOffset) + "] flash=" + ByteHex(c.flashByte) +
+                               " file=" + ByteHex(c.fileByte) + ", " + std::to_string(c.differing) + " bytes differ");
+            }
+        }
+    }
+    EndOperation(window);
+    return same;
+}
+
+}  // namespace orbvex
