@@ -87,40 +87,40 @@ TEST_F(RoundTrip, WritingWithoutEraseGivesOldAndNew) {
 }
 
 // The same session over the cables the kernel drives, their system calls played by
-// stand-ins that carry the pins to the receiver.
+// stand-ins that carry the pins to the receiver. The cable outlives the link, which the
+// fixture closes (releasing the cable) after the test.
 class OverDeviceCable : public RoundTrip {
 protected:
-    void Session(PortBackend& cable) {
-        SetPortBackend(&cable);
+    void Session() {
+        ASSERT_NE(device, nullptr) << error;
+        link.emplace(*access, device.get());
         Connect();
         auto rom = RandomBytes(8192 + 5, 31);
         WriteRom(rom);
         auto back = ReadBack();
         ASSERT_EQ(back.size(), 0x100000u);
         EXPECT_TRUE(std::equal(rom.begin(), rom.end(), back.begin()));
-        SetPortBackend(nullptr);
     }
+
+    PpdevStandIn parport;
+    GpiodStandIn gpio;
+    std::unique_ptr<DeviceCable> device;
+    std::string error;
 };
 
 TEST_F(OverDeviceCable, Ppdev) {
-    PpdevStandIn parport;
     parport.record = false;
     parport.target = &receiver;
-    std::string error;
-    auto cable = PpdevCable::Open(parport, "/dev/parport0", error);
-    ASSERT_NE(cable, nullptr) << error;
-    Session(*cable);
+    device = PpdevCable::Open(parport, "/dev/parport0", error);
+    Session();
 }
 
 TEST_F(OverDeviceCable, Gpio) {
-    GpiodStandIn gpio;
     gpio.record = false;
     gpio.AddChip("gpiochip0", 28);
     gpio.WireTo(receiver, {{11, cable::kTck}, {25, cable::kTms}, {10, cable::kTdi}, {24, cable::kResetLine}});
-    std::string error;
-    auto cable = GpioCable::Open(gpio, {"gpiochip0", 11, 25, 10, 9, 24u}, error);
-    ASSERT_NE(cable, nullptr) << error;
-    Session(*cable);
+    device = GpioCable::Open(gpio, {"gpiochip0", 11, 25, 10, 9, 24u}, error);
+    Session();
 }
 
 }  // namespace

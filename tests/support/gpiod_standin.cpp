@@ -75,7 +75,6 @@ int GpiodStandIn::SetValues(GpioRequestHandle request, const int* values) {
     if (record && it != requests_.end()) Note("set " + List(values, it->second.offsets.size()));
     if (it == requests_.end()) return -EINVAL;
     if (!it->second.output) return -EPERM;
-    if (valueError) return -valueError;
     for (std::size_t i = 0; i < it->second.offsets.size(); ++i) levels_[it->second.offsets[i]] = values[i] ? 1 : 0;
     DriveTarget();
     return 0;
@@ -86,7 +85,6 @@ int GpiodStandIn::GetValues(GpioRequestHandle request, int* values) {
     auto it = requests_.find(request);
     if (it == requests_.end()) return -EINVAL;
     if (record) Note("get " + List(it->second.offsets.data(), static_cast<unsigned>(it->second.offsets.size())));
-    if (valueError) return -valueError;
     for (std::size_t i = 0; i < it->second.offsets.size(); ++i) {
         const unsigned line = it->second.offsets[i];
         if (target_ && !it->second.output)

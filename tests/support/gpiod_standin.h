@@ -27,7 +27,6 @@ public:
     int openError = 0;          // for a chip that exists (EACCES, say)
     int requestError = 0;       // the next request fails with this ...
     int requestErrorAt = 0;     // ... the request with this index from 0
-    int valueError = 0;         // sets and reads fail with this
     void WireTo(PortBackend& backend, const std::map<unsigned, std::uint8_t>& bitOfLine, std::uint8_t unwiredBits = 0,
                 std::uint16_t base = 0x378) {
         target_ = &backend;
