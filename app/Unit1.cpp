@@ -91,12 +91,12 @@ void TForm1::FormCreate() {
     session_.emplace(portAccess_, backend_, orbvex::kLpt1Base);
     orbvex::SetLinkLog(this);
     // Said before the window first shows; the window opens all the same, and every
-    // operation button says it again. The log keeps why, and what to do about it.
-    if (!session_->PortAvailable()) {
-        const std::string reason = session_->FailureReason();
-        if (!reason.empty()) LogLine(reason);
-        ShowErrorBox("The parallel port could not be opened");
-    }
+    // operation button says it again.
+    if (session_->PortAvailable()) return;
+    // The box keeps its one text; why, and what to do about it, goes to the log.
+    const std::string reason = session_->FailureReason();
+    if (!reason.empty()) LogLine(reason);
+    ShowErrorBox("The parallel port could not be opened");
 }
 
 void TForm1::FormClose() {

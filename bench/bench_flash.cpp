@@ -71,8 +71,9 @@ void Report(benchmark::State& state, const orbvex::sim::ReceiverCounters& c, dou
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes) * state.iterations());
 }
 
-void BM_WriteFlash(benchmark::State& state) {
-    auto size = static_cast<std::uint32_t>(state.range(0));
+// Runs operation once per iteration, after prepare, on freshly reset receiver counters.
+template <typename Prepare, typename Operation>
+void Measure(benchmark::State& state, std::uint32_t size, Prepare prepare, Operation operation) {
     Session session(size);
     if (!session.ok) {
         state.SkipWithError("START failed");
@@ -81,35 +82,45 @@ void BM_WriteFlash(benchmark::State& state) {
     orbvex::sim::ReceiverCounters counters;
     for (auto _ : state) {
         state.PauseTiming();
-        session.receiver->SetFlash({});
+        prepare(session);
         session.receiver->ResetCounters();
         state.ResumeTiming();
-        if (!orbvex::RunWrite(session.window, session.write)) state.SkipWithError(session.window.lastLine.c_str());
+        if (!operation(session)) state.SkipWithError(session.window.lastLine.c_str());
         counters = session.receiver->Counters();
     }
     Report(state, counters, size);
+    state.counters["tck"] = static_cast<double>(counters.tckCycles);
+    state.counters["port_accesses"] = static_cast<double>(counters.portReads + counters.portWrites);
 }
 
+void BM_WriteFlash(benchmark::State& state) {
+    Measure(state, static_cast<std::uint32_t>(state.range(0)), [](Session& s) { s.receiver->SetFlash({}); },
+            [](Session& s) { return orbvex::RunWrite(s.window, s.write); });
+}
+
+// Arguments: flash size, passes, and whether one reply byte is turned on the way (the
+// second pass then finds it and the block is read again).
 void BM_ReadFlash(benchmark::State& state) {
-    auto size = static_cast<std::uint32_t>(state.range(0));
-    Session session(size);
-    if (!session.ok) {
-        state.SkipWithError("START failed");
-        return;
-    }
-    orbvex::sim::ReceiverCounters counters;
-    for (auto _ : state) {
-        state.PauseTiming();
-        session.receiver->ResetCounters();
-        state.ResumeTiming();
-        if (!orbvex::RunRead(session.window, session.read)) state.SkipWithError(session.window.lastLine.c_str());
-        counters = session.receiver->Counters();
-    }
-    Report(state, counters, size);
+    const int passes = static_cast<int>(state.range(1));
+    const bool noisy = state.range(2) != 0;
+    Measure(
+        state, static_cast<std::uint32_t>(state.range(0)),
+        [noisy](Session& s) { s.receiver->Faults().corruptReplyByte = noisy ? 100000 : -1; },
+        [passes](Session& s) {
+            s.read.passes = passes;
+            return orbvex::RunRead(s.window, s.read);
+        });
 }
 
 BENCHMARK(BM_WriteFlash)->Arg(0x100000)->Arg(0x200000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK(BM_ReadFlash)->Arg(0x100000)->Arg(0x200000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_ReadFlash)
+    ->Args({0x100000, 1, 0})
+    ->Args({0x200000, 1, 0})
+    ->Args({0x100000, 2, 0})
+    ->Args({0x100000, 2, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -19,11 +19,15 @@ constexpr const char* kDescription =
     "  write FILE    program a ROM image from the start of the flash\n"
     "  read FILE     save the flash (or --offset/--length of it) to FILE\n"
     "  verify FILE   compare FILE with the flash from --offset on (for --length, or the file's size)\n"
+    "A read is made --passes times (2 unless told) and saved only when the passes agree; every\n"
+    "write is read back and compared with its file unless --no-verify is given.\n"
     "Example: orbvex_cli --virtual --flash 2M start erase write image.rom verify image.rom\n"
     "On Linux: --port lpt1 needs root (or cap_sys_rawio) and falls back to /dev/parport0 without it;\n"
     "--port /dev/parportN needs only group lp; --gpio drives the cable from GPIO lines.\n"
     "The log goes to stdout; errors and the progress bar go to stderr.\n"
-    "Exit status: 0 when every command succeeded, 1 when one failed, 2 for bad arguments.";
+    "Exit status: 0 when every command succeeded, 1 when one failed, 2 for bad arguments,\n"
+    "130 when interrupted (Ctrl-C or SIGTERM: the running command stops at its next safe point;\n"
+    "a second Ctrl-C ends the program at once).";
 
 std::string Bad(const std::string& what) { return "orbvex_cli: " + what + "\nRun with --help for more information."; }
 
@@ -41,6 +45,10 @@ bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& 
                 return false;
             }
             CommandKind kind = word == "write" ? CommandKind::Write : word == "read" ? CommandKind::Read : CommandKind::Verify;
+            if (words[i + 1].empty()) {
+                error = "\"" + word + "\" needs a FILE, got an empty name";
+                return false;
+            }
             commands.push_back({kind, words[++i]});
         } else {
             error = "unknown command \"" + words[i] + "\" (commands: start, erase, write FILE, read FILE, verify FILE)";
@@ -91,6 +99,10 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
                                      "With --virtual: flash image file loaded at start (erased flash if missing) and saved at exit");
     auto* offsetOpt = app.add_option("--offset", offset, "read/verify: start this many bytes into the flash (0x.. or decimal, K/M)");
     auto* lengthOpt = app.add_option("--length", length, "read/verify: this many bytes (0x.. or decimal, K/M)");
+    std::string passes;
+    auto* passesOpt = app.add_option("--passes", passes, "read: read the flash this many times, 1 to 9 (default 2)");
+    bool noVerify = false;
+    app.add_flag("--no-verify", noVerify, "write: do not read the flash back and compare it with the file");
     app.add_option("commands", words, "start | erase | write FILE | read FILE | verify FILE, several in a row");
 
     try {
@@ -142,8 +154,15 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
     const std::optional<FlashRange> chosenFlash = ParseFlashChoice(flash);
     if (!chosenFlash) return fail("--flash must be 1M or 2M, got \"" + flash + "\"");
     o.flash2M = *chosenFlash == kFlash2M;
+    if (trapOpt->count() && trap.empty()) return fail("--trap needs a file name, got an empty one");
+    if (vflashOpt->count() && virtualFlash.empty()) return fail("--virtual-flash needs a file name, got an empty one");
     if (trapOpt->count()) o.trapFile = trap;
     if (vflashOpt->count()) o.virtualFlashFile = virtualFlash;
+    std::uint64_t passCount = 0;
+    if (passesOpt->count() && (!ParseUnsigned(passes, 9, passCount) || passCount == 0))
+        return fail("--passes must be a number from 1 to 9, got \"" + passes + "\"");
+    if (passesOpt->count()) o.readPasses = static_cast<int>(passCount);
+    o.verifyWrites = !noVerify;
 
     std::uint32_t value = 0;
     if (offsetOpt->count()) {

@@ -33,6 +33,8 @@ struct CliOptions {
     std::optional<std::string> virtualFlashFile;
     std::optional<std::uint32_t> offset;
     std::optional<std::uint32_t> length;
+    int readPasses = 2;        // a backup is read twice and written only when the passes agree
+    bool verifyWrites = true;  // every write is read back and compared with its file
     std::vector<Command> commands;
 
     FlashRange Flash() const { return flash2M ? kFlash2M : kFlash1M; }
@@ -44,6 +46,7 @@ struct CliOptions {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitBadArguments = 2;
+constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C or SIGTERM, as shells report it
 
 struct ParseOutcome {
     bool run = false;     // false: print message and exit with exitCode

@@ -19,18 +19,20 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-// The first Ctrl-C asks the running operation to stop at its next abort point (Write
-// stops between chunks), so the flash image and the cable end in a known state; a
-// second one ends the program at once.
-extern "C" void OnInterrupt(int) {
+// The first Ctrl-C (or SIGTERM) asks the running command to stop at its next safe
+// point, so that no half-read image is saved and the cable ends in a known state; a
+// second one ends the program at once. Files are only ever replaced whole, so even
+// that leaves them as they were.
+extern "C" void OnInterrupt(int signal) {
     g_interrupted = 1;
-    std::signal(SIGINT, SIG_DFL);
+    std::signal(signal, SIG_DFL);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
     orbvex::cli::CliStreams streams{std::cout, std::cerr, ORBVEX_ISATTY(ORBVEX_FILENO(stderr)) != 0,
                                     [] { return g_interrupted != 0; }};
     return orbvex::cli::RunCli(argc, argv, streams);

@@ -1,5 +1,6 @@
 #include "cli/run_cli.h"
 
+#include <exception>
 #include <filesystem>
 
 #include "cli/progress_bar.h"
@@ -31,6 +32,23 @@ FileChooser Answer(const std::string& path, FlashRange flash) {
     return [path, flash] { return std::optional<ChosenFile>(ChosenFile{path, flash}); };
 }
 
+// A ROM or verify file with nothing in it would "succeed" having done nothing.
+bool RefuseEmpty(const std::string& path, const char* what, TerminalWindow& window) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec) || std::filesystem::file_size(path, ec) != 0 || ec) return false;
+    window.Complain(path + " is empty: nothing to " + what);
+    return true;
+}
+
+bool Verify(const VerifyInputs& in, TerminalWindow& window) {
+    const VerifyResult result = RunVerify(window, in);
+    if (result.glitches > 0)
+        window.Complain("verify: " + std::to_string(result.glitches) +
+                        " blocks differed on the first reading and matched when read again: the cable or the "
+                        "link is noisy, the flash is not at fault");
+    return result.same;
+}
+
 bool RunOne(const Command& command, const CliOptions& options, const TargetSession& session,
             TerminalWindow& window) {
     const std::uint16_t port = options.lptBase;
@@ -41,12 +59,16 @@ bool RunOne(const Command& command, const CliOptions& options, const TargetSessi
     switch (command.kind) {
         case CommandKind::Start: return RunStart(window, {port, session.TrapFile()});
         case CommandKind::Erase: return RunErase(window, {port, flash});
-        case CommandKind::Write: return RunWrite(window, {port, Answer(file, flash)});
+        case CommandKind::Write:
+            if (RefuseEmpty(file, "write", window) || !RunWrite(window, {port, Answer(file, flash)})) return false;
+            return !options.verifyWrites || Verify({port, flash.base, std::nullopt, flash.End(), file}, window);
         case CommandKind::Read:
-            if (!ranged) return RunRead(window, {port, Answer(file, flash)});
-            return RunReadRange(window, {port, flash.base + offset, options.length.value_or(flash.size - offset), file});
+            if (!ranged) return RunRead(window, {port, Answer(file, flash), options.readPasses});
+            return RunReadRange(window, {port, flash.base + offset, options.length.value_or(flash.size - offset), file,
+                                         options.readPasses});
         case CommandKind::Verify:
-            return RunVerify(window, {port, flash.base + offset, options.length, flash.End(), file});
+            if (RefuseEmpty(file, "verify", window)) return false;
+            return Verify({port, flash.base + offset, options.length, flash.End(), file}, window);
     }
     return false;
 }
@@ -57,32 +79,37 @@ int RunCommands(const CliOptions& options, CliStreams streams, DeviceApis device
     ProgressBar progress(streams.err, streams.errIsTerminal);
     TerminalWindow window(streams.out, streams.err, progress);
     window.SetAbortPoll(streams.abortPoll);
+    const auto interrupted = [&streams] { return streams.abortPoll && streams.abortPoll(); };
     TargetSession session(options, window, devices);
     if (!session.Open()) {
+        session.Close();
+        return kExitFailed;
+    }
+    if (!session.PortAvailable()) {
+        window.Complain("The parallel port could not be opened: " + session.PortFailureReason());
         session.Close();
         return kExitFailed;
     }
     int status = kExitOk;
     for (std::size_t i = 0; i < options.commands.size(); ++i) {
         const Command& command = options.commands[i];
-        if (streams.abortPoll && streams.abortPoll()) {
+        if (interrupted()) {
             window.Complain(std::string("stopped before \"") + CommandName(command.kind) + "\" (interrupted)");
-            status = kExitFailed;
+            status = kExitInterrupted;
             break;
         }
         bool ok = RunOne(command, options, session, window);
         progress.Finish();
         if (session.ConnectionLost()) ok = false;  // whatever the log says, the link is gone
         if (!ok) {
-            const bool interrupted = streams.abortPoll && streams.abortPoll();
-            std::string text = std::string("\"") + CommandName(command.kind) + (interrupted ? "\" interrupted" : "\" failed");
+            std::string text = std::string("\"") + CommandName(command.kind) + (interrupted() ? "\" interrupted" : "\" failed");
             if (i + 1 < options.commands.size()) text += "; the commands after it were not run";
             window.Complain(text);
-            status = kExitFailed;
+            status = interrupted() ? kExitInterrupted : kExitFailed;
             break;
         }
     }
-    if (!session.Close()) status = kExitFailed;
+    if (!session.Close() && status == kExitOk) status = kExitFailed;
     return status;
 }
 
@@ -92,7 +119,13 @@ int RunCli(int argc, const char* const* argv, CliStreams streams, DeviceApis dev
         (parsed.exitCode == kExitOk ? streams.out : streams.err) << parsed.message << '\n' << std::flush;
         return parsed.exitCode;
     }
-    return RunCommands(parsed.options, streams, devices);
+    try {
+        return RunCommands(parsed.options, streams, devices);
+    } catch (const std::exception& e) {
+        // The session has closed the link and saved what it had on the way out.
+        streams.err << "orbvex_cli: internal error: " << e.what() << '\n' << std::flush;
+        return kExitFailed;
+    }
 }
 
 }  // namespace orbvex::cli

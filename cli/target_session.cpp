@@ -21,6 +21,11 @@ std::string TargetSession::TrapFile() const {
     return "trap.bin";  // beside the executable
 }
 
+std::string TargetSession::PortFailureReason() const {
+    const std::string reason = link_ ? link_->FailureReason() : std::string();
+    return reason.empty() ? "no reason was given" : reason;
+}
+
 bool TargetSession::OpenVirtual() {
     sim::ReceiverConfig config;
     config.flashSize = options_.FlashSize();
@@ -36,6 +41,13 @@ bool TargetSession::OpenVirtual() {
         }
         if (!read.Ok()) {
             window_.Complain("cannot load the virtual flash from " + path + ": " + read.reason);
+            return false;
+        }
+        // A short image would leave the rest of the flash erased and be saved back larger.
+        if (read.size != options_.FlashSize()) {
+            window_.Complain("the virtual flash file " + path + " holds " + std::to_string(read.size) +
+                             " bytes, not the " + std::to_string(options_.FlashSize()) + " of the " +
+                             (options_.flash2M ? "2M" : "1M") + " flash");
             return false;
         }
         virtual_->SetFlash(image);
@@ -102,8 +114,6 @@ bool TargetSession::Open() {
     }
     if (!reached) return false;
     link_.emplace(*access_, backend, options_.lptBase);
-    // The operations only say that the port could not be opened; here is why.
-    if (!link_->PortAvailable() && !link_->FailureReason().empty()) window_.Complain(link_->FailureReason());
     return true;
 }
 

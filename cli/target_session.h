@@ -41,6 +41,9 @@ public:
     bool ConnectionLost() const {
         return !closing_ && ((remote_ && remote_->Dropped()) || (device_ && device_->Failed()));
     }
+    bool PortAvailable() const { return link_ && link_->PortAvailable(); }
+    // Why the port was refused: what failed and what to do about it.
+    std::string PortFailureReason() const;
     // The trap program START loads: --trap, the virtual receiver's own image, or
     // trap.bin beside the executable.
     std::string TrapFile() const;

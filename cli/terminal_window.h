@@ -27,6 +27,7 @@ public:
     void ShowErrorBox(const std::string& text) override;
     void Beep(unsigned) override {}
     void TransferProgress(std::uint64_t done, std::uint64_t total) override;
+    bool StopRequested() override { return abortPoll_ && abortPoll_(); }
 
     // Writes a line of the tool's own (not the log's) to stderr.
     void Complain(const std::string& text);

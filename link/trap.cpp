@@ -1,11 +1,11 @@
 #include "link/trap.h"
 
-#include <fstream>
 #include <vector>
 
 #include "link/dcu.h"
 #include "link/link_log.h"
 #include "port/program_dir.h"
+#include "util/image_file.h"
 
 std::uint32_t TrapSize = 0;
 std::uint32_t TrapWptr = 0;
@@ -32,17 +32,11 @@ std::uint32_t RoundUpTo4(std::uint32_t n) { return (n + 3u) & ~3u; }
 // so the last piece goes out padded with zeros and every byte of the file arrives.
 bool ReadTrapImage(const std::string& path, std::vector<std::uint8_t>& image,
                    std::uint32_t& size) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    file.seekg(0, std::ios::end);
-    // A folder opens too but has no sensible size; neither has anything that would
-    // not fit the 32-bit size word.
-    const std::streamoff end = file.tellg();
-    if (end < 0 || end > static_cast<std::streamoff>(0xFFFFFFF0u)) return false;
-    size = static_cast<std::uint32_t>(end);
-    file.seekg(0, std::ios::beg);
-    image.assign(RoundUpTo4(size), 0);
-    file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(size));
+    // Only a regular file that fits the 32-bit size word: a folder, a pipe or a device
+    // is as good as missing, and never blocks the program.
+    if (!orbvex::ReadWholeFile(path, 0xFFFFFFF0u, image).Ok()) return false;
+    size = static_cast<std::uint32_t>(image.size());
+    image.resize(RoundUpTo4(size), 0);
     return true;
 }
 
@@ -93,7 +87,7 @@ bool StartTrap(std::uint32_t loadAddress) {
     return ok;
 }
 
-bool TrapCall(std::uint32_t flashBase) {
+bool TrapCall(std::uint32_t flashBase, const std::function<bool()>& stop) {
     // A workspace word of 0 means the trap program was never installed: its mailbox
     // would be the CPU's low control registers.
     if (TrapWptr == 0) return false;
@@ -101,7 +95,7 @@ bool TrapCall(std::uint32_t flashBase) {
     if (!DcuWriteWord(TrapWptr + mailbox::kCommand, mailbox::kEraseCommand)) return false;
     // An unreadable command word says nothing about completion: the call fails.
     std::uint32_t status = 0;
-    return orbvex::WaitForTrapCommand(status) == orbvex::CommandWait::Done;
+    return orbvex::WaitForTrapCommand(status, stop) == orbvex::CommandWait::Done;
 }
 
 bool WriteWordLogged(std::uint32_t address, std::uint32_t value) {
@@ -112,7 +106,7 @@ bool WriteWordLogged(std::uint32_t address, std::uint32_t value) {
 
 namespace orbvex {
 
-CommandWait WaitForTrapCommand(std::uint32_t& status, bool (*stop)()) {
+CommandWait WaitForTrapCommand(std::uint32_t& status, const std::function<bool()>& stop) {
     for (int polls = 0;; ++polls) {
         if (!DcuReadWord(TrapWptr + mailbox::kCommand, status)) return CommandWait::ReadFailed;
         if (status & mailbox::kDoneBit) return polls < mailbox::kPollLimit ? CommandWait::Done : CommandWait::NotDone;

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "link/mailbox.h"
@@ -14,7 +15,9 @@ extern std::uint32_t TrapIptr;  // trap instruction pointer word, as last read
 // the program's folder; an absolute path is taken as it is.
 bool LoadTrapFile(std::uint32_t loadAddress, const std::string& fileName);
 bool StartTrap(std::uint32_t loadAddress);
-bool TrapCall(std::uint32_t flashBase);
+// stop, when given, is asked between the reads of the command word; the call then
+// fails with the trap program possibly still at work.
+bool TrapCall(std::uint32_t flashBase, const std::function<bool()>& stop = {});
 // False, after its log line, when the write failed; a series of them runs on regardless.
 bool WriteWordLogged(std::uint32_t address, std::uint32_t value);
 
@@ -30,6 +33,6 @@ enum class CommandWait {
 // Reads the mailbox's command word at TrapWptr until the done bit shows, at most
 // kPollLimit + 1 times, with no pause between reads. status is the last word read
 // (0 after a failed read). stop, when given, is asked after each read without completion.
-CommandWait WaitForTrapCommand(std::uint32_t& status, bool (*stop)() = nullptr);
+CommandWait WaitForTrapCommand(std::uint32_t& status, const std::function<bool()>& stop = {});
 
 }  // namespace orbvex

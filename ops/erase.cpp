@@ -16,8 +16,11 @@ bool RunErase(WindowServices& window, const EraseInputs& in) {
     if (DcuAnswers(window) && FindMailbox(window)) {
         const std::uint32_t base = in.flash.base;
         window.LogLine("Erase ADR[" + Hex8(base) + "] : Please Wait...");
-        erased = TrapCall(base);
-        window.LogLine(erased ? "Erase success !!!" : "Fail");
+        erased = TrapCall(base, [&window] { return window.StopRequested(); });
+        if (!erased && window.StopRequested())
+            window.LogLine("Erase interrupted while the trap program works: the flash may be partly erased");
+        else
+            window.LogLine(erased ? "Erase success !!!" : "Fail");
     }
     EndOperation(window);
     return erased;

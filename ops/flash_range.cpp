@@ -30,7 +30,11 @@ RangeReadResult ReadTargetRange(std::uint32_t start, std::uint32_t length, std::
             result.bytesRead = static_cast<std::uint32_t>(to - start);
         }
         address = blockEnd;
-        if (onBlock) onBlock(address > start ? address - start : 0);
+        if (onBlock && !onBlock(address > start ? address - start : 0) && address < end) {
+            result.interrupted = true;
+            result.stoppedAt = static_cast<std::uint32_t>(address);
+            return result;
+        }
     }
     result.ok = true;
     return result;

@@ -8,13 +8,15 @@ namespace orbvex {
 // Outcome of reading a stretch of target memory.
 struct RangeReadResult {
     bool ok = false;
-    std::uint32_t stoppedAt = 0;  // on failure: the address of the block read that failed
+    bool interrupted = false;     // the caller asked to stop; not a failure of the receiver
+    std::uint32_t stoppedAt = 0;  // on failure: the address of the block read that failed or was not made
     std::uint32_t bytesRead = 0;  // bytes of the range stored before it stopped
 };
 
 // Told after every block read, the failed one included: how far the reads have come
-// past the range's start (a last block may run past the range's end).
-using BlockDone = std::function<void(std::uint64_t offset)>;
+// past the range's start (a last block may run past the range's end). Returning false
+// stops the reading there.
+using BlockDone = std::function<bool(std::uint64_t offset)>;
 
 // Reads [start, start + length) of target memory with DCU block reads into out
 // (resized to length). The DCU decides each block's size; blocks start on a word

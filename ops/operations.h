@@ -39,6 +39,9 @@ struct WriteInputs {
 struct ReadInputs {
     std::uint16_t lptBase;
     FileChooser chooseBin;
+    // Read the flash this many times; the file is written only when the passes agree
+    // (what they disagree on is read again and settled by a clear majority).
+    int passes = 1;
 };
 // A stretch of target memory saved to a file, or compared with one.
 struct RangeReadInputs {
@@ -46,6 +49,7 @@ struct RangeReadInputs {
     std::uint32_t start;
     std::uint32_t length;
     std::string path;
+    int passes = 1;
 };
 struct VerifyInputs {
     std::uint16_t lptBase;
@@ -63,7 +67,13 @@ bool RunErase(WindowServices& window, const EraseInputs& in);  // Button6Click
 bool RunWrite(WindowServices& window, const WriteInputs& in);  // Button7Click
 bool RunRead(WindowServices& window, const ReadInputs& in);    // Button8Click
 bool RunReadRange(WindowServices& window, const RangeReadInputs& in);
-bool RunVerify(WindowServices& window, const VerifyInputs& in);
+// same: no byte differs. glitches: blocks that differed on the first reading and matched
+// on a second, differences of the link rather than of the flash.
+struct VerifyResult {
+    bool same = false;
+    std::uint32_t glitches = 0;
+};
+VerifyResult RunVerify(WindowServices& window, const VerifyInputs& in);
 void RunAbort(WindowServices& window);                         // Button2Click
 
 // True while one of the operations runs. The operations let window messages through

@@ -65,9 +65,18 @@ bool HaltCpu(WindowServices& window) {
     return true;
 }
 
+// A stop asked for on the command line ends START between its DCU exchanges; the CPU
+// stays as far as START had brought it.
+bool Interrupted(WindowServices& window) {
+    if (!window.StopRequested()) return false;
+    window.LogLine("START interrupted: the receiver is not ready, press START again");
+    return true;
+}
+
 bool ClearTrapArea(WindowServices& window) {
     window.LogLine("Clear Trap : Please Wait...");
     for (int i = 0; i < kTrapAreaWords; ++i) {
+        if (Interrupted(window)) return false;
         std::uint32_t address = kTrapAreaStart + 4u * static_cast<std::uint32_t>(i);
         if (!DcuWriteWord(address, kTrapAreaFill)) {
             window.LogLine("FAIL WRITE ADR[" + Hex8(address) + "]=" + Hex8(kTrapAreaFill));
@@ -147,9 +156,10 @@ bool RunStart(WindowServices& window, const StartInputs& in) {
     SelectDcu();
 
     IdentifyCpu(window);
-    if (!HaltCpu(window)) return false;
+    if (Interrupted(window) || !HaltCpu(window)) return false;
     if (!ClearTrapArea(window)) return false;
-    if (!InstallTrap(window, in.trapFile)) return false;
+    if (Interrupted(window) || !InstallTrap(window, in.trapFile)) return false;
+    if (Interrupted(window)) return false;
     RunTrapAndSetUpEmi(window);
     return CheckJtiptr(window);
 }

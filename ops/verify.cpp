@@ -1,4 +1,5 @@
 // Verify: a file compared with the flash from an address on, with plain DCU block reads.
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -58,32 +59,57 @@ Comparison CompareImages(const std::vector<std::uint8_t>& flash, const std::vect
     return c;
 }
 
-bool RunVerify(WindowServices& window, const VerifyInputs& in) {
+namespace {
+
+constexpr std::uint32_t kUnit = 256;  // a difference is read again in units of this size
+
+// Reads each unit that differs from the file once more. A difference that reads back
+// the same is the flash's; one that vanishes was the link's, and the new reading counts.
+std::uint32_t RereadDifferences(std::uint32_t start, const std::vector<std::uint8_t>& file,
+                                std::vector<std::uint8_t>& flash) {
+    std::uint32_t glitches = 0;
+    for (std::uint32_t unit = 0; unit < file.size(); unit += kUnit) {
+        const std::uint32_t n = std::min<std::uint32_t>(kUnit, static_cast<std::uint32_t>(file.size()) - unit);
+        if (std::equal(file.begin() + unit, file.begin() + unit + n, flash.begin() + unit)) continue;
+        std::vector<std::uint8_t> again;
+        if (!ReadTargetRange(start + unit, n, again).ok) continue;  // the first reading stands
+        if (std::equal(file.begin() + unit, file.begin() + unit + n, again.begin())) ++glitches;
+        std::copy(again.begin(), again.end(), flash.begin() + unit);
+    }
+    return glitches;
+}
+
+}  // namespace
+
+VerifyResult RunVerify(WindowServices& window, const VerifyInputs& in) {
+    VerifyResult result;
     OperationGuard guard;
-    if (!guard.Acquired()) return false;
+    if (!guard.Acquired()) return result;
     LinkLogScope logScope(window);
     std::vector<std::uint8_t> file;
     std::uint32_t count = 0;
-    if (!LoadVerifyFile(window, in, file, count)) return false;
-    if (!BringUpLink(window, in.lptBase)) return false;
+    if (!LoadVerifyFile(window, in, file, count)) return result;
+    if (!BringUpLink(window, in.lptBase)) return result;
 
-    bool same = false;
     if (DcuAnswers(window)) {
         window.LogLine("File : " + in.path);
         window.LogLine("Verify ADR[" + Hex8(in.start) + "]:LEN[" + Hex8(count) + "]");
         window.ProcessMessages();
         std::vector<std::uint8_t> flash;
         const RangeReadResult read =
-            count == 0 ? RangeReadResult{true, 0, 0}
+            count == 0 ? RangeReadResult{true, false, 0, 0}
                        : ReadTargetRange(in.start, count, flash, [&](std::uint64_t offset) {
                              window.TransferProgress(std::min<std::uint64_t>(offset, count), count);
+                             return !window.StopRequested();
                          });
         if (!read.ok) {
-            window.LogLine("Verify stopped at address " + Hex8(read.stoppedAt) + ": the receiver did not answer");
+            window.LogLine("Verify stopped at address " + Hex8(read.stoppedAt) +
+                           (read.interrupted ? ": interrupted" : ": the receiver did not answer"));
         } else {
+            result.glitches = RereadDifferences(in.start, file, flash);
             const Comparison c = CompareImages(flash, file);
-            same = c.differing == 0;
-            if (same) {
+            result.same = c.differing == 0;
+            if (result.same) {
                 window.LogLine("Verify OK");
             } else {
                 window.LogLine("Verify FAIL ADR[" + Hex8(in.start + c.firstOffset) + "] flash=" + ByteHex(c.flashByte) +
@@ -92,7 +118,7 @@ bool RunVerify(WindowServices& window, const VerifyInputs& in) {
         }
     }
     EndOperation(window);
-    return same;
+    return result;
 }
 
 }  // namespace orbvex

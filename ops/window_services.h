@@ -22,6 +22,11 @@ public:
     virtual void ShowErrorBox(const std::string& text) = 0;
     virtual void Beep(unsigned type) = 0;  // 0x40: the information sound
 
+    // True once the operator asked to stop whatever runs, at its next safe point
+    // (Ctrl-C on the command line). The window never asks: its Abort button only
+    // raises AbortRequested, which Write alone heeds.
+    virtual bool StopRequested() { return false; }
+
     // Bytes moved so far of a transfer of total bytes; for front ends that show a rate
     // and time left. The window has its progress bar and ignores it.
     virtual void TransferProgress(std::uint64_t done, std::uint64_t total) {

@@ -59,7 +59,7 @@ bool SendProgramCommand(WindowServices& window, std::uint32_t flashAddress, std:
 // A command word that cannot be read says nothing about the chunk: it is not done.
 ChunkOutcome WaitForDone(WindowServices& window, std::uint32_t flashAddress) {
     std::uint32_t status = 0;
-    switch (WaitForTrapCommand(status, [] { return AbortRequested; })) {
+    switch (WaitForTrapCommand(status, [&window] { return AbortRequested || window.StopRequested(); })) {
         case CommandWait::Done: return ChunkOutcome::Programmed;
         case CommandWait::Stopped: return ChunkOutcome::Aborted;
         case CommandWait::NotDone:
@@ -81,8 +81,9 @@ public:
         window_.TransferProgress(0, total);
         while (done < total) {
             std::uint32_t length = std::min(total - done, kChunkSize);
-            if (AbortRequested) return false;
+            if (AbortRequested || window_.StopRequested()) return Stopped(flash_.base + done, false);
             ChunkOutcome outcome = ProgramChunk(flash_.base + done, rom_.data() + done, length);
+            if (outcome == ChunkOutcome::Aborted) return Stopped(flash_.base + done, true);
             if (outcome != ChunkOutcome::Programmed) return false;
             done += length;
             window_.TransferProgress(done, total);
@@ -91,6 +92,19 @@ public:
     }
 
 private:
+    // Abort from the window ends the write quietly, as it always did; a stop asked for
+    // on the command line says where it stopped and what that leaves in the flash.
+    // inChunk: the chunk at flashAddress was handed to the trap program, which may still
+    // be programming it.
+    bool Stopped(std::uint32_t flashAddress, bool inChunk) {
+        if (!window_.StopRequested()) return false;
+        std::string what = ": interrupted, the flash is written only below it";
+        if (inChunk) what = ": interrupted, the flash is written below it and may be partly written from it";
+        else if (flashAddress == flash_.base) what = ": interrupted, nothing written";
+        window_.LogLine("Write stopped at address " + Hex8(flashAddress) + what);
+        return false;
+    }
+
     ChunkOutcome ProgramChunk(std::uint32_t flashAddress, const std::uint8_t* chunk,
                               std::uint32_t length) {
         if (!UploadChunk(TrapWptr + mailbox::kDataBuffer, chunk, length)) {

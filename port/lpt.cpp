@@ -1,31 +1,67 @@
 #include "port/lpt.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
-std::string OsFamilyName(orbvex::NtApi& api) {
+std::uint32_t OsPlatformId(orbvex::NtApi& api) {
     orbvex::nt::OsVersionInfoA info{};
     info.osVersionInfoSize = sizeof info;
-    api.GetVersionExA(&info);  // on failure the zeroed record names no family
-    if (info.platformId == orbvex::nt::kPlatformWin32Nt) return kFamilyNt;
-    if (info.platformId == orbvex::nt::kPlatformWin32Windows) return kFamily9x;
+    api.GetVersionExA(&info);  // on failure the zeroed record names no platform
+    return info.platformId;
+}
+
+std::string OsFamilyName(orbvex::NtApi& api) {
+    const std::uint32_t platform = OsPlatformId(api);
+    if (platform == orbvex::nt::kPlatformWin32Nt) return kFamilyNt;
+    if (platform == orbvex::nt::kPlatformWin32Windows) return kFamily9x;
     return std::string();
 }
 
 std::string OsFamilyName() { return OsFamilyName(orbvex::SystemNtApi()); }
 
+namespace {
+
+// Notes the first step that failed, in words the operator can act on.
+class StepLog {
+public:
+    explicit StepLog(std::string* why) : why_(why) {}
+    bool Check(std::int32_t code, bool ok, const std::string& step, const char* hint = "") {
+        if (!ok && why_ && why_->empty())
+            *why_ = step + ": " + ErrorMessageText(code) + " (error " + std::to_string(code) + ")" + hint;
+        return ok;
+    }
+
+private:
+    std::string* why_;
+};
+
+}  // namespace
+
 bool OpenPortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase,
-                    std::uint16_t secondBase) {
+                    std::uint16_t secondBase, std::string* why) {
+    StepLog steps(why);
     bool ok = true;
-    ok &= driver.OpenSCM() == 0;
-    const std::int32_t installed = driver.InstallDriver("");
-    ok &= installed == 0 || installed == orbvex::nt::kErrorServiceExists;
-    const std::int32_t started = driver.StartDriver();
-    ok &= started == 0 || started == orbvex::nt::kErrorServiceAlreadyRunning;
-    ok &= driver.OpenDevice() == 0;
-    ok &= driver.SetPortRange(firstBase, static_cast<std::uint16_t>(firstBase + 2), true) == 0;
-    ok &= driver.SetPortRange(secondBase, static_cast<std::uint16_t>(secondBase + 2), true) == 0;
-    ok &= driver.ActivateIOPM() == 0;
+    std::int32_t code = driver.OpenSCM();
+    ok &= steps.Check(code, code == 0, "cannot open the service control manager",
+                      "; run the program as an administrator");
+    code = driver.InstallDriver("");
+    ok &= steps.Check(code, code == 0 || code == orbvex::nt::kErrorServiceExists,
+                      "cannot install the port driver service " + driver.DriverPath);
+    code = driver.StartDriver();
+    ok &= steps.Check(code, code == 0 || code == orbvex::nt::kErrorServiceAlreadyRunning,
+                      "cannot start the port driver " + driver.DriverPath,
+                      code == static_cast<std::int32_t>(orbvex::nt::kErrorFileNotFound)
+                          ? "; put kqiopm.sys beside the program (it works on 32-bit Windows only)"
+                          : "");
+    code = driver.OpenDevice();
+    ok &= steps.Check(code, code == 0, std::string("cannot open the driver's device ") + kIopmDeviceName);
+    code = driver.SetPortRange(firstBase, static_cast<std::uint16_t>(firstBase + 2), true);
+    ok &= steps.Check(code, code == 0, "the driver refused the port map");
+    code = driver.SetPortRange(secondBase, static_cast<std::uint16_t>(secondBase + 2), true);
+    ok &= steps.Check(code, code == 0, "the driver refused the port map");
+    code = driver.ActivateIOPM();
+    ok &= steps.Check(code, code == 0, "the driver could not apply the port map");
     return ok;
 }
 
@@ -72,7 +108,8 @@ public:
         if (!OnNtFamily()) return true;
         closePending_ = true;
         touched_.push_back(lptBase);
-        opened_ = OpenPortAccess(driver_, lptBase, ExtendedBase(lptBase));
+        failure_.clear();
+        opened_ = OpenPortAccess(driver_, lptBase, ExtendedBase(lptBase), &failure_);
         if (opened_) granted_.push_back(lptBase);
         return opened_;
     }
@@ -80,12 +117,19 @@ public:
     bool Ensure(std::uint16_t lptBase) override {
         if (!OnNtFamily()) return true;
         if (Contains(granted_, lptBase)) return true;
-        if (!opened_) return false;  // the driver never came up: nothing to grant with
+        if (!opened_) return false;  // the driver never came up: nothing to grant with; the reason stands
         if (!Contains(touched_, lptBase)) touched_.push_back(lptBase);
-        if (!GrantLater(lptBase)) return false;
+        if (!GrantLater(lptBase)) {
+            char base[8];
+            std::snprintf(base, sizeof base, "0x%X", static_cast<unsigned>(lptBase));
+            failure_ = std::string("the driver refused the ports at ") + base;
+            return false;
+        }
         granted_.push_back(lptBase);
         return true;
     }
+
+    std::string FailureReason() const override { return failure_; }
 
     void Close(std::uint16_t lptBase) override {
         if (!OnNtFamily()) return;
@@ -101,7 +145,8 @@ public:
     }
 
 private:
-    bool OnNtFamily() { return OsFamilyName(api_) == kFamilyNt; }
+    // Decided by the platform's number, not by the text shown for it.
+    bool OnNtFamily() { return OsPlatformId(api_) == nt::kPlatformWin32Nt; }
 
     static bool Contains(const std::vector<std::uint16_t>& bases, std::uint16_t base) {
         return std::find(bases.begin(), bases.end(), base) != bases.end();
@@ -125,6 +170,7 @@ private:
     std::unique_ptr<TKQIOPM_Driver> owned_;
     bool opened_ = false;        // the driver came up and granted the first port
     bool closePending_ = false;  // Open ran on the NT family and Close has not
+    std::string failure_;        // why the driver did not come up
     std::vector<std::uint16_t> touched_;  // bases whose ranges were written to the map
     std::vector<std::uint16_t> granted_;  // bases the process may drive now
 };

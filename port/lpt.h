@@ -14,6 +14,10 @@
 constexpr const char* kFamilyNt = "Windows NT o superior";
 constexpr const char* kFamily9x = "Windows ME, 98 o 95";
 
+// The platform identifier of the version record (nt::kPlatformWin32Nt, ...), 0 when
+// the query fails.
+std::uint32_t OsPlatformId(orbvex::NtApi& api);
+
 // kFamilyNt, kFamily9x, or empty when the system names another platform.
 std::string OsFamilyName();
 std::string OsFamilyName(orbvex::NtApi& api);
@@ -22,7 +26,9 @@ std::string OsFamilyName(orbvex::NtApi& api);
 // after one fails; true only when all succeeded. A service or running driver left
 // from an earlier run is accepted.
 bool OpenPortAccess(std::uint16_t firstBase, std::uint16_t secondBase);
-bool OpenPortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase, std::uint16_t secondBase);
+// why, when given, receives the first step that failed and the driver's text for it.
+bool OpenPortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase, std::uint16_t secondBase,
+                    std::string* why = nullptr);
 
 // Withdraws both ranges (the second first), closes the device, stops and removes the
 // service. Every step runs; true only when all succeeded.

@@ -39,13 +39,17 @@ private slots:
 
     void aFailingDriverShowsTheBoxAndEveryOperationRefuses_data() {
         QTest::addColumn<int>("fault");
-        QTest::newRow("no service manager") << 0;
-        QTest::newRow("no driver file") << 1;
-        QTest::newRow("device refused") << 2;
+        QTest::addColumn<QString>("reason");  // the one log line: what failed and what to do
+        QTest::newRow("no service manager")
+            << 0 << "cannot open the service control manager: Can't connect to Service Control Manager "
+                    "(error 9998); run the program as an administrator";
+        QTest::newRow("no driver file") << 1 << "; put kqiopm.sys beside the program (it works on 32-bit Windows only)";
+        QTest::newRow("device refused") << 2 << "cannot open the driver's device \\\\.\\kqiopm: Access denied (error 5)";
     }
 
     void aFailingDriverShowsTheBoxAndEveryOperationRefuses() {
         QFETCH(int, fault);
+        QFETCH(QString, reason);
         orbvex::NtStandIn nt;
         nt.SetPlatformId(2);
         if (fault == 0) nt.SetServiceManagerAvailable(false);
@@ -62,7 +66,8 @@ private slots:
                                     b.window->Button8})
             QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(b.who.errorBoxes.size(), 5);
-        QVERIFY(b.window->Memo1->toPlainText().isEmpty());
+        const QString log = b.window->Memo1->toPlainText();
+        QVERIFY2(!log.contains(QLatin1Char('\n')) && log.contains(reason), qPrintable(log));
         QVERIFY(b.who.beeps.empty());
 
         QTest::mouseClick(b.window->Button1, Qt::LeftButton);

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include "cli_test_support.h"
 #include "port/cable_wiring.h"
 #include "sim/virtual_receiver.h"
@@ -64,22 +66,30 @@ TEST_F(CliRun, CommandsStopAtTheFirstFailure) {
     EXPECT_THAT(run.err, HasSubstr("\"write\" failed; the commands after it were not run"));
 }
 
-TEST_F(CliRun, AnInterruptStopsBeforeTheNextCommandOrAbortsWriteAndFailsTheRun) {
+// Ctrl-C stops the running command at its next safe point, says where, leaves every
+// file as it was and ends with 130.
+TEST_F(CliRun, AnInterruptStopsAtTheNextSafePointAndLeavesFilesAlone) {
     WriteBytes(Path("image.rom"), RandomImage(9000, 5));
-    // Polls come from the runner before each command, from START once, and from Write
-    // before its first chunk.
-    const struct { int pollsBeforeAbort; bool writeStarted; const char* says; } cases[] = {
-        {2, false, "stopped before \"write\" (interrupted)"},
-        {3, true, "\"write\" interrupted"},
+    WriteBytes(Path("back.bin"), {'o', 'l', 'd'});
+    int startPolls = 0;  // how often a whole START asks, counted once
+    ASSERT_EQ(OnFlash({"start"}, [&] { return ++startPolls, false; }).status, 0);
+    // After START the runner asks once before the next command; then the command asks.
+    const struct { std::vector<std::string> args; int pollsPastStart; const char* err; const char* out; } cases[] = {
+        {{"start", "write", Path("image.rom")}, 0, "stopped before \"write\" (interrupted)", "Init OK :)"},
+        {{"start", "write", Path("image.rom")}, 1, "\"write\" interrupted",
+         "Write stopped at address 7FF00000: interrupted, nothing written"},
+        {{"start", "read", Path("back.bin")}, 40, "\"read\" interrupted", ": interrupted, no file written"},
+        {{"start", "write", Path("image.rom")}, -10, "\"start\" interrupted", "START interrupted"},
     };
     for (const auto& c : cases) {
         int polls = 0;
-        ToolRun run = OnFlash({"start", "write", Path("image.rom")}, [&] { return ++polls > c.pollsBeforeAbort; });
-        EXPECT_EQ(run.status, 1) << c.says;
-        EXPECT_THAT(run.out, HasSubstr("Init OK :)"));
-        EXPECT_EQ(run.out.find("Write Flash") != std::string::npos, c.writeStarted) << run.out;
-        EXPECT_THAT(run.err, HasSubstr(c.says));
+        ToolRun run = OnFlash(c.args, [&] { return ++polls > startPolls + c.pollsPastStart; });
+        EXPECT_EQ(run.status, 130) << c.err;
+        EXPECT_THAT(run.err, HasSubstr(c.err));
+        EXPECT_THAT(run.out, HasSubstr(c.out));
         EXPECT_EQ(ReadBytes(Path("flash.img")), kErased);  // no chunk programmed
+        EXPECT_EQ(ReadBytes(Path("back.bin")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+        EXPECT_EQ(dir_.Entries(), 3u);
     }
 }
 
@@ -133,7 +143,7 @@ TEST_F(CliRun, FileProblemsFailTheCommandAndSayWhy) {
     const struct { std::vector<std::string> args; const char* says; } cases[] = {
         {{"verify", Path("none.rom")}, "Cannot open file"},
         {{"verify", Path("big.rom")}, "4 bytes past the end of the flash"},
-        {{"--length", "16", "read", Path("no/such/folder.bin")}, "Cannot create file"},
+        {{"--length", "16", "start", "read", Path("no/such/folder.bin")}, "Cannot create file"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--virtual"};
@@ -142,6 +152,65 @@ TEST_F(CliRun, FileProblemsFailTheCommandAndSayWhy) {
         EXPECT_EQ(run.status, 1) << c.says;
         EXPECT_THAT(run.out, HasSubstr(c.says));
     }
+}
+
+#if !defined(_WIN32)  // pipes, devices and modes are POSIX's
+// What a careless or hostile command line can throw at the tool: each gets a clear
+// message and status 1 or 2, and no file is created, replaced or blocked on.
+TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
+    const std::string trap = ORBVEX_VIRTUAL_TRAP_IMAGE;
+    WriteBytes(Path("empty.rom"), {});
+    WriteBytes(Path("short.img"), {1, 2, 3});
+    WriteBytes(Path("readonly.bin"), {'o', 'l', 'd'});
+    std::filesystem::permissions(Path("readonly.bin"), std::filesystem::perms::owner_read);
+    std::filesystem::create_directory(Path("folder"));
+    ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
+    const struct { std::vector<std::string> args; int status; const char* says; } cases[] = {
+        {{"--virtual", "start", "verify", Path("folder")}, 1, "not a regular file"},
+        {{"--virtual", "start", "verify", Path("pipe")}, 1, "not a regular file"},
+        {{"--virtual", "start", "write", Path("pipe")}, 1, "Cannot open the ROM file"},
+        {{"--virtual", "--trap", Path("pipe"), "start"}, 1, "  fail"},
+        {{"--virtual", "--virtual-flash", Path("folder"), "start"}, 1, "not a regular file"},
+        {{"--virtual", "--virtual-flash", "/dev/null", "start"}, 1, "not a regular file"},
+        {{"--virtual", "--virtual-flash", Path("short.img"), "start"}, 1, "holds 3 bytes, not the 1048576"},
+        {{"--virtual", "start", "read", "/dev/null"}, 1, "Cannot create file /dev/null: not a regular file"},
+        {{"--virtual", "start", "read", Path("readonly.bin")}, 1, "the file is read-only"},
+        {{"--virtual", "start", "write", Path("empty.rom")}, 1, "is empty: nothing to write"},
+        {{"--virtual", "start", "verify", Path("empty.rom")}, 1, "is empty: nothing to verify"},
+        {{"--virtual", "start", "read", ""}, 2, "empty name"},
+        {{"--virtual", "start", "write", ""}, 2, "empty name"},
+        {{"--virtual", "start", "verify", ""}, 2, "empty name"},
+        {{"--virtual", "--trap", "", "start"}, 2, "--trap needs a file name"},
+        {{"--virtual", "--passes", "0", "read", Path("x.bin")}, 2, "--passes must be"},
+        {{"--virtual", "--passes", "10", "read", Path("x.bin")}, 2, "--passes must be"},
+        {{"--virtual", "--length", "-1", "read", Path("x.bin")}, 2, "--length must be"},
+        {{"--virtual", "--offset", "0x1FFFFFFFF", "read", Path("x.bin")}, 2, "--offset is not a number"},
+        {{"--virtual", "--offset", "1M", "read", Path("x.bin")}, 2, "past the end"},
+    };
+    for (const auto& c : cases) {
+        ToolRun run = RunTool(c.args);
+        EXPECT_EQ(run.status, c.status) << c.says << "\n" << run.out << run.err;
+        EXPECT_THAT(run.out + run.err, HasSubstr(c.says));
+    }
+    EXPECT_EQ(ReadBytes(Path("readonly.bin")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(ReadBytes(Path("short.img")), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(dir_.Entries(), 5u);  // empty.rom, short.img, readonly.bin, folder, pipe
+}
+#endif
+
+// Every write is read back: a flash that did not take the image fails the write.
+TEST_F(CliRun, WritesAreReadBackUnlessTold) {
+    const auto image = WriteFlash();
+    auto other = image;
+    other[100] ^= 0xFF;  // its 0 bits cannot go back to 1 without an erase
+    WriteBytes(Path("other.rom"), other);
+    ToolRun run = OnFlash({"start", "write", Path("other.rom")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, HasSubstr("Write Flash END"));
+    EXPECT_THAT(run.out, HasSubstr("Verify FAIL ADR[7FF00064]"));
+    run = OnFlash({"--no-verify", "start", "write", Path("other.rom")});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_THAT(run.out, Not(HasSubstr("Verify")));
 }
 
 TEST_F(CliRun, OffsetAndLengthReadAndVerifyPartOfTheFlash) {
@@ -175,7 +244,7 @@ TEST_F(CliRun, TheProgressBarGoesToATerminalOnlyAndNeverChangesTheLog) {
     EXPECT_EQ(piped.out, terminal.out);
     EXPECT_EQ(piped.err, "");
     EXPECT_THAT(terminal.err, HasSubstr("\r"));
-    EXPECT_THAT(terminal.err, HasSubstr("65536/65536 bytes"));
+    EXPECT_THAT(terminal.err, HasSubstr("131072/131072 bytes"));  // both passes of the read
 }
 
 // The cables the kernel drives, their system calls played by stand-ins that carry the

@@ -107,9 +107,37 @@ TEST_F(ReadTest, RangesComeBackExactOrSayWhereTheyStopped) {
     EXPECT_EQ(window.FromEnd(2), "Read stopped at address 7FF00400: the receiver did not answer, no file written");
     EXPECT_EQ(ReadFileBytes(PathIn("keep.bin")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
     window.Forget();
-    EXPECT_FALSE(RunVerify(window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("image.rom")}));
+    EXPECT_FALSE(RunVerify(window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("image.rom")}).same);
     EXPECT_EQ(window.FromEnd(2), "Verify stopped at address 7FF00400: the receiver did not answer");
     EXPECT_THAT(FilesInDir(), ElementsAre("image.rom", "keep.bin", "part.bin"));
+}
+
+// A reply byte turned on the way (a noisy cable): one pass keeps it, two passes catch
+// and settle it, and verify tells it from a real difference.
+TEST_F(ReadTest, PassesAndVerifyTellALinkGlitchFromTheFlash) {
+    const auto image = RandomBytes(0x10000, 21);
+    receiver.SetFlash(image);
+    WriteFileBytes(PathIn("image.rom"), image);
+    for (int passes : {1, 2}) {
+        receiver.ResetCounters();
+        receiver.Faults().corruptReplyByte = 30000;
+        ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x10000, PathIn("back.bin"), passes}));
+        EXPECT_EQ(ReadFileBytes(PathIn("back.bin")) == image, passes == 2) << passes;
+    }
+    EXPECT_EQ(window.FromEnd(3), "Read 2 passes agree after re-reading 1 blocks");
+
+    receiver.ResetCounters();
+    receiver.Faults().corruptReplyByte = 30000;
+    const VerifyResult glitch = RunVerify(window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("image.rom")});
+    EXPECT_TRUE(glitch.same);
+    EXPECT_EQ(glitch.glitches, 1u);
+    auto changed = image;
+    changed[0x1234] ^= 0x10;
+    WriteFileBytes(PathIn("changed.rom"), changed);
+    const VerifyResult real = RunVerify(window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("changed.rom")});
+    EXPECT_FALSE(real.same);
+    EXPECT_EQ(real.glitches, 0u);
+    EXPECT_EQ(window.FromEnd(2).rfind("Verify FAIL ADR[7FF01234]", 0), 0u);
 }
 
 }  // namespace
