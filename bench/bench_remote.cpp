@@ -34,9 +34,7 @@ public:
         std::string error;
         listener_.Open(where, error);
         server_ = std::thread([this] {
-            net::Socket s = listener_.Accept(5000);
-            RemoteBitbangInterpreter interpreter(receiver_);
-            ServeRemoteBitbang(s, interpreter, &stop_);
+            ServeRemoteBitbang(listener_, receiver_, &stop_, [](ServerEvent e) { return !ClientGone(e); });
         });
         client_ = std::make_unique<RemoteBitbangClient>(net::Connect(listener_.Bound(), error));
         SetPortBackend(client_.get());

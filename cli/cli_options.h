@@ -27,6 +27,7 @@ struct CliOptions {
     std::uint16_t lptBase = 0x378;
     PortButton portButton = PortButton::L1;
     net::Endpoint remote;
+    int remoteTimeoutSeconds = 10;  // for one answer, and for a stretch of slow answers
     std::optional<std::string> trapFile;
     bool flash2M = false;
     std::optional<std::string> virtualFlashFile;

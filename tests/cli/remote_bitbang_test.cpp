@@ -190,9 +190,10 @@ public:
         std::string error;
         EXPECT_TRUE(listener_.Open(Loopback(), error)) << error;
         thread_ = std::thread([this] {
-            Socket s = listener_.Accept(2000);
-            RemoteBitbangInterpreter interpreter(cable);
-            quitSeen = ServeRemoteBitbang(s, interpreter);
+            ServeRemoteBitbang(listener_, cable, nullptr, [this](ServerEvent e) {
+                quitSeen = e == ServerEvent::Quit;
+                return !ClientGone(e);
+            });
         });
     }
     void Join() { thread_.join(); }

@@ -38,10 +38,9 @@ public:
         std::string error;
         EXPECT_TRUE(listener_.Open(where, error)) << error;
         thread_ = std::thread([this] {
-            net::Socket client;
-            while (!stop_ && !client.Valid()) client = listener_.Accept(100);
-            RemoteBitbangInterpreter interpreter(*this);
-            if (client.Valid()) ServeRemoteBitbang(client, interpreter, &stop_, 20);
+            ServerLimits limits;
+            limits.pollMs = 20;
+            ServeRemoteBitbang(listener_, *this, &stop_, [](ServerEvent e) { return !ClientGone(e); }, limits);
         });
     }
     ~ServedReceiver() override {
