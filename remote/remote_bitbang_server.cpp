@@ -49,7 +49,7 @@ using Clock = std::chrono::steady_clock;
 // Turned-away clients are kept a moment after the busy line, their requests read and
 // thrown away, so that closing does not reset the connection before they read the line.
 constexpr auto kFarewellTime = std::chrono::seconds(2);
-constexpr std::size_t kMostFarewells = 32;
+constexpr std::size_t kMostFarewells = 64;
 constexpr std::size_t kReceiveChunk = 16384;
 
 class ServingLoop {
@@ -62,7 +62,9 @@ public:
     bool Turn() {
         net::PollSet sockets;
         const std::size_t listening = sockets.Add(listener_);
-        const std::size_t served = client_.Valid() ? sockets.Add(client_, Pending() < limits_.replyBacklog, Pending() > 0) : 0;
+        // A client with a full backlog of answers is not read until it takes some.
+        const std::size_t served =
+            client_.Valid() ? sockets.Add(client_, Pending() < limits_.replyBacklog, Pending() > 0) : 0;
         std::size_t firstFarewell = 0;
         for (const Farewell& f : farewells_) {
             const std::size_t index = sockets.Add(f.socket, true, false);
@@ -73,7 +75,8 @@ public:
         const Clock::time_point now = Clock::now();
         for (std::size_t i = farewells_.size(); i-- > 0;) {
             if (sockets.Readable(firstFarewell + i)) Discard(farewells_[i].socket);
-            if (!farewells_[i].socket.Valid() || now >= farewells_[i].until) farewells_.erase(farewells_.begin() + static_cast<std::ptrdiff_t>(i));
+            if (!farewells_[i].socket.Valid() || now >= farewells_[i].until)
+                farewells_.erase(farewells_.begin() + static_cast<std::ptrdiff_t>(i));
         }
         if (client_.Valid() && !Serve(sockets.Writable(served), sockets.Readable(served), now)) return false;
         return !sockets.Readable(listening) || TakeNewcomers(now);

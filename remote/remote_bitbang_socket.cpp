@@ -132,7 +132,7 @@ bool BindUnix(int s, const std::string& path, const sockaddr_un& address, std::s
 
 // Connections the system holds for a listener until it takes them; a second client is
 // then turned away with a line instead of waiting in the queue.
-constexpr int kListenQueue = 16;
+constexpr int kListenQueue = 64;
 
 }  // namespace
 
