@@ -24,6 +24,7 @@ struct CliOptions {
     TargetKind target = TargetKind::Hardware;
     std::uint16_t lptBase = kLpt1Base;
     net::Endpoint remote;
+    int remoteTimeoutSeconds = 10;  // for one answer, and for a stretch of slow answers
     std::optional<std::string> trapFile;
     bool flash2M = false;
     std::optional<std::string> virtualFlashFile;
