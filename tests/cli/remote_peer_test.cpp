@@ -13,7 +13,9 @@
 #include "link/dcu.h"
 #include "link/jtag.h"
 #include "link/link_log.h"
+#include "ops/link_session.h"
 #include "port/kqportio.h"
+#include "port/port_access.h"
 #include "remote/remote_bitbang_client.h"
 #include "remote/remote_bitbang_server.h"
 #include "remote/remote_bitbang_socket.h"
@@ -318,19 +320,16 @@ net::Socket Dial(const std::string& address) {
 std::string ServedOrWhyNot(const std::string& address) {
     RemoteBitbangClient client(Dial(address), std::stoi(kSlowHostTimeout) * 1000);
     if (client.Dropped()) return client.DropReason();
-    const std::uint16_t savedBase = LptBase;
-    const std::int32_t savedLimit = StartWaitLimit;
-    SetPortBackend(&client);
-    LptBase = 0x378;
-    StartWaitLimit = 2024;
-    JtagSetTrst(true);
-    const std::uint32_t idcode = ReadIdcode();
-    SelectDcu();
-    std::uint32_t probe = 0;
-    const bool read = DcuReadWord(0x3000, probe);
-    SetPortBackend(nullptr);
-    LptBase = savedBase;
-    StartWaitLimit = savedLimit;
+    std::uint32_t idcode = 0, probe = 0;
+    bool read = false;
+    {
+        const std::unique_ptr<PortAccess> access = MakeUnrestrictedPortAccess();
+        LinkSession link(*access, &client);
+        JtagSetTrst(true);
+        idcode = ReadIdcode();
+        SelectDcu();
+        read = DcuReadWord(0x3000, probe);
+    }
     if (client.Dropped()) return client.DropReason();
     client.Quit();
     if (idcode != 0x10006A5B || !read || probe != 1) return "IDCODE " + Hex8(idcode) + ", probe " + Hex8(probe);
