@@ -93,6 +93,11 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
                                    "GPIO lines as the cable (Linux): CHIP:tck=N,tms=N,tdi=N,tdo=N[,rst=N], "
                                    "e.g. gpiochip0:tck=11,tms=25,tdi=10,tdo=9");
     auto* remoteOpt = app.add_option("--remote", remote, "Drive a remote bit-bang server: HOST:PORT or unix:PATH");
+    std::string remoteTimeout;
+    auto* remoteTimeoutOpt = app.add_option(
+        "--remote-timeout", remoteTimeout,
+        "With --remote: give up when an answer takes this many seconds, or a stretch of that long brings fewer "
+        "than 100 answers (default 10)");
     auto* trapOpt = app.add_option("--trap", trap, "Target-side trap program (default: trap.bin beside this program)");
     app.add_option("--flash", flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)");
     auto* vflashOpt = app.add_option("--virtual-flash", virtualFlash,
@@ -150,6 +155,14 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
     if (remoteOpt->count()) {
         std::string error;
         if (!net::ParseEndpoint(remote, o.remote, error)) return fail("--remote: " + error);
+    }
+    if (remoteTimeoutOpt->count()) {
+        constexpr std::uint64_t kLongestTimeout = 86400;
+        std::uint64_t seconds = 0;
+        if (!remoteOpt->count()) return fail("--remote-timeout needs --remote");
+        if (!ParseUnsigned(remoteTimeout, kLongestTimeout, seconds) || seconds == 0)
+            return fail("--remote-timeout must be a number of seconds from 1 to 86400, got \"" + remoteTimeout + "\"");
+        o.remoteTimeoutSeconds = static_cast<int>(seconds);
     }
     const std::optional<FlashRange> chosenFlash = ParseFlashChoice(flash);
     if (!chosenFlash) return fail("--flash must be 1M or 2M, got \"" + flash + "\"");

@@ -26,6 +26,7 @@ struct CliOptions {
     TargetKind target = TargetKind::Hardware;
     std::uint16_t lptBase = kLpt1Base;
     net::Endpoint remote;
+    int remoteTimeoutSeconds = 10;  // for one answer, and for a stretch of slow answers
     std::string ppdevDevice;  // --port /dev/parportN
     GpioSpec gpio;
     std::optional<std::string> trapFile;

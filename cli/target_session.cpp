@@ -64,7 +64,7 @@ bool TargetSession::OpenRemote() {
         window_.Complain("cannot connect to " + options_.remote.Describe() + ": " + error);
         return false;
     }
-    remote_ = std::make_unique<RemoteBitbangClient>(std::move(socket));
+    remote_ = std::make_unique<RemoteBitbangClient>(std::move(socket), options_.remoteTimeoutSeconds * 1000);
     remote_->SetDropHandler([this](const std::string& reason) {
         window_.Complain("connection to the remote receiver " + options_.remote.Describe() + " lost (" + reason +
                          "); the operation cannot finish");

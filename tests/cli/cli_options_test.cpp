@@ -114,6 +114,10 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--virtual", "--port"}, "--port"},
         {{"--virtual", "--offset", "0x1000", "start", "write", "a.rom"}, "apply to read and verify only"},
         {{"--virtual", "--length", "16", "erase", "read", "a.bin"}, "apply to read and verify only"},
+        {{"--virtual", "--remote-timeout", "5", "start"}, "--remote-timeout needs --remote"},
+        {{"--remote", "h:1", "--remote-timeout", "0", "start"}, "from 1 to 86400"},
+        {{"--remote", "h:1", "--remote-timeout", "-1", "start"}, "from 1 to 86400"},
+        {{"--remote", "h:1", "--remote-timeout", "86401", "start"}, "from 1 to 86400"},
     };
     for (const auto& c : cases) {
         ParseOutcome p = Parse(c.args);
