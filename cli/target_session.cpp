@@ -2,12 +2,15 @@
 
 #include <filesystem>
 
+#include "port/gpio_cable.h"
+#include "port/ppdev_cable.h"
 #include "port/program_dir.h"
 #include "util/image_file.h"
 
 namespace orbvex::cli {
 
-TargetSession::TargetSession(const CliOptions& options, TerminalWindow& window) : options_(options), window_(window) {}
+TargetSession::TargetSession(const CliOptions& options, TerminalWindow& window, DeviceApis devices)
+    : options_(options), window_(window), devices_(devices) {}
 
 TargetSession::~TargetSession() { Close(); }
 
@@ -70,6 +73,24 @@ bool TargetSession::OpenRemote() {
     return true;
 }
 
+// Opened (and claimed) before any traffic, so that a wrong device, chip or line ends the
+// run before a single pin moves.
+bool TargetSession::OpenDevice() {
+    std::string error;
+    if (options_.target == TargetKind::Ppdev)
+        device_ = PpdevCable::Open(*devices_.ppdev, options_.ppdevDevice, error);
+    else
+        device_ = GpioCable::Open(*devices_.gpiod, options_.gpio, error);
+    if (!device_) {
+        window_.Complain(error);
+        return false;
+    }
+    device_->SetFailureHandler(
+        [this](const std::string& reason) { window_.Complain(reason + "; the operation cannot finish"); });
+    access_ = MakeUnrestrictedPortAccess();
+    return true;
+}
+
 bool TargetSession::Open() {
     bool reached = true;
     PortBackend* backend = nullptr;
@@ -81,6 +102,11 @@ bool TargetSession::Open() {
         case TargetKind::Remote:
             reached = OpenRemote();
             backend = remote_.get();
+            break;
+        case TargetKind::Ppdev:
+        case TargetKind::Gpio:
+            reached = OpenDevice();
+            backend = device_.get();
             break;
         case TargetKind::Hardware:
             access_ = MakeHardwarePortAccess();
@@ -106,6 +132,7 @@ bool TargetSession::Close() {
         }
     }
     if (remote_) remote_->Quit();
+    device_.reset();
     access_.reset();
     return saved;
 }

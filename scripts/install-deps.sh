@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   g++-mingw-w64-i686-posix
+  libgpiod-dev
+  g++-aarch64-linux-gnu qemu-user libgpiod-dev:arm64
   openocd
   xvfb xauth
 )
@@ -24,5 +26,9 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo="sudo"
 fi
 echo "Installing: ${missing[*]}"
+# The 64-bit ARM build links Debian's arm64 libraries, installed beside the host's.
+if [[ " ${missing[*]} " == *":arm64 "* ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+  $sudo dpkg --add-architecture arm64
+fi
 $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
 $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
