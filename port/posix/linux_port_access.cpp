@@ -47,8 +47,10 @@ std::string PortName(std::uint16_t base) {
 }
 
 std::string IopermRefusal(int error) {
-    const std::string remedy = error == ENOSYS ? "this system offers no port instructions"
-                                               : "they need root or cap_sys_rawio, and no kernel lockdown";
+    const std::string remedy =
+        error == ENOSYS ? "this system offers no port instructions"
+                        : "run as root, or give the program the right once with sudo setcap cap_sys_rawio+ep; "
+                          "a kernel in lockdown (Secure Boot) refuses even then";
     return "the port instructions were refused (ioperm: " + ErrnoText(error) + "; " + remedy + ")";
 }
 
