@@ -82,7 +82,7 @@ TEST(LinuxPortAccess, TriesTheInstructionsFirstFallsBackToPpdevAndGivesBothBack)
         EXPECT_EQ(parport.Claimed(), c.onPpdev);
         if (!c.opened) {
             EXPECT_THAT(access->FailureReason(), HasSubstr("LPT1 (0x378)"));
-            EXPECT_THAT(access->FailureReason(), HasSubstr("root or cap_sys_rawio"));
+            EXPECT_THAT(access->FailureReason(), HasSubstr("run as root, or give the program the right once with sudo setcap cap_sys_rawio+ep"));
             EXPECT_THAT(access->FailureReason(), HasSubstr("join group lp"));
         }
         access->Close(0x378);
