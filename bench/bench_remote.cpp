@@ -28,15 +28,13 @@ using namespace orbvex;
 // The served receiver and a connected client wired in as the port.
 class RemoteLink {
 public:
-    RemoteLink() {
+    explicit RemoteLink(const sim::ReceiverConfig& config = {}) : receiver_(config) {
         net::Endpoint where;
         where.host = "127.0.0.1";
         std::string error;
         listener_.Open(where, error);
         server_ = std::thread([this] {
-            net::Socket s = listener_.Accept(5000);
-            RemoteBitbangInterpreter interpreter(receiver_);
-            ServeRemoteBitbang(s, interpreter, &stop_);
+            ServeRemoteBitbang(listener_, receiver_, &stop_, [](ServerEvent e) { return !ClientGone(e); });
         });
         client_ = std::make_unique<RemoteBitbangClient>(net::Connect(listener_.Bound(), error));
         link_.emplace(*access_, client_.get());
@@ -48,6 +46,8 @@ public:
         server_.join();
     }
     RemoteBitbangClient& Client() { return *client_; }
+    // Only while the client waits for nothing: the server's thread is idle then.
+    sim::ReceiverCounters ReceiverCounters() const { return receiver_.Counters(); }
 
 private:
     sim::VirtualReceiver receiver_;
@@ -113,6 +113,30 @@ void BM_RemoteWrite(benchmark::State& state) {
     state.counters["round_trips_per_byte"] = static_cast<double>(trips) / static_cast<double>(bytes);
 }
 BENCHMARK(BM_RemoteWrite)->Arg(4096)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// One read of the trap program's command word, as an erase or a write polls it: a word
+// read on a block reply whose length the DCU chooses. Argument: the data bytes the
+// DCU returns outside the flash window, 256 (as for flash) or 4 (a word).
+void BM_RemoteCommandWordPoll(benchmark::State& state) {
+    sim::ReceiverConfig config;
+    if (state.range(0) != config.replyBlockLength) config.replyLengthOutsideFlash = static_cast<int>(state.range(0));
+    RemoteLink link(config);
+    JtagSetTrst(true);
+    TapReset();
+    SelectDcu();
+    std::uint32_t word = 0;
+    std::uint64_t trips = 0, clocks = 0, polls = 0;
+    for (auto _ : state) {
+        const std::uint64_t tripsBefore = link.Client().RoundTrips(), clocksBefore = link.ReceiverCounters().tckCycles;
+        if (!DcuReadWord(0x80000100, word)) state.SkipWithError("the word read failed");
+        trips += link.Client().RoundTrips() - tripsBefore;
+        clocks += link.ReceiverCounters().tckCycles - clocksBefore;
+        ++polls;
+    }
+    state.counters["round_trips_per_poll"] = static_cast<double>(trips) / static_cast<double>(polls);
+    state.counters["tck_per_poll"] = static_cast<double>(clocks) / static_cast<double>(polls);
+}
+BENCHMARK(BM_RemoteCommandWordPoll)->Arg(256)->Arg(4)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 }  // namespace
 

@@ -22,6 +22,8 @@ constexpr const char* kDescription =
     "A read is made --passes times (2 unless told) and saved only when the passes agree; every\n"
     "write is read back and compared with its file unless --no-verify is given.\n"
     "Example: orbvex_cli --virtual --flash 2M start erase write image.rom verify image.rom\n"
+    "On Linux: --port lpt1 needs root (or cap_sys_rawio) and falls back to /dev/parport0 without it;\n"
+    "--port /dev/parportN needs only group lp; --gpio drives the cable from GPIO lines.\n"
     "The log goes to stdout; errors and the progress bar go to stderr.\n"
     "Exit status: 0 when every command succeeded, 1 when one failed, 2 for bad arguments,\n"
     "130 when interrupted (Ctrl-C or SIGTERM: the running command stops at its next safe point;\n"
@@ -81,11 +83,21 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
 
     CLI::App app{kDescription, "orbvex_cli"};
     bool useVirtual = false;
-    std::string port, remote, trap, flash = "1M", virtualFlash, offset, length;
+    std::string port, remote, gpio, trap, flash = "1M", virtualFlash, offset, length;
     std::vector<std::string> words;
     app.add_flag("--virtual", useVirtual, "Work on the built-in virtual receiver instead of a cable");
-    auto* portOpt = app.add_option("--port", port, "Parallel port: lpt1 (0x378, default), lpt2 (0x278) or a base address such as 0xD010");
+    auto* portOpt = app.add_option("--port", port,
+                                   "Parallel port: lpt1 (0x378, default), lpt2 (0x278), a base address such as 0xD010, "
+                                   "or a ppdev device such as /dev/parport0 (Linux, group lp)");
+    auto* gpioOpt = app.add_option("--gpio", gpio,
+                                   "GPIO lines as the cable (Linux): CHIP:tck=N,tms=N,tdi=N,tdo=N[,rst=N], "
+                                   "e.g. gpiochip0:tck=11,tms=25,tdi=10,tdo=9");
     auto* remoteOpt = app.add_option("--remote", remote, "Drive a remote bit-bang server: HOST:PORT or unix:PATH");
+    std::string remoteTimeout;
+    auto* remoteTimeoutOpt = app.add_option(
+        "--remote-timeout", remoteTimeout,
+        "With --remote: give up when an answer takes this many seconds, or a stretch of that long brings fewer "
+        "than 100 answers (default 10)");
     auto* trapOpt = app.add_option("--trap", trap, "Target-side trap program (default: trap.bin beside this program)");
     app.add_option("--flash", flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)");
     auto* vflashOpt = app.add_option("--virtual-flash", virtualFlash,
@@ -115,16 +127,42 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
         return outcome;
     };
 
+    const bool onDevice = portOpt->count() && port.find('/') != std::string::npos;
     if (useVirtual && remoteOpt->count()) return fail("--virtual and --remote exclude each other");
     if (portOpt->count() && remoteOpt->count()) return fail("--port and --remote exclude each other");
+    if (gpioOpt->count() && (useVirtual || remoteOpt->count() || portOpt->count()))
+        return fail("--gpio excludes --virtual, --remote and --port");
+    if (onDevice && useVirtual) return fail("--port " + port + " names a cable: it excludes --virtual");
     if (vflashOpt->count() && !useVirtual) return fail("--virtual-flash needs --virtual");
 
-    o.target = useVirtual ? TargetKind::Virtual : remoteOpt->count() ? TargetKind::Remote : TargetKind::Hardware;
-    if (portOpt->count() && !ParsePortChoice(port, o.lptBase))
-        return fail("--port must be lpt1, lpt2 or a base address such as 0x378, got \"" + port + "\"");
+    o.target = useVirtual            ? TargetKind::Virtual
+               : remoteOpt->count()  ? TargetKind::Remote
+               : gpioOpt->count()    ? TargetKind::Gpio
+               : onDevice            ? TargetKind::Ppdev
+                                     : TargetKind::Hardware;
+    if (onDevice) {
+        o.ppdevDevice = port;
+    } else if (portOpt->count() && !ParsePortChoice(port, o.lptBase)) {
+        return fail("--port must be lpt1, lpt2, a base address such as 0x378 or a device such as /dev/parport0, got \"" +
+                    port + "\"");
+    }
+    if (gpioOpt->count()) {
+        std::string error;
+        const std::optional<GpioSpec> spec = ParseGpioSpec(gpio, error);
+        if (!spec) return fail("--gpio: " + error);
+        o.gpio = *spec;
+    }
     if (remoteOpt->count()) {
         std::string error;
         if (!net::ParseEndpoint(remote, o.remote, error)) return fail("--remote: " + error);
+    }
+    if (remoteTimeoutOpt->count()) {
+        constexpr std::uint64_t kLongestTimeout = 86400;
+        std::uint64_t seconds = 0;
+        if (!remoteOpt->count()) return fail("--remote-timeout needs --remote");
+        if (!ParseUnsigned(remoteTimeout, kLongestTimeout, seconds) || seconds == 0)
+            return fail("--remote-timeout must be a number of seconds from 1 to 86400, got \"" + remoteTimeout + "\"");
+        o.remoteTimeoutSeconds = static_cast<int>(seconds);
     }
     const std::optional<FlashRange> chosenFlash = ParseFlashChoice(flash);
     if (!chosenFlash) return fail("--flash must be 1M or 2M, got \"" + flash + "\"");

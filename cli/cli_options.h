@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ops/link_session.h"
+#include "port/gpio_spec.h"
 #include "remote/remote_bitbang_socket.h"
 #include "util/flash_map.h"
 
@@ -17,13 +18,17 @@ struct Command {
     std::string file;  // write, read, verify: as given on the command line
 };
 
-// Where the receiver is.
-enum class TargetKind { Hardware, Virtual, Remote };
+// Where the receiver is: on the port's registers, in the tool, behind a server, on a
+// ppdev device, on GPIO lines.
+enum class TargetKind { Hardware, Virtual, Remote, Ppdev, Gpio };
 
 struct CliOptions {
     TargetKind target = TargetKind::Hardware;
     std::uint16_t lptBase = kLpt1Base;
     net::Endpoint remote;
+    int remoteTimeoutSeconds = 10;  // for one answer, and for a stretch of slow answers
+    std::string ppdevDevice;  // --port /dev/parportN
+    GpioSpec gpio;
     std::optional<std::string> trapFile;
     bool flash2M = false;
     std::optional<std::string> virtualFlashFile;
@@ -54,6 +59,7 @@ struct ParseOutcome {
 ParseOutcome ParseCommandLine(int argc, const char* const* argv);
 
 // "lpt1", "lpt2" or a base address ("0xD010", or decimal). False when it is none.
+// (A ppdev device path is told apart before: it holds a slash.)
 bool ParsePortChoice(const std::string& text, std::uint16_t& base);
 
 }  // namespace orbvex::cli

@@ -75,12 +75,12 @@ bool RunOne(const Command& command, const CliOptions& options, const TargetSessi
 
 }  // namespace
 
-int RunCommands(const CliOptions& options, CliStreams streams) {
+int RunCommands(const CliOptions& options, CliStreams streams, DeviceApis devices) {
     ProgressBar progress(streams.err, streams.errIsTerminal);
     TerminalWindow window(streams.out, streams.err, progress);
     window.SetAbortPoll(streams.abortPoll);
     const auto interrupted = [&streams] { return streams.abortPoll && streams.abortPoll(); };
-    TargetSession session(options, window);
+    TargetSession session(options, window, devices);
     if (!session.Open()) {
         session.Close();
         return kExitFailed;
@@ -113,14 +113,14 @@ int RunCommands(const CliOptions& options, CliStreams streams) {
     return status;
 }
 
-int RunCli(int argc, const char* const* argv, CliStreams streams) {
+int RunCli(int argc, const char* const* argv, CliStreams streams, DeviceApis devices) {
     ParseOutcome parsed = ParseCommandLine(argc, argv);
     if (!parsed.run) {
         (parsed.exitCode == kExitOk ? streams.out : streams.err) << parsed.message << '\n' << std::flush;
         return parsed.exitCode;
     }
     try {
-        return RunCommands(parsed.options, streams);
+        return RunCommands(parsed.options, streams, devices);
     } catch (const std::exception& e) {
         // The session has closed the link and saved what it had on the way out.
         streams.err << "orbvex_cli: internal error: " << e.what() << '\n' << std::flush;

@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "cli/cli_options.h"
+#include "cli/target_session.h"
 
 namespace orbvex::cli {
 
@@ -14,9 +15,9 @@ struct CliStreams {
 };
 
 // Runs the parsed commands in order on one connection; the exit status.
-int RunCommands(const CliOptions& options, CliStreams streams);
+int RunCommands(const CliOptions& options, CliStreams streams, DeviceApis devices = SystemDeviceApis());
 
 // The whole tool: parses argv, runs, and gives the exit status.
-int RunCli(int argc, const char* const* argv, CliStreams streams);
+int RunCli(int argc, const char* const* argv, CliStreams streams, DeviceApis devices = SystemDeviceApis());
 
 }  // namespace orbvex::cli

@@ -2,12 +2,15 @@
 
 #include <filesystem>
 
+#include "port/gpio_cable.h"
+#include "port/ppdev_cable.h"
 #include "port/program_dir.h"
 #include "util/image_file.h"
 
 namespace orbvex::cli {
 
-TargetSession::TargetSession(const CliOptions& options, TerminalWindow& window) : options_(options), window_(window) {}
+TargetSession::TargetSession(const CliOptions& options, TerminalWindow& window, DeviceApis devices)
+    : options_(options), window_(window), devices_(devices) {}
 
 TargetSession::~TargetSession() { Close(); }
 
@@ -61,11 +64,29 @@ bool TargetSession::OpenRemote() {
         window_.Complain("cannot connect to " + options_.remote.Describe() + ": " + error);
         return false;
     }
-    remote_ = std::make_unique<RemoteBitbangClient>(std::move(socket));
+    remote_ = std::make_unique<RemoteBitbangClient>(std::move(socket), options_.remoteTimeoutSeconds * 1000);
     remote_->SetDropHandler([this](const std::string& reason) {
         window_.Complain("connection to the remote receiver " + options_.remote.Describe() + " lost (" + reason +
                          "); the operation cannot finish");
     });
+    access_ = MakeUnrestrictedPortAccess();
+    return true;
+}
+
+// Opened (and claimed) before any traffic, so that a wrong device, chip or line ends the
+// run before a single pin moves.
+bool TargetSession::OpenDevice() {
+    std::string error;
+    if (options_.target == TargetKind::Ppdev)
+        device_ = PpdevCable::Open(*devices_.ppdev, options_.ppdevDevice, error);
+    else
+        device_ = GpioCable::Open(*devices_.gpiod, options_.gpio, error);
+    if (!device_) {
+        window_.Complain(error);
+        return false;
+    }
+    device_->SetFailureHandler(
+        [this](const std::string& reason) { window_.Complain(reason + "; the operation cannot finish"); });
     access_ = MakeUnrestrictedPortAccess();
     return true;
 }
@@ -81,6 +102,11 @@ bool TargetSession::Open() {
         case TargetKind::Remote:
             reached = OpenRemote();
             backend = remote_.get();
+            break;
+        case TargetKind::Ppdev:
+        case TargetKind::Gpio:
+            reached = OpenDevice();
+            backend = device_.get();
             break;
         case TargetKind::Hardware:
             access_ = MakeHardwarePortAccess();
@@ -106,6 +132,7 @@ bool TargetSession::Close() {
         }
     }
     if (remote_) remote_->Quit();
+    device_.reset();
     access_.reset();
     return saved;
 }

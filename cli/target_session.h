@@ -6,18 +6,29 @@
 #include "cli/cli_options.h"
 #include "cli/terminal_window.h"
 #include "ops/link_session.h"
+#include "port/device_cable.h"
+#include "port/gpiod_api.h"
 #include "port/port_access.h"
+#include "port/ppdev_api.h"
 #include "remote/remote_bitbang_client.h"
 #include "sim/virtual_receiver.h"
 
 namespace orbvex::cli {
 
-// The receiver one run of the tool talks to: the cable, the virtual receiver (with its
-// flash kept in a file between runs when asked) or a remote server, wired to the link
-// through a link session, as the window does when it is created and closed.
+// The kernel interfaces behind --port /dev/parportN and --gpio; the tests put stand-ins in.
+struct DeviceApis {
+    PpdevApi* ppdev;
+    GpiodApi* gpiod;
+};
+inline DeviceApis SystemDeviceApis() { return {&SystemPpdevApi(), &SystemGpiodApi()}; }
+
+// The receiver one run of the tool talks to: the cable (on the port's registers, a ppdev
+// device or GPIO lines), the virtual receiver (with its flash kept in a file between runs
+// when asked) or a remote server, wired to the link through a link session, as the window
+// does when it is created and closed.
 class TargetSession {
 public:
-    TargetSession(const CliOptions& options, TerminalWindow& window);
+    TargetSession(const CliOptions& options, TerminalWindow& window, DeviceApis devices = SystemDeviceApis());
     ~TargetSession();
     TargetSession(const TargetSession&) = delete;
     TargetSession& operator=(const TargetSession&) = delete;
@@ -27,7 +38,9 @@ public:
     // False when the virtual flash could not be saved.
     bool Close();
 
-    bool ConnectionLost() const { return remote_ && remote_->Dropped() && !closing_; }
+    bool ConnectionLost() const {
+        return !closing_ && ((remote_ && remote_->Dropped()) || (device_ && device_->Failed()));
+    }
     bool PortAvailable() const { return link_ && link_->PortAvailable(); }
     // Why the port was refused: what failed and what to do about it.
     std::string PortFailureReason() const;
@@ -38,12 +51,15 @@ public:
 private:
     bool OpenVirtual();
     bool OpenRemote();
+    bool OpenDevice();
 
     const CliOptions& options_;
     TerminalWindow& window_;
+    DeviceApis devices_;
     std::unique_ptr<PortAccess> access_;
     std::unique_ptr<sim::VirtualReceiver> virtual_;
     std::unique_ptr<RemoteBitbangClient> remote_;
+    std::unique_ptr<DeviceCable> device_;
     std::optional<LinkSession> link_;
     bool closing_ = false;
     bool saveFlash_ = false;

@@ -11,8 +11,10 @@ namespace {
 bool g_operationRunning = false;
 }
 
-OperationGuard::OperationGuard() : acquired_(!g_operationRunning) {
-    if (acquired_) g_operationRunning = true;
+OperationGuard::OperationGuard(WindowServices& window) : acquired_(!g_operationRunning) {
+    if (!acquired_) return;
+    g_operationRunning = true;
+    log_.emplace(window);
 }
 
 OperationGuard::~OperationGuard() {

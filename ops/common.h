@@ -3,6 +3,7 @@
 // writes into, the end of an operation and the first DCU exchanges of the flash
 // operations.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "link/link_log.h"
@@ -31,12 +32,13 @@ private:
     LogSink* previous_;
 };
 
-// Marks an operation as running. An operation that finds another one already running
-// (a click delivered while the first one lets window messages through) must not touch
-// the link: Acquired() is then false.
+// Marks an operation as running and sends the link's own log lines to its window for
+// as long as it lives. An operation that finds another one already running (a click
+// delivered while the first one lets window messages through) must not touch the
+// link: Acquired() is then false.
 class OperationGuard {
 public:
-    OperationGuard();
+    explicit OperationGuard(WindowServices& window);
     ~OperationGuard();
     OperationGuard(const OperationGuard&) = delete;
     OperationGuard& operator=(const OperationGuard&) = delete;
@@ -44,6 +46,7 @@ public:
 
 private:
     bool acquired_;
+    std::optional<LinkLogScope> log_;
 };
 
 // Makes lptBase the port (LptBase) and tells whether it may be driven. Otherwise shows

@@ -6,9 +6,8 @@
 namespace orbvex {
 
 bool RunErase(WindowServices& window, const EraseInputs& in) {
-    OperationGuard guard;
+    OperationGuard guard(window);
     if (!guard.Acquired()) return false;
-    LinkLogScope logScope(window);
 
     if (!BringUpLink(window, in.lptBase)) return false;
 

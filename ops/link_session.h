@@ -7,9 +7,6 @@
 
 namespace orbvex {
 
-inline constexpr std::uint16_t kLpt1Base = 0x378;
-inline constexpr std::uint16_t kLpt2Base = 0x278;
-
 // What the link needs before the first operation and gives back after the last, in one
 // place: the backend wired to the port (null: the real port instructions), LptBase,
 // ClockDelay 1 and StartWaitLimit 2024, and port access opened for the first port

@@ -148,9 +148,8 @@ bool ReadToFile(WindowServices& window, std::uint32_t start, std::uint32_t lengt
 }  // namespace
 
 bool RunRead(WindowServices& window, const ReadInputs& in) {
-    OperationGuard guard;
+    OperationGuard guard(window);
     if (!guard.Acquired()) return false;
-    LinkLogScope logScope(window);
     if (!BringUpLink(window, in.lptBase)) return false;
 
     bool saved = false;
@@ -163,9 +162,8 @@ bool RunRead(WindowServices& window, const ReadInputs& in) {
 }
 
 bool RunReadRange(WindowServices& window, const RangeReadInputs& in) {
-    OperationGuard guard;
+    OperationGuard guard(window);
     if (!guard.Acquired()) return false;
-    LinkLogScope logScope(window);
     if (!BringUpLink(window, in.lptBase)) return false;
 
     const bool saved = DcuAnswers(window) && ReadToFile(window, in.start, in.length, false, in.passes, in.path);

@@ -144,9 +144,8 @@ std::string CpuLine(std::uint32_t idcode) {
 }
 
 bool RunStart(WindowServices& window, const StartInputs& in) {
-    OperationGuard guard;
+    OperationGuard guard(window);
     if (!guard.Acquired()) return false;
-    LinkLogScope logScope(window);
 
     ReadyWindow(window);
     if (!UsePort(window, in.lptBase)) return false;

@@ -83,9 +83,8 @@ std::uint32_t RereadDifferences(std::uint32_t start, const std::vector<std::uint
 
 VerifyResult RunVerify(WindowServices& window, const VerifyInputs& in) {
     VerifyResult result;
-    OperationGuard guard;
+    OperationGuard guard(window);
     if (!guard.Acquired()) return result;
-    LinkLogScope logScope(window);
     std::vector<std::uint8_t> file;
     std::uint32_t count = 0;
     if (!LoadVerifyFile(window, in, file, count)) return result;

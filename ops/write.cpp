@@ -166,9 +166,8 @@ bool WriteChosenFile(WindowServices& window, const FileChooser& chooseRom) {
 }  // namespace
 
 bool RunWrite(WindowServices& window, const WriteInputs& in) {
-    OperationGuard guard;
+    OperationGuard guard(window);
     if (!guard.Acquired()) return false;
-    LinkLogScope logScope(window);
 
     AbortRequested = false;
     if (!BringUpLink(window, in.lptBase)) return false;

@@ -5,6 +5,10 @@
 
 namespace orbvex {
 
+// The I/O bases of the two standard parallel ports.
+inline constexpr std::uint16_t kLpt1Base = 0x378;
+inline constexpr std::uint16_t kLpt2Base = 0x278;
+
 // How the process obtains, and gives back, the right to drive a parallel port's
 // registers. The window opens it once when it is created and closes it when it closes;
 // every operation asks Ensure() for the port it is about to drive, so that a port

@@ -1,5 +1,6 @@
 #include "remote/remote_bitbang_client.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "port/cable_wiring.h"
@@ -18,7 +19,8 @@ int PinsRequest(std::uint8_t value) {
 
 }  // namespace
 
-RemoteBitbangClient::RemoteBitbangClient(net::Socket socket, int answerTimeoutMs) : socket_(std::move(socket)) {
+RemoteBitbangClient::RemoteBitbangClient(net::Socket socket, int answerTimeoutMs)
+    : socket_(std::move(socket)), answerTimeout_(answerTimeoutMs) {
     if (socket_.Valid()) {
         socket_.SetReceiveTimeout(answerTimeoutMs);
     } else {
@@ -53,6 +55,7 @@ std::uint8_t RemoteBitbangClient::Read(std::uint16_t) {
     if (!SendQueue()) return kTdoStatus;
     ++roundTrips_;
     char answer = 0;
+    const auto asked = std::chrono::steady_clock::now();
     long n = socket_.Receive(&answer, 1);
     if (n == 0) {
         Drop("the remote receiver closed the connection");
@@ -62,11 +65,41 @@ std::uint8_t RemoteBitbangClient::Read(std::uint16_t) {
         Drop(socket_.TimedOut() ? "the remote receiver stopped answering" : "receive failed: " + net::Socket::LastError());
         return kTdoStatus;
     }
-    if (answer == '0') return 0;
-    if (answer == '1') return kTdoStatus;
-    Drop(std::string("unexpected answer to a read request (byte ") + std::to_string(static_cast<unsigned char>(answer)) +
-         ")");
-    return kTdoStatus;
+    if (answer != '0' && answer != '1') {
+        Drop(UnexpectedAnswer(answer));
+        return kTdoStatus;
+    }
+    if (!KeepsPace(std::chrono::steady_clock::now() - asked)) return kTdoStatus;
+    return answer == '1' ? kTdoStatus : 0;
+}
+
+bool RemoteBitbangClient::KeepsPace(std::chrono::steady_clock::duration waited) {
+    stretchWaited_ += waited;
+    ++stretchAnswers_;
+    if (stretchWaited_ < answerTimeout_) return true;
+    if (stretchAnswers_ < kLeastAnswersPerTimeout) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(stretchWaited_).count();
+        Drop("the remote receiver answers too slowly: " + std::to_string(stretchAnswers_) + " answers in " +
+             std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100) + " s");
+        return false;
+    }
+    stretchWaited_ = {};
+    stretchAnswers_ = 0;
+    return true;
+}
+
+// A server that will not serve says why in a line of text ("busy: ..."): the rest of
+// the line is read, briefly, to be shown; anything else is shown as the byte it is.
+std::string RemoteBitbangClient::UnexpectedAnswer(char first) {
+    constexpr std::size_t kLongestLine = 200;
+    std::string line(1, first);
+    socket_.SetReceiveTimeout(200);
+    char c = 0;
+    while (line.size() < kLongestLine && line.back() != '\n' && socket_.Receive(&c, 1) == 1) line.push_back(c);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    const bool text = !line.empty() && std::all_of(line.begin(), line.end(), [](char ch) { return ch >= ' ' && ch <= '~'; });
+    if (text && line.size() > 1) return "the remote receiver said \"" + line + "\"";
+    return "unexpected answer to a read request (byte " + std::to_string(static_cast<unsigned char>(first)) + ")";
 }
 
 void RemoteBitbangClient::Flush() {

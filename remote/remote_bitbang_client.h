@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,9 +23,16 @@ namespace orbvex {
 // When the connection drops (or the peer stops answering), the drop is reported once
 // through the drop handler, writes are thrown away and every read answers TDO 1, so
 // the operation under way fails by its normal paths instead of hanging.
+//
+// The answer timeout bounds the wait for one answer, and the whole of a slow peer's
+// waits: over every stretch of that length spent waiting, at least
+// kLeastAnswersPerTimeout answers must have come. A healthy peer gives thousands; one
+// that dribbles an answer every 0.2 s is dropped after one stretch, not after the tens
+// of thousands of answers a START needs.
 class RemoteBitbangClient final : public PortBackend {
 public:
     static constexpr int kDefaultAnswerTimeoutMs = 10000;
+    static constexpr int kLeastAnswersPerTimeout = 100;
 
     explicit RemoteBitbangClient(net::Socket socket, int answerTimeoutMs = kDefaultAnswerTimeoutMs);
     ~RemoteBitbangClient() override;
@@ -47,6 +55,8 @@ public:
 private:
     void Queue(char request);
     bool SendQueue();
+    bool KeepsPace(std::chrono::steady_clock::duration waited);
+    std::string UnexpectedAnswer(char first);
     void Drop(const std::string& reason);
 
     net::Socket socket_;
@@ -58,6 +68,9 @@ private:
     std::function<void(const std::string&)> onDrop_;
     std::uint64_t roundTrips_ = 0;
     std::uint64_t bytesSent_ = 0;
+    std::chrono::milliseconds answerTimeout_;
+    std::chrono::steady_clock::duration stretchWaited_{};  // waiting in the current stretch
+    int stretchAnswers_ = 0;                               // and the answers it brought
 };
 
 }  // namespace orbvex

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "port/port_backend.h"
@@ -42,10 +43,41 @@ private:
     std::uint64_t writes_ = 0;
 };
 
-// Serves one connected client until it quits or goes away, or stop becomes true
-// (checked about every pollMs). Answers of one received batch go out in one send.
-// Returns true when the client ended with a quit request.
-bool ServeRemoteBitbang(net::Socket& client, RemoteBitbangInterpreter& interpreter, const std::atomic<bool>* stop = nullptr,
-                        int pollMs = 200);
+// What keeps one client from holding the server.
+struct ServerLimits {
+    // A client that neither sends a request nor takes an answer for this long is dropped.
+    int idleTimeoutMs = 60000;
+    // Answers a client has not taken yet. At this many the server reads no more of its
+    // requests until it takes some, so a client that never reads costs a bounded buffer,
+    // then the idle timeout.
+    std::size_t replyBacklog = 64 * 1024;
+    // How often the stop flag is looked at.
+    int pollMs = 200;
+};
+
+// The line a client gets, before it is closed, when another one is being served.
+inline constexpr const char* kBusyLine = "busy: another client is connected\n";
+
+enum class ServerEvent {
+    Connected,   // a client is being served
+    TurnedAway,  // a client came while another was served: told busy and closed
+    // The client served has gone:
+    Quit,        // it sent the quit request
+    Closed,      // it closed the connection (or the connection failed)
+    Idle,        // it sent nothing for the idle timeout
+    NotReading,  // it took none of its answers for the idle timeout
+    Stopped,     // the server was told to stop
+};
+// A line for the server's log: "client connected", "client quit", ...
+std::string Describe(ServerEvent event);
+inline bool ClientGone(ServerEvent event) { return event != ServerEvent::Connected && event != ServerEvent::TurnedAway; }
+
+// Serves the clients of a listener one at a time, each through an interpreter of its
+// own on the same backend (so the receiver keeps its state from one client to the
+// next), until stop becomes true or onEvent returns false. Sockets are non-blocking and
+// watched together: a client that sends nothing, floods requests or never reads its
+// answers cannot block the server, keep it from stopping or keep others waiting.
+void ServeRemoteBitbang(net::Listener& listener, PortBackend& target, const std::atomic<bool>* stop,
+                        const std::function<bool(ServerEvent)>& onEvent, const ServerLimits& limits = {});
 
 }  // namespace orbvex

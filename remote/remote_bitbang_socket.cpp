@@ -13,6 +13,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #endif
@@ -33,11 +34,11 @@ void EnsureStarted() {
     (void)started;
 }
 void CloseNative(NativeSocket s) { closesocket(s); }
-int PollOne(NativeSocket s, int timeoutMs) {
-    WSAPOLLFD p{};
-    p.fd = s;
-    p.events = POLLRDNORM;
-    return WSAPoll(&p, 1, timeoutMs);
+using PollEntry = WSAPOLLFD;
+constexpr short kPollRead = POLLRDNORM;
+constexpr short kPollWrite = POLLWRNORM;
+int PollMany(PollEntry* entries, std::size_t count, int timeoutMs) {
+    return WSAPoll(entries, static_cast<ULONG>(count), timeoutMs);
 }
 bool LastWasTimeout() { return WSAGetLastError() == WSAETIMEDOUT || WSAGetLastError() == WSAEWOULDBLOCK; }
 #else
@@ -45,18 +46,25 @@ using NativeSocket = int;
 const NativeSocket kNoSocket = -1;
 void EnsureStarted() {}
 void CloseNative(NativeSocket s) { ::close(s); }
-int PollOne(NativeSocket s, int timeoutMs) {
-    pollfd p{};
-    p.fd = s;
-    p.events = POLLIN;
+using PollEntry = pollfd;
+constexpr short kPollRead = POLLIN;
+constexpr short kPollWrite = POLLOUT;
+int PollMany(PollEntry* entries, std::size_t count, int timeoutMs) {
     int r;
     do {
-        r = ::poll(&p, 1, timeoutMs);
+        r = ::poll(entries, static_cast<nfds_t>(count), timeoutMs);
     } while (r < 0 && errno == EINTR && timeoutMs < 0);
     return r;
 }
 bool LastWasTimeout() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 #endif
+
+int PollOne(NativeSocket s, int timeoutMs) {
+    PollEntry p{};
+    p.fd = s;
+    p.events = kPollRead;
+    return PollMany(&p, 1, timeoutMs);
+}
 
 NativeSocket Native(std::intptr_t handle) { return static_cast<NativeSocket>(handle); }
 std::intptr_t Handle(NativeSocket s) {
@@ -86,7 +94,45 @@ bool FillUnixAddress(const std::string& path, sockaddr_un& address, std::string&
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return true;
 }
+
+// Whether a listener accepts connections on the unix socket at address. The probe is
+// non-blocking, so a listener whose queue is full counts as there without hanging.
+bool SomeoneListens(const sockaddr_un& address) {
+    int probe = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (probe < 0) return false;
+    ::fcntl(probe, F_SETFL, O_NONBLOCK);
+    const bool there = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+                       errno == EAGAIN || errno == EINPROGRESS;
+    ::close(probe);
+    return there;
+}
+
+// Binds s to the unix socket path, taking over a socket file a dead listener left.
+bool BindUnix(int s, const std::string& path, const sockaddr_un& address, std::string& error) {
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
+    if (errno != EADDRINUSE) {
+        error = Socket::LastError();
+        return false;
+    }
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode)) {
+        error = "the path exists and is not a socket; it is left alone";
+        return false;
+    }
+    if (SomeoneListens(address)) {
+        error = "another program is listening on it";
+        return false;
+    }
+    ::unlink(path.c_str());
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
+    error = Socket::LastError();
+    return false;
+}
 #endif
+
+// Connections the system holds for a listener until it takes them; a second client is
+// then turned away with a line instead of waiting in the queue.
+constexpr int kListenQueue = 64;
 
 }  // namespace
 
@@ -160,6 +206,28 @@ bool Socket::SendAll(const char* data, std::size_t size) {
     return true;
 }
 
+long Socket::SendSome(const char* data, std::size_t size) {
+    for (;;) {
+#if defined(_WIN32)
+        int n = ::send(Native(handle_), data, static_cast<int>(size), 0);
+        if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) return 0;
+#else
+        ssize_t n = ::send(Native(handle_), data, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+#endif
+        return n < 0 ? -1 : static_cast<long>(n);
+    }
+}
+
+void Socket::ShutdownSend() {
+#if defined(_WIN32)
+    ::shutdown(Native(handle_), SD_SEND);
+#else
+    ::shutdown(Native(handle_), SHUT_WR);
+#endif
+}
+
 long Socket::Receive(char* buffer, std::size_t size) {
     timedOut_ = false;
     for (;;) {
@@ -188,6 +256,15 @@ void Socket::SetReceiveTimeout(int milliseconds) {
     value.tv_sec = milliseconds / 1000;
     value.tv_usec = (milliseconds % 1000) * 1000;
     setsockopt(Native(handle_), SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
+#endif
+}
+
+void Socket::SetNonBlocking() {
+#if defined(_WIN32)
+    u_long on = 1;
+    ioctlsocket(Native(handle_), FIONBIO, &on);
+#else
+    ::fcntl(Native(handle_), F_SETFL, ::fcntl(Native(handle_), F_GETFL) | O_NONBLOCK);
 #endif
 }
 
@@ -271,9 +348,20 @@ bool Listener::Open(const Endpoint& where, std::string& error) {
         sockaddr_un address;
         if (!FillUnixAddress(where.path, address, error)) return false;
         int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s, 1) != 0) {
+        if (s < 0) {
             error = Socket::LastError();
-            if (s >= 0) ::close(s);
+            return false;
+        }
+        if (!BindUnix(s, where.path, address, error)) {
+            ::close(s);
+            return false;
+        }
+        ownsPath_ = true;
+        if (::listen(s, kListenQueue) != 0) {
+            error = Socket::LastError();
+            ::close(s);
+            ::unlink(where.path.c_str());
+            ownsPath_ = false;
             return false;
         }
         handle_ = s;
@@ -292,7 +380,7 @@ bool Listener::Open(const Endpoint& where, std::string& error) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(where.port);
-    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s, 1) != 0) {
+    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s, kListenQueue) != 0) {
         error = Socket::LastError();
         CloseNative(s);
         return false;
@@ -320,8 +408,35 @@ void Listener::Close() {
     CloseNative(Native(handle_));
     handle_ = -1;
 #if !defined(_WIN32)
-    if (bound_.isUnix) ::unlink(bound_.path.c_str());
+    if (ownsPath_) ::unlink(bound_.path.c_str());
 #endif
+    ownsPath_ = false;
+}
+
+std::size_t PollSet::Add(const Socket& socket, bool read, bool write) {
+    entries_.push_back(Entry{socket.handle_, read, write});
+    return entries_.size() - 1;
+}
+
+std::size_t PollSet::Add(const Listener& listener) {
+    entries_.push_back(Entry{listener.handle_, true, false});
+    return entries_.size() - 1;
+}
+
+bool PollSet::Wait(int timeoutMs) {
+    std::vector<PollEntry> native(entries_.size());
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        native[i].fd = Native(entries_[i].handle);
+        native[i].events = static_cast<short>((entries_[i].read ? kPollRead : 0) | (entries_[i].write ? kPollWrite : 0));
+    }
+    const int ready = PollMany(native.data(), native.size(), timeoutMs);
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        const short seen = ready > 0 ? native[i].revents : 0;
+        const bool broken = (seen & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+        entries_[i].readable = entries_[i].read && ((seen & kPollRead) != 0 || broken);
+        entries_[i].writable = entries_[i].write && ((seen & kPollWrite) != 0 || broken);
+    }
+    return ready > 0;
 }
 
 }  // namespace orbvex::net

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The stream sockets that carry the remote bit-bang protocol: TCP, or a unix socket
 // where the platform has them. Both ends of the protocol use these and nothing else
@@ -38,6 +39,11 @@ public:
 
     // Sends every byte, or fails (peer gone). Never raises SIGPIPE.
     bool SendAll(const char* data, std::size_t size);
+    // On a non-blocking socket: sends what fits now. Bytes sent (0 when nothing fits),
+    // or -1 when the peer is gone.
+    long SendSome(const char* data, std::size_t size);
+    // No more data from this end; the peer reads what was sent, then the end.
+    void ShutdownSend();
     // Bytes received (> 0), 0 when the peer closed, -1 on error or when the receive
     // timeout ran out (TimedOut() tells which).
     long Receive(char* buffer, std::size_t size);
@@ -46,6 +52,8 @@ public:
     bool TimedOut() const { return timedOut_; }
 
     void SetReceiveTimeout(int milliseconds);
+    // Sends and receives return at once instead of waiting (Receive: -1 and TimedOut()).
+    void SetNonBlocking();
     // Small writes go out at once: every sample is a round trip that waits on them.
     void SetNoDelay();
 
@@ -53,6 +61,7 @@ public:
     static std::string LastError();
 
 private:
+    friend class PollSet;
     static constexpr std::intptr_t kInvalid = -1;
     std::intptr_t handle_ = kInvalid;
     bool timedOut_ = false;
@@ -69,6 +78,8 @@ public:
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
 
+    // A unix socket file left behind by a listener that died is taken over; one that
+    // someone still listens on, or a path that is no socket, is refused.
     bool Open(const Endpoint& where, std::string& error);
     // Waits up to timeoutMs (negative: forever) for a client; invalid on timeout.
     Socket Accept(int timeoutMs);
@@ -77,8 +88,32 @@ public:
     void Close();
 
 private:
+    friend class PollSet;
     std::intptr_t handle_ = -1;
     Endpoint bound_;
+    bool ownsPath_ = false;  // a unix socket file this listener made, removed on close
+};
+
+// Waits on several sockets at once.
+class PollSet {
+public:
+    void Clear() { entries_.clear(); }
+    // Each returns the entry's index for the questions below.
+    std::size_t Add(const Socket& socket, bool read, bool write);
+    std::size_t Add(const Listener& listener);  // readable: a client is waiting
+    // Waits up to timeoutMs for any entry; false on timeout, error or a signal.
+    bool Wait(int timeoutMs);
+    // Readable also when the peer has gone or the socket failed: a receive tells which.
+    bool Readable(std::size_t index) const { return entries_[index].readable; }
+    bool Writable(std::size_t index) const { return entries_[index].writable; }
+
+private:
+    struct Entry {
+        std::intptr_t handle;
+        bool read, write;
+        bool readable = false, writable = false;
+    };
+    std::vector<Entry> entries_;
 };
 
 }  // namespace orbvex::net

@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   g++-mingw-w64-i686-posix
+  libgpiod-dev
+  g++-aarch64-linux-gnu qemu-user libgpiod-dev:arm64
   openocd
   xvfb xauth x11-utils
   wine wine32:i386 fonts-wine fonts-liberation
@@ -29,6 +31,10 @@ echo "Installing: ${missing[*]}"
 # The 32-bit Windows programs run under Wine, whose 32-bit loader is an i386 package.
 if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
+fi
+# The 64-bit ARM build links Debian's arm64 libraries, installed beside the host's.
+if [[ " ${missing[*]} " == *":arm64 "* ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+  $sudo dpkg --add-architecture arm64
 fi
 $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
 $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"

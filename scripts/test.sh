@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds, runs the whole suite through CTest,
-# then cross-builds the 32-bit Windows command-line tool.
+# then cross-builds the 32-bit Windows programs and runs their tests under Wine, and the
+# 64-bit ARM command-line tool, which runs a whole session on the virtual receiver under
+# emulation.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -11,3 +13,4 @@ ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
 if [ -x "$root/scripts/build-windows.sh" ]; then
   "$root/scripts/build-windows.sh"
 fi
+"$root/scripts/build-arm64.sh"

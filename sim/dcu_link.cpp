@@ -11,6 +11,24 @@ constexpr std::uint32_t kPulse = 0b010;     // 0,1,0 lowest bit first
 constexpr std::uint32_t kByteStart = 0b110;  // 0,1,1 lowest bit first
 constexpr int kFramedByteClocks = 11;
 
+// A well-mixed 64-bit value of seed and n (the finaliser of SplitMix64): whether byte n
+// is hit depends on nothing else, so a run repeats exactly and reading fewer bytes
+// does not move the hits in the bytes after them.
+std::uint64_t Mix(std::uint64_t seed, std::uint64_t n) {
+    std::uint64_t z = seed + (n + 1) * 0x9E3779B97F4A7C15ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+// Whether the fault switches turn the n-th byte the DCU sends.
+bool ReplyByteCorrupted(const ReceiverFaults& faults, std::uint64_t n) {
+    if (faults.corruptReplyByte >= 0 && n == static_cast<std::uint64_t>(faults.corruptReplyByte)) return true;
+    if (faults.corruptReplyEvery > 0 && (n + 1) % static_cast<std::uint64_t>(faults.corruptReplyEvery) == 0) return true;
+    return faults.corruptReplyOneIn > 0 &&
+           Mix(faults.corruptReplySeed, n) % static_cast<std::uint64_t>(faults.corruptReplyOneIn) == 0;
+}
+
 }  // namespace
 
 DcuLink::DcuLink(const ReceiverConfig* config, const ReceiverFaults* faults, ReceiverCounters* counters,
@@ -135,10 +153,7 @@ void DcuLink::SendStep() {
         return;
     }
     std::uint8_t value = reply_[replyNext_++];
-    if (faults_->corruptReplyByte >= 0 &&
-        counters_->dcuBytesSent == static_cast<std::uint64_t>(faults_->corruptReplyByte)) {
-        value = static_cast<std::uint8_t>(value ^ 0xFF);
-    }
+    if (ReplyByteCorrupted(*faults_, counters_->dcuBytesSent)) value = static_cast<std::uint8_t>(value ^ 0xFF);
     ++counters_->dcuBytesSent;
     hostAcked_ = false;
     Queue(kByteStart | (static_cast<std::uint32_t>(value) << 3), kFramedByteClocks);

@@ -110,7 +110,8 @@ void DcuMessages::StoreDataByte(std::uint8_t value) {
 }
 
 int DcuMessages::ReplyLength() const {
-    int length = config_->replyBlockLength & ~3;
+    const bool outside = config_->replyLengthOutsideFlash && !memory_->InFlashWindow(address_);
+    int length = (outside ? *config_->replyLengthOutsideFlash : config_->replyBlockLength) & ~3;
     if (length < 4) length = 4;
     if (length > 256) length = 256;
     return length;

@@ -44,6 +44,7 @@ public:
 
     bool FlashEnabled() const { return emi_ == kEmiFlashSetting; }
     bool InRam(std::uint32_t address, std::uint32_t count) const;
+    bool InFlashWindow(std::uint32_t address) const { return address >= flash_->Base() && address < NorFlash::kWindowEnd; }
     std::uint8_t* RamAt(std::uint32_t address) { return ram_.data() + (address - kRamBase); }
 
 private:

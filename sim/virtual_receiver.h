@@ -30,6 +30,9 @@ struct ReceiverConfig {
     std::uint32_t ramSize = 4u << 20;       // from 0x80000000
     int replyBlockLength = 256;             // data bytes in a block-read reply: 4..256, a multiple of 4
                                             // (other values are rounded down and clamped)
+    std::optional<int> replyLengthOutsideFlash;  // when set, the same for reads outside the flash
+                                            // window (registers, RAM): 4 answers a word read, such as
+                                            // a poll of the mailbox, at the price of a word
     AckTiming ack = AckTiming::Early;
     int busyPulsesBeforeReply = 0;          // 0,1,0 pulses the DCU shows before each reply byte stream,
     int busyGapClocks = 16;                 // with this many quiet clocks before each pulse and after
@@ -48,6 +51,11 @@ struct ReceiverFaults {
     long noAckAfterBytes = -1;                            // stop acknowledging after this many received bytes
     long corruptReplyByte = -1;                           // invert the n-th byte the DCU sends (from 0,
                                                           // length bytes counted)
+    long corruptReplyEvery = 0;                           // a noisy link: invert every n-th byte it sends
+                                                          // (bytes n-1, 2n-1, ...; 0: off)
+    long corruptReplyOneIn = 0;                           // or each byte it sends with a chance of 1 in n
+    std::uint64_t corruptReplySeed = 1;                   // (0: off), drawn from this seed and the byte's
+                                                          // number: the same seed corrupts the same bytes
     bool haltIgnored = false;                             // 0x80000000 to 0x3004 does not take
     std::vector<std::uint32_t> refusedWriteAddresses;     // a write covering one: its data is neither
                                                           // acknowledged nor stored

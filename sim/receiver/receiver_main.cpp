@@ -1,6 +1,7 @@
 // orbvex_receiver: the virtual receiver served over the remote bit-bang protocol, so
 // that any client of that protocol (orbvex_cli --remote, a JTAG debugger) can drive it
-// as if it were a receiver on a cable. One client at a time; loopback or a unix socket.
+// as if it were a receiver on a cable. One client at a time (others are told it is
+// busy); loopback TCP or a unix socket.
 #include <CLI/CLI.hpp>
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "remote/remote_bitbang_server.h"
 #include "remote/remote_bitbang_socket.h"
@@ -28,6 +30,7 @@ struct ReceiverOptions {
     std::uint16_t tcpPort = 0;
     std::string unixPath;
     std::string flashImage;
+    int idleTimeoutSeconds = 60;
     bool once = false;
     bool quiet = false;
 };
@@ -35,9 +38,9 @@ struct ReceiverOptions {
 // Adds an option that takes a number in decimal or 0x-hexadecimal, from least to most;
 // anything else is refused rather than wrapped or clamped.
 template <typename T>
-void AddNumber(CLI::App& app, const std::string& name, T& target, std::uint64_t least, std::uint64_t most,
+CLI::Option* AddNumber(CLI::App& app, const std::string& name, T& target, std::uint64_t least, std::uint64_t most,
                const std::string& help) {
-    app.add_option_function<std::string>(
+    return app.add_option_function<std::string>(
            name,
            [&target, name, least, most](const std::string& text) {
                std::uint64_t value = 0;
@@ -48,6 +51,68 @@ void AddNumber(CLI::App& app, const std::string& name, T& target, std::uint64_t 
            },
            help)
         ->type_name("N");
+}
+
+constexpr const char* kCorruptReplyHelp =
+    "Fault: invert bytes the DCU sends (its replies, length bytes included, counted from 0): at:N the N-th, "
+    "every:N every N-th, random:N[:SEED] each with a chance of 1 in N (seed 1 by default)";
+
+// "at:N", "every:N" or "random:N[:SEED]" into the fault switches; false when it is none.
+bool ParseCorruptReply(const std::string& text, orbvex::sim::ReceiverFaults& faults) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) return false;
+    const std::string kind = text.substr(0, colon);
+    std::string number = text.substr(colon + 1), seed;
+    if (kind == "random" && number.find(':') != std::string::npos) {
+        seed = number.substr(number.find(':') + 1);
+        number.resize(number.find(':'));
+    }
+    std::uint64_t n = 0, s = 1;
+    constexpr std::uint64_t kMost = 0x7FFFFFFF;
+    if (!orbvex::ParseUnsigned(number, kMost, n)) return false;
+    if (!seed.empty() && !orbvex::ParseUnsigned(seed, ~std::uint64_t{0}, s)) return false;
+    if (kind == "at") faults.corruptReplyByte = static_cast<long>(n);
+    else if (kind == "every" && n > 0) faults.corruptReplyEvery = static_cast<long>(n);
+    else if (kind == "random" && n > 0) {
+        faults.corruptReplyOneIn = static_cast<long>(n);
+        faults.corruptReplySeed = s;
+    } else return false;
+    return true;
+}
+
+// The flash from the image file, or erased flash when there is no file yet (in a folder
+// that exists, so that it can be saved there). False, with the reason on stderr, for
+// anything that cannot be a flash image.
+bool LoadFlash(orbvex::sim::VirtualReceiver& receiver, const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::exists(path, ec)) {
+        if (ec) {
+            std::cerr << "orbvex_receiver: cannot use the flash image " << path << ": " << ec.message() << '\n';
+            return false;
+        }
+        const fs::path folder = fs::path(path).parent_path().empty() ? fs::path(".") : fs::path(path).parent_path();
+        if (!fs::is_directory(folder, ec)) {
+            std::cerr << "orbvex_receiver: cannot save the flash image as " << path << ": " << folder.string()
+                      << " is not a folder\n";
+            return false;
+        }
+        return true;
+    }
+    std::vector<std::uint8_t> image;
+    const std::uint32_t size = receiver.Config().flashSize;
+    const orbvex::FileReadResult read = orbvex::ReadWholeFile(path, size, image);
+    if (read.status == orbvex::FileReadStatus::TooLarge) {
+        std::cerr << "orbvex_receiver: the flash image " << path << " holds " << read.size << " bytes, more than the "
+                  << (size >> 20) << "M flash\n";
+        return false;
+    }
+    if (!read.Ok()) {
+        std::cerr << "orbvex_receiver: cannot load the flash from " << path << ": " << read.reason << '\n';
+        return false;
+    }
+    receiver.SetFlash(image);
+    return true;
 }
 
 bool SaveImage(const orbvex::sim::VirtualReceiver& receiver, const std::string& path) {
@@ -76,7 +141,12 @@ int main(int argc, char** argv) {
     app.add_option("--flash", flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)");
     app.add_option("--flash-image", o.flashImage,
                    "Flash image file: loaded at start (erased flash if missing), saved after each client and on quit");
-    AddNumber(app, "--reply-block", config.replyBlockLength, 4, 256, "Data bytes per block-read reply, 4..256 (default 256)");
+    AddNumber(app, "--reply-block", config.replyBlockLength, 4, 256,
+              "Data bytes per block-read reply, 4..256 in steps of 4 (default 256)");
+    int replyOutsideFlash = 0;
+    auto* outsideOpt = AddNumber(app, "--reply-outside-flash", replyOutsideFlash, 4, 256,
+                                       "Data bytes per reply to reads outside the flash window, 4..256 in steps of 4 "
+                                       "(default: as --reply-block; 4 makes word reads cheap)");
     AddNumber(app, "--erase-busy", config.eraseBusyPolls, 0, 0x7FFFFFFF, "Command-word reads before an erase is done");
     AddNumber(app, "--program-busy", config.programBusyPolls, 0, 0x7FFFFFFF, "Command-word reads before a program command is done");
     AddNumber(app, "--busy-pulses", config.busyPulsesBeforeReply, 0, 0x7FFFFFFF, "0,1,0 pulses the DCU shows before each reply");
@@ -96,6 +166,17 @@ int main(int argc, char** argv) {
            "Fault: what 0x3080 reads, whatever runs")
         ->type_name("N");
     AddNumber(app, "--no-ack-after", faults.noAckAfterBytes, 0, 0x7FFFFFFF, "Fault: stop acknowledging after this many bytes");
+    app.add_option_function<std::string>(
+           "--corrupt-reply",
+           [&faults](const std::string& text) {
+               if (!ParseCorruptReply(text, faults))
+                   throw CLI::ValidationError("--corrupt-reply", "must be at:N, every:N or random:N[:SEED] with N from 1 "
+                                                                 "(0 for at:) to 2147483647, got \"" + text + "\"");
+           },
+           kCorruptReplyHelp)
+        ->type_name("SPEC");
+    AddNumber(app, "--idle-timeout", o.idleTimeoutSeconds, 1, 86400,
+              "Drop a client that sends nothing, or takes none of its answers, for this many seconds (default 60)");
     app.add_flag("--once", o.once, "Exit after the first client has gone");
     app.add_flag("--quiet", o.quiet, "Print only the listening address");
 
@@ -104,6 +185,11 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : 2;
     }
+    if (config.replyBlockLength % 4 != 0 || replyOutsideFlash % 4 != 0) {
+        std::cerr << "orbvex_receiver: --reply-block and --reply-outside-flash take multiples of 4\n";
+        return 2;
+    }
+    if (outsideOpt->count()) config.replyLengthOutsideFlash = replyOutsideFlash;
     const std::optional<orbvex::FlashRange> chosenFlash = orbvex::ParseFlashChoice(flash);
     if (!chosenFlash) {
         std::cerr << "orbvex_receiver: --flash must be 1M or 2M\n";
@@ -121,10 +207,7 @@ int main(int argc, char** argv) {
 
     orbvex::sim::VirtualReceiver receiver(config);
     receiver.Faults() = faults;
-    if (!o.flashImage.empty() && std::filesystem::exists(o.flashImage) && !receiver.LoadFlashImage(o.flashImage)) {
-        std::cerr << "orbvex_receiver: cannot load the flash from " << o.flashImage << '\n';
-        return 1;
-    }
+    if (!o.flashImage.empty() && !LoadFlash(receiver, o.flashImage)) return 1;
 
     orbvex::net::Endpoint where;
     where.isUnix = !o.unixPath.empty();
@@ -143,18 +226,18 @@ int main(int argc, char** argv) {
 #endif
     std::cout << "listening on " << listener.Bound().Describe() << std::endl;
 
+    orbvex::ServerLimits limits;
+    limits.idleTimeoutMs = o.idleTimeoutSeconds * 1000;
     bool saved = true;
-    while (!g_stop) {
-        orbvex::net::Socket client = listener.Accept(200);
-        if (!client.Valid()) continue;
-        if (!o.quiet) std::cout << "client connected" << std::endl;
-        orbvex::RemoteBitbangInterpreter interpreter(receiver);
-        bool quit = orbvex::ServeRemoteBitbang(client, interpreter, &g_stop);
-        client.Close();
-        if (!o.quiet) std::cout << (quit ? "client quit" : "client gone") << std::endl;
-        saved = SaveImage(receiver, o.flashImage) && saved;
-        if (o.once) break;
-    }
+    orbvex::ServeRemoteBitbang(
+        listener, receiver, &g_stop,
+        [&](orbvex::ServerEvent event) {
+            if (!o.quiet) std::cout << orbvex::Describe(event) << std::endl;
+            if (!orbvex::ClientGone(event) || event == orbvex::ServerEvent::Stopped) return true;
+            saved = SaveImage(receiver, o.flashImage) && saved;
+            return !o.once;
+        },
+        limits);
     listener.Close();
     saved = SaveImage(receiver, o.flashImage) && saved;
     return saved ? 0 : 1;

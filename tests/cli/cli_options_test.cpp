@@ -77,6 +77,18 @@ TEST(CliOptions, RangeAndRemoteAndTrap) {
     EXPECT_TRUE(Parse({"--virtual", "--offset", "0xFFFFC", "read", "last-word.bin"}).run);
 }
 
+TEST(CliOptions, CablesTheKernelDrives) {
+    ParseOutcome p = Parse({"--port", "/dev/parport1", "start"});
+    ASSERT_TRUE(p.run) << p.message;
+    EXPECT_EQ(p.options.target, TargetKind::Ppdev);
+    EXPECT_EQ(p.options.ppdevDevice, "/dev/parport1");
+    p = Parse({"--gpio", "gpiochip0:tck=11,tms=25,tdi=10,tdo=9", "start"});
+    ASSERT_TRUE(p.run) << p.message;
+    EXPECT_EQ(p.options.target, TargetKind::Gpio);
+    EXPECT_EQ(p.options.gpio.chip, "gpiochip0");
+    EXPECT_EQ(p.options.gpio.tdo, 9u);
+}
+
 TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
     const struct { std::vector<const char*> args; const char* says; } cases[] = {
         {{}, "no command"},
@@ -89,6 +101,9 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--virtual", "--remote", "h:1", "start"}, "exclude each other"},
         {{"--port", "lpt1", "--remote", "h:1", "start"}, "exclude each other"},
         {{"--remote", "nohost", "start"}, "--remote"},
+        {{"--gpio", "gpiochip0:tck=11,tms=25,tdi=10", "start"}, "--gpio: tdo is missing"},
+        {{"--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "--port", "lpt1", "start"}, "--gpio excludes"},
+        {{"--virtual", "--port", "/dev/parport0", "start"}, "excludes --virtual"},
         {{"--virtual-flash", "f.bin", "start"}, "needs --virtual"},
         {{"--virtual", "--offset", "ten", "start"}, "--offset"},
         {{"--virtual", "--length", "0", "start"}, "--length"},
@@ -99,6 +114,10 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--virtual", "--port"}, "--port"},
         {{"--virtual", "--offset", "0x1000", "start", "write", "a.rom"}, "apply to read and verify only"},
         {{"--virtual", "--length", "16", "erase", "read", "a.bin"}, "apply to read and verify only"},
+        {{"--virtual", "--remote-timeout", "5", "start"}, "--remote-timeout needs --remote"},
+        {{"--remote", "h:1", "--remote-timeout", "0", "start"}, "from 1 to 86400"},
+        {{"--remote", "h:1", "--remote-timeout", "-1", "start"}, "from 1 to 86400"},
+        {{"--remote", "h:1", "--remote-timeout", "86401", "start"}, "from 1 to 86400"},
     };
     for (const auto& c : cases) {
         ParseOutcome p = Parse(c.args);

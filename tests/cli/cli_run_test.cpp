@@ -9,6 +9,10 @@
 #include <sys/stat.h>
 
 #include "cli_test_support.h"
+#include "port/cable_wiring.h"
+#include "sim/virtual_receiver.h"
+#include "support/gpiod_standin.h"
+#include "support/ppdev_standin.h"
 
 namespace orbvex::test {
 namespace {
@@ -241,6 +245,49 @@ TEST_F(CliRun, TheProgressBarGoesToATerminalOnlyAndNeverChangesTheLog) {
     EXPECT_EQ(piped.err, "");
     EXPECT_THAT(terminal.err, HasSubstr("\r"));
     EXPECT_THAT(terminal.err, HasSubstr("131072/131072 bytes"));  // both passes of the read
+}
+
+// The cables the kernel drives, their system calls played by stand-ins that carry the
+// pins to a virtual receiver: a run reaches the flash, and a device, chip or line that
+// cannot be had ends the run before a single pin moves.
+TEST_F(CliRun, PpdevAndGpioCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
+    sim::VirtualReceiver receiver;
+    const auto flash = RandomImage(0x100000, 9);
+    receiver.SetFlash(flash);
+    PpdevStandIn parport;
+    parport.record = false;
+    parport.target = &receiver;
+    GpiodStandIn gpio;
+    gpio.record = false;
+    gpio.AddChip("gpiochip0", 28);
+    gpio.TakeLine("gpiochip0", 2, "i2c");
+    gpio.WireTo(receiver, {{11, cable::kTck}, {25, cable::kTms}, {10, cable::kTdi}, {24, cable::kResetLine}});
+    const cli::DeviceApis devices{&parport, &gpio};
+
+    for (const std::vector<std::string>& cable :
+         {std::vector<std::string>{"--port", "/dev/parport0"}, {"--gpio", "gpiochip0:tck=11,tms=25,tdi=10,tdo=9,rst=24"}}) {
+        std::vector<std::string> args = cable;
+        args.insert(args.end(), {"--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "--length", "4K", "start", "read", Path("part.bin")});
+        ToolRun run = RunTool(args, false, {}, devices);
+        ASSERT_EQ(run.status, 0) << cable[0] << run.out << run.err;
+        EXPECT_EQ(ReadBytes(Path("part.bin")), std::vector<std::uint8_t>(flash.begin(), flash.begin() + 4096));
+    }
+    EXPECT_EQ(parport.OpenCount(), 0);
+    EXPECT_EQ(gpio.LiveRequests(), 0);
+
+    const struct { std::vector<std::string> args; const char* says; } refusals[] = {
+        {{"--port", "/dev/parport1", "start"}, "cannot open /dev/parport1: "},
+        {{"--gpio", "gpiochip1:tck=11,tms=25,tdi=10,tdo=9", "start"}, "cannot open GPIO chip \"gpiochip1\": "},
+        {{"--gpio", "gpiochip0:tck=11,tms=25,tdi=2,tdo=9", "start"}, "already in use by \"i2c\""},
+    };
+    for (const auto& r : refusals) {
+        const auto traffic = parport.ioctls + gpio.sets + gpio.gets;
+        ToolRun run = RunTool(r.args, false, {}, devices);
+        EXPECT_EQ(run.status, 1) << r.says;
+        EXPECT_THAT(run.err, HasSubstr(r.says));
+        EXPECT_EQ(run.out, "") << r.says;
+        EXPECT_EQ(parport.ioctls + gpio.sets + gpio.gets, traffic) << r.says;
+    }
 }
 
 }  // namespace

@@ -46,12 +46,13 @@ struct ToolRun {
 };
 
 inline ToolRun RunTool(const std::vector<std::string>& args, bool errIsTerminal = false,
-                       std::function<bool()> abortPoll = {}) {
+                       std::function<bool()> abortPoll = {}, cli::DeviceApis devices = cli::SystemDeviceApis()) {
     std::vector<const char*> argv = {"orbvex_cli"};
     for (const std::string& a : args) argv.push_back(a.c_str());
     std::ostringstream out, err;
     ToolRun run;
-    run.status = cli::RunCli(static_cast<int>(argv.size()), argv.data(), cli::CliStreams{out, err, errIsTerminal, abortPoll});
+    run.status =
+        cli::RunCli(static_cast<int>(argv.size()), argv.data(), cli::CliStreams{out, err, errIsTerminal, abortPoll}, devices);
     run.out = out.str();
     run.err = err.str();
     return run;

@@ -140,6 +140,24 @@ TEST_F(RemoteBitbangClientTest, APeerThatStopsAnsweringCountsAsADrop) {
     EXPECT_EQ(drops_, std::vector<std::string>{"the remote receiver stopped answering"});
 }
 
+TEST_F(RemoteBitbangClientTest, APeerThatDribblesItsAnswersIsDroppedAfterOneTimeoutNotAfterThousandsOfAnswers) {
+    Connect(1000);
+    peer_ = std::thread([this] {  // every answer 40 ms late: 25 a second, each well inside the timeout
+        char request = 0;
+        while (server_.WaitReadable(3000) && server_.Receive(&request, 1) == 1) {
+            if (request != 'R') continue;
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            if (!server_.SendAll("0", 1)) break;
+        }
+    });
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < 1000 && !client_->Dropped(); ++i) client_->Read(0x379);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    ASSERT_EQ(drops_.size(), 1u);
+    EXPECT_EQ(drops_[0].rfind("the remote receiver answers too slowly: ", 0), 0u) << drops_[0];
+    peer_.join();
+}
+
 TEST_F(RemoteBitbangClientTest, AnAnswerThatIsNeitherZeroNorOneEndsTheSession) {
     Connect();
     EXPECT_EQ(ReadAnswered('x'), 0x10);
@@ -190,9 +208,10 @@ public:
         std::string error;
         EXPECT_TRUE(listener_.Open(Loopback(), error)) << error;
         thread_ = std::thread([this] {
-            Socket s = listener_.Accept(2000);
-            RemoteBitbangInterpreter interpreter(cable);
-            quitSeen = ServeRemoteBitbang(s, interpreter);
+            ServeRemoteBitbang(listener_, cable, nullptr, [this](ServerEvent e) {
+                quitSeen = e == ServerEvent::Quit;
+                return !ClientGone(e);
+            });
         });
     }
     void Join() { thread_.join(); }
@@ -223,6 +242,23 @@ TEST(RemoteBitbangSession, TheQuitCarriesTheLastQueuedWriteAndEndsTheServer) {
     served.Join();
     EXPECT_TRUE(served.quitSeen);
     EXPECT_EQ(served.cable.LastWrite(), 0x00);
+}
+
+TEST(RemoteBitbangSession, ASecondClientIsToldTheServerIsBusyAndTheFirstIsServedOn) {
+    ServedEchoCable served;
+    RemoteBitbangClient first(served.Connect());
+    first.Write(0x378, 0x0C);
+    EXPECT_EQ(first.Read(0x379), 0x10);
+    RemoteBitbangClient second(served.Connect());
+    second.Write(0x378, 0x0C);
+    EXPECT_EQ(second.Read(0x379), 0x10);
+    EXPECT_EQ(second.DropReason(), "the remote receiver said \"busy: another client is connected\"");
+    first.Write(0x378, 0x08);
+    EXPECT_EQ(first.Read(0x379), 0x00);
+    EXPECT_FALSE(first.Dropped());
+    first.Quit();
+    served.Join();
+    EXPECT_TRUE(served.quitSeen);
 }
 
 TEST(RemoteBitbangSession, ServerEndsWhenTheClientGoesAway) {

@@ -1,6 +1,6 @@
 // The tool over remote bit-bang against real peers: a virtual receiver served from a
 // thread of this process (including one that goes away in the middle), and the
-// orbvex_receiver program driven by OpenOCD and by orbvex_cli.
+// orbvex_receiver program driven by OpenOCD, by orbvex_cli and by abusive clients.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,15 +10,34 @@
 #include <thread>
 
 #include "cli_test_support.h"
+#include "link/dcu.h"
+#include "link/jtag.h"
 #include "link/link_log.h"
+#include "ops/link_session.h"
+#include "port/kqportio.h"
+#include "port/port_access.h"
+#include "remote/remote_bitbang_client.h"
 #include "remote/remote_bitbang_server.h"
 #include "remote/remote_bitbang_socket.h"
 #include "sim/virtual_receiver.h"
 #if !defined(_WIN32)
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <random>
 #endif
 
 namespace orbvex::test {
@@ -27,6 +46,10 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 using ::testing::Not;
+
+// The answer timeout of every client here: a healthy receiver on a slow host (these
+// tests under Wine, say) must never look dead to them.
+constexpr const char* kSlowHostTimeout = "120";
 
 // A virtual receiver served on a loopback port from a thread of this process. With a
 // limit it hangs up after that many status reads, as a peer that dies would.
@@ -38,10 +61,9 @@ public:
         std::string error;
         EXPECT_TRUE(listener_.Open(where, error)) << error;
         thread_ = std::thread([this] {
-            net::Socket client;
-            while (!stop_ && !client.Valid()) client = listener_.Accept(100);
-            RemoteBitbangInterpreter interpreter(*this);
-            if (client.Valid()) ServeRemoteBitbang(client, interpreter, &stop_, 20);
+            ServerLimits limits;
+            limits.pollMs = 20;
+            ServeRemoteBitbang(listener_, *this, &stop_, [](ServerEvent e) { return !ClientGone(e); }, limits);
         });
     }
     ~ServedReceiver() override {
@@ -75,7 +97,8 @@ std::string HealthyStartLog() {
 TEST(CliRemote, StartPrintsExactlyTheStartLogOnTheVirtualReceiverAndOverRemoteBitbang) {
     ServedReceiver served;
     for (const ToolRun& run : {RunTool({"--virtual", "start"}),
-                               RunTool({"--remote", served.Address(), "--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "start"})}) {
+                               RunTool({"--remote", served.Address(), "--remote-timeout", kSlowHostTimeout, "--trap",
+                                        ORBVEX_VIRTUAL_TRAP_IMAGE, "start"})}) {
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out, HealthyStartLog());
         EXPECT_EQ(run.err, "");
@@ -85,7 +108,8 @@ TEST(CliRemote, StartPrintsExactlyTheStartLogOnTheVirtualReceiverAndOverRemoteBi
 TEST(CliRemote, ADroppedConnectionFailsTheRunWithAClearLineAndNoHang) {
     ServedReceiver served(2000);
     auto started = std::chrono::steady_clock::now();
-    ToolRun run = RunTool({"--remote", served.Address(), "--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase"});
+    ToolRun run = RunTool({"--remote", served.Address(), "--remote-timeout", kSlowHostTimeout, "--trap",
+                           ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase"});
     EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, HasSubstr("connection to the remote receiver " + served.Address() + " lost"));
@@ -107,36 +131,61 @@ TEST(CliRemote, NoServerIsAClearFailureNotAnArgumentError) {
 
 std::string Bin(const std::string& name) { return std::string(ORBVEX_BIN_DIR) + "/" + name; }
 
-// A program run through the shell under timeout(1), stdout and stderr on one pipe.
-// Every receiver here is started with --once, so each program ends by itself.
+// A program started by the test, stdout and stderr on one pipe. It dies with the test
+// process, so that no receiver outlives a hung test, and with the object.
 class Program {
 public:
     explicit Program(const std::vector<std::string>& argv) {
-        std::string command = "exec timeout -k 5 300";
-        for (const std::string& a : argv) command += " '" + a + "'";  // no argument here holds a quote
-        pipe_ = popen((command + " 2>&1").c_str(), "r");
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            ::dup2(fds[1], 1);
+            ::dup2(fds[1], 2);
+            for (int fd = 3; fd < 1024; ++fd) ::close(fd);  // no socket of the test lives on in it
+            ::execvp(args[0], args.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        out_ = ::fdopen(fds[0], "r");
     }
     ~Program() {
-        if (pipe_) Wait();
+        if (pid_ > 0) ::kill(pid_, SIGKILL);
+        Wait();
     }
 
     // The next line of output; empty once the program has ended.
     std::string Line() {
         std::string line;
         char buffer[512];
-        while (pipe_ && line.find('\n') == std::string::npos && std::fgets(buffer, sizeof buffer, pipe_)) line += buffer;
+        while (out_ && line.find('\n') == std::string::npos && std::fgets(buffer, sizeof buffer, out_)) line += buffer;
         output_ += line;
         return line;
     }
-    // The rest of the output, then the exit status.
+    // The rest of the output, then the exit status (-1 when a signal ended it).
     int Wait() {
         while (!Line().empty()) {
         }
-        const int status = pclose(pipe_);
-        pipe_ = nullptr;
+        if (out_) std::fclose(out_);
+        out_ = nullptr;
+        int status = -1;
+        if (pid_ > 0) ::waitpid(pid_, &status, 0);
+        pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
+    void Signal(int signal) { ::kill(pid_, signal); }
     const std::string& Output() const { return output_; }
+
+    long ResidentKb() const {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        return -1;
+    }
 
     // For orbvex_receiver: the address from its first line, "listening on ADDRESS".
     std::string ListeningAddress() {
@@ -145,7 +194,8 @@ public:
     }
 
 private:
-    std::FILE* pipe_ = nullptr;
+    pid_t pid_ = -1;
+    std::FILE* out_ = nullptr;
     std::string output_;
 };
 
@@ -174,8 +224,9 @@ TEST(ServedReceiverProcess, OrbvexCliFlashesAndVerifiesAFiveThousandByteImageThr
     Program receiver({Bin("orbvex_receiver"), "--unix", socket, "--flash-image", flash, "--once", "--quiet"});
     ASSERT_FALSE(receiver.ListeningAddress().empty()) << receiver.Output();
 
-    Program tool({Bin("orbvex_cli"), "--remote", "unix:" + socket, "--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase",
-                  "write", dir.Path("image.rom"), "verify", dir.Path("image.rom")});
+    Program tool({Bin("orbvex_cli"), "--remote", "unix:" + socket, "--remote-timeout", kSlowHostTimeout, "--trap",
+                  ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase", "write", dir.Path("image.rom"), "verify",
+                  dir.Path("image.rom")});
     EXPECT_EQ(tool.Wait(), 0) << tool.Output();
     EXPECT_THAT(tool.Output(), HasSubstr("Init OK :)"));
     EXPECT_THAT(tool.Output(), HasSubstr("Write Flash END"));
@@ -189,17 +240,254 @@ TEST(ServedReceiverProcess, OrbvexCliFlashesAndVerifiesAFiveThousandByteImageThr
 }
 
 TEST(ServedReceiverProcess, TheReceiversSettingsReachTheTarget) {
-    Program receiver({Bin("orbvex_receiver"), "--idcode", "0x1000A041", "--halt-ignored", "--late-ack", "--once", "--quiet"});
+    const struct {
+        std::vector<std::string> settings;
+        const char* log;
+    } cases[] = {
+        {{"--idcode", "0x1000A041", "--halt-ignored", "--late-ack"},
+         "Init JTAG\nIDCODE : 1000A041\nStop CPU\nFail DCU Control, Plesae Restart or Reset CPU Box\n"},
+        // The first byte of the first reply's data: the read-back of the halt request.
+        {{"--corrupt-reply", "at:1"},
+         "Init JTAG\nIDCODE : 10006A5B\nCPU : STi5512\nStop CPU\nFail DCU Control, Plesae Restart or Reset CPU Box\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv = {Bin("orbvex_receiver"), "--once", "--quiet"};
+        argv.insert(argv.end(), c.settings.begin(), c.settings.end());
+        Program receiver(argv);
+        const std::string address = receiver.ListeningAddress();
+        ASSERT_FALSE(address.empty()) << receiver.Output();
+        Program tool({Bin("orbvex_cli"), "--remote", address, "--remote-timeout", kSlowHostTimeout, "start"});
+        EXPECT_EQ(tool.Wait(), 1);
+        EXPECT_EQ(tool.Output(), std::string(c.log) + "orbvex_cli: \"start\" failed\n") << c.settings[0];
+    }
+}
+
+TEST(ServedReceiverProcess, RefusesWhatItCannotServeWithAReasonAndNeverCrashes) {
+    TempDir dir;
+    WriteBytes(dir.Path("two-megabytes.img"), std::vector<std::uint8_t>(0x200000, 0xFF));
+    WriteBytes(dir.Path("plain-file"), {1, 2, 3});
+    ASSERT_EQ(::mkfifo(dir.Path("pipe").c_str(), 0600), 0);
+    net::Listener live;
+    net::Endpoint livePath;
+    livePath.isUnix = true;
+    livePath.path = dir.Path("live.sock");
+    std::string error;
+    ASSERT_TRUE(live.Open(livePath, error)) << error;
+
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+    } cases[] = {
+        {{"--flash-image", dir.Path()}, 1, "not a regular file"},
+        {{"--flash-image", dir.Path("pipe")}, 1, "not a regular file"},
+        {{"--flash-image", dir.Path("two-megabytes.img")}, 1, "holds 2097152 bytes, more than the 1M flash"},
+        {{"--flash-image", dir.Path("plain-file") + "/flash.img"}, 1, "is not a folder"},
+        {{"--flash-image", dir.Path(std::string(300, 'n'))}, 1, "File name too long"},
+        {{"--unix", livePath.path}, 1, "another program is listening on it"},
+        {{"--unix", dir.Path("plain-file")}, 1, "is not a socket; it is left alone"},
+        {{"--tcp", "70000"}, 2, "--tcp"},
+        {{"--tcp", "-1"}, 2, "--tcp"},
+        {{"--idcode", "0x1FFFFFFFF"}, 2, "--idcode"},
+        {{"--reply-block", "0"}, 2, "--reply-block"},
+        {{"--reply-block", "100000"}, 2, "--reply-block"},
+        {{"--reply-block", "6"}, 2, "multiples of 4"},
+        {{"--erase-busy", "99999999999999999999999"}, 2, "--erase-busy"},
+        {{"--corrupt-reply", "every:0"}, 2, "--corrupt-reply"},
+        {{"--corrupt-reply", "often"}, 2, "--corrupt-reply"},
+        {{"--idle-timeout", "0"}, 2, "--idle-timeout"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv = {Bin("orbvex_receiver")};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        Program receiver(argv);
+        EXPECT_EQ(receiver.Wait(), c.status) << c.args[0] << ' ' << c.args[1] << '\n' << receiver.Output();
+        EXPECT_THAT(receiver.Output(), HasSubstr(c.says)) << c.args[0] << ' ' << c.args[1];
+    }
+    EXPECT_EQ(ReadBytes(dir.Path("plain-file")), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+net::Socket Dial(const std::string& address) {
+    net::Endpoint where;
+    std::string error;
+    net::ParseEndpoint(address, where, error);
+    return net::Connect(where, error);
+}
+
+// What a new client gets from the receiver at address: "" when it is served (the
+// IDCODE through the TAP and the probe register through the DCU, with the host's link
+// code), else what went wrong.
+std::string ServedOrWhyNot(const std::string& address) {
+    RemoteBitbangClient client(Dial(address), std::stoi(kSlowHostTimeout) * 1000);
+    if (client.Dropped()) return client.DropReason();
+    std::uint32_t idcode = 0, probe = 0;
+    bool read = false;
+    {
+        const std::unique_ptr<PortAccess> access = MakeUnrestrictedPortAccess();
+        LinkSession link(*access, &client);
+        JtagSetTrst(true);
+        idcode = ReadIdcode();
+        SelectDcu();
+        read = DcuReadWord(0x3000, probe);
+    }
+    if (client.Dropped()) return client.DropReason();
+    client.Quit();
+    if (idcode != 0x10006A5B || !read || probe != 1) return "IDCODE " + Hex8(idcode) + ", probe " + Hex8(probe);
+    return "";
+}
+
+// The same, asking again while the receiver is busy with a client it has yet to drop.
+std::string ServedWithin(const std::string& address, std::chrono::seconds patience) {
+    const auto until = std::chrono::steady_clock::now() + patience;
+    std::string why = ServedOrWhyNot(address);
+    while (why.find("busy") != std::string::npos && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(100ms);
+        why = ServedOrWhyNot(address);
+    }
+    return why;
+}
+
+// Sends chunk `times` times on one connection, taking every answer on a thread of its
+// own; the number of answers once the receiver has closed.
+std::size_t Stream(const std::string& address, const std::string& chunk, int times) {
+    net::Socket s = Dial(address);
+    std::size_t answers = 0;
+    std::thread taker([&] {
+        char buffer[65536];
+        for (long n; (n = s.Receive(buffer, sizeof buffer)) > 0;) answers += static_cast<std::size_t>(n);
+    });
+    for (int i = 0; i < times && s.SendAll(chunk.data(), chunk.size()); ++i) {
+    }
+    s.ShutdownSend();
+    taker.join();
+    return answers;
+}
+
+// A non-loopback IPv4 address of this machine, if it has one.
+std::string OutwardAddress() {
+    ifaddrs* all = nullptr;
+    std::string found;
+    if (::getifaddrs(&all) != 0) return found;
+    for (ifaddrs* a = all; a && found.empty(); a = a->ifa_next) {
+        if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || (a->ifa_flags & IFF_LOOPBACK)) continue;
+        char text[INET_ADDRSTRLEN];
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr, text, sizeof text);
+        found = text;
+    }
+    ::freeifaddrs(all);
+    return found;
+}
+
+TEST(ServedReceiverProcess, AbusiveClientsNeitherStopItNorGrowItAndTheNextClientIsServed) {
+    TempDir dir;
+    const std::string image = dir.Path("flash.img");
+    Program receiver({Bin("orbvex_receiver"), "--idle-timeout", "1", "--flash-image", image, "--quiet"});
     const std::string address = receiver.ListeningAddress();
-    ASSERT_FALSE(address.empty()) << receiver.Output();
-    Program tool({Bin("orbvex_cli"), "--remote", address, "start"});
-    EXPECT_EQ(tool.Wait(), 1);
-    EXPECT_EQ(tool.Output(),
-              "Init JTAG\n"
-              "IDCODE : 1000A041\n"
-              "Stop CPU\n"
-              "Fail DCU Control, Plesae Restart or Reset CPU Box\n"
-              "orbvex_cli: \"start\" failed\n");
+    ASSERT_EQ(address.rfind("127.0.0.1:", 0), 0u) << receiver.Output();
+    const std::string port = address.substr(address.rfind(':') + 1);
+    if (!OutwardAddress().empty()) {
+        EXPECT_FALSE(Dial(OutwardAddress() + ":" + port).Valid()) << "loopback only";
+    }
+    ASSERT_EQ(ServedOrWhyNot(address), "");
+    const long residentBefore = receiver.ResidentKb();
+
+    std::mt19937 random(13);
+    std::string noise(1 << 20, '\0');
+    for (char& c : noise) do c = static_cast<char>(random()); while (c == 'Q');  // all of it is served
+    std::string clocks;  // a megabyte of clocks with a read every 64 requests
+    for (std::size_t i = 0; i < (1u << 20); ++i) clocks += i % 64 == 63 ? 'R' : "0426"[i % 4];
+
+    const struct {
+        const char* what;
+        std::function<std::vector<net::Socket>()> abuse;  // returns the connections it holds on to
+    } cases[] = {
+        {"eight megabytes of random bytes",
+         [&] {
+             Stream(address, noise, 8);
+             return std::vector<net::Socket>{};
+         }},
+        {"a 100 MB stream of clocks and reads, every answer taken",
+         [&] {
+             EXPECT_EQ(Stream(address, clocks, 100), std::size_t{100} << 14) << "an answer lost";
+             return std::vector<net::Socket>{};
+         }},
+        {"forty connections at once",
+         [&] {
+             std::vector<net::Socket> all;
+             for (int i = 0; i < 40; ++i) all.push_back(Dial(address));
+             for (std::size_t i = 1; i < all.size(); ++i) {
+                 std::string said;
+                 char buffer[256];
+                 for (long n; all[i].WaitReadable(5000) && (n = all[i].Receive(buffer, sizeof buffer)) > 0;)
+                     said.append(buffer, static_cast<std::size_t>(n));
+                 EXPECT_EQ(said, kBusyLine) << "connection " << i;
+             }
+             return all;
+         }},
+        {"a client that connects and sends nothing",
+         [&] {
+             std::vector<net::Socket> held;
+             held.push_back(Dial(address));
+             return held;
+         }},
+        {"a client killed in the middle of a DCU message",
+         [&] {
+             Program tool({Bin("orbvex_cli"), "--remote", address, "--remote-timeout", kSlowHostTimeout, "--trap",
+                           ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase"});
+             std::this_thread::sleep_for(1500ms);
+             tool.Signal(SIGKILL);
+             EXPECT_EQ(tool.Wait(), -1) << "START ended before it was killed: " << tool.Output();
+             return std::vector<net::Socket>{};
+         }},
+        {"a client that never takes its answers",
+         [&] {
+             std::vector<net::Socket> held;
+             held.push_back(Dial(address));
+             held[0].SetNonBlocking();
+             const std::string reads(65536, 'R');
+             const auto until = std::chrono::steady_clock::now() + 5s;
+             for (int full = 0; full < 3 && std::chrono::steady_clock::now() < until;) {
+                 if (held[0].SendSome(reads.data(), reads.size()) > 0) continue;
+                 ++full;
+                 std::this_thread::sleep_for(100ms);
+             }
+             return held;
+         }},
+    };
+    for (const auto& c : cases) {
+        std::vector<net::Socket> held = c.abuse();
+        EXPECT_EQ(ServedWithin(address, 10s), "") << "after " << c.what;
+    }
+    const long residentAfter = receiver.ResidentKb();
+    EXPECT_LT(residentAfter - residentBefore, 2048) << "resident " << residentBefore << " kB before, " << residentAfter << " after";
+
+    // A signal ends it at once, with a client stuck on it, and it saves its flash.
+    std::vector<net::Socket> stuck = cases[5].abuse();
+    std::filesystem::remove(image);
+    const auto signalled = std::chrono::steady_clock::now();
+    receiver.Signal(SIGTERM);
+    EXPECT_EQ(receiver.Wait(), 0) << receiver.Output();
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
+    EXPECT_EQ(ReadBytes(image), std::vector<std::uint8_t>(0x100000, 0xFF));
+}
+
+TEST(ServedReceiverProcess, TakesOverAUnixSocketThatNobodyListensOnAnyMore) {
+    TempDir dir;
+    const std::string path = dir.Path("stale.sock");
+    {  // what a receiver killed with SIGKILL leaves behind
+        const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+        ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ::listen(s, 1);
+        ::close(s);
+    }
+    Program receiver({Bin("orbvex_receiver"), "--unix", path, "--once", "--quiet"});
+    ASSERT_EQ(receiver.ListeningAddress(), "unix:" + path) << receiver.Output();
+    EXPECT_EQ(ServedOrWhyNot("unix:" + path), "");
+    EXPECT_EQ(receiver.Wait(), 0) << receiver.Output();
+    EXPECT_FALSE(std::filesystem::exists(path)) << "removed when it stops";
 }
 
 #endif

@@ -1,6 +1,11 @@
 // Whole sessions on the virtual receiver, as an operator runs them: START, Erase,
 // Write and Read in turn on one connection.
 #include "ops/receiver_fixture.h"
+#include "port/cable_wiring.h"
+#include "port/gpio_cable.h"
+#include "port/ppdev_cable.h"
+#include "support/gpiod_standin.h"
+#include "support/ppdev_standin.h"
 
 namespace orbvex::test {
 namespace {
@@ -79,6 +84,43 @@ TEST_F(RoundTrip, WritingWithoutEraseGivesOldAndNew) {
     ASSERT_EQ(back.size(), 0x100000u);
     for (std::size_t i = 0; i < back.size(); ++i)
         ASSERT_EQ(back[i], i < rom.size() ? (old[i] & rom[i]) : old[i]) << i;
+}
+
+// The same session over the cables the kernel drives, their system calls played by
+// stand-ins that carry the pins to the receiver. The cable outlives the link, which the
+// fixture closes (releasing the cable) after the test.
+class OverDeviceCable : public RoundTrip {
+protected:
+    void Session() {
+        ASSERT_NE(device, nullptr) << error;
+        link.emplace(*access, device.get());
+        Connect();
+        auto rom = RandomBytes(8192 + 5, 31);
+        WriteRom(rom);
+        auto back = ReadBack();
+        ASSERT_EQ(back.size(), 0x100000u);
+        EXPECT_TRUE(std::equal(rom.begin(), rom.end(), back.begin()));
+    }
+
+    PpdevStandIn parport;
+    GpiodStandIn gpio;
+    std::unique_ptr<DeviceCable> device;
+    std::string error;
+};
+
+TEST_F(OverDeviceCable, Ppdev) {
+    parport.record = false;
+    parport.target = &receiver;
+    device = PpdevCable::Open(parport, "/dev/parport0", error);
+    Session();
+}
+
+TEST_F(OverDeviceCable, Gpio) {
+    gpio.record = false;
+    gpio.AddChip("gpiochip0", 28);
+    gpio.WireTo(receiver, {{11, cable::kTck}, {25, cable::kTms}, {10, cable::kTdi}, {24, cable::kResetLine}});
+    device = GpioCable::Open(gpio, {"gpiochip0", 11, 25, 10, 9, 24u}, error);
+    Session();
 }
 
 }  // namespace

@@ -2,8 +2,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "port/kqportio.h"
 #include "port/port_access.h"
+#include "support/ppdev_standin.h"
+
+#if !defined(_WIN32)
+#include "port/posix/linux_port_access.h"
+#endif
 
 namespace {
 
@@ -39,6 +46,73 @@ TEST(IopermAccess, RefusalIsConsistentAndCloseIsAlwaysSafe) {
     access->Close(0x378);
     EXPECT_EQ(access->Ensure(0x378), opened) << "a closed port can be asked for again";
     access->Close(0x378);
+}
+
+// ioperm as a test arranges it: granted, or refused with an errno; every call noted.
+struct IopermRecord {
+    explicit IopermRecord(int refusal) : error(refusal) {}
+    int error;
+    std::vector<std::string> calls;
+    orbvex::IopermCall Call() {
+        return [this](unsigned long from, unsigned long, bool on) {
+            calls.push_back((on ? "on " : "off ") + std::to_string(from));
+            return on && error ? -error : 0;
+        };
+    }
+};
+
+TEST(LinuxPortAccess, TriesTheInstructionsFirstFallsBackToPpdevAndGivesBothBack) {
+    using ::testing::ElementsAre;
+    using ::testing::HasSubstr;
+    MockBackend session;  // what the link had before port access opened
+    const struct {
+        int iopermError, ppdevError;
+        bool opened;
+        bool onPpdev;
+    } cases[] = {{0, 0, true, false}, {EPERM, 0, true, true}, {EPERM, EACCES, false, false}};
+    for (const auto& c : cases) {
+        IopermRecord ioperm(c.iopermError);
+        orbvex::PpdevStandIn parport;
+        parport.openError = c.ppdevError;
+        orbvex::SetPortBackend(&session);
+        auto access = orbvex::MakeLinuxPortAccess(ioperm.Call(), parport);
+        EXPECT_EQ(access->Open(0x378), c.opened) << access->FailureReason();
+        EXPECT_EQ(ioperm.calls.front(), "on 888") << "the instructions are asked for first";
+        EXPECT_EQ(orbvex::PortHook != &session, c.onPpdev);
+        EXPECT_EQ(parport.Claimed(), c.onPpdev);
+        if (!c.opened) {
+            EXPECT_THAT(access->FailureReason(), HasSubstr("LPT1 (0x378)"));
+            EXPECT_THAT(access->FailureReason(), HasSubstr("run as root, or give the program the right once with sudo setcap cap_sys_rawio+ep"));
+            EXPECT_THAT(access->FailureReason(), HasSubstr("join group lp"));
+        }
+        access->Close(0x378);
+        EXPECT_EQ(orbvex::PortHook, &session);
+        EXPECT_EQ(parport.OpenCount(), 0);
+        if (c.iopermError == 0) {
+            EXPECT_THAT(ioperm.calls, ElementsAre("on 888", "on 1912", "off 1912", "off 888"));
+        }
+        if (c.onPpdev) {
+            EXPECT_THAT(parport.calls, ::testing::IsSupersetOf({"PPCLAIM", "PPRELEASE", "close"}));
+        }
+    }
+    orbvex::SetPortBackend(nullptr);
+}
+
+TEST(LinuxPortAccess, EachPortDrivesThroughItsOwnDevice) {
+    IopermRecord ioperm(EPERM);
+    orbvex::PpdevStandIn parport;  // only /dev/parport0 exists
+    auto access = orbvex::MakeLinuxPortAccess(ioperm.Call(), parport);
+    ASSERT_TRUE(access->Open(0x378));
+    orbvex::PortBackend* lpt1 = orbvex::PortHook;
+    EXPECT_FALSE(access->Ensure(0x278));
+    EXPECT_THAT(access->FailureReason(), ::testing::HasSubstr("cannot open /dev/parport1"));
+    EXPECT_THAT(access->FailureReason(), ::testing::HasSubstr("the device is missing"));
+    EXPECT_TRUE(access->Ensure(0x378));
+    EXPECT_EQ(orbvex::PortHook, lpt1);
+    EXPECT_EQ(parport.OpenCount(), 1) << "LPT1's device is claimed once, for the session";
+    access.reset();
+    EXPECT_EQ(orbvex::PortHook, nullptr);
+    EXPECT_EQ(parport.OpenCount(), 0);
 }
 #endif
 

@@ -63,6 +63,13 @@ TEST_F(Dcu, ReplyLengthByteFollowsTheSetting) {
         EXPECT_EQ(cable_.ReadBlock(kRam, &block, &lengthByte), length);
         EXPECT_EQ(lengthByte, length & 0xFF);
     }
+    // Outside the flash window a reply of its own length, when one is set.
+    receiver_.Config().replyLengthOutsideFlash = 4;
+    Bytes block;
+    EXPECT_EQ(cable_.ReadBlock(kRam, &block), 4);
+    EXPECT_EQ(cable_.ReadBlock(0x3000, &block), 4);
+    EXPECT_EQ(cable_.ReadBlock(0x7FF00000, &block), 256);
+    EXPECT_EQ(cable_.ReadBlock(0x7FFFFFFC, &block), 256);
 }
 
 TEST_F(Dcu, BlockWriteStoresOnlyTheAnnouncedMultipleOfFour) {
@@ -186,6 +193,42 @@ TEST_F(Dcu, CorruptedReplyByte) {
     receiver_.Faults().corruptReplyByte = 2;  // length byte is 0, then 0x11, 0x22 ...
     EXPECT_EQ(cable_.ReadWord(kRam), 0x4433DD11u);
     EXPECT_EQ(cable_.ReadWord(kRam), 0x44332211u) << "only that one byte";
+}
+
+// The bytes of `replies` block reads of a known RAM pattern that came back turned, as
+// (reply, position in it), the length byte at position 0.
+std::vector<std::pair<int, int>> TurnedReplyBytes(VirtualReceiver& receiver, TestCable& cable, int replies) {
+    const Bytes pattern = Pattern(256, 5);
+    for (std::uint32_t i = 0; i < 256; i += 4)
+        receiver.PokeWord(kRam + i, pattern[i] | pattern[i + 1] << 8 | pattern[i + 2] << 16 |
+                                        static_cast<std::uint32_t>(pattern[i + 3]) << 24);
+    receiver.ResetCounters();
+    std::vector<std::pair<int, int>> turned;
+    for (int r = 0; r < replies; ++r) {
+        Bytes block;
+        std::uint8_t length = 0;
+        cable.ReadBlock(kRam, &block, &length);
+        if (length != 0) turned.push_back({r, 0});
+        for (std::size_t i = 0; i < block.size(); ++i)
+            if (block[i] != pattern[i]) turned.push_back({r, static_cast<int>(i) + 1});
+    }
+    return turned;
+}
+
+TEST_F(Dcu, CorruptedReplyBytesAtARate) {
+    receiver_.Faults().corruptReplyEvery = 64;  // bytes 63, 127, ... of all the DCU sends
+    EXPECT_EQ(TurnedReplyBytes(receiver_, cable_, 2),
+              (std::vector<std::pair<int, int>>{{0, 63}, {0, 127}, {0, 191}, {0, 255}, {1, 62}, {1, 126}, {1, 190}, {1, 254}}));
+
+    receiver_.Faults().corruptReplyEvery = 0;
+    receiver_.Faults().corruptReplyOneIn = 100;
+    receiver_.Faults().corruptReplySeed = 7;
+    const auto first = TurnedReplyBytes(receiver_, cable_, 40);  // 10,280 bytes: about 103 hits
+    EXPECT_GT(first.size(), 50u);
+    EXPECT_LT(first.size(), 160u);
+    EXPECT_EQ(TurnedReplyBytes(receiver_, cable_, 40), first) << "the same seed turns the same bytes";
+    receiver_.Faults().corruptReplySeed = 8;
+    EXPECT_NE(TurnedReplyBytes(receiver_, cable_, 40), first);
 }
 
 TEST_F(Dcu, RefusedWriteAddressAndReadRange) {
