@@ -71,8 +71,7 @@ TForm1::TForm1(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend, std
 }
 
 TForm1::~TForm1() {
-    session_.reset();
-    if (orbvex::LinkLogSink() == this) orbvex::SetLinkLog(nullptr);
+    link_.reset();
     if (Form1 == this) Form1 = nullptr;
 }
 
@@ -85,24 +84,9 @@ void TForm1::ConnectHandlers() {
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
 }
 
-void TForm1::FormCreate() {
-    session_.emplace(portAccess_, backend_, orbvex::kLpt1Base);
-    orbvex::SetLinkLog(this);
-    // Said before the window first shows; the window opens all the same, and every
-    // operation button says it again.
-    if (session_->PortAvailable()) return;
-    // The box keeps its one text; why, and what to do about it, goes to the log.
-    const std::string reason = session_->FailureReason();
-    if (!reason.empty()) LogLine(reason);
-    ShowErrorBox("The parallel port could not be opened");
-}
+void TForm1::FormCreate() { link_.emplace().Open(*this, portAccess_, backend_); }
 
-void TForm1::FormClose() {
-    if (closed_) return;
-    closed_ = true;
-    // The cable is released while the port may still be driven, then access goes.
-    session_->Close();
-}
+void TForm1::FormClose() { link_->Close(); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
     // Port access must not be withdrawn under a running operation: the close waits

@@ -6,7 +6,6 @@
 #include <initializer_list>
 #include <utility>
 
-#include "link/link_log.h"
 #include "port/kqportio.h"
 #include "port/program_dir.h"
 
@@ -57,7 +56,6 @@ TForm1::~TForm1() {
         FormClose();
         DestroyWindow(hwnd_);
     }
-    if (orbvex::LinkLogSink() == this) orbvex::SetLinkLog(nullptr);
 }
 
 void TForm1::Show() {
@@ -143,24 +141,9 @@ void TForm1::OnClose() {
     DestroyWindow(hwnd_);
 }
 
-void TForm1::FormCreate() {
-    session_.emplace(portAccess_, backend_, orbvex::kLpt1Base);
-    orbvex::SetLinkLog(this);
-    // Said before the window first shows; the window opens all the same, and every
-    // operation button says it again.
-    if (session_->PortAvailable()) return;
-    // The box keeps its one text; why, and what to do about it, goes to the log.
-    const std::string reason = session_->FailureReason();
-    if (!reason.empty()) LogLine(reason);
-    ShowErrorBox("The parallel port could not be opened");
-}
+void TForm1::FormCreate() { link_.Open(*this, portAccess_, backend_); }
 
-void TForm1::FormClose() {
-    if (closed_) return;
-    closed_ = true;
-    // The cable is released while the port may still be driven, then access goes.
-    session_->Close();
-}
+void TForm1::FormClose() { link_.Close(); }
 
 // Each handler reads its choices at the moment the operation needs them: the port at
 // the click, the file and then the flash size when the operation asks for its file.

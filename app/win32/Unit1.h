@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "app/form_choices.h"
+#include "app/window_link.h"
 #include "app/win32/form_controls.h"
 #include "ops/link_session.h"
 #include "ops/operations.h"
@@ -91,8 +92,7 @@ private:
     HWND hwnd_ = nullptr;
     orbvex::win32::FormControls controls_;
     HWND lastFocus_ = nullptr;
-    std::optional<orbvex::LinkSession> session_;
+    orbvex::app::WindowLink link_;
     bool operationRunning_ = false;
     bool closePending_ = false;
-    bool closed_ = false;
 };
