@@ -195,8 +195,9 @@ bool TForm1::RunFileDialog(bool save, const orbvex::app::FileDialogSetup& setup,
     dialog.nMaxFile = sizeof file;
     dialog.lpstrInitialDir = folder.c_str();
     dialog.lpstrDefExt = setup.defaultExt;
-    // An existing file is replaced without asking.
-    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_PATHMUSTEXIST | (save ? 0 : OFN_FILEMUSTEXIST);
+    // An existing file is replaced without asking; the process keeps its own folder.
+    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR |
+                   (save ? 0 : OFN_FILEMUSTEXIST);
 
     const bool ok = hooks_.runFileDialog ? hooks_.runFileDialog(dialog, save)
                                          : (save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog)) != FALSE;
