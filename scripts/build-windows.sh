@@ -85,13 +85,16 @@ command -v wine >/dev/null || fail "Wine is missing (scripts/install-deps.sh ins
 wine_run=$root/scripts/wine-run.sh
 
 # Test discovery during the build ran Wine with no display. That Wine session ends
-# first, so that the tests start one on their display (the window test needs it),
-# and theirs ends before the display goes.
+# first; the tests' own starts on their display (the window test needs one) with
+# wineboot, whose server and system processes then hold no test's output open (CTest
+# would wait for them), and it ends before the display goes.
 SECONDS=0
-WINEPREFIX=${ORBVEX_WINEPREFIX:-$build/wine-prefix} wineserver --kill 2>/dev/null || true
+export ORBVEX_WINEPREFIX=${ORBVEX_WINEPREFIX:-$build/wine-prefix}
+WINEPREFIX=$ORBVEX_WINEPREFIX wineserver --kill 2>/dev/null || true
 if ! xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
+    "$3" wineboot </dev/null >/dev/null 2>&1
     ctest --test-dir "$1" --parallel "$2" --output-on-failure; status=$?
-    WINEPREFIX=${ORBVEX_WINEPREFIX:-$1/wine-prefix} wineserver --wait; exit $status' sh "$build" "$jobs" \
+    WINEPREFIX=$ORBVEX_WINEPREFIX wineserver --wait; exit $status' sh "$build" "$jobs" "$wine_run" \
     >"$build/ctest.log" 2>&1; then
   grep -E '^[0-9]+% tests passed|\*\*\*|Failed|Timeout' "$build/ctest.log" >&2 || true
   fail "Windows tests failed under Wine (whole log: $build/ctest.log)"
