@@ -22,7 +22,7 @@
 #endif
 
 #include "app/dialog_filter.h"
-#include "app/window_text.h"
+#include "app/form_layout.h"
 #include "link/dcu.h"
 #include "link/jtag.h"
 #include "link/link_log.h"
@@ -65,16 +65,13 @@ TForm1::TForm1(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend, std
 
     Form1 = this;
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QString::fromLatin1(orbvex::app::kWindowCaption));
-    setFixedSize(563, 583);
     CreateControls();
     ConnectHandlers();
     FormCreate();
 }
 
 TForm1::~TForm1() {
-    session_.reset();
-    if (orbvex::LinkLogSink() == this) orbvex::SetLinkLog(nullptr);
+    link_.reset();
     if (Form1 == this) Form1 = nullptr;
 }
 
@@ -87,24 +84,9 @@ void TForm1::ConnectHandlers() {
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
 }
 
-void TForm1::FormCreate() {
-    session_.emplace(portAccess_, backend_, orbvex::kLpt1Base);
-    orbvex::SetLinkLog(this);
-    // Said before the window first shows; the window opens all the same, and every
-    // operation button says it again.
-    if (session_->PortAvailable()) return;
-    // The box keeps its one text; why, and what to do about it, goes to the log.
-    const std::string reason = session_->FailureReason();
-    if (!reason.empty()) LogLine(reason);
-    ShowErrorBox("The parallel port could not be opened");
-}
+void TForm1::FormCreate() { link_.emplace().Open(*this, portAccess_, backend_); }
 
-void TForm1::FormClose() {
-    if (closed_) return;
-    closed_ = true;
-    // The cable is released while the port may still be driven, then access goes.
-    session_->Close();
-}
+void TForm1::FormClose() { link_->Close(); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
     // Port access must not be withdrawn under a running operation: the close waits
@@ -239,7 +221,7 @@ void TForm1::ShowErrorBox(const std::string& text) {
         hooks_.showErrorBox(message);
         return;
     }
-    QMessageBox::critical(isVisible() ? this : nullptr, QString::fromLatin1(orbvex::app::kErrorBoxCaption), message,
+    QMessageBox::critical(isVisible() ? this : nullptr, QString::fromLatin1(orbvex::app::kWindow.errorBoxCaption), message,
                           QMessageBox::Ok);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/form_choices.h"
+#include "app/window_link.h"
 #include "ops/link_session.h"
 #include "ops/operations.h"
 #include "ops/window_services.h"
@@ -107,11 +108,6 @@ protected:
 
 private:
     void CreateControls();
-    void CreateConnectionControls();
-    void CreateFlashControls();
-    void CreateLogControls();
-    void ApplyStackingOrder();
-    void ApplyTabOrder();
     void ConnectHandlers();
 
     void RunOperation(const std::function<bool()>& operation);
@@ -126,11 +122,10 @@ private:
     orbvex::PortAccess& portAccess_;
     orbvex::PortBackend* backend_;
     std::string trapFile_;
-    std::optional<orbvex::LinkSession> session_;
+    std::optional<orbvex::app::WindowLink> link_;
     TForm1Hooks hooks_;
     bool operationRunning_ = false;
     bool closePending_ = false;
-    bool closed_ = false;
 };
 
 // The one window of the program, while it exists.

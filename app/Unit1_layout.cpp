@@ -1,8 +1,10 @@
-// The window's controls: where they sit, what they say, how they look, the order
-// the Tab key visits them and which is drawn over which.
+// The window's controls in Qt, built from the window's description (form_layout.h):
+// where they sit, what they say, how they look, the order the Tab key visits them
+// and which is drawn over which.
 #include <QFileDialog>
 #include <QFont>
 #include <QGroupBox>
+#include <QHash>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -12,144 +14,124 @@
 #include "app/Unit1.h"
 #include "app/bottom_line_bevel.h"
 #include "app/flat_group_box.h"
-#include "app/window_text.h"
+#include "app/form_layout.h"
 
 namespace {
 
-QFont PixelFont(const char* family, int pixels, bool bold = false) {
-    QFont font(QString::fromLatin1(family));
-    font.setPixelSize(pixels);
-    font.setBold(bold);
+using orbvex::app::ControlKind;
+using orbvex::app::ControlSpec;
+
+QFont ToQFont(const orbvex::app::FontSpec& spec) {
+    QFont font(QString::fromLatin1(spec.face));
+    font.setPixelSize(spec.pixels);
+    font.setBold(spec.bold);
+    // Where the face is missing, a fixed-pitch one keeps the columns of the log.
+    if (font.family() == QLatin1String("Courier New")) font.setStyleHint(QFont::TypeWriter);
     return font;
 }
 
-QFont CourierFont(int pixels, bool bold = false) {
-    QFont font = PixelFont("Courier New", pixels, bold);
-    font.setStyleHint(QFont::TypeWriter);
-    return font;
+QWidget* CreateWidget(const ControlSpec& spec, QWidget* parent) {
+    const QString caption = QString::fromLatin1(spec.caption);
+    switch (spec.kind) {
+    case ControlKind::Image: return new QLabel(parent);
+    case ControlKind::Bevel: return new BottomLineBevel(parent);
+    case ControlKind::Label: return new QLabel(caption, parent);
+    case ControlKind::GroupBox: return new FlatGroupBox(caption, parent);
+    case ControlKind::RadioButton: return new QRadioButton(caption, parent);
+    case ControlKind::PushButton: return new QPushButton(caption, parent);
+    case ControlKind::Memo: return new QPlainTextEdit(parent);
+    case ControlKind::ProgressBar: return new QProgressBar(parent);
+    case ControlKind::OpenDialog:
+    case ControlKind::SaveDialog: return new QFileDialog(parent);
+    }
+    return nullptr;
+}
+
+// What the flags of the description mean for each kind of Qt widget.
+void ApplyFlags(const ControlSpec& spec, QWidget* widget) {
+    using namespace orbvex::app;
+    if (spec.flags & kButtonFace) {
+        widget->setBackgroundRole(QPalette::Button);
+        widget->setAutoFillBackground(true);
+    }
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setLayoutDirection(Qt::LeftToRight);
+        // A word-wrapped label keeps its width and grows downwards until its text
+        // fits, so the banner shows whole over the empty picture area.
+        if (spec.flags & kWordWrap) {
+            label->setWordWrap(true);
+            label->resize(spec.width, std::max(spec.height, label->heightForWidth(spec.width)));
+        }
+    } else if (auto* radio = qobject_cast<QRadioButton*>(widget)) {
+        radio->setChecked(spec.flags & kChecked);
+        // Of each pair only the checked one is a tab stop; the arrow keys move within it.
+        const Qt::FocusPolicy policy = radio->focusPolicy();
+        radio->setFocusPolicy((spec.flags & kTabStop) ? Qt::FocusPolicy(policy | Qt::TabFocus)
+                                                      : Qt::FocusPolicy(policy & ~Qt::TabFocus));
+    } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+        button->setAutoDefault(false);
+    } else if (auto* memo = qobject_cast<QPlainTextEdit*>(widget)) {
+        if (spec.flags & kFlat) memo->setFrameStyle(QFrame::Box | QFrame::Plain);
+        memo->setLineWidth(1);
+        memo->setVerticalScrollBarPolicy((spec.flags & kVerticalScrollBar) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
+        memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        memo->setLineWrapMode((spec.flags & kWordWrap) ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+        memo->setReadOnly(false);
+        // Tab moves on to the next control, as in any single-window form.
+        memo->setTabChangesFocus(true);
+    } else if (auto* bar = qobject_cast<QProgressBar*>(widget)) {
+        bar->setRange(0, kProgressMaximumAtStart);
+        bar->setValue(0);
+        bar->setTextVisible(false);
+        bar->setFocusPolicy(Qt::NoFocus);
+    }
 }
 
 template <typename Control>
-Control* Place(Control* control, const char* name, int left, int top, int width, int height) {
-    control->setObjectName(QString::fromLatin1(name));
-    control->setGeometry(left, top, width, height);
-    return control;
+void Bind(Control*& member, const QHash<QString, QWidget*>& made, const char* name) {
+    member = qobject_cast<Control*>(made.value(QString::fromLatin1(name)));
+    Q_ASSERT_X(member, "TForm1::CreateControls", name);
 }
 
 }  // namespace
 
 void TForm1::CreateControls() {
-    setFont(PixelFont("MS Sans Serif", 11));
+    using orbvex::app::kWindow;
+    setWindowTitle(QString::fromLatin1(kWindow.caption));
+    setWindowIconText(QString::fromLatin1(kWindow.applicationTitle));
+    setFixedSize(kWindow.clientWidth, kWindow.clientHeight);
+    setFont(ToQFont(kWindow.font));
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
 
-    Image1 = Place(new QLabel(this), "Image1", 7, -1, 550, 165);
-
-    Bevel1 = Place(new BottomLineBevel(this), "Bevel1", 7, 208, 553, 9);
-
-    Label2 = Place(new QLabel(QString::fromLatin1(orbvex::app::kBanner), this), "Label2", 98, 28, 438, 28);
-    Label2->setFont(PixelFont("Arial", 24, true));
-    Label2->setWordWrap(true);
-    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // A word-wrapped label keeps its width and grows downwards until its text fits,
-    // so the banner shows whole over the empty picture area.
-    Label2->resize(438, std::max(28, Label2->heightForWidth(438)));
-
-    CreateConnectionControls();
-    CreateFlashControls();
-
-    Button5 = Place(new QPushButton(QStringLiteral("START"), this), "Button5", 427, 235, 113, 17);
-    Button1 = Place(new QPushButton(QStringLiteral("Exit"), this), "Button1", 481, 292, 65, 17);
-
-    CreateLogControls();
-
-    OpenDialog1 = new QFileDialog(this);
-    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
-    SaveDialog1 = new QFileDialog(this);
-    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
-
-    for (QPushButton* button : {Button5, Button6, Button7, Button8, Button2, Button1}) button->setAutoDefault(false);
-
-    ApplyStackingOrder();
-    ApplyTabOrder();
-}
-
-void TForm1::CreateConnectionControls() {
-    GroupBox4 = Place(new FlatGroupBox(QStringLiteral("  3  -  Connection  "), this), "GroupBox4", 414, 218, 139, 40);
-
-    GroupBox1 = Place(new FlatGroupBox(QStringLiteral(" 1 - Adr Flash "), this), "GroupBox1", 7, 218, 267, 40);
-    GroupBox1->setFont(CourierFont(12));
-    F1 = Place(new QRadioButton(QStringLiteral("1MB(7FF00000)"), GroupBox1), "F1", 15, 16, 113, 17);
-    F1->setFont(CourierFont(12));
-    F2 = Place(new QRadioButton(QStringLiteral("2MB(7FE00000)"), GroupBox1), "F2", 142, 16, 113, 17);
-    F2->setFont(CourierFont(12));
-
-    GroupBox2 = Place(new FlatGroupBox(QStringLiteral(" 2 - LPT Port "), this), "GroupBox2", 286, 218, 124, 40);
-    GroupBox2->setFont(CourierFont(12));
-    L1 = Place(new QRadioButton(QStringLiteral("LPT1"), GroupBox2), "L1", 12, 16, 50, 17);
-    L2 = Place(new QRadioButton(QStringLiteral("LPT2"), GroupBox2), "L2", 67, 16, 49, 17);
-
-    F1->setChecked(true);
-    L1->setChecked(true);
-    // Of each pair only the checked one is a tab stop; the arrow keys move within it.
-    for (QRadioButton* radio : {F1, F2, L1, L2}) {
-        const Qt::FocusPolicy policy = radio->focusPolicy();
-        radio->setFocusPolicy(radio->isChecked() ? Qt::FocusPolicy(policy | Qt::TabFocus)
-                                                 : Qt::FocusPolicy(policy & ~Qt::TabFocus));
+    // In the order of the description, which stacks each later control over the ones
+    // before it.
+    QHash<QString, QWidget*> made;
+    for (const ControlSpec& spec : orbvex::app::kControls) {
+        QWidget* parent = spec.parent ? made.value(QString::fromLatin1(spec.parent)) : this;
+        QWidget* widget = CreateWidget(spec, parent);
+        widget->setObjectName(QString::fromLatin1(spec.name));
+        if (spec.font.face) widget->setFont(ToQFont(spec.font));
+        if (!(spec.flags & orbvex::app::kNotVisible)) widget->setGeometry(spec.left, spec.top, spec.width, spec.height);
+        ApplyFlags(spec, widget);
+        if (!widget->isWindow()) widget->raise();
+        made.insert(widget->objectName(), widget);
     }
-}
 
-void TForm1::CreateFlashControls() {
-    GroupBox3 = Place(new FlatGroupBox(QStringLiteral(" 4 - Flash operations (connection required first)"), this),
-                      "GroupBox3", 7, 269, 462, 46);
-    GroupBox3->setFont(CourierFont(12));
+#define ORBVEX_BIND(member) Bind(member, made, #member)
+    ORBVEX_BIND(GroupBox1), ORBVEX_BIND(GroupBox2), ORBVEX_BIND(F1), ORBVEX_BIND(F2), ORBVEX_BIND(Button5);
+    ORBVEX_BIND(L1), ORBVEX_BIND(L2), ORBVEX_BIND(GroupBox3), ORBVEX_BIND(Button6), ORBVEX_BIND(Button7);
+    ORBVEX_BIND(Button8), ORBVEX_BIND(Label1), ORBVEX_BIND(OpenDialog1), ORBVEX_BIND(SaveDialog1);
+    ORBVEX_BIND(GroupBox4), ORBVEX_BIND(Button1), ORBVEX_BIND(Image1), ORBVEX_BIND(Memo1), ORBVEX_BIND(Bevel1);
+    ORBVEX_BIND(ProgressBar1), ORBVEX_BIND(Button2), ORBVEX_BIND(Label2);
+#undef ORBVEX_BIND
 
-    Label1 = Place(new QLabel(QStringLiteral("00000000"), GroupBox3), "Label1", 271, 20, 104, 23);
-    Label1->setFont(CourierFont(21, true));
-    Label1->setBackgroundRole(QPalette::Button);
-    Label1->setAutoFillBackground(true);
-    Label1->setLayoutDirection(Qt::LeftToRight);
-    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-
-    Button6 = Place(new QPushButton(QStringLiteral("Erase"), GroupBox3), "Button6", 8, 23, 75, 17);
-    Button7 = Place(new QPushButton(QStringLiteral("Write"), GroupBox3), "Button7", 88, 23, 75, 17);
-    Button2 = Place(new QPushButton(QStringLiteral("Abort"), GroupBox3), "Button2", 176, 23, 75, 17);
-    Button8 = Place(new QPushButton(QStringLiteral("Read"), GroupBox3), "Button8", 392, 23, 60, 17);
-}
-
-void TForm1::CreateLogControls() {
-    Memo1 = Place(new QPlainTextEdit(this), "Memo1", 7, 328, 550, 225);
-    Memo1->setFont(CourierFont(15, true));
-    Memo1->setFrameStyle(QFrame::Box | QFrame::Plain);
-    Memo1->setLineWidth(1);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    Memo1->setReadOnly(false);
-    // Tab moves on to the next control, as in any single-window form.
-    Memo1->setTabChangesFocus(true);
-
-    ProgressBar1 = Place(new QProgressBar(this), "ProgressBar1", 9, 561, 547, 16);
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
-    ProgressBar1->setFocusPolicy(Qt::NoFocus);
-}
-
-void TForm1::ApplyStackingOrder() {
-    // Bottom to top: the banner over the picture area, START over its group's frame.
-    for (QWidget* control : std::initializer_list<QWidget*>{Image1, Bevel1, Label2, GroupBox4, GroupBox1, GroupBox2,
-                                                             GroupBox3, Button5, Button1, Memo1, ProgressBar1}) {
-        control->raise();
-    }
-}
-
-void TForm1::ApplyTabOrder() {
-    // Window: GroupBox1, GroupBox2, GroupBox3, START, GroupBox4 (nothing to focus),
-    // Exit, the log; inside the flash group: Erase, Write, Read, Abort.
-    const std::initializer_list<QWidget*> chain{F1, F2, L1, L2, Button6, Button7, Button8, Button2, Button5, Button1, Memo1};
+    // The focus chain through every control that can take the focus, in tab order.
     QWidget* previous = nullptr;
-    for (QWidget* control : chain) {
+    for (const ControlSpec* spec : orbvex::app::TabChain()) {
+        QWidget* control = made.value(QString::fromLatin1(spec->name));
+        if (control->focusPolicy() == Qt::NoFocus) continue;
         if (previous) setTabOrder(previous, control);
         previous = control;
     }

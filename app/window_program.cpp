@@ -5,14 +5,14 @@
 #include <QScreen>
 
 #include "app/Unit1.h"
-#include "app/window_text.h"
+#include "app/form_layout.h"
 
 namespace orbvex::app {
 
 void InitApplication() {
-    QApplication::setApplicationName(QStringLiteral("orbvex_up"));
-    QApplication::setApplicationVersion(QStringLiteral("2.1"));
-    QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
+    // The application's name is the one the task bar shows. It is not set as the
+    // display name, which X11 would append to the window's own caption.
+    QApplication::setApplicationName(QString::fromLatin1(kWindow.applicationTitle));
     // The layout was drawn with these faces; where they are missing, take faces of the
     // same widths before the toolkit's generic choice.
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),

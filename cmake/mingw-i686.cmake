@@ -18,3 +18,11 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # Header-only libraries installed for the host serve the target too; their package
 # files would put the host's include folder on the path, so they come from cmake/cross/.
 set(CLI11_DIR ${CMAKE_CURRENT_LIST_DIR}/cross/CLI11 CACHE PATH "CLI11 for cross builds")
+
+# With Wine on the machine the build's programs run here too: CTest lists and runs
+# the Windows test programs through the wrapper, in a Wine prefix of the build's own.
+find_program(ORBVEX_WINE wine)
+if(ORBVEX_WINE)
+  get_filename_component(ORBVEX_WINE_RUN ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh ABSOLUTE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${ORBVEX_WINE_RUN})
+endif()

@@ -11,8 +11,10 @@ packages=(
   libgpiod-dev
   g++-aarch64-linux-gnu qemu-user libgpiod-dev:arm64
   openocd
-  xvfb xauth
+  xvfb xauth x11-utils
+  wine wine32:i386 fonts-wine fonts-liberation
 )
+packages+=("$@")  # what a script needs on top, e.g. for a screenshot
 
 missing=()
 for p in "${packages[@]}"; do
@@ -26,6 +28,10 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo="sudo"
 fi
 echo "Installing: ${missing[*]}"
+# The 32-bit Windows programs run under Wine, whose 32-bit loader is an i386 package.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 # The 64-bit ARM build links Debian's arm64 libraries, installed beside the host's.
 if [[ " ${missing[*]} " == *":arm64 "* ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
   $sudo dpkg --add-architecture arm64

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds, runs the whole suite through CTest,
-# then cross-builds the 32-bit Windows command-line tool, and the 64-bit ARM one, which
-# runs a whole session on the virtual receiver under emulation.
+# then cross-builds the 32-bit Windows programs and runs their tests under Wine, and the
+# 64-bit ARM command-line tool, which runs a whole session on the virtual receiver under
+# emulation.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"

@@ -1,44 +1,13 @@
 // The window as the operator first sees it: every control where it belongs, saying
 // what it should, in the right face, in the right order.
 #include "app/dialog_filter.h"
+#include "app/form_layout.h"
 #include "window_test_support.h"
 
 namespace {
 
-struct ExpectedControl {
-    const char* name;
-    const char* parent;
-    QRect geometry;
-    const char* caption;
-    const char* family;
-    int pixels;
-    bool bold;
-};
-
-const char* const kSans = "MS Sans Serif";
-const char* const kCourier = "Courier New";
-const ExpectedControl kControls[] = {
-    {"Image1", "Form1", QRect(7, -1, 550, 165), "", kSans, 11, false},
-    {"Bevel1", "Form1", QRect(7, 208, 553, 9), "", kSans, 11, false},
-    {"GroupBox4", "Form1", QRect(414, 218, 139, 40), "  3  -  Connection  ", kSans, 11, false},
-    {"GroupBox1", "Form1", QRect(7, 218, 267, 40), " 1 - Adr Flash ", kCourier, 12, false},
-    {"F1", "GroupBox1", QRect(15, 16, 113, 17), "1MB(7FF00000)", kCourier, 12, false},
-    {"F2", "GroupBox1", QRect(142, 16, 113, 17), "2MB(7FE00000)", kCourier, 12, false},
-    {"GroupBox2", "Form1", QRect(286, 218, 124, 40), " 2 - LPT Port ", kCourier, 12, false},
-    {"L1", "GroupBox2", QRect(12, 16, 50, 17), "LPT1", kCourier, 12, false},
-    {"L2", "GroupBox2", QRect(67, 16, 49, 17), "LPT2", kCourier, 12, false},
-    {"GroupBox3", "Form1", QRect(7, 269, 462, 46), " 4 - Flash operations (connection required first)", kCourier,
-     12, false},
-    {"Label1", "GroupBox3", QRect(271, 20, 104, 23), "00000000", kCourier, 21, true},
-    {"Button6", "GroupBox3", QRect(8, 23, 75, 17), "Erase", kCourier, 12, false},
-    {"Button7", "GroupBox3", QRect(88, 23, 75, 17), "Write", kCourier, 12, false},
-    {"Button2", "GroupBox3", QRect(176, 23, 75, 17), "Abort", kCourier, 12, false},
-    {"Button8", "GroupBox3", QRect(392, 23, 60, 17), "Read", kCourier, 12, false},
-    {"Button5", "Form1", QRect(427, 235, 113, 17), "START", kSans, 11, false},
-    {"Button1", "Form1", QRect(481, 292, 65, 17), "Exit", kSans, 11, false},
-    {"Memo1", "Form1", QRect(7, 328, 550, 225), "", kCourier, 15, true},
-    {"ProgressBar1", "Form1", QRect(9, 561, 547, 16), "", kSans, 11, false},
-};
+using orbvex::app::ControlSpec;
+using orbvex::app::kControls;
 
 QString CaptionOf(const QWidget* control) {
     if (auto* box = qobject_cast<const QGroupBox*>(control)) return box->title();
@@ -62,6 +31,25 @@ QString Describe(const QString& name, const QString& parent, QRect geometry, con
         .arg(bold ? " bold" : "", visible ? "" : " hidden");
 }
 
+// A property of the window as the X server holds it, in xprop's words ("..." for text).
+QString XProperty(WId window, const char* name) {
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window), QString::fromLatin1(name)});
+    if (!xprop.waitForFinished(10000)) return QStringLiteral("(xprop did not answer)");
+    const QString out = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+    const auto equals = out.indexOf(QLatin1String(" = "));
+    return equals < 0 ? out : out.mid(equals + 3);
+}
+
+// The window's own controls as the description lists them: bottom to top.
+QStringList WindowChildrenInStackingOrder() {
+    QStringList names;
+    for (const ControlSpec& control : kControls) {
+        if (!control.parent && !(control.flags & orbvex::app::kNotVisible)) names << QString::fromLatin1(control.name);
+    }
+    return names;
+}
+
 }  // namespace
 
 class WindowLayoutTest : public QObject {
@@ -83,13 +71,20 @@ private slots:
     void windowProperties() {
         QCOMPARE(window_->windowTitle(), QStringLiteral("TARNO_UP 2.2"));
         QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("orbvex_up 2.1"));
+        // What the window system shows: the caption alone in the title bar (nothing
+        // appended), the application's name for the task bar.
+        if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+            QCOMPARE(XProperty(window_->winId(), "_NET_WM_NAME"), QStringLiteral("\"TARNO_UP 2.2\""));
+            QCOMPARE(XProperty(window_->winId(), "WM_NAME"), QStringLiteral("\"TARNO_UP 2.2\""));
+            QCOMPARE(XProperty(window_->winId(), "_NET_WM_ICON_NAME"), QStringLiteral("\"orbvex_up 2.1\""));
+        }
         QCOMPARE(window_->size(), QSize(563, 583));
         QCOMPARE(window_->minimumSize(), QSize(563, 583));
         QCOMPARE(window_->maximumSize(), QSize(563, 583));
         const Qt::WindowFlags flags = window_->windowFlags();
         QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint) && flags.testFlag(Qt::WindowSystemMenuHint));
         QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint) && !flags.testFlag(Qt::WindowMaximizeButtonHint));
-        QCOMPARE(window_->font().family(), QString::fromLatin1(kSans));
+        QCOMPARE(window_->font().family(), QStringLiteral("MS Sans Serif"));
         QCOMPARE(window_->font().pixelSize(), 11);
         QVERIFY(!window_->font().bold());
         QCOMPARE(window_->backgroundRole(), QPalette::Button);
@@ -97,14 +92,26 @@ private slots:
     }
 
     void controls() {
-        for (const ExpectedControl& want : kControls) {
+        for (const ControlSpec& want : kControls) {
             auto* control = window_->findChild<QWidget*>(QString::fromLatin1(want.name));
             QVERIFY2(control, want.name);
+            if (want.flags & orbvex::app::kNotVisible) {
+                QVERIFY2(control->isHidden(), want.name);
+                continue;
+            }
             const QFont font = control->font();
-            QCOMPARE(Describe(want.name, control->parentWidget()->objectName(), control->geometry(),
-                              CaptionOf(control), font.family(), font.pixelSize(), font.bold(), control->isVisible()),
-                     Describe(want.name, want.parent, want.geometry, want.caption, want.family, want.pixels,
-                              want.bold, true));
+            const orbvex::app::FontSpec wantFont = orbvex::app::EffectiveFont(want);
+            // A word-wrapped label may grow downwards to show its text whole.
+            QRect geometry = control->geometry();
+            if (want.kind == orbvex::app::ControlKind::Label && control->height() >= want.height)
+                geometry.setHeight(want.height);
+            QCOMPARE(Describe(want.name, control->parentWidget()->objectName(), geometry, CaptionOf(control),
+                              font.family(), font.pixelSize(), font.bold(), control->isVisible()),
+                     Describe(want.name, want.parent ? want.parent : "Form1",
+                              QRect(want.left, want.top, want.width, want.height), want.caption, wantFont.face,
+                              wantFont.pixels, wantFont.bold, true));
+            if (auto* radio = qobject_cast<QRadioButton*>(control))
+                QCOMPARE(radio->isChecked(), bool(want.flags & orbvex::app::kChecked));
         }
     }
 
@@ -150,16 +157,19 @@ private slots:
             auto* widget = qobject_cast<QWidget*>(child);
             if (widget && !widget->isWindow()) order << widget->objectName();
         }
-        QCOMPARE(order, QStringList({"Image1", "Bevel1", "Label2", "GroupBox4", "GroupBox1", "GroupBox2",
-                                     "GroupBox3", "Button5", "Button1", "Memo1", "ProgressBar1"}));
+        QCOMPARE(order, WindowChildrenInStackingOrder());
         // START is drawn over the frame of its group.
         QCOMPARE(window_->childAt(430, 240), window_->Button5);
     }
 
     void tabOrder() {
         // The chain through every control that can take the focus, in order.
-        const QStringList controls({"F1", "F2", "L1", "L2", "Button6", "Button7", "Button8", "Button2", "Button5",
-                                    "Button1", "Memo1"});
+        QStringList controls;
+        for (const ControlSpec* control : orbvex::app::TabChain()) {
+            if (window_->findChild<QWidget*>(QString::fromLatin1(control->name))->focusPolicy() != Qt::NoFocus)
+                controls << QString::fromLatin1(control->name);
+        }
+        QCOMPARE(controls.size(), 11);
         QStringList chain;
         QWidget* widget = window_;
         do {
