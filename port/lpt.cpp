@@ -51,9 +51,9 @@ bool OpenPortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase,
     code = driver.StartDriver();
     ok &= steps.Check(code, code == 0 || code == orbvex::nt::kErrorServiceAlreadyRunning,
                       "cannot start the port driver " + driver.DriverPath,
-                      code == static_cast<std::int32_t>(orbvex::nt::kErrorFileNotFound)
-                          ? "; put kqiopm.sys beside the program (it works on 32-bit Windows only)"
-                          : "");
+                      // A missing file, a 64-bit kernel or an unsigned driver: the system's
+                      // codes for these vary, the remedy does not.
+                      "; put kqiopm.sys beside the program (it works on 32-bit Windows only)");
     code = driver.OpenDevice();
     ok &= steps.Check(code, code == 0, std::string("cannot open the driver's device ") + kIopmDeviceName);
     code = driver.SetPortRange(firstBase, static_cast<std::uint16_t>(firstBase + 2), true);
