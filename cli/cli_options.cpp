@@ -148,7 +148,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
     }
     if (gpioOpt->count()) {
         std::string error;
-        const std::optional<GpioSpec> spec = ParseGpioSpec(gpio, error);
+        const std::optional<GpioWiring> spec = ParseGpioWiring(gpio, error);
         if (!spec) return fail("--gpio: " + error);
         o.gpio = *spec;
     }

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ops/link_session.h"
-#include "port/gpio_spec.h"
+#include "port/gpio_wiring.h"
 #include "remote/remote_bitbang_socket.h"
 #include "util/flash_map.h"
 
@@ -28,7 +28,7 @@ struct CliOptions {
     net::Endpoint remote;
     int remoteTimeoutSeconds = 10;  // for one answer, and for a stretch of slow answers
     std::string ppdevDevice;  // --port /dev/parportN
-    GpioSpec gpio;
+    GpioWiring gpio;
     std::optional<std::string> trapFile;
     bool flash2M = false;
     std::optional<std::string> virtualFlashFile;

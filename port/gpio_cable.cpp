@@ -14,8 +14,8 @@ struct NamedLine {
     std::uint8_t bit;  // the data-register bit an output line carries
 };
 
-// Every line of the spec: the outputs in request order, the TDO input last.
-std::vector<NamedLine> LinesOf(const GpioSpec& spec) {
+// Every line of the wiring: the outputs in request order, the TDO input last.
+std::vector<NamedLine> LinesOf(const GpioWiring& spec) {
     std::vector<NamedLine> lines{{"tck", spec.tck, cable::kTck}, {"tms", spec.tms, cable::kTms}, {"tdi", spec.tdi, cable::kTdi}};
     if (spec.rst) lines.push_back({"rst", *spec.rst, cable::kResetLine});
     lines.push_back({"tdo", spec.tdo, 0});
@@ -39,7 +39,7 @@ std::string Remedy(int error) {
 
 }  // namespace
 
-std::unique_ptr<GpioCable> GpioCable::Open(GpiodApi& api, const GpioSpec& spec, std::string& error) {
+std::unique_ptr<GpioCable> GpioCable::Open(GpiodApi& api, const GpioWiring& spec, std::string& error) {
     std::unique_ptr<GpioCable> cable(new GpioCable(api, spec));
     const int opened = api.OpenChip(spec.chip.c_str(), &cable->chip_);
     if (opened < 0) {

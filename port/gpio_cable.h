@@ -5,7 +5,7 @@
 #include <string>
 
 #include "port/device_cable.h"
-#include "port/gpio_spec.h"
+#include "port/gpio_wiring.h"
 #include "port/gpiod_api.h"
 
 namespace orbvex {
@@ -26,7 +26,7 @@ public:
     // Opens the chip and requests the lines, outputs low. Null, and why in error, when the
     // chip is unknown, a line is not on it or already taken; nothing is left requested or
     // open then.
-    static std::unique_ptr<GpioCable> Open(GpiodApi& api, const GpioSpec& spec, std::string& error);
+    static std::unique_ptr<GpioCable> Open(GpiodApi& api, const GpioWiring& spec, std::string& error);
     // Releases the lines and closes the chip.
     ~GpioCable() override;
     GpioCable(const GpioCable&) = delete;
@@ -39,12 +39,12 @@ private:
     // TCK, TMS, TDI and the reset line.
     static constexpr std::size_t kMaxOutputs = 4;
 
-    GpioCable(GpiodApi& api, const GpioSpec& spec) : api_(api), spec_(spec) {}
+    GpioCable(GpiodApi& api, const GpioWiring& spec) : api_(api), spec_(spec) {}
     bool Request(std::string& error);
     std::string Describe(const char* what, int error) const;
 
     GpiodApi& api_;
-    GpioSpec spec_;
+    GpioWiring spec_;
     GpioChipHandle chip_ = 0;
     GpioRequestHandle outputs_ = 0;
     GpioRequestHandle input_ = 0;

@@ -87,15 +87,15 @@ TEST(PpdevCable, AFailureMidTransferIsReportedOnceThenReadsGiveTdoHighAndThePort
     EXPECT_EQ(device.OpenCount(), 0);
 }
 
-GpioSpec Spec(const std::string& text) {
+GpioWiring Spec(const std::string& text) {
     std::string error;
-    auto spec = ParseGpioSpec(text, error);
+    auto spec = ParseGpioWiring(text, error);
     EXPECT_TRUE(spec) << error;
-    return spec.value_or(GpioSpec{});
+    return spec.value_or(GpioWiring{});
 }
 
-TEST(GpioSpec, ReadsTheLinesInAnyOrderAndSaysWhatIsWrong) {
-    GpioSpec spec = Spec("/dev/gpiochip1:TDO=0x9,tdi=10,tms=25,tck=11,rst=24");
+TEST(GpioWiring, ReadsTheLinesInAnyOrderAndSaysWhatIsWrong) {
+    GpioWiring spec = Spec("/dev/gpiochip1:TDO=0x9,tdi=10,tms=25,tck=11,rst=24");
     EXPECT_EQ(spec.chip, "/dev/gpiochip1");
     EXPECT_EQ((std::vector<unsigned>{spec.tck, spec.tms, spec.tdi, spec.tdo, spec.rst.value()}),
               (std::vector<unsigned>{11, 25, 10, 9, 24}));
@@ -116,7 +116,7 @@ TEST(GpioSpec, ReadsTheLinesInAnyOrderAndSaysWhatIsWrong) {
     };
     for (const auto& b : bad) {
         std::string error;
-        EXPECT_FALSE(ParseGpioSpec(b.text, error)) << b.text;
+        EXPECT_FALSE(ParseGpioWiring(b.text, error)) << b.text;
         EXPECT_THAT(error, HasSubstr(b.says)) << b.text;
         EXPECT_THAT(error, HasSubstr("CHIP:tck=N,tms=N,tdi=N,tdo=N[,rst=N]")) << b.text;
     }

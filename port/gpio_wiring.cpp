@@ -1,4 +1,4 @@
-#include "port/gpio_spec.h"
+#include "port/gpio_wiring.h"
 
 #include <array>
 
@@ -17,18 +17,18 @@ struct Key {
 };
 constexpr std::array<Key, 5> kKeys{{{"tck", true}, {"tms", true}, {"tdi", true}, {"tdo", true}, {"rst", false}}};
 
-std::optional<GpioSpec> Bad(std::string& error, const std::string& what) {
+std::optional<GpioWiring> Bad(std::string& error, const std::string& what) {
     error = what + " (expected " + kForm + ")";
     return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<GpioSpec> ParseGpioSpec(const std::string& text, std::string& error) {
+std::optional<GpioWiring> ParseGpioWiring(const std::string& text, std::string& error) {
     // The keys hold no colon, so a chip label that does is kept whole.
     const std::size_t colon = text.rfind(':');
     if (colon == std::string::npos) return Bad(error, "no chip before the lines");
-    GpioSpec spec;
+    GpioWiring spec;
     spec.chip = text.substr(0, colon);
     if (spec.chip.empty()) return Bad(error, "no chip before the lines");
 
