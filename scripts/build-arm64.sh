@@ -9,28 +9,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORBVEX_ARM64_BUILD_DIR:-$root/build-arm64}
 jobs=${ORBVEX_JOBS:-2}
-log=$build/build.log
-mkdir -p "$build"
+# shellcheck source=cross-build.sh
+source "$root/scripts/cross-build.sh"
 
-fail() {
-  echo "build-arm64: $*" >&2
-  exit 1
-}
-
-# shellcheck source=host-tools.sh
-source "$root/scripts/host-tools.sh"
-
-if ! {
-  build_host_tools &&
-  cmake -S "$root" -B "$build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/aarch64-linux.cmake" \
-    -DCMAKE_BUILD_TYPE=Release \
-    -DORBVEX_BUILD_APP=OFF -DORBVEX_BUILD_TESTS=OFF -DORBVEX_BUILD_BENCH=OFF &&
-    cmake --build "$build" --parallel "$jobs"
-} >"$log" 2>&1; then
-  tail -n 30 "$log" >&2
-  fail "the 64-bit ARM build failed (whole log: $log)"
-fi
+cross_build "the 64-bit ARM build" aarch64-linux.cmake -DORBVEX_BUILD_APP=OFF -DORBVEX_BUILD_TESTS=OFF -DORBVEX_BUILD_BENCH=OFF
 
 # True when the file is a 64-bit little-endian ELF program for aarch64 (machine 183).
 is_aarch64_elf() {

@@ -9,29 +9,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORBVEX_WINDOWS_BUILD_DIR:-$root/build-windows}
 jobs=${ORBVEX_JOBS:-2}
-log=$build/build.log
-mkdir -p "$build"
-
-fail() {
-  echo "build-windows: $*" >&2
-  exit 1
-}
-
-# shellcheck source=host-tools.sh
-source "$root/scripts/host-tools.sh"
+# shellcheck source=cross-build.sh
+source "$root/scripts/cross-build.sh"
 
 SECONDS=0
-if ! {
-  build_host_tools &&
-  cmake -S "$root" -B "$build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release \
-    -DORBVEX_BUILD_APP=OFF -DORBVEX_BUILD_BENCH=OFF &&
-    cmake --build "$build" --parallel "$jobs"
-} >"$log" 2>&1; then
-  tail -n 30 "$log" >&2
-  fail "the 32-bit Windows build failed (whole log: $log)"
-fi
+cross_build "the 32-bit Windows build" mingw-i686.cmake -DORBVEX_BUILD_APP=OFF -DORBVEX_BUILD_BENCH=OFF
 
 # Reads n little-endian bytes at offset of a file as a number.
 read_le() {

@@ -1,4 +1,11 @@
-# Sourced by the cross-build scripts, after they set root, build and jobs.
+# Sourced by the cross-build scripts, after they set root, build and jobs: the quiet
+# configure-and-build of a tree for another system, and what that needs from this one.
+
+fail() {
+  echo "$(basename "$0" .sh): $*" >&2
+  exit 1
+}
+
 # Programs the build runs to make its data files must run here, so they come from a
 # build for this machine: the native tree when there is one, else a small tree of
 # their own. A cross build without an emulator finds them on PATH by name.
@@ -16,4 +23,22 @@ build_host_tools() {
   fi
   cmake --build "$host" --parallel "$jobs" --target "${host_tools[@]}" || return 1
   PATH="$host/bin:$PATH"
+}
+
+# cross_build WHAT TOOLCHAIN [CMAKE-ARGS...]: configures and builds $build with the
+# toolchain file of cmake/, its output in $build/build.log, shown only when it fails.
+cross_build() {
+  local what=$1 toolchain=$2
+  shift 2
+  mkdir -p "$build"
+  local log=$build/build.log
+  if ! {
+    build_host_tools &&
+      cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
+        -DCMAKE_BUILD_TYPE=Release "$@" &&
+      cmake --build "$build" --parallel "$jobs"
+  } >"$log" 2>&1; then
+    tail -n 30 "$log" >&2
+    fail "$what failed (whole log: $log)"
+  fi
 }
