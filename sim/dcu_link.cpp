@@ -60,16 +60,10 @@ bool DcuLink::Clock(bool tdi) {
 }
 
 void DcuLink::Reset() {
-    mode_ = Mode::Receive;
     rx_ = Rx::NeedLow;
     idleRun_ = 0;
-    script_ = 0;
-    scriptLength_ = 0;
-    zeroRun_ = 0;
-    replyCount_ = 0;
-    replyNext_ = 0;
     tdo_ = false;
-    sink_->OnResync();
+    EndReply();  // whatever was being sent is dropped
 }
 
 void DcuLink::DecodeTdi(bool tdi) {
