@@ -41,7 +41,7 @@ public:
     void Write(std::uint16_t port, std::uint8_t value) override;
 
     // Sends the queued writes without waiting for anything.
-    void Flush();
+    void Flush() override;
     // Sends the queue and a quit request, and closes the connection.
     void Quit();
 
