@@ -433,10 +433,10 @@ TEST(ServedReceiverProcess, AbusiveClientsNeitherStopItNorGrowItAndTheNextClient
         {"a client killed in the middle of a DCU message",
          [&] {
              Program tool({Bin("orbvex_cli"), "--remote", address, "--remote-timeout", kSlowHostTimeout, "--trap",
-                           ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase"});
+                           ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase", "read", dir.Path("whole.bin")});
              std::this_thread::sleep_for(1500ms);
              tool.Signal(SIGKILL);
-             EXPECT_EQ(tool.Wait(), -1) << "START ended before it was killed: " << tool.Output();
+             EXPECT_EQ(tool.Wait(), -1) << "the run ended before it was killed: " << tool.Output();
              return std::vector<net::Socket>{};
          }},
         {"a client that never takes its answers",
