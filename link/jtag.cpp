@@ -88,10 +88,16 @@ void SetTickSource(TickSource source) { g_tickSource = source; }
 // Waits until the tick count has advanced by more than ms. Comparing elapsed time
 // rather than an end mark keeps the wait right when the 32-bit counter wraps
 // (an end mark of 0xFFFFFFFF could never be exceeded).
-// A cable that holds writes sends them first: a reset must be held for the wait at
-// the target, not merely in the host's queue.
+// A cable that holds writes sends them first, and one with a round trip is waited on
+// until the target has them: a reset must be held for the whole wait at the target, not
+// partly in the host's queue or on the way.
 void DelayMs(std::uint32_t ms) {
-    JtagFlush();
+    if (LinkDefersReads()) {
+        orbvex::PortHook->RequestRead(static_cast<std::uint16_t>(LptBase + 1));
+        orbvex::PortHook->TakeRead();
+    } else {
+        JtagFlush();
+    }
     const std::uint32_t start = TickCountMs();
     while (static_cast<std::uint32_t>(TickCountMs() - start) <= ms) {
     }
