@@ -55,7 +55,7 @@ constexpr const char* kSlowHostTimeout = "120";
 
 // A virtual receiver served on a loopback port from a thread of this process. With a
 // limit it hangs up after that many status reads, as a peer that dies would. It keeps
-// the data-register values it was driven through, and when the reset line changed.
+// what it was driven through: every data-register value, and each spell of reset.
 class ServedReceiver : public PortBackend {
 public:
     explicit ServedReceiver(std::uint64_t dropAfterReads = 0) : dropAfter_(dropAfterReads) {
@@ -75,29 +75,35 @@ public:
     }
     std::string Address() const { return listener_.Bound().Describe(); }
     sim::VirtualReceiver& Receiver() { return receiver_; }
-    // Once its client has gone: the records are complete.
+    // Returns once its client has gone.
     void Join() {
         if (thread_.joinable()) thread_.join();
     }
 
     std::uint8_t Read(std::uint16_t port) override {
-        if (dropAfter_ && ++reads_ >= dropAfter_) stop_ = true;
+        if (++reads == dropAfter_) stop_ = true;
         return receiver_.Read(port);
     }
     void Write(std::uint16_t port, std::uint8_t value) override {
-        if ((value ^ (pins.empty() ? ~value : pins.back())) & cable::kResetLine)
-            resetChanges.emplace_back(std::chrono::steady_clock::now(), (value & cable::kResetLine) != 0);
+        const bool low = (value & cable::kResetLine) == 0;
+        if (low != resetLow_ && low) lowSince_ = std::chrono::steady_clock::now();
+        if (low != resetLow_ && !low)
+            resetSpellsMs.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lowSince_).count());
+        resetLow_ = low;
         pins.push_back(static_cast<char>(value));
         receiver_.Write(port, value);
     }
 
     std::string pins;
-    std::vector<std::pair<std::chrono::steady_clock::time_point, bool>> resetChanges;
+    std::uint64_t reads = 0;
+    std::vector<long long> resetSpellsMs;  // the reset line held low
 
 private:
     sim::VirtualReceiver receiver_;
     net::Listener listener_;
-    std::uint64_t dropAfter_, reads_ = 0;
+    std::uint64_t dropAfter_;
+    bool resetLow_ = false;
+    std::chrono::steady_clock::time_point lowSince_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -143,113 +149,63 @@ TEST(CliRemote, NoServerIsAClearFailureNotAnArgumentError) {
     EXPECT_EQ(run.out, "");
 }
 
-// A cable in-process that keeps what the sequential engine drives: every data-register
-// value, and how many samples it waited for (each a round trip on a remote cable).
-class SequentialRecord : public PortBackend {
-public:
-    explicit SequentialRecord(PortBackend& target) : target_(target) {}
-    std::uint8_t Read(std::uint16_t port) override {
-        ++reads;
-        return target_.Read(port);
-    }
-    void Write(std::uint16_t port, std::uint8_t value) override {
-        pins.push_back(static_cast<char>(value));
-        target_.Write(port, value);
-    }
-    std::string pins;
-    std::uint64_t reads = 0;
-
-private:
-    PortBackend& target_;
-};
-
-// The values a served receiver is driven through when a client makes these writes.
-std::string AsServed(const std::string& writes) {
-    ServedReceiver served;
+net::Socket Dial(const std::string& address) {
     net::Endpoint where;
     std::string error;
-    net::ParseEndpoint(served.Address(), where, error);
-    RemoteBitbangClient client(net::Connect(where, error));
-    for (char value : writes) client.Write(kLpt1Base, static_cast<std::uint8_t>(value));
-    client.Quit();
-    served.Join();
-    return served.pins;
-}
-
-std::string Parting(const std::string& expected, const std::string& got) {
-    if (expected == got) return "";
-    const auto at = std::mismatch(expected.begin(), expected.end(), got.begin(), got.end()).first - expected.begin();
-    return std::to_string(expected.size()) + " values expected, " + std::to_string(got.size()) + " driven; first difference at " +
-           std::to_string(at);
-}
-
-// Spells of the reset line held low (TRST asserted) that ended.
-std::vector<std::chrono::milliseconds> ResetSpells(const ServedReceiver& served) {
-    std::vector<std::chrono::milliseconds> spells;
-    for (std::size_t i = 1; i < served.resetChanges.size(); ++i) {
-        if (served.resetChanges[i].second && !served.resetChanges[i - 1].second)
-            spells.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(served.resetChanges[i].first -
-                                                                                    served.resetChanges[i - 1].first));
-    }
-    return spells;
+    net::ParseEndpoint(address, where, error);
+    return net::Connect(where, error);
 }
 
 // Over remote bit-bang the link drives clocks ahead of their samples. The receiver must
-// see exactly the pins the sequential engine drives, whatever the receiver does, for a
-// fraction of the round trips; and the reset JtagInit holds must last at the receiver.
-class RemoteSession : public ReceiverTest {
-protected:
-    void Session() {
+// be driven through exactly the sequential engine's pins, whatever it does, for a fifth
+// of the round trips, and be held in reset for the whole 100 ms of each JtagInit.
+class RemoteSession : public ReceiverTest {};
+
+TEST_F(RemoteSession, DrivesTheSequentialEnginesPinsInAFifthOfItsRoundTrips) {
+    ChooseRom(RandomBytes(1001, 3));
+    auto session = [this](PortBackend& cable) {  // START, erase, an odd-sized write, START again, a ranged read
+        link.emplace(*access, &cable);
         Start();
         Erase();
         Write();
         Start();
         RunReadRange(window, {kLpt1Base, 0x7FF00321, 777, PathIn("range.bin")});
         link.reset();
-    }
-};
-
-TEST_F(RemoteSession, DrivesTheSequentialEnginesPinsInAFifthOfItsRoundTrips) {
-    ChooseRom(RandomBytes(1001, 3));
+    };
     const struct {
         const char* name;
         std::function<void(sim::VirtualReceiver&)> set;
-        bool realTime;  // the reset's length is looked at
     } rows[] = {
-        {"healthy", [](sim::VirtualReceiver&) {}, true},
-        {"late acknowledge", [](sim::VirtualReceiver& r) { r.Config().ack = sim::AckTiming::Late; }, false},
-        {"busy pulses", [](sim::VirtualReceiver& r) { r.Config().busyPulsesBeforeReply = 2; }, false},
-        {"TDO stuck high", [](sim::VirtualReceiver& r) { r.Faults().tdoStuck = sim::TdoStuck::High; }, false},
-        {"TDO stuck low", [](sim::VirtualReceiver& r) { r.Faults().tdoStuck = sim::TdoStuck::Low; }, false},
-        {"no acknowledge after 2000 bytes", [](sim::VirtualReceiver& r) { r.Faults().noAckAfterBytes = 2000; }, false},
+        {"healthy, in real time", [](sim::VirtualReceiver&) {}},
+        {"late acknowledge", [](sim::VirtualReceiver& r) { r.Config().ack = sim::AckTiming::Late; }},
+        {"busy pulses", [](sim::VirtualReceiver& r) { r.Config().busyPulsesBeforeReply = 2; }},
+        {"TDO stuck high", [](sim::VirtualReceiver& r) { r.Faults().tdoStuck = sim::TdoStuck::High; }},
+        {"TDO stuck low", [](sim::VirtualReceiver& r) { r.Faults().tdoStuck = sim::TdoStuck::Low; }},
+        {"no acknowledge after 2000 bytes", [](sim::VirtualReceiver& r) { r.Faults().noAckAfterBytes = 2000; }},
     };
     for (const auto& row : rows) {
-        sim::VirtualReceiver target;
-        row.set(target);
-        SequentialRecord sequential(target);
-        link.emplace(*access, &sequential);
-        Session();
-
-        ServedReceiver served;
+        ServedReceiver sequential, served, replayed;  // the first is only driven in-process
+        row.set(sequential.Receiver());
         row.set(served.Receiver());
-        net::Endpoint where;
-        std::string error;
-        net::ParseEndpoint(served.Address(), where, error);
-        RemoteBitbangClient client(net::Connect(where, error));
-        if (row.realTime) SetTickSource(nullptr);
-        link.emplace(*access, &client);
-        Session();
+        session(sequential);
+        const bool timed = &row == &rows[0];
+        if (timed) SetTickSource(nullptr);
+        RemoteBitbangClient client(Dial(served.Address()));
+        session(client);
         SetTickSource(&FastTicks);
         client.Quit();
         served.Join();
-
-        EXPECT_EQ(Parting(AsServed(sequential.pins), served.pins), "") << row.name;
-        EXPECT_LE(client.RoundTrips() * 5, sequential.reads) << row.name;
-        if (row.realTime) {
-            const auto spells = ResetSpells(served);
-            EXPECT_EQ(spells.size(), 5u);
-            for (auto spell : spells) EXPECT_GE(spell.count(), 100) << "reset held only " << spell.count() << " ms";
+        {  // what the sequential engine's writes become on their way to a served receiver
+            RemoteBitbangClient replay(Dial(replayed.Address()));
+            for (char value : sequential.pins) replay.Write(kLpt1Base, static_cast<std::uint8_t>(value));
+            replay.Quit();
         }
+        replayed.Join();
+
+        EXPECT_TRUE(served.pins == replayed.pins)
+            << row.name << ": " << replayed.pins.size() << " values expected, " << served.pins.size() << " driven";
+        EXPECT_LE(client.RoundTrips() * 5, sequential.reads) << row.name;
+        if (timed) EXPECT_THAT(served.resetSpellsMs, ::testing::AllOf(::testing::SizeIs(5), ::testing::Each(::testing::Ge(100))));
     }
 }
 
@@ -431,13 +387,6 @@ TEST(ServedReceiverProcess, RefusesWhatItCannotServeWithAReasonAndNeverCrashes) 
         EXPECT_THAT(receiver.Output(), HasSubstr(c.says)) << c.args[0] << ' ' << c.args[1];
     }
     EXPECT_EQ(ReadBytes(dir.Path("plain-file")), (std::vector<std::uint8_t>{1, 2, 3}));
-}
-
-net::Socket Dial(const std::string& address) {
-    net::Endpoint where;
-    std::string error;
-    net::ParseEndpoint(address, where, error);
-    return net::Connect(where, error);
 }
 
 // What a new client gets from the receiver at address: "" when it is served (the
