@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "port/ftdi_cable.h"
 #include "port/gpio_cable.h"
 #include "port/ppdev_cable.h"
 #include "port/program_dir.h"
@@ -79,8 +80,10 @@ bool TargetSession::OpenDevice() {
     std::string error;
     if (options_.target == TargetKind::Ppdev)
         device_ = PpdevCable::Open(*devices_.ppdev, options_.ppdevDevice, error);
-    else
+    else if (options_.target == TargetKind::Gpio)
         device_ = GpioCable::Open(*devices_.gpiod, options_.gpio, error);
+    else
+        device_ = FtdiCable::Open(*devices_.ftdi, options_.ftdi, error);
     if (!device_) {
         window_.Complain(error);
         return false;
@@ -105,6 +108,7 @@ bool TargetSession::Open() {
             break;
         case TargetKind::Ppdev:
         case TargetKind::Gpio:
+        case TargetKind::Ftdi:
             reached = OpenDevice();
             backend = device_.get();
             break;

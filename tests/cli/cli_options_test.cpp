@@ -87,6 +87,10 @@ TEST(CliOptions, CablesTheKernelDrives) {
     EXPECT_EQ(p.options.target, TargetKind::Gpio);
     EXPECT_EQ(p.options.gpio.chip, "gpiochip0");
     EXPECT_EQ(p.options.gpio.tdo, 9u);
+    p = Parse({"--ftdi", "0403:6010,interface=B", "start"});
+    ASSERT_TRUE(p.run) << p.message;
+    EXPECT_EQ(p.options.target, TargetKind::Ftdi);
+    EXPECT_EQ(p.options.ftdi.interface, 2);
 }
 
 TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
@@ -104,6 +108,9 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--gpio", "gpiochip0:tck=11,tms=25,tdi=10", "start"}, "--gpio: tdo is missing"},
         {{"--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "--port", "lpt1", "start"}, "--gpio excludes"},
         {{"--virtual", "--port", "/dev/parport0", "start"}, "excludes --virtual"},
+        {{"--ftdi", "start"}, "--ftdi needs a cable choice before the commands"},
+        {{"--ftdi", "auto", "--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "start"}, "--ftdi excludes"},
+        {{"--ftdi", "0403:6014,freq=fast", "start"}, "--ftdi: freq=fast is not"},
         {{"--virtual-flash", "f.bin", "start"}, "needs --virtual"},
         {{"--virtual", "--offset", "ten", "start"}, "--offset"},
         {{"--virtual", "--length", "0", "start"}, "--length"},

@@ -11,6 +11,7 @@
 #include "cli_test_support.h"
 #include "port/cable_wiring.h"
 #include "sim/virtual_receiver.h"
+#include "support/ftdi_standin.h"
 #include "support/gpiod_standin.h"
 #include "support/ppdev_standin.h"
 
@@ -247,10 +248,11 @@ TEST_F(CliRun, TheProgressBarGoesToATerminalOnlyAndNeverChangesTheLog) {
     EXPECT_THAT(terminal.err, HasSubstr("131072/131072 bytes"));  // both passes of the read
 }
 
-// The cables the kernel drives, their system calls played by stand-ins that carry the
-// pins to a virtual receiver: a run reaches the flash, and a device, chip or line that
-// cannot be had ends the run before a single pin moves.
-TEST_F(CliRun, PpdevAndGpioCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
+// The cables the kernel drives and the FTDI cables in both their modes, their system or
+// library calls played by stand-ins that carry the pins to a virtual receiver: a run
+// reaches the flash, and a device, chip or line that cannot be had ends the run before a
+// single pin moves.
+TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
     sim::VirtualReceiver receiver;
     const auto flash = RandomImage(0x100000, 9);
     receiver.SetFlash(flash);
@@ -262,7 +264,10 @@ TEST_F(CliRun, PpdevAndGpioCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
     gpio.AddChip("gpiochip0", 28);
     gpio.TakeLine("gpiochip0", 2, "i2c");
     gpio.WireTo(receiver, {{11, cable::kTck}, {25, cable::kTms}, {10, cable::kTdi}, {24, cable::kResetLine}});
-    const cli::DeviceApis devices{&parport, &gpio};
+    FtdiStandIn usb;
+    usb.devices = {{{0x0403, 0x6014, "C232HM", "H1"}, FtdiChip::Ft232H}, {{0x0403, 0x6001, "TTL-232R", "R1"}, FtdiChip::Ft232R}};
+    usb.WireTo(receiver);
+    const cli::DeviceApis devices{&parport, &gpio, &usb};
 
     for (const std::vector<std::string>& cable :
          {std::vector<std::string>{"--port", "/dev/parport0"}, {"--gpio", "gpiochip0:tck=11,tms=25,tdi=10,tdo=9,rst=24"}}) {
@@ -272,21 +277,31 @@ TEST_F(CliRun, PpdevAndGpioCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
         ASSERT_EQ(run.status, 0) << cable[0] << run.out << run.err;
         EXPECT_EQ(ReadBytes(Path("part.bin")), std::vector<std::uint8_t>(flash.begin(), flash.begin() + 4096));
     }
+    const auto image = RandomImage(5001, 3);
+    WriteBytes(Path("image.rom"), image);
+    for (const char* ftdi : {"0403:6014,freq=6M", "serial=R1"}) {
+        ToolRun run = RunTool({"--ftdi", ftdi, "--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase", "write", Path("image.rom")},
+                              false, {}, devices);
+        ASSERT_EQ(run.status, 0) << ftdi << run.out << run.err;
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), receiver.Flash().begin())) << ftdi;
+    }
     EXPECT_EQ(parport.OpenCount(), 0);
     EXPECT_EQ(gpio.LiveRequests(), 0);
+    EXPECT_EQ(usb.openHandles, 0);
 
     const struct { std::vector<std::string> args; const char* says; } refusals[] = {
         {{"--port", "/dev/parport1", "start"}, "cannot open /dev/parport1: "},
         {{"--gpio", "gpiochip1:tck=11,tms=25,tdi=10,tdo=9", "start"}, "cannot open GPIO chip \"gpiochip1\": "},
         {{"--gpio", "gpiochip0:tck=11,tms=25,tdi=2,tdo=9", "start"}, "already in use by \"i2c\""},
+        {{"--ftdi", "0403:6010", "start"}, "no FTDI cable 0403:6010 found; found: 0403:6014 \"C232HM\" serial H1, 0403:6001"},
     };
     for (const auto& r : refusals) {
-        const auto traffic = parport.ioctls + gpio.sets + gpio.gets;
+        const auto traffic = parport.ioctls + gpio.sets + gpio.gets + usb.writes;
         ToolRun run = RunTool(r.args, false, {}, devices);
         EXPECT_EQ(run.status, 1) << r.says;
         EXPECT_THAT(run.err, HasSubstr(r.says));
         EXPECT_EQ(run.out, "") << r.says;
-        EXPECT_EQ(parport.ioctls + gpio.sets + gpio.gets, traffic) << r.says;
+        EXPECT_EQ(parport.ioctls + gpio.sets + gpio.gets + usb.writes, traffic) << r.says;
     }
 }
 
