@@ -97,16 +97,12 @@ std::string Wanted(const FtdiSelection& selection) {
 // The place of the one device that fits in found; false and why in error otherwise.
 bool Choose(FtdiApi& api, const FtdiSelection& selection, const std::vector<FtdiDeviceInfo>& found,
             std::size_t& index, std::string& error) {
-    std::vector<std::size_t> fits;
+    std::vector<FtdiDeviceInfo> fits;
     for (std::size_t i = 0; i < found.size(); ++i)
-        if (!selection.serial || found[i].serial == *selection.serial) fits.push_back(i);
-    if (fits.size() == 1) {
-        index = fits[0];
-        return true;
-    }
+        if (!selection.serial || found[i].serial == *selection.serial) fits.push_back(found[index = i]);
+    if (fits.size() == 1) return true;
     if (fits.size() > 1) {
-        error = std::to_string(fits.size()) + " FTDI cables fit --ftdi (" + DescribeAll(found) +
-                "); name one with serial=S";
+        error = std::to_string(fits.size()) + " FTDI cables found (" + DescribeAll(fits) + "); name one with serial=S";
         return false;
     }
     std::vector<FtdiDeviceInfo> any = found;

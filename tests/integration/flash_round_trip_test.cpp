@@ -2,10 +2,8 @@
 // Write and Read in turn on one connection.
 #include "ops/receiver_fixture.h"
 #include "port/cable_wiring.h"
-#include "port/ftdi_cable.h"
 #include "port/gpio_cable.h"
 #include "port/ppdev_cable.h"
-#include "support/ftdi_standin.h"
 #include "support/gpiod_standin.h"
 #include "support/ppdev_standin.h"
 
@@ -124,47 +122,6 @@ TEST_F(OverDeviceCable, Gpio) {
     device = GpioCable::Open(gpio, {"gpiochip0", 11, 25, 10, 9, 24u}, error);
     Session();
 }
-
-// An FTDI cable in each of its modes, the chip played by a stand-in: the run reaches the
-// flash, and the receiver sees the very pin states the link drives on a direct cable.
-class OverFtdi : public RoundTrip, public ::testing::WithParamInterface<FtdiChip> {
-protected:
-    // START, erase, an odd-sized write, START again and a read of part of it.
-    void Run(PortBackend& cable) {
-        link.emplace(*access, &cable);
-        Connect();
-        ASSERT_TRUE(Erase());
-        WriteRom(rom);
-        ASSERT_TRUE(Start());
-        ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000 + 3, 3000, PathIn("part.bin")}));
-        EXPECT_EQ(ReadFileBytes(PathIn("part.bin")), std::vector<std::uint8_t>(rom.begin() + 3, rom.begin() + 3003));
-        link.reset();
-    }
-
-    std::vector<std::uint8_t> rom = RandomBytes(4096 + 7, 41);
-};
-
-TEST_P(OverFtdi, DrivesTheLinksOwnPinsThroughAWholeSession) {
-    PinRecorder direct(receiver);
-    Run(direct);
-
-    sim::VirtualReceiver other;
-    PinRecorder overUsb(other);
-    FtdiStandIn usb;
-    usb.devices = {{{0x0403, 0x6014, "C232HM", "FT01"}, GetParam()}};
-    usb.WireTo(overUsb);
-    std::string error;
-    auto cable = FtdiCable::Open(usb, {}, error);
-    ASSERT_NE(cable, nullptr) << error;
-    Run(*cable);
-    cable.reset();  // sends the release of the reset line
-    EXPECT_EQ(usb.openHandles, 0);
-    EXPECT_EQ(overUsb.changes, direct.changes);
-    EXPECT_EQ(overUsb.Fingerprint(), direct.Fingerprint());
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, OverFtdi, ::testing::Values(FtdiChip::Ft232H, FtdiChip::Ft232R),
-                         [](const auto& info) { return info.param == FtdiChip::Ft232H ? "Mpsse" : "SyncBitbang"; });
 
 }  // namespace
 }  // namespace orbvex::test

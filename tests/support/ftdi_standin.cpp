@@ -4,65 +4,36 @@
 #include "port/ftdi_encoding.h"
 
 namespace orbvex {
-namespace {
 
-constexpr unsigned char kMpsse = 0x02;
-constexpr unsigned char kSyncBitbang = 0x04;
-
-// The parallel-port data register for the chip's pins.
-std::uint8_t DataOf(std::uint8_t pins) {
-    return static_cast<std::uint8_t>(((pins & ftdi::kPinTck) ? cable::kTck : 0) | ((pins & ftdi::kPinTdi) ? cable::kTdi : 0) |
-                                     ((pins & ftdi::kPinTms) ? cable::kTms : 0) |
-                                     ((pins & ftdi::kPinReset) ? cable::kResetLine : 0));
-}
-
-}  // namespace
+using namespace ftdi;
 
 int FtdiStandIn::FindAll(std::uint16_t vendor, std::uint16_t product, std::vector<FtdiDeviceInfo>& found) {
     found.clear();
+    found_.clear();
     for (const Device& d : devices)
-        if ((vendor == 0 && d.info.vendor == 0x0403) || (d.info.vendor == vendor && d.info.product == product))
-            found.push_back(d.info);
-    found_ = found;
+        if (vendor ? d.info.vendor == vendor && d.info.product == product : d.info.vendor == 0x0403)
+            found_.push_back(d), found.push_back(d.info);
     return static_cast<int>(found.size());
 }
 
-FtdiOpenError FtdiStandIn::Open(std::size_t index, int interface, FtdiHandle* opened, std::string* detail) {
-    if (openError != FtdiOpenError::None) {
-        if (detail) *detail = openDetail;
-        return openError;
-    }
-    for (const Device& d : devices)
-        if (index < found_.size() && d.info.serial == found_[index].serial && d.info.product == found_[index].product)
-            chip_ = d.chip;
-    interfaceOpened = interface;
+FtdiOpenError FtdiStandIn::Open(std::size_t index, int, FtdiHandle* opened, std::string* detail) {
+    *detail = "stand-in says no";
+    if (openError != FtdiOpenError::None) return openError;
+    chip_ = found_.at(index).chip;
     ++openHandles;
     *opened = 1;
     return FtdiOpenError::None;
-}
-
-int FtdiStandIn::SetBitmode(FtdiHandle, unsigned char, unsigned char mode) {
-    bitmode = mode;
-    pending_.clear();
-    return Alive();
-}
-
-int FtdiStandIn::Purge(FtdiHandle) {
-    replies_.clear();
-    pending_.clear();
-    return Alive();
 }
 
 int FtdiStandIn::Write(FtdiHandle, const std::uint8_t* data, int size) {
     if (unplugAfterWrites >= 0 && static_cast<long>(writes) >= unplugAfterWrites) unplugged_ = true;
     if (unplugged_) return -666;
     ++writes;
-    bytesOut += static_cast<std::uint64_t>(size);
     for (int i = 0; i < size; ++i) {
-        if (bitmode == kSyncBitbang) {
+        if (mode_ == 0x04) {  // synchronous bit-bang
             replies_.push_back(PinsNow());
-            SetPins(data[i] & ftdi::kPinOutputs);
-        } else if (bitmode == kMpsse) {
+            SetPins(data[i] & kPinOutputs);
+        } else {
             pending_.push_back(data[i]);
             while (RunMpsse()) {
             }
@@ -74,10 +45,7 @@ int FtdiStandIn::Write(FtdiHandle, const std::uint8_t* data, int size) {
 int FtdiStandIn::Read(FtdiHandle, std::uint8_t* data, int size) {
     if (unplugged_) return -666;
     int n = 0;
-    for (; n < size && !replies_.empty(); ++n) {
-        data[n] = replies_.front();
-        replies_.pop_front();
-    }
+    for (; n < size && !replies_.empty(); ++n, replies_.pop_front()) data[n] = replies_.front();
     reads += n > 0;
     return n;
 }
@@ -85,59 +53,48 @@ int FtdiStandIn::Read(FtdiHandle, std::uint8_t* data, int size) {
 bool FtdiStandIn::RunMpsse() {
     if (pending_.empty()) return false;
     const std::uint8_t command = pending_[0];
-    std::size_t length = 1;
-    switch (command) {
-        case ftdi::kMpsseDataOut: case ftdi::kMpsseDataOutIn: case ftdi::kMpsseTmsOut: case ftdi::kMpsseTmsOutIn:
-        case ftdi::kMpsseSetLow: case ftdi::kMpsseDivisor:
-            length = 3;
-            break;
-        default: break;
-    }
+    const bool clocks = command == kMpsseDataOut || command == kMpsseDataOutIn || command == kMpsseTmsOut ||
+                        command == kMpsseTmsOutIn;
+    const std::size_t length = clocks || command == kMpsseSetLow || command == kMpsseDivisor ? 3 : 1;
     if (pending_.size() < length) return false;
     const std::uint8_t* args = pending_.data() + 1;
-    switch (command) {
-        case ftdi::kMpsseDataOut: case ftdi::kMpsseDataOutIn: case ftdi::kMpsseTmsOut: case ftdi::kMpsseTmsOutIn: {
-            const bool tmsCommand = command & 0x40, read = command & 0x20;
-            const int bits = args[0] + 1;
-            std::uint8_t sampled = 0;
-            for (int i = 0; i < bits; ++i) {
-                const bool bit = (args[1] >> i) & 1;
-                if (tmsCommand) Clock(bit, args[1] & 0x80, read, sampled);
-                else Clock(pins_ & ftdi::kPinTms, bit, read, sampled);
-            }
-            if (read) replies_.push_back(sampled);
-            break;
+    if (clocks) {
+        // Each bit: data out with TCK low, TDO in on the rising edge (shifted in from the top,
+        // as the chip does for bit-mode reads), TCK low again.
+        std::uint8_t sampled = 0;
+        for (int i = 0; i <= args[0]; ++i) {
+            const bool bit = (args[1] >> i) & 1;
+            const bool tms = command & 0x40 ? bit : pins_ & kPinTms, tdi = command & 0x40 ? args[1] & 0x80 : bit;
+            const auto pins = static_cast<std::uint8_t>((pins_ & kPinReset) | (tms ? kPinTms : 0) | (tdi ? kPinTdi : 0));
+            SetPins(pins);
+            sampled = static_cast<std::uint8_t>((sampled >> 1) | ((PinsNow() & kPinTdo) ? 0x80 : 0));
+            SetPins(pins | kPinTck);
+            SetPins(pins);
         }
-        case ftdi::kMpsseSetLow: SetPins(args[0] & ftdi::kPinOutputs); break;
-        case ftdi::kMpsseGetLow: replies_.push_back(PinsNow()); break;
-        case ftdi::kMpsseLoopbackOff: case ftdi::kMpsseDivisor: case ftdi::kMpsseSendImmediate:
-        case ftdi::kMpsseNoDivideBy5: case ftdi::kMpsseNoThreePhase: case ftdi::kMpsseNoAdaptive:
-            break;
-        default: replies_.insert(replies_.end(), {ftdi::kMpsseBadCommandReply, command});
+        if (command & 0x20) replies_.push_back(sampled);
+    } else if (command == kMpsseSetLow) {
+        SetPins(args[0] & kPinOutputs);
+    } else if (command == kMpsseGetLow) {
+        replies_.push_back(PinsNow());
+    } else if (command == kMpsseBadCommand) {
+        replies_.insert(replies_.end(), {kMpsseBadCommandReply, command});
     }
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(length));
     return true;
 }
 
-// One TCK cycle: data out while TCK is low, TDO in on the rising edge (shifted in from the
-// top, as the chip does for bit-mode reads), TCK low again.
-void FtdiStandIn::Clock(bool tms, bool tdi, bool read, std::uint8_t& sampled) {
-    std::uint8_t pins = static_cast<std::uint8_t>((pins_ & ftdi::kPinReset) | (tms ? ftdi::kPinTms : 0) | (tdi ? ftdi::kPinTdi : 0));
-    SetPins(pins);
-    if (read) sampled = static_cast<std::uint8_t>((sampled >> 1) | ((PinsNow() & ftdi::kPinTdo) ? 0x80 : 0));
-    SetPins(pins | ftdi::kPinTck);
-    SetPins(pins);
-}
-
 void FtdiStandIn::SetPins(std::uint8_t pins) {
     if (pins == pins_) return;
     pins_ = pins;
-    if (target_) target_->Write(base_, DataOf(pins));
+    if (target_)
+        target_->Write(0x378, static_cast<std::uint8_t>(((pins & kPinTck) ? cable::kTck : 0) | ((pins & kPinTdi) ? cable::kTdi : 0) |
+                                                        ((pins & kPinTms) ? cable::kTms : 0) |
+                                                        ((pins & kPinReset) ? cable::kResetLine : 0)));
 }
 
 std::uint8_t FtdiStandIn::PinsNow() {
-    const bool tdo = target_ ? (target_->Read(static_cast<std::uint16_t>(base_ + 1)) & cable::kTdoStatus) : true;
-    return static_cast<std::uint8_t>(pins_ | (tdo ? ftdi::kPinTdo : 0));
+    const bool tdo = !target_ || (target_->Read(0x379) & cable::kTdoStatus);
+    return static_cast<std::uint8_t>(pins_ | (tdo ? kPinTdo : 0));
 }
 
 }  // namespace orbvex

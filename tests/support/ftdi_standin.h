@@ -10,11 +10,10 @@
 namespace orbvex {
 
 // FTDI chips on a USB bus in memory. The open chip plays the byte streams at pin level:
-// MPSSE commands (the clock, TMS and pin commands the cable uses; anything else is
-// answered as a bad command) and synchronous bit-bang bytes (the pins read, then set).
-// Wired to a backend, the pins are the cable's with a receiver on the other end: each
-// change of TCK, TMS, TDI or the reset line is a write of its data register, TDO bit 4
-// of its status register.
+// MPSSE commands (those the cable uses, and the bad command that shows the engine is there) and
+// synchronous bit-bang bytes (the pins read, then set). Wired to a backend, the pins are
+// the cable's with a receiver on the other end: each change of TCK, TMS, TDI or the reset
+// line is a write of its data register, TDO bit 4 of its status register.
 class FtdiStandIn final : public FtdiApi {
 public:
     struct Device {
@@ -22,31 +21,19 @@ public:
         FtdiChip chip;
     };
     std::vector<Device> devices;
-    void WireTo(PortBackend& target, std::uint16_t base = 0x378) {
-        target_ = &target;
-        base_ = base;
-    }
-
-    // --- fault switches ---
-    FtdiOpenError openError = FtdiOpenError::None;
-    std::string openDetail;
-    long unplugAfterWrites = -1;  // the cable goes away after this many writes
-
-    // --- what can be looked at ---
-    std::uint64_t writes = 0, reads = 0;  // USB transfers out, and reads that brought bytes
-    std::uint64_t bytesOut = 0;
+    void WireTo(PortBackend& target) { target_ = &target; }
+    FtdiOpenError openError = FtdiOpenError::None;  // every open fails so
+    long unplugAfterWrites = -1;                     // the cable goes away after this many writes
+    std::uint64_t writes = 0, reads = 0;             // transfers out, and reads that brought bytes
     int openHandles = 0;
-    int interfaceOpened = 0;
-    unsigned char bitmode = 0;
 
-    // --- FtdiApi ---
     int FindAll(std::uint16_t vendor, std::uint16_t product, std::vector<FtdiDeviceInfo>& found) override;
     FtdiOpenError Open(std::size_t index, int interface, FtdiHandle* opened, std::string* detail) override;
     FtdiChip Chip(FtdiHandle) override { return chip_; }
     int SetLatencyTimer(FtdiHandle, unsigned char) override { return Alive(); }
-    int SetBitmode(FtdiHandle, unsigned char, unsigned char mode) override;
+    int SetBitmode(FtdiHandle, unsigned char, unsigned char mode) override { return mode_ = mode, Alive(); }
     int SetBaudRate(FtdiHandle, int) override { return Alive(); }
-    int Purge(FtdiHandle) override;
+    int Purge(FtdiHandle) override { return Alive(); }
     int Write(FtdiHandle, const std::uint8_t* data, int size) override;
     int Read(FtdiHandle, std::uint8_t* data, int size) override;
     std::string ErrorText(FtdiHandle) override { return unplugged_ ? "USB device unavailable" : "stand-in error"; }
@@ -55,18 +42,17 @@ public:
 private:
     int Alive() const { return unplugged_ ? -666 : 0; }
     bool RunMpsse();  // one whole command from pending_, false when it is not all in
-    void Clock(bool tms, bool tdi, bool read, std::uint8_t& sampled);
     void SetPins(std::uint8_t pins);
     std::uint8_t PinsNow();
 
-    std::vector<FtdiDeviceInfo> found_;
+    std::vector<Device> found_;
     FtdiChip chip_ = FtdiChip::Other;
+    unsigned char mode_ = 0;
     bool unplugged_ = false;
-    std::vector<std::uint8_t> pending_;  // MPSSE bytes not yet a whole command
+    std::vector<std::uint8_t> pending_;
     std::deque<std::uint8_t> replies_;
     std::uint8_t pins_ = 0;
     PortBackend* target_ = nullptr;
-    std::uint16_t base_ = 0x378;
 };
 
 // Passes a cable's accesses on to a receiver and keeps a fingerprint of the pin states
@@ -76,20 +62,14 @@ public:
     explicit PinRecorder(PortBackend& target) : target_(target) {}
     std::uint8_t Read(std::uint16_t port) override { return target_.Read(port); }
     void Write(std::uint16_t port, std::uint8_t value) override {
-        if (value != last_) {
-            hash_ = (hash_ ^ value) * 0x100000001B3ull;
-            ++changes;
-        }
-        last_ = value;
-        target_.Write(port, value);
+        if (value != last_) fingerprint = (fingerprint ^ value) * 0x100000001B3ull, ++changes;
+        target_.Write(port, last_ = value);
     }
-    std::uint64_t changes = 0;
-    std::uint64_t Fingerprint() const { return hash_ ^ changes; }
+    std::uint64_t changes = 0, fingerprint = 0xCBF29CE484222325ull;
 
 private:
     PortBackend& target_;
     std::uint8_t last_ = 0;
-    std::uint64_t hash_ = 0xCBF29CE484222325ull;
 };
 
 }  // namespace orbvex
