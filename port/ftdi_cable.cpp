@@ -98,8 +98,11 @@ std::string Wanted(const FtdiSelection& selection) {
 bool Choose(FtdiApi& api, const FtdiSelection& selection, const std::vector<FtdiDeviceInfo>& found,
             std::size_t& index, std::string& error) {
     std::vector<FtdiDeviceInfo> fits;
-    for (std::size_t i = 0; i < found.size(); ++i)
-        if (!selection.serial || found[i].serial == *selection.serial) fits.push_back(found[index = i]);
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        if (selection.serial && found[i].serial != *selection.serial) continue;
+        fits.push_back(found[i]);
+        index = i;
+    }
     if (fits.size() == 1) return true;
     if (fits.size() > 1) {
         error = std::to_string(fits.size()) + " FTDI cables found (" + DescribeAll(fits) + "); name one with serial=S";
