@@ -82,8 +82,12 @@ bool TargetSession::OpenDevice() {
         device_ = PpdevCable::Open(*devices_.ppdev, options_.ppdevDevice, error);
     else if (options_.target == TargetKind::Gpio)
         device_ = GpioCable::Open(*devices_.gpiod, options_.gpio, error);
-    else
-        device_ = FtdiCable::Open(*devices_.ftdi, options_.ftdi, error);
+    else if (auto ftdi = FtdiCable::Open(*devices_.ftdi, options_.ftdi, error)) {
+        window_.Complain("using FTDI cable " + ftdi->Name() + " (" +
+                         (ftdi->CableMode() == FtdiCable::Mode::Mpsse ? "MPSSE" : "synchronous bit-bang") + ", TCK " +
+                         std::to_string(ftdi->TckHz()) + " Hz)");
+        device_ = std::move(ftdi);
+    }
     if (!device_) {
         window_.Complain(error);
         return false;

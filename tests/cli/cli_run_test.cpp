@@ -282,6 +282,7 @@ TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
     const auto image = RandomImage(5001, 3);
     WriteBytes(Path("image.rom"), image);
     std::vector<std::uint64_t> pinStates;
+    std::string said;
     for (std::vector<std::string> args :
          {std::vector<std::string>{"--port", "/dev/parport0"}, {"--ftdi", "0403:6014,freq=6M"}, {"--ftdi", "serial=R1"}}) {
         sim::VirtualReceiver fresh;
@@ -293,8 +294,11 @@ TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
         ASSERT_EQ(run.status, 0) << args[1] << run.out << run.err;
         EXPECT_TRUE(std::equal(image.begin(), image.end(), fresh.Flash().begin())) << args[1];
         pinStates.push_back(pins.fingerprint ^ pins.changes);
+        said += run.err;
     }
     EXPECT_THAT(pinStates, ::testing::Each(pinStates[0]));
+    EXPECT_THAT(said, HasSubstr("using FTDI cable FT232H 0403:6014 \"C232HM\" serial H1 interface A (MPSSE, TCK 6000000 Hz)"));
+    EXPECT_THAT(said, HasSubstr("0403:6001 \"TTL-232R\" serial R1 interface A (synchronous bit-bang, TCK 375000 Hz)"));
     parport.target = &receiver;
     usb.WireTo(receiver);
     // Unplugged in the middle of a read: the run ends with status 1 and no file.
