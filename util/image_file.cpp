@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <system_error>
 
 #include <fcntl.h>
@@ -28,8 +30,6 @@ constexpr int kCreateFlags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY;
 int OpenFile(const std::string& path, int flags, int mode = 0) { return _open(path.c_str(), flags, mode); }
 int CloseFile(int fd) { return _close(fd); }
 long ReadSome(int fd, void* buffer, std::size_t n) { return _read(fd, buffer, static_cast<unsigned>(n)); }
-long WriteSome(int fd, const void* buffer, std::size_t n) { return _write(fd, buffer, static_cast<unsigned>(n)); }
-int SyncFile(int fd) { return _commit(fd); }
 bool IsRegular(const struct _stat64& st) { return (st.st_mode & _S_IFMT) == _S_IFREG; }
 int StatOpen(int fd, struct _stat64& st) { return _fstat64(fd, &st); }
 using StatRecord = struct _stat64;
@@ -39,8 +39,6 @@ constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
 int OpenFile(const std::string& path, int flags, int mode = 0) { return ::open(path.c_str(), flags, mode); }
 int CloseFile(int fd) { return ::close(fd); }
 long ReadSome(int fd, void* buffer, std::size_t n) { return ::read(fd, buffer, n); }
-long WriteSome(int fd, const void* buffer, std::size_t n) { return ::write(fd, buffer, n); }
-int SyncFile(int fd) { return ::fsync(fd); }
 bool IsRegular(const struct stat& st) { return S_ISREG(st.st_mode); }
 int StatOpen(int fd, struct stat& st) { return ::fstat(fd, &st); }
 using StatRecord = struct stat;
@@ -79,11 +77,11 @@ bool ReadAll(int fd, std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+bool WriteAll(SaveCalls& calls, int fd, const std::uint8_t* data, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
         // Large writes in pieces: some systems refuse a single write above 2 GB.
-        long n = WriteSome(fd, data + done, std::min<std::size_t>(size - done, 1u << 20));
+        long n = calls.Write(fd, data + done, std::min<std::size_t>(size - done, 1u << 20));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = ENOSPC;
@@ -126,15 +124,6 @@ int CreateTemporary(const fs::path& folder, std::string& name) {
 #endif
 }
 
-bool MoveOver(const std::string& from, const std::string& to) {
-#if defined(_WIN32)
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
-    return false;
-#else
-    return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
-}
 
 // What a file created anew gets: what the process's umask leaves of rw for everyone.
 unsigned DefaultMode() {
@@ -168,6 +157,125 @@ bool KeepMode(int fd, unsigned mode) {
 FileSaveResult Failed(const char* what, const std::string& path, const std::string& reason) {
     return {false, std::string(what) + path + ": " + reason};
 }
+
+// Where the owner and group of a file are kept, as far as the process may give them.
+void KeepOwner(int fd, long owner, long group) {
+#if defined(_WIN32)
+    (void)fd;
+    (void)owner;
+    (void)group;
+#else
+    if (owner >= 0 && ::fchown(fd, static_cast<uid_t>(owner), static_cast<gid_t>(group)) != 0)
+        (void)!::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(group));  // the group alone, then
+#endif
+}
+
+// What a save replaces, found before anything is written.
+struct SaveTarget {
+    fs::path file;    // the path with every symbolic link on the way followed
+    fs::path folder;  // where the temporary file goes: beside the file, on its file system
+    unsigned mode = 0;
+    long owner = -1, group = -1;  // of the file it replaces
+};
+
+// False, with the refusal, when nothing may be saved as path.
+bool Examine(const std::string& path, SaveTarget& target, FileSaveResult& refusal) {
+    if (path.empty()) {
+        refusal = Failed("Cannot create file ", path, "no file name given");
+        return false;
+    }
+    std::error_code ec;
+    (void)fs::status(path, ec);
+    if (ec == std::errc::too_many_symbolic_link_levels) {  // a loop, or a chain the system will not follow
+        refusal = Failed("Cannot create file ", path, ec.message());
+        return false;
+    }
+    target.file = FollowLinks(fs::path(path));
+    target.mode = DefaultMode();
+    const fs::file_status status = fs::status(target.file, ec);
+    if (fs::exists(status)) {
+        if (!fs::is_regular_file(status)) {
+            refusal = Failed("Cannot create file ", path, "not a regular file");
+            return false;
+        }
+        target.mode = static_cast<unsigned>(status.permissions()) & 07777u;
+        // Read-only to its owner means "keep this": even a user who may replace it anyway.
+        if ((target.mode & 0200u) == 0 || !Writable(target.file.string())) {
+            refusal = Failed("Cannot create file ", path, "the file is read-only");
+            return false;
+        }
+#if !defined(_WIN32)
+        struct stat st {};
+        if (::stat(target.file.c_str(), &st) == 0) {
+            target.owner = static_cast<long>(st.st_uid);
+            target.group = static_cast<long>(st.st_gid);
+        }
+#endif
+    }
+    target.folder = target.file.parent_path();
+    if (target.folder.empty()) target.folder = ".";
+    return true;
+}
+
+// The new content's file until it takes the target's place; removed on every other path.
+// Where the system has files without a name (Linux), it starts as one: whatever ends the
+// process while it is written, a signal or a kill, nothing is left behind. It gets a
+// name only when complete, just before it is renamed.
+class Temporary {
+public:
+    explicit Temporary(const fs::path& folder) : folder_(folder) {
+#if defined(O_TMPFILE)
+        if (::access("/proc/self/fd", X_OK) == 0) fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd_ >= 0) return;
+        // Not every file system has them: a named file then.
+#endif
+        fd_ = CreateTemporary(folder, name_);
+        if (fd_ < 0) name_.clear();
+    }
+    ~Temporary() {
+        if (fd_ >= 0) CloseFile(fd_);
+        if (!name_.empty()) std::remove(name_.c_str());
+    }
+    Temporary(const Temporary&) = delete;
+    Temporary& operator=(const Temporary&) = delete;
+
+    bool Valid() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+
+    // Closes the file and moves it over path. False, with errno, when it could not.
+    bool Place(const std::string& path, SaveCalls& calls) {
+        if (name_.empty() && !GiveName()) return false;
+        const int fd = fd_;
+        fd_ = -1;
+        if (calls.Close(fd) != 0 || calls.Rename(name_.c_str(), path.c_str()) != 0) return false;
+        name_.clear();
+        return true;
+    }
+
+private:
+    bool GiveName() {
+#if defined(O_TMPFILE)
+        static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = (folder_ / ".orbvex-").string();
+            for (int i = 0; i < 6; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                name_ = name;
+                return true;
+            }
+            if (errno != EEXIST) return false;
+        }
+#endif
+        errno = EEXIST;
+        return false;
+    }
+
+    fs::path folder_;
+    std::string name_;  // empty while the file has no name
+    int fd_ = -1;
+};
 
 }  // namespace
 
@@ -208,42 +316,65 @@ FileReadResult ReadWholeFile(const std::string& path, std::uint64_t limit, std::
     return result;
 }
 
-FileSaveResult SaveWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    if (path.empty()) return Failed("Cannot create file ", path, "no file name given");
-    const fs::path target = FollowLinks(fs::path(path));
-    unsigned mode = DefaultMode();
+long SaveCalls::Write(int fd, const void* data, std::size_t n) {
+#if defined(_WIN32)
+    return _write(fd, data, static_cast<unsigned>(n));
+#else
+    return ::write(fd, data, n);
+#endif
+}
 
-    std::error_code ec;
-    const fs::file_status status = fs::status(target, ec);
-    if (fs::exists(status)) {
-        if (!fs::is_regular_file(status)) return Failed("Cannot create file ", path, "not a regular file");
-        mode = static_cast<unsigned>(status.permissions()) & 07777u;
-        // Read-only to its owner means "keep this": even a user who may replace it anyway.
-        if ((mode & 0200u) == 0 || !Writable(target.string()))
-            return Failed("Cannot create file ", path, "the file is read-only");
-    }
+int SaveCalls::Sync(int fd) {
+#if defined(_WIN32)
+    return _commit(fd);
+#else
+    return ::fsync(fd);
+#endif
+}
 
-    fs::path folder = target.parent_path();
-    if (folder.empty()) folder = ".";
-    std::string temporary;
-    FileHandle file(CreateTemporary(folder, temporary));
-    if (!file.Valid()) return Failed("Cannot create file ", path, Reason(errno));
+int SaveCalls::Close(int fd) { return CloseFile(fd); }
 
-    bool written = WriteAll(file.Get(), data, size) && KeepMode(file.Get(), mode) && SyncFile(file.Get()) == 0;
-    int error = errno;
-    if (file.Close() != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (written && !MoveOver(temporary, target.string())) {
-        written = false;
-        error = errno;
-    }
-    if (!written) {
-        std::remove(temporary.c_str());
-        return Failed("Cannot write file ", path, Reason(error));
-    }
+int SaveCalls::Rename(const char* from, const char* to) {
+#if defined(_WIN32)
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+    errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+    return -1;
+#else
+    return std::rename(from, to);
+#endif
+}
+
+SaveCalls& SystemSaveCalls() {
+    static SaveCalls calls;
+    return calls;
+}
+
+FileSaveResult SaveWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size, SaveCalls& calls) {
+    SaveTarget target;
+    FileSaveResult refusal;
+    if (!Examine(path, target, refusal)) return refusal;
+    Temporary temporary(target.folder);
+    if (!temporary.Valid()) return Failed("Cannot create file ", path, Reason(errno));
+    KeepOwner(temporary.Fd(), target.owner, target.group);  // before the mode: a new owner clears set-id bits
+    const bool saved = WriteAll(calls, temporary.Fd(), data, size) && KeepMode(temporary.Fd(), target.mode) &&
+                       calls.Sync(temporary.Fd()) == 0 && temporary.Place(target.file.string(), calls);
+    if (!saved) return Failed("Cannot write file ", path, Reason(errno));
     return {true, {}};
+}
+
+FileSaveResult CheckSaveTarget(const std::string& path) {
+    SaveTarget target;
+    FileSaveResult refusal;
+    if (!Examine(path, target, refusal)) return refusal;
+    const Temporary probe(target.folder);
+    if (!probe.Valid()) return Failed("Cannot create file ", path, Reason(errno));
+    return {true, {}};
+}
+
+void IgnoreFileSizeSignal() {
+#if defined(SIGXFSZ)
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
 }
 
 }  // namespace orbvex

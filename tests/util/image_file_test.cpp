@@ -10,9 +10,12 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/save_calls_standin.h"
 #include "util/image_file.h"
 
 namespace orbvex {
@@ -54,6 +57,7 @@ TEST_F(ImageFileTest, SaveReplacesWholeKeepsModeWritesThroughLinksAndLeavesNeigh
     Put(At("old.bin.part"), "someone else's");
     fs::create_symlink("old.bin", At("link.bin"));
     fs::create_symlink("made-by-link.bin", At("dangling.bin"));
+    const bool root = ::chown(At("old.bin").c_str(), 65534, 65534) == 0;  // another user's file
 
     ASSERT_TRUE(SaveWholeFile(At("link.bin"), Bytes("new")).ok);
     ASSERT_TRUE(SaveWholeFile(At("dangling.bin"), Bytes("fresh")).ok);
@@ -61,6 +65,11 @@ TEST_F(ImageFileTest, SaveReplacesWholeKeepsModeWritesThroughLinksAndLeavesNeigh
     EXPECT_EQ(Get(At("old.bin")), "new");
     EXPECT_TRUE(fs::is_symlink(At("link.bin")));
     EXPECT_EQ(fs::status(At("old.bin")).permissions() & fs::perms::all, fs::perms(0640));
+    struct stat owner {};
+    ::stat(At("old.bin").c_str(), &owner);
+    if (root) {
+        EXPECT_EQ(std::make_pair(owner.st_uid, owner.st_gid), std::make_pair(65534u, 65534u));
+    }
     EXPECT_EQ(Get(At("made-by-link.bin")), "fresh");
     EXPECT_EQ(Get(At("old.bin.part")), "someone else's");
     EXPECT_THAT(Names(), ::testing::ElementsAre("dangling.bin", "link.bin", "made-by-link.bin", "old.bin",
@@ -101,6 +110,44 @@ TEST_F(ImageFileTest, RefusedOrFailedSavesLeaveTheOldFileAndNoTemporary) {
     EXPECT_EQ(Get(At("old.bin")), "old");
     EXPECT_EQ(Get(At("readonly.bin")), "keep");
     EXPECT_THAT(Names(), ::testing::ElementsAre("folder.bin", longName, "old.bin", "readonly.bin"));
+}
+
+// Each system call of the save that fails fails the save, with the old file kept.
+TEST_F(ImageFileTest, AFailingWriteSyncCloseOrRenameFailsTheSaveAndKeepsTheOldFile) {
+    Put(At("old.bin"), "old");
+    using Call = SaveCallsStandIn::Call;
+    for (Call call : {Call::Write, Call::Sync, Call::Close, Call::Rename}) {
+        SaveCallsStandIn calls;
+        calls.failing = call;
+        const FileSaveResult saved = SaveWholeFile(At("old.bin"), Bytes("new").data(), 3, calls);
+        EXPECT_EQ(saved.error, "Cannot write file " + At("old.bin") + ": Input/output error") << int(call);
+        EXPECT_EQ(Get(At("old.bin")), "old") << int(call);
+        EXPECT_THAT(Names(), ::testing::ElementsAre("old.bin")) << int(call);
+    }
+}
+
+// Whatever ends the process in the middle of a save (a second Ctrl-C, a kill), no
+// temporary file is left beside the target.
+TEST_F(ImageFileTest, AProcessKilledInTheMiddleOfASaveLeavesNothingBehind) {
+    const int probe = ::open(dir.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (probe < 0) GTEST_SKIP() << "this file system has no files without a name";
+    ::close(probe);
+    Put(At("old.bin"), "old");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        SaveCallsStandIn calls;
+        int writes = 0;
+        calls.beforeWrite = [&] {
+            if (++writes == 2) ::raise(SIGKILL);
+        };
+        SaveWholeFile(At("old.bin"), std::vector<std::uint8_t>(4 << 20, 1).data(), 4 << 20, calls);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_THAT(Names(), ::testing::ElementsAre("old.bin"));
+    EXPECT_EQ(Get(At("old.bin")), "old");
 }
 
 TEST_F(ImageFileTest, ReadTakesOnlyRegularFilesAndSaysWhy) {
