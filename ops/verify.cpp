@@ -26,8 +26,8 @@ bool LoadVerifyFile(WindowServices& window, const VerifyInputs& in, std::vector<
     const std::uint64_t room = in.end - in.start;
     const FileReadResult read = ReadWholeFile(in.path, room, file);
     if (read.status == FileReadStatus::TooLarge) {
-        window.LogLine("File : " + in.path + " runs " + std::to_string(read.size - room) +
-                       " bytes past the end of the flash");
+        window.LogLine("File : " + in.path + " holds " + std::to_string(read.size) + " bytes, more than the " +
+                       std::to_string(room) + " from " + Hex8(in.start) + " to the end of the flash");
         return false;
     }
     if (!read.Ok()) {
