@@ -11,6 +11,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
 
 #if defined(_WIN32)
 #include <io.h>
@@ -30,6 +33,8 @@ constexpr int kCreateFlags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY;
 int OpenFile(const std::string& path, int flags, int mode = 0) { return _open(path.c_str(), flags, mode); }
 int CloseFile(int fd) { return _close(fd); }
 long ReadSome(int fd, void* buffer, std::size_t n) { return _read(fd, buffer, static_cast<unsigned>(n)); }
+long WriteSome(int fd, const void* buffer, std::size_t n) { return _write(fd, buffer, static_cast<unsigned>(n)); }
+int SyncFile(int fd) { return _commit(fd); }
 bool IsRegular(const struct _stat64& st) { return (st.st_mode & _S_IFMT) == _S_IFREG; }
 int StatOpen(int fd, struct _stat64& st) { return _fstat64(fd, &st); }
 using StatRecord = struct _stat64;
@@ -39,6 +44,8 @@ constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
 int OpenFile(const std::string& path, int flags, int mode = 0) { return ::open(path.c_str(), flags, mode); }
 int CloseFile(int fd) { return ::close(fd); }
 long ReadSome(int fd, void* buffer, std::size_t n) { return ::read(fd, buffer, n); }
+long WriteSome(int fd, const void* buffer, std::size_t n) { return ::write(fd, buffer, n); }
+int SyncFile(int fd) { return ::fsync(fd); }
 bool IsRegular(const struct stat& st) { return S_ISREG(st.st_mode); }
 int StatOpen(int fd, struct stat& st) { return ::fstat(fd, &st); }
 using StatRecord = struct stat;
@@ -77,11 +84,19 @@ bool ReadAll(int fd, std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-bool WriteAll(SaveCalls& calls, int fd, const std::uint8_t* data, std::size_t size) {
+// True, with errno set, when the test's fault hook makes this step fail.
+bool Injected(const SaveFault& fault, SaveStep step) {
+    const int error = fault ? fault(step) : 0;
+    if (error != 0) errno = error;
+    return error != 0;
+}
+
+bool WriteAll(const SaveFault& fault, int fd, const std::uint8_t* data, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
         // Large writes in pieces: some systems refuse a single write above 2 GB.
-        long n = calls.Write(fd, data + done, std::min<std::size_t>(size - done, 1u << 20));
+        const std::size_t piece = std::min<std::size_t>(size - done, 1u << 20);
+        long n = Injected(fault, SaveStep::Write) ? -1 : WriteSome(fd, data + done, piece);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = ENOSPC;
@@ -90,6 +105,16 @@ bool WriteAll(SaveCalls& calls, int fd, const std::uint8_t* data, std::size_t si
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+bool MoveOver(const std::string& from, const std::string& to) {
+#if defined(_WIN32)
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+    return false;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
 }
 
 // The file a path finally names once every symbolic link on the way is followed;
@@ -217,10 +242,30 @@ bool Examine(const std::string& path, SaveTarget& target, FileSaveResult& refusa
     return true;
 }
 
+// The signals that end a program by default (a second Ctrl-C, a closed terminal) wait
+// while it lives, and take effect once the temporary file is renamed or removed.
+class HeldSignals {
+public:
+#if defined(_WIN32)
+    HeldSignals() = default;
+#else
+    HeldSignals() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
+        pthread_sigmask(SIG_BLOCK, &held, &previous_);
+    }
+    ~HeldSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+private:
+    sigset_t previous_;
+#endif
+};
+
 // The new content's file until it takes the target's place; removed on every other path.
-// Where the system has files without a name (Linux), it starts as one: whatever ends the
-// process while it is written, a signal or a kill, nothing is left behind. It gets a
-// name only when complete, just before it is renamed.
+// Where the system has files without a name (Linux), it starts as one: even a kill
+// while it is written leaves nothing behind. It gets a name only when complete, just
+// before it is renamed.
 class Temporary {
 public:
     explicit Temporary(const fs::path& folder) : folder_(folder) {
@@ -243,11 +288,12 @@ public:
     int Fd() const { return fd_; }
 
     // Closes the file and moves it over path. False, with errno, when it could not.
-    bool Place(const std::string& path, SaveCalls& calls) {
+    bool Place(const std::string& path, const SaveFault& fault) {
         if (name_.empty() && !GiveName()) return false;
-        const int fd = fd_;
+        const int closed = CloseFile(fd_);
         fd_ = -1;
-        if (calls.Close(fd) != 0 || calls.Rename(name_.c_str(), path.c_str()) != 0) return false;
+        if (Injected(fault, SaveStep::Close) || closed != 0) return false;
+        if (Injected(fault, SaveStep::Rename) || !MoveOver(name_, path)) return false;
         name_.clear();
         return true;
     }
@@ -272,6 +318,7 @@ private:
         return false;
     }
 
+    HeldSignals held_;  // first in, last out: over the file's whole life
     fs::path folder_;
     std::string name_;  // empty while the file has no name
     int fd_ = -1;
@@ -316,48 +363,17 @@ FileReadResult ReadWholeFile(const std::string& path, std::uint64_t limit, std::
     return result;
 }
 
-long SaveCalls::Write(int fd, const void* data, std::size_t n) {
-#if defined(_WIN32)
-    return _write(fd, data, static_cast<unsigned>(n));
-#else
-    return ::write(fd, data, n);
-#endif
-}
-
-int SaveCalls::Sync(int fd) {
-#if defined(_WIN32)
-    return _commit(fd);
-#else
-    return ::fsync(fd);
-#endif
-}
-
-int SaveCalls::Close(int fd) { return CloseFile(fd); }
-
-int SaveCalls::Rename(const char* from, const char* to) {
-#if defined(_WIN32)
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
-    errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
-    return -1;
-#else
-    return std::rename(from, to);
-#endif
-}
-
-SaveCalls& SystemSaveCalls() {
-    static SaveCalls calls;
-    return calls;
-}
-
-FileSaveResult SaveWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size, SaveCalls& calls) {
+FileSaveResult SaveWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size,
+                             const SaveFault& fault) {
     SaveTarget target;
     FileSaveResult refusal;
     if (!Examine(path, target, refusal)) return refusal;
     Temporary temporary(target.folder);
     if (!temporary.Valid()) return Failed("Cannot create file ", path, Reason(errno));
     KeepOwner(temporary.Fd(), target.owner, target.group);  // before the mode: a new owner clears set-id bits
-    const bool saved = WriteAll(calls, temporary.Fd(), data, size) && KeepMode(temporary.Fd(), target.mode) &&
-                       calls.Sync(temporary.Fd()) == 0 && temporary.Place(target.file.string(), calls);
+    const bool saved = WriteAll(fault, temporary.Fd(), data, size) && KeepMode(temporary.Fd(), target.mode) &&
+                       !Injected(fault, SaveStep::Sync) && SyncFile(temporary.Fd()) == 0 &&
+                       temporary.Place(target.file.string(), fault);
     if (!saved) return Failed("Cannot write file ", path, Reason(errno));
     return {true, {}};
 }

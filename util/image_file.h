@@ -5,6 +5,7 @@
 // complete and on disk, so a failure at any point leaves the old file as it was.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,17 +35,11 @@ struct FileSaveResult {
     std::string error;  // "Cannot create file PATH: reason" or "Cannot write file PATH: reason"
 };
 
-// The system calls a save makes once the new content goes to disk. Each answers as the
-// system call does (errno set on failure); a test overrides one to make it fail.
-class SaveCalls {
-public:
-    virtual ~SaveCalls() = default;
-    virtual long Write(int fd, const void* data, std::size_t n);
-    virtual int Sync(int fd);
-    virtual int Close(int fd);
-    virtual int Rename(const char* from, const char* to);
-};
-SaveCalls& SystemSaveCalls();
+// The system calls of a save once its checks have passed.
+enum class SaveStep { Write, Sync, Close, Rename };
+// Asked before each of them: an error number makes that call fail with it (a close still
+// closes), 0 lets it run. Only tests give one.
+using SaveFault = std::function<int(SaveStep)>;
 
 // Saves size bytes as the file path, whole or not at all. A symbolic link is written
 // through to the file it names (a loop, or a chain longer than the system follows, is
@@ -53,7 +48,7 @@ SaveCalls& SystemSaveCalls();
 // read-only is refused and left alone. The temporary file never outlives a failure,
 // nor, where the system can hide it until it is complete, the process.
 FileSaveResult SaveWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size,
-                             SaveCalls& calls = SystemSaveCalls());
+                             const SaveFault& fault = {});
 inline FileSaveResult SaveWholeFile(const std::string& path, const std::vector<std::uint8_t>& data) {
     return SaveWholeFile(path, data.data(), data.size());
 }

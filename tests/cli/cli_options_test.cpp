@@ -123,7 +123,6 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         // A digit above the limit must not wrap the limit check.
         {{"--virtual", "--passes", "0xA", "start"}, "--passes must be"},
         {{"--virtual", "--passes", "0xFFFFFFFF", "start"}, "--passes must be"},
-        {{"--remote", "h:1", "--remote-timeout", "0xFFFFFFFF", "start"}, "from 1 to 86400"},
     };
     for (const auto& c : cases) {
         ParseOutcome p = Parse(c.args);

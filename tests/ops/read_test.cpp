@@ -83,8 +83,7 @@ TEST_F(ReadTest, FileThatCannotBeSavedIsReportedAndNothingIsLeftBehind) {
         window.Forget();
         window.saveChoice = PathIn(name);
         EXPECT_FALSE(Read());
-        // Refused before the first block is read.
-        EXPECT_THAT(window.lines,
+        EXPECT_THAT(window.lines,  // refused before the first block
                     ElementsAre("Init JTAG", "DCU OK", "Cannot create file " + PathIn(name) + reason, kSeparatorLine));
         EXPECT_THAT(window.beeps, ElementsAre(0x40u));
         EXPECT_THAT(FilesInDir(), ElementsAre("taken.bin"));
