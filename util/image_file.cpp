@@ -107,16 +107,6 @@ bool WriteAll(const SaveFault& fault, int fd, const std::uint8_t* data, std::siz
     return true;
 }
 
-bool MoveOver(const std::string& from, const std::string& to) {
-#if defined(_WIN32)
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
-    return false;
-#else
-    return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
-}
-
 // The file a path finally names once every symbolic link on the way is followed;
 // the named file itself need not exist (a dangling link is written through).
 fs::path FollowLinks(const fs::path& path) {
@@ -149,6 +139,15 @@ int CreateTemporary(const fs::path& folder, std::string& name) {
 #endif
 }
 
+bool MoveOver(const std::string& from, const std::string& to) {
+#if defined(_WIN32)
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+    return false;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
 
 // What a file created anew gets: what the process's umask leaves of rw for everyone.
 unsigned DefaultMode() {
