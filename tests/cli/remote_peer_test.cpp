@@ -81,9 +81,10 @@ public:
     }
 
     std::uint8_t Read(std::uint16_t port) override {
-        if (++reads == dropAfter_) stop_ = true;
+        if (++reads_ == dropAfter_) stop_ = true;
         return receiver_.Read(port);
     }
+    std::uint64_t Reads() const { return reads_; }
     void Write(std::uint16_t port, std::uint8_t value) override {
         if ((value ^ (pins.empty() ? cable::kResetLine : pins.back())) & cable::kResetLine)  // it starts high
             resetMoves.push_back(std::chrono::steady_clock::now());
@@ -92,13 +93,12 @@ public:
     }
 
     std::string pins;
-    std::uint64_t reads = 0;
     std::vector<std::chrono::steady_clock::time_point> resetMoves;  // down, up, down...
 
 private:
     sim::VirtualReceiver receiver_;
     net::Listener listener_;
-    std::uint64_t dropAfter_;
+    std::uint64_t dropAfter_, reads_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -133,6 +133,22 @@ TEST(CliRemote, ADroppedConnectionFailsTheRunWithAClearLineAndNoHang) {
     EXPECT_THAT(run.err, HasSubstr("\"start\" failed; the commands after it were not run"));
     EXPECT_THAT(run.out, HasSubstr("Init JTAG"));
     EXPECT_THAT(run.out, Not(HasSubstr("Init OK :)")));
+}
+
+// The last command's answers all came, but its closing writes may not have reached
+// the receiver: a link lost then fails the run.
+TEST(CliRemote, ALinkLostRightAfterTheLastAnswerFailsTheRun) {
+    const auto start = [](const ServedReceiver& served) {
+        return RunTool({"--remote", served.Address(), "--remote-timeout", kSlowHostTimeout, "--trap",
+                        ORBVEX_VIRTUAL_TRAP_IMAGE, "start"});
+    };
+    ServedReceiver counting;
+    ASSERT_EQ(start(counting).status, 0);
+    ServedReceiver served(counting.Reads() - 1);  // START's reads, not the one after it
+    const ToolRun run = start(served);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, HasSubstr("Init OK :)"));
+    EXPECT_THAT(run.err, AllOf(HasSubstr(served.Address() + " lost"), Not(HasSubstr("\"start\" failed"))));
 }
 
 TEST(CliRemote, NoServerIsAClearFailureNotAnArgumentError) {
@@ -197,7 +213,7 @@ TEST_F(RemoteSession, DrivesTheSequentialEnginesPinsInAFifthOfItsRoundTrips) {
 
         EXPECT_TRUE(served.pins == replayed.pins)
             << row << ": " << replayed.pins.size() << " values expected, " << served.pins.size() << " driven";
-        EXPECT_LE(client.RoundTrips() * 5, sequential.reads) << row;
+        EXPECT_LE(client.RoundTrips() * 5, sequential.Reads()) << row;
         for (std::size_t up = 1; timed && up < served.resetMoves.size(); up += 2)
             EXPECT_GE(served.resetMoves[up] - served.resetMoves[up - 1], 100ms) << "reset " << up / 2;
         if (timed) EXPECT_EQ(served.resetMoves.size(), 11u);  // five JtagInit, then the release
@@ -372,6 +388,9 @@ TEST(ServedReceiverProcess, RefusesWhatItCannotServeWithAReasonAndNeverCrashes) 
         {{"--erase-busy", "99999999999999999999999"}, 2, "--erase-busy"},
         {{"--corrupt-reply", "every:0"}, 2, "--corrupt-reply"},
         {{"--corrupt-reply", "often"}, 2, "--corrupt-reply"},
+        {{"--corrupt-reply", "random:5:"}, 2, "--corrupt-reply"},
+        {{"--unix", ""}, 2, "--unix"},
+        {{"--busy-pulses", "0x40000000"}, 2, "--busy-pulses"},  // twice as many steps do not fit
         {{"--idle-timeout", "0"}, 2, "--idle-timeout"},
     };
     for (const auto& c : cases) {
