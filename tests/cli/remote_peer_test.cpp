@@ -160,66 +160,6 @@ TEST(CliRemote, NoServerIsAClearFailureNotAnArgumentError) {
     EXPECT_EQ(run.out, "");
 }
 
-net::Socket Dial(const std::string& address) {
-    net::Endpoint where;
-    std::string error;
-    net::ParseEndpoint(address, where, error);
-    return net::Connect(where, error);
-}
-
-// Over remote bit-bang the link drives clocks ahead of their samples. The receiver must
-// be driven through exactly the sequential engine's pins, whatever it does, for a fifth
-// of the round trips, and be held in reset for the whole 100 ms of each JtagInit.
-class RemoteSession : public ReceiverTest {};
-
-TEST_F(RemoteSession, DrivesTheSequentialEnginesPinsInAFifthOfItsRoundTrips) {
-    ChooseRom(RandomBytes(1001, 3));
-    auto session = [this](PortBackend& cable) {  // START, erase, an odd-sized write, START again, a ranged read
-        link.emplace(*access, &cable);
-        Start();
-        Erase();
-        Write();
-        Start();
-        RunReadRange(window, {kLpt1Base, 0x7FF00321, 777, PathIn("range.bin")});
-        link.reset();
-    };
-    const std::function<void(sim::VirtualReceiver&)> rows[] = {
-        [](sim::VirtualReceiver&) {},  // healthy, and in real time
-        [](sim::VirtualReceiver& r) { r.Config().ack = sim::AckTiming::Late; },
-        [](sim::VirtualReceiver& r) { r.Config().busyPulsesBeforeReply = 2; },
-        [](sim::VirtualReceiver& r) { r.Faults().tdoStuck = sim::TdoStuck::High; },
-        [](sim::VirtualReceiver& r) { r.Faults().tdoStuck = sim::TdoStuck::Low; },
-        [](sim::VirtualReceiver& r) { r.Faults().noAckAfterBytes = 2000; },
-    };
-    for (const auto& set : rows) {
-        const auto row = "row " + std::to_string(&set - rows);
-        ServedReceiver sequential, served, replayed;  // the first is only driven in-process
-        set(sequential.Receiver());
-        set(served.Receiver());
-        session(sequential);
-        const bool timed = &set == &rows[0];
-        if (timed) SetTickSource(nullptr);
-        RemoteBitbangClient client(Dial(served.Address()));
-        session(client);
-        SetTickSource(&FastTicks);
-        client.Quit();
-        served.Join();
-        {  // what the sequential engine's writes become on their way to a served receiver
-            RemoteBitbangClient replay(Dial(replayed.Address()));
-            for (char value : sequential.pins) replay.Write(kLpt1Base, static_cast<std::uint8_t>(value));
-            replay.Quit();
-        }
-        replayed.Join();
-
-        EXPECT_TRUE(served.pins == replayed.pins)
-            << row << ": " << replayed.pins.size() << " values expected, " << served.pins.size() << " driven";
-        EXPECT_LE(client.RoundTrips() * 5, sequential.Reads()) << row;
-        for (std::size_t up = 1; timed && up < served.resetMoves.size(); up += 2)
-            EXPECT_GE(served.resetMoves[up] - served.resetMoves[up - 1], 100ms) << "reset " << up / 2;
-        if (timed) EXPECT_EQ(served.resetMoves.size(), 11u);  // five JtagInit, then the release
-    }
-}
-
 #if !defined(_WIN32)
 
 std::string Bin(const std::string& name) { return std::string(ORBVEX_BIN_DIR) + "/" + name; }
@@ -401,6 +341,67 @@ TEST(ServedReceiverProcess, RefusesWhatItCannotServeWithAReasonAndNeverCrashes) 
         EXPECT_THAT(receiver.Output(), HasSubstr(c.says)) << c.args[0] << ' ' << c.args[1];
     }
     EXPECT_EQ(ReadBytes(dir.Path("plain-file")), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+net::Socket Dial(const std::string& address) {
+    net::Endpoint where;
+    std::string error;
+    net::ParseEndpoint(address, where, error);
+    return net::Connect(where, error);
+}
+
+// Over remote bit-bang the link drives clocks ahead of their samples. The receiver must
+// be driven through exactly the sequential engine's pins, whatever it does, for a fifth
+// of the round trips, and be held in reset for the whole 100 ms of each JtagInit.
+class RemoteSession : public ReceiverTest {};
+
+TEST_F(RemoteSession, DrivesTheSequentialEnginesPinsInAFifthOfItsRoundTrips) {
+    ChooseRom(RandomBytes(1001, 3));
+    auto session = [this](PortBackend& cable) {  // START, erase, an odd-sized write, START again, a ranged read
+        link.emplace(*access, &cable);
+        Start();
+        Erase();
+        Write();
+        Start();
+        RunReadRange(window, {kLpt1Base, 0x7FF00321, 777, PathIn("range.bin")});
+        link.reset();
+    };
+    const std::function<void(sim::VirtualReceiver&)> rows[] = {
+        [](sim::VirtualReceiver&) {},  // healthy, and in real time
+        [](sim::VirtualReceiver& r) { r.Config().ack = sim::AckTiming::Late; },
+        [](sim::VirtualReceiver& r) { r.Config().busyPulsesBeforeReply = 2; },
+        [](sim::VirtualReceiver& r) { r.Faults().tdoStuck = sim::TdoStuck::High; },
+        [](sim::VirtualReceiver& r) { r.Faults().tdoStuck = sim::TdoStuck::Low; },
+        [](sim::VirtualReceiver& r) { r.Faults().noAckAfterBytes = 2000; },
+    };
+    for (const auto& set : rows) {
+        const auto row = "row " + std::to_string(&set - rows);
+        ServedReceiver sequential, served, replayed;  // the first is only driven in-process
+        set(sequential.Receiver());
+        set(served.Receiver());
+        session(sequential);
+        const bool timed = &set == &rows[0];
+        if (timed) SetTickSource(nullptr);
+        RemoteBitbangClient client(Dial(served.Address()));
+        session(client);
+        SetTickSource(&FastTicks);
+        client.Quit();
+        served.Join();
+        {  // what the sequential engine's writes become on their way to a served receiver
+            RemoteBitbangClient replay(Dial(replayed.Address()));
+            for (char value : sequential.pins) replay.Write(kLpt1Base, static_cast<std::uint8_t>(value));
+            replay.Quit();
+        }
+        replayed.Join();
+
+        EXPECT_TRUE(served.pins == replayed.pins)
+            << row << ": " << replayed.pins.size() << " values expected, " << served.pins.size() << " driven";
+        EXPECT_LE(client.RoundTrips() * 5, sequential.Reads()) << row;
+        if (!timed) continue;
+        EXPECT_EQ(served.resetMoves.size(), 11u);  // five JtagInit, then the release
+        for (std::size_t up = 1; up < served.resetMoves.size(); up += 2)
+            EXPECT_GE(served.resetMoves[up] - served.resetMoves[up - 1], 100ms) << "reset " << up / 2;
+    }
 }
 
 // What a new client gets from the receiver at address: "" when it is served (the
