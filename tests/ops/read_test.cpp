@@ -53,13 +53,20 @@ TEST_F(ReadTest, CancelledDialogReadsNothing) {
 
 // A read that stops leaves an existing file as it was: no image of zeros, nothing beside it.
 TEST_F(ReadTest, FailingBlockWritesNoFile) {
+    receiver.Config().replyLengthOutsideFlash = 4;  // word reads stay whole under a short reply
     // The label shows the stopping address only where it falls on its 0xF00 rule.
-    const std::pair<std::uint32_t, std::string> cases[] = {{0x7FF00000, "7FF00000"}, {0x7FF80000, "7FF7F800"}};
-    for (const auto& [address, label] : cases) {
+    const struct {
+        std::uint32_t address;
+        std::string label;
+        long shortReply;  // the reply breaks off after this many bytes, else it is refused
+    } cases[] = {{0x7FF00000, "7FF00000", -1}, {0x7FF80000, "7FF7F800", -1}, {0x7FF00000, "7FF00000", 100}};
+    for (const auto& [address, label, shortReply] : cases) {
         SCOPED_TRACE(Hex8(address));
         window.Forget();
         WriteFileBytes(PathIn("dump.bin"), {9, 8, 7});
         receiver.Faults().refusedReadRanges = {{address, address + 3}};
+        if (shortReply >= 0) receiver.Faults().refusedReadRanges.clear();
+        receiver.Faults().shortReplyAfter = shortReply;
 
         EXPECT_FALSE(Read());
 
@@ -109,6 +116,12 @@ TEST_F(ReadTest, RangesComeBackExactOrSayWhereTheyStopped) {
     window.Forget();
     EXPECT_FALSE(RunVerify(window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("image.rom")}).same);
     EXPECT_EQ(window.FromEnd(2), "Verify stopped at address 7FF00400: the receiver did not answer");
+    receiver.Faults().refusedReadRanges.clear();
+    receiver.Config().replyLengthOutsideFlash = 4;
+    receiver.Faults().shortReplyAfter = 252;  // a reply one word short of its length byte
+    window.Forget();
+    EXPECT_FALSE(RunVerify(window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("image.rom")}).same);
+    EXPECT_EQ(window.FromEnd(2), "Verify stopped at address 7FF00000: the receiver did not answer");
     EXPECT_THAT(FilesInDir(), ElementsAre("image.rom", "keep.bin", "part.bin"));
 }
 

@@ -89,6 +89,7 @@ struct StartFailure {
     std::vector<std::string> lastLines;
     bool cableReleased;
     const char* trapFile = nullptr;  // START's trap file, when not the virtual receiver's
+    std::uintmax_t trapFileSize = 0;  // when set, that file is made this large (and sparse)
 };
 
 void PrintTo(const StartFailure& f, std::ostream* os) { *os << f.name; }
@@ -98,7 +99,13 @@ class StartFails : public StartTest, public ::testing::WithParamInterface<StartF
 TEST_P(StartFails, EndsWithoutTheBeep) {
     GetParam().arrange(receiver);
     if (GetParam().trapFile) window.trapFile = GetParam().trapFile;
+    if (GetParam().trapFileSize) {
+        std::ofstream(PathIn(window.trapFile)).close();
+        std::filesystem::resize_file(PathIn(window.trapFile), GetParam().trapFileSize);
+    }
+    const auto writesBefore = receiver.Counters().portWrites;
     EXPECT_FALSE(Start());
+    if (GetParam().trapFileSize) EXPECT_EQ(receiver.Counters().portWrites, writesBefore) << "nothing sent";
     const auto& last = GetParam().lastLines;
     ASSERT_GE(window.lines.size(), last.size()) << ::testing::PrintToString(window.lines);
     EXPECT_EQ(std::vector<std::string>(window.lines.end() - static_cast<long>(last.size()), window.lines.end()), last);
@@ -123,10 +130,31 @@ INSTANTIATE_TEST_SUITE_P(
                      {"Clear Trap : Please Wait...", "FAIL WRITE ADR[8000013C]=80000000"}, false},
         StartFailure{"MissingTrapFile", [](sim::VirtualReceiver&) {},
                      {"Load Trap -> Ram : Please Wait...", "File trap.bin  fail", "Trap :("}, true, "trap.bin"},
+        // The file and the mailbox above it must fit the target's 4 MB of RAM.
+        StartFailure{"TrapFileTooLargeForRam", [](sim::VirtualReceiver&) {},
+                     {"Trap file too large: 4189853 bytes, but 4189852 fit below the mailbox in target RAM: nothing sent"},
+                     true, "big-trap.bin", 4189853},
         StartFailure{"UnreadableTrapWord",
                      [](sim::VirtualReceiver& r) { r.Faults().refusedReadRanges = {{0x8000004C, 0x8000004F}}; },
                      {"Fail Trap adr set Trap_Iptr:00000000"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Ctrl-C on the command line stops the trap file's upload between two blocks.
+TEST_F(StartTest, AStopEndsTheTrapUploadBetweenBlocks) {
+    WriteFileBytes(PathIn("long-trap.bin"), RandomBytes(100000, 3));
+    window.trapFile = "long-trap.bin";
+    receiver.RecordMessages(true);
+    const auto trapBlocks = [this] {
+        const auto writes = Writes();
+        return std::count_if(writes.begin(), writes.end(), [](const auto& w) { return w.address >= 0x80000140; });
+    };
+    window.stopWhen = [&] { return trapBlocks() == 2; };
+    EXPECT_FALSE(Start());
+    EXPECT_EQ(trapBlocks(), 2);
+    EXPECT_THAT(std::vector<std::string>(window.lines.end() - 2, window.lines.end()),
+                ElementsAre("Load Trap -> Ram : Please Wait...",
+                            "START interrupted: the receiver is not ready, press START again"));
+}
 
 // Once the trap program is loaded, failed writes are only logged: the verdict is JTiptr's.
 TEST_F(StartTest, FailedWritesAfterTheLoadAreLoggedAndTheSeriesGoesOn) {
