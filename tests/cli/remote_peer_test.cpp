@@ -243,21 +243,18 @@ TEST(ServedReceiverProcess, OrbvexCliFlashesAndVerifiesAFiveThousandByteImageThr
 // off fails a write's read-back, each plainly and with the file kept.
 TEST(ServedReceiverProcess, LinkFaultsNeverPassForTheFlash) {
     TempDir dir;
-    const auto image = RandomImage(0x2000, 17);
-    WriteBytes(dir.Path("rom.bin"), image);
+    WriteBytes(dir.Path("rom.bin"), RandomImage(0x1000, 17));
     WriteBytes(dir.Path("back.bin"), {'o', 'l', 'd'});
-    const struct { std::vector<std::string> settings, commands; std::string says; } runs[] = {
+    const struct { std::vector<std::string> settings, commands; const char* says; } runs[] = {
         {{"--corrupt-reply", "every:257"}, {"--length", "8K", "start", "read", dir.Path("back.bin")},
          "Read FAIL: the link is too noisy for 2 passes"},
         {{"--short-reply", "100", "--reply-outside-flash", "4"}, {"start", "erase", "write", dir.Path("rom.bin")},
-         "Write Flash END\n---------------------\nInit JTAG\nDCU OK\nFile : " + dir.Path("rom.bin") +
-             "\nVerify ADR[7FF00000]:LEN[00002000]\nVerify stopped at address 7FF00000: the receiver did not answer"},
+         "Verify stopped at address 7FF00000: the receiver did not answer"},
     };
     std::vector<std::thread> threads;
     for (const auto& run : runs) {
         threads.emplace_back([&] {
-            std::vector<std::string> argv = {Bin("orbvex_receiver"), "--once", "--quiet", "--flash-image",
-                                             dir.Path(run.settings[0] + ".img")};
+            std::vector<std::string> argv = {Bin("orbvex_receiver"), "--once", "--quiet"};
             argv.insert(argv.end(), run.settings.begin(), run.settings.end());
             Program receiver(argv);
             std::vector<std::string> args = {Bin("orbvex_cli"), "--remote", receiver.ListeningAddress(),
