@@ -68,8 +68,7 @@ void Report(benchmark::State& state, const orbvex::sim::ReceiverCounters& c, dou
     state.counters["tck_per_byte"] = static_cast<double>(c.tckCycles) / bytes;
     state.counters["port_accesses_per_byte"] = accesses / bytes;
     state.counters["real_port_s_at_1us"] = accesses * 1e-6;
-    // Bytes the DCU sent per byte of the flash: about 1 per read of it (each reply adds a
-    // length byte), so passes cut at other places show as one more read each.
+    // DCU bytes sent per flash byte: about 1 per read of the range (with the length bytes).
     state.counters["reads_of_range"] = static_cast<double>(c.dcuBytesSent) / bytes;
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes) * state.iterations());
 }

@@ -102,10 +102,14 @@ private:
     }
 
     // Each unit the passes disagree on is read again, cut at other places, until its
-    // readings settle; a unit that never does fails the read.
+    // readings settle; a unit that never does fails the read. A stop is heeded between units.
     bool Settle(std::map<std::uint32_t, std::vector<Reading>>& disputed, std::vector<std::uint8_t>& image) {
         std::uint32_t unsettled = 0, firstUnsettled = 0;
         for (auto& [unit, readings] : disputed) {
+            if (window_.StopRequested()) {
+                window_.LogLine("Read stopped at address " + Hex8(start_ + unit) + ": interrupted, no file written");
+                return false;
+            }
             if (const std::optional<Reading> settled = ReadUntilSettled(start_ + unit, readings, blockLength_, kMaxRereads)) {
                 std::copy(settled->begin(), settled->end(), image.begin() + unit);
             } else if (unsettled++ == 0) {

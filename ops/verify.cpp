@@ -70,6 +70,7 @@ constexpr int kMaxRereads = 4;        // per unit, until its readings settle
 struct Rereading {
     std::uint32_t glitches = 0;  // units that settled on the file's content: the link's doing
     std::optional<std::uint32_t> undecided;  // address of the first unit whose readings never settled
+    std::optional<std::uint32_t> stoppedAt;  // a stop was asked for before this unit
     bool flashDiffers = false;               // a unit settled on other content than the file's
 };
 
@@ -79,7 +80,7 @@ struct Rereading {
 // settle is taken as the file's: it is no evidence either way. Once one difference is
 // the flash's the verdict stands, and the units after it are read only once more, so
 // that the count leaves out what the link alone turned.
-Rereading RereadDifferences(std::uint32_t start, const std::vector<std::uint8_t>& file,
+Rereading RereadDifferences(WindowServices& window, std::uint32_t start, const std::vector<std::uint8_t>& file,
                             std::vector<std::uint8_t>& flash, std::uint32_t blockLength) {
     Rereading result;
     for (std::uint32_t unit = 0; unit < file.size(); unit += kUnit) {
@@ -87,6 +88,10 @@ Rereading RereadDifferences(std::uint32_t start, const std::vector<std::uint8_t>
         const auto fileUnit = file.begin() + unit;
         const auto flashUnit = flash.begin() + unit;
         if (std::equal(fileUnit, fileUnit + n, flashUnit)) continue;
+        if (window.StopRequested()) {
+            result.stoppedAt = start + unit;
+            break;
+        }
         if (result.flashDiffers) {
             Reading again;
             if (!ReadTargetRange(start + unit, n, again, {}, CutLead(1, blockLength)).ok) continue;
@@ -110,6 +115,27 @@ Rereading RereadDifferences(std::uint32_t start, const std::vector<std::uint8_t>
     }
     return result;
 }
+// What the readings add up to, and the line that says it: a stop, a link too noisy to
+// decide, no difference, or the differences the readings agreed on.
+VerifyResult Verdict(WindowServices& window, std::uint32_t start, const Rereading& reread, const Comparison& c) {
+    VerifyResult result;
+    result.glitches = reread.glitches;
+    result.same = c.differing == 0 && !reread.undecided && !reread.stoppedAt;
+    if (reread.stoppedAt) {
+        window.LogLine("Verify stopped at address " + Hex8(*reread.stoppedAt) + ": interrupted");
+    } else if (c.differing == 0 && reread.undecided) {
+        result.noisy = true;
+        window.LogLine("Verify stopped at address " + Hex8(*reread.undecided) +
+                       ": the link is too noisy to decide, its readings of the flash never agreed");
+    } else if (result.same) {
+        window.LogLine("Verify OK");
+    } else {
+        window.LogLine("Verify FAIL ADR[" + Hex8(start + c.firstOffset) + "] flash=" + ByteHex(c.flashByte) +
+                       " file=" + ByteHex(c.fileByte) + ", " + std::to_string(c.differing) + " bytes differ");
+    }
+    return result;
+}
+
 }  // namespace
 
 VerifyResult RunVerify(WindowServices& window, const VerifyInputs& in) {
@@ -136,20 +162,8 @@ VerifyResult RunVerify(WindowServices& window, const VerifyInputs& in) {
             window.LogLine("Verify stopped at address " + Hex8(read.stoppedAt) +
                            (read.interrupted ? ": interrupted" : ": the receiver did not answer"));
         } else {
-            const Rereading reread = RereadDifferences(in.start, file, flash, read.blockLength);
-            result.glitches = reread.glitches;
-            const Comparison c = CompareImages(flash, file);
-            result.same = c.differing == 0 && !reread.undecided;
-            if (c.differing == 0 && reread.undecided) {
-                result.noisy = true;
-                window.LogLine("Verify stopped at address " + Hex8(*reread.undecided) +
-                               ": the link is too noisy to decide, its readings of the flash never agreed");
-            } else if (result.same) {
-                window.LogLine("Verify OK");
-            } else {
-                window.LogLine("Verify FAIL ADR[" + Hex8(in.start + c.firstOffset) + "] flash=" + ByteHex(c.flashByte) +
-                               " file=" + ByteHex(c.fileByte) + ", " + std::to_string(c.differing) + " bytes differ");
-            }
+            const Rereading reread = RereadDifferences(window, in.start, file, flash, read.blockLength);
+            result = Verdict(window, in.start, reread, CompareImages(flash, file));
         }
     }
     EndOperation(window);
