@@ -1,0 +1,87 @@
+# Sourced by the packaging scripts, after they set root and define fail: checks a
+# Debian package of the programs the way a user meets it, with nothing of the build tree.
+#
+# check_deb DEB SCRATCH [EMULATOR...]: unpacks DEB into SCRATCH/root (dpkg -x; SCRATCH
+# is emptied first, and kept when a check fails) and checks that
+# it holds what the package promises, that its programs carry no path into the build
+# tree, and that the unpacked orbvex_cli, started from another folder with a bare
+# environment, finds the virtual receiver's trap image through its data folder: START,
+# erase and write an image in one call, START and read it back in another (the flash
+# kept in a file between the two), the bytes compared. The image moved away, START must
+# fail and name the place beside the program. Programs of another architecture run
+# through EMULATOR. Runs lintian when it is installed and shows what it finds.
+check_deb() {
+  local deb=$1 scratch=$2
+  shift 2
+  local emulator=("$@")
+  rm -rf "$scratch" && mkdir -p "$scratch"
+  local unpacked=$scratch/root bin=$scratch/root/usr/bin data=$scratch/root/usr/share/orbvex_up
+  dpkg -x "$deb" "$unpacked" || fail "dpkg -x $deb failed"
+
+  local package
+  package=$(dpkg-deb -f "$deb" Package)
+  local want=(usr/bin/orbvex_cli usr/bin/orbvex_receiver usr/share/orbvex_up/virtual-receiver-trap.img
+    usr/share/man/man1/orbvex_cli.1.gz usr/share/man/man1/orbvex_receiver.1.gz)
+  if [ "$package" = orbvex-up ]; then
+    local window
+    for window in orbvex_up orbvex_up_virtual; do
+      want+=("usr/bin/$window" "usr/share/applications/$window.desktop"
+        "usr/share/icons/hicolor/scalable/apps/$window.svg")
+    done
+  fi
+  [ -f "$root/packaging/udev/60-orbvex-ftdi.rules" ] && want+=(usr/lib/udev/rules.d/60-orbvex-ftdi.rules)
+  local file
+  for file in "${want[@]}"; do
+    [ -s "$unpacked/$file" ] || fail "$package lacks /$file"
+  done
+  for file in "$bin"/*; do
+    if readelf -d "$file" 2>/dev/null | grep -E 'R(UN)?PATH' | grep -q "$root"; then
+      fail "/usr/bin/$(basename "$file") looks for libraries in the build tree"
+    fi
+  done
+  zcat "$unpacked/usr/share/man/man1/orbvex_cli.1.gz" | grep -q '^\.SH "EXIT STATUS"' ||
+    fail "the manual page of orbvex_cli has no exit status"
+
+  # A bare environment in a folder of its own: no build tree on any path, no user data.
+  local work=$scratch/work
+  mkdir -p "$work/home"
+  head -c $((1024 * 1024)) /dev/urandom >"$work/image.rom"
+  run_unpacked() {
+    (cd "$work" && env -i PATH=/usr/bin:/bin HOME="$work/home" "${emulator[@]}" "$bin/orbvex_cli" --virtual \
+      --virtual-flash flash.bin "$@")
+  }
+  run_unpacked start erase write image.rom >"$work/write.log" 2>&1 ||
+    fail "the unpacked orbvex_cli failed to write: $(tail -n 5 "$work/write.log")"
+  run_unpacked start read back.bin >"$work/read.log" 2>&1 ||
+    fail "the unpacked orbvex_cli failed to read back: $(tail -n 5 "$work/read.log")"
+  cmp -s "$work/image.rom" "$work/back.bin" || fail "the unpacked orbvex_cli read back other bytes than it wrote"
+
+  mv "$data/virtual-receiver-trap.img" "$scratch/"
+  local status=0
+  run_unpacked start >"$work/missing.log" 2>&1 || status=$?
+  mv "$scratch/virtual-receiver-trap.img" "$data/"
+  [ "$status" -eq 1 ] && grep -qxF "File $bin/virtual-receiver-trap.img  fail" "$work/missing.log" ||
+    fail "with no trap image in the data folder START gave status $status: $(tail -n 3 "$work/missing.log")"
+
+  # The window on the virtual receiver starts from the unpacked tree (and stays up).
+  if [ "$package" = orbvex-up ] && [ ${#emulator[@]} -eq 0 ]; then
+    status=0
+    (cd "$work" && env -i PATH=/usr/bin:/bin HOME="$work/home" QT_QPA_PLATFORM=offscreen \
+      timeout 2 "$bin/orbvex_up_virtual") >"$work/window.log" 2>&1 || status=$?
+    [ "$status" -eq 124 ] || fail "the unpacked orbvex_up_virtual ended with status $status: $(tail -n 3 "$work/window.log")"
+  fi
+  rm -rf "$scratch"
+  echo "$(basename "$deb"): contents, a virtual write and read-back from the unpacked tree: OK"
+  echo "  Depends: $(dpkg-deb -f "$deb" Depends)"
+
+  if command -v lintian >/dev/null; then
+    local findings
+    findings=$(lintian --no-tag-display-limit "$deb" 2>&1 || true)
+    if [ -n "$findings" ]; then
+      echo "  lintian:"
+      sed 's/^/    /' <<<"$findings"
+    else
+      echo "  lintian: nothing to report"
+    fi
+  fi
+}
