@@ -26,7 +26,7 @@ check_deb() {
     local window
     for window in orbvex_up orbvex_up_virtual; do
       want+=("usr/bin/$window" "usr/share/applications/$window.desktop"
-        "usr/share/icons/hicolor/scalable/apps/$window.svg")
+        "usr/share/icons/hicolor/scalable/apps/$window.svg" "usr/share/man/man1/$window.1.gz")
     done
   fi
   [ -f "$root/packaging/udev/60-orbvex-ftdi.rules" ] && want+=(usr/lib/udev/rules.d/60-orbvex-ftdi.rules)
@@ -76,7 +76,7 @@ check_deb() {
 
   if command -v lintian >/dev/null; then
     local findings
-    findings=$(lintian --no-tag-display-limit "$deb" 2>&1 || true)
+    findings=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[A-Z]: ' || true)
     if [ -n "$findings" ]; then
       echo "  lintian:"
       sed 's/^/    /' <<<"$findings"
