@@ -2,14 +2,15 @@
 # Debian package of the programs the way a user meets it, with nothing of the build tree.
 #
 # check_deb DEB SCRATCH [EMULATOR...]: unpacks DEB into SCRATCH/root (dpkg -x; SCRATCH
-# is emptied first, and kept when a check fails) and checks that
-# it holds what the package promises, that its programs carry no path into the build
-# tree, and that the unpacked orbvex_cli, started from another folder with a bare
-# environment, finds the virtual receiver's trap image through its data folder: START,
-# erase and write an image in one call, START and read it back in another (the flash
-# kept in a file between the two), the bytes compared. The image moved away, START must
-# fail and name the place beside the program. Programs of another architecture run
-# through EMULATOR. Runs lintian when it is installed and shows what it finds.
+# is emptied first, and kept when a check fails) and checks that it holds what the
+# package promises, that its programs carry no path into the build tree, that apt finds
+# every dependency for a bare system, and that the unpacked orbvex_cli, started from
+# another folder with a bare environment, finds the virtual receiver's trap image
+# through its data folder: START, erase and write an image in one call, START and read
+# it back in another (the flash kept in a file between the two), the bytes compared.
+# The image moved away, START must fail and name the place beside the program. Programs
+# of another architecture run through EMULATOR. Runs lintian when it is installed and
+# shows what it finds.
 check_deb() {
   local deb=$1 scratch=$2
   shift 2
@@ -41,6 +42,15 @@ check_deb() {
   done
   zcat "$unpacked/usr/share/man/man1/orbvex_cli.1.gz" | grep -q '^\.SH "EXIT STATUS"' ||
     fail "the manual page of orbvex_cli has no exit status"
+
+  # Installable by apt on a machine with nothing installed: every dependency resolves in
+  # the archive apt knows here (a simulation: nothing is fetched or installed).
+  if [ ${#emulator[@]} -eq 0 ] && apt-cache show libc6 >/dev/null 2>&1; then
+    : >"$scratch/empty-status"
+    apt-get -s --no-install-recommends -o Dir::State::status="$scratch/empty-status" install "$(realpath "$deb")" >"$scratch/apt.log" 2>&1 ||
+      fail "apt cannot install $package on a bare system: $(grep -E '^(E:| )' "$scratch/apt.log" | head -n 5)"
+    echo "$(basename "$deb"): apt installs it on a bare system with $(grep -c '^Inst' "$scratch/apt.log") packages"
+  fi
 
   # A bare environment in a folder of its own: no build tree on any path, no user data.
   local work=$scratch/work
