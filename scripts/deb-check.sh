@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the packaging scripts, after they set root and define fail: checks a
 # Debian package of the programs the way a user meets it, with nothing of the build tree.
 #
@@ -70,8 +71,9 @@ check_deb() {
   local status=0
   run_unpacked start >"$work/missing.log" 2>&1 || status=$?
   mv "$scratch/virtual-receiver-trap.img" "$data/"
-  [ "$status" -eq 1 ] && grep -qxF "File $bin/virtual-receiver-trap.img  fail" "$work/missing.log" ||
+  if [ "$status" -ne 1 ] || ! grep -qxF "File $bin/virtual-receiver-trap.img  fail" "$work/missing.log"; then
     fail "with no trap image in the data folder START gave status $status: $(tail -n 3 "$work/missing.log")"
+  fi
 
   # The window on the virtual receiver starts from the unpacked tree (and stays up).
   if [ "$package" = orbvex-up ] && [ ${#emulator[@]} -eq 0 ]; then
