@@ -8,7 +8,8 @@
 # every dependency for a bare system, and that the unpacked orbvex_cli, started from
 # another folder with a bare environment, finds the virtual receiver's trap image
 # through its data folder: START, erase and write an image in one call, START and read
-# it back in another (the flash kept in a file between the two), the bytes compared.
+# it back in another (the flash kept in a file between the two), the bytes compared;
+# START over the unpacked orbvex_receiver finds trap.bin in the user's data folder.
 # The image moved away, START must fail and name the place beside the program. Programs
 # of another architecture run through EMULATOR. Runs lintian when it is installed and
 # shows what it finds.
@@ -67,6 +68,25 @@ check_deb() {
     fail "the unpacked orbvex_cli failed to read back: $(tail -n 5 "$work/read.log")"
   cmp -s "$work/image.rom" "$work/back.bin" || fail "the unpacked orbvex_cli read back other bytes than it wrote"
 
+  # The packaged receiver, served on a socket, and a START that takes trap.bin from the
+  # user's data folder (the receiver's CPU runs only its own image, so that is its copy).
+  mkdir -p "$work/home/.local/share/orbvex_up"
+  cp "$data/virtual-receiver-trap.img" "$work/home/.local/share/orbvex_up/trap.bin"
+  env -i PATH=/usr/bin:/bin "${emulator[@]}" "$bin/orbvex_receiver" --unix "$work/receiver.sock" --once --quiet \
+    >"$work/receiver.log" 2>&1 &
+  local receiver=$! waited=0
+  until [ -S "$work/receiver.sock" ] || [ $waited -ge 200 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  if ! (cd "$work" && env -i PATH=/usr/bin:/bin HOME="$work/home" "${emulator[@]}" "$bin/orbvex_cli" \
+    --remote "unix:$work/receiver.sock" start) >"$work/remote.log" 2>&1; then
+    kill "$receiver" 2>/dev/null || true
+    fail "START on the unpacked orbvex_receiver with the user's trap.bin failed: $(tail -n 3 "$work/remote.log") $(cat "$work/receiver.log")"
+  fi
+  wait "$receiver" || fail "the unpacked orbvex_receiver ended with status $?: $(cat "$work/receiver.log")"
+  rm "$work/home/.local/share/orbvex_up/trap.bin"
+
   mv "$data/virtual-receiver-trap.img" "$scratch/"
   local status=0
   run_unpacked start >"$work/missing.log" 2>&1 || status=$?
@@ -83,7 +103,7 @@ check_deb() {
     [ "$status" -eq 124 ] || fail "the unpacked orbvex_up_virtual ended with status $status: $(tail -n 3 "$work/window.log")"
   fi
   rm -rf "$scratch"
-  echo "$(basename "$deb"): contents, a virtual write and read-back from the unpacked tree: OK"
+  echo "$(basename "$deb"): unpacked, its contents, a virtual write and read-back, START on its served receiver: OK"
   echo "  Depends: $(dpkg-deb -f "$deb" Depends)"
 
   if command -v lintian >/dev/null; then

@@ -1,7 +1,6 @@
 // Loading, starting and calling the trap program, against the scripted DCU.
 #include <gmock/gmock.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -109,25 +108,15 @@ TEST_F(Trap, PlainNameIsLookedUpInTheProgramFolderAndAFailureLoggedByTheNameAsPa
                                        "File other.img  fail", "File " + missingAbsolute + "  fail"));
 }
 
-TEST_F(Trap, PlainNameIsLookedForInTheInstalledDataFolderThenTheUsersThenBesideEachWinningOverTheLast) {
+TEST_F(Trap, PlainNameIsLookedForInTheInstalledDataFolderUnlessItLiesBesideTheProgram) {
     fs::create_directories(dir / "bin");
     orbvex::SetProgramDirectory((dir / "bin").string());
-    std::vector<std::pair<fs::path, char>> places = {{dir / "share/orbvex_up", 'D'}, {dir / "bin", 'B'}};
-#if !defined(_WIN32)  // the user's folder is named the POSIX way
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    const std::string saved = xdg ? xdg : "";
-    setenv("XDG_DATA_HOME", (dir / "user").c_str(), 1);
-    places.insert(places.begin() + 1, {dir / "user/orbvex_up", 'U'});
-#endif
-    for (const auto& [folder, mark] : places) {
+    for (const auto& [folder, mark] : {std::pair{dir / "share/orbvex_up", 'D'}, {dir / "bin", 'B'}}) {
         fs::create_directories(folder);
         std::ofstream(folder / "trap.bin", std::ios::binary) << std::string(4, mark);
         EXPECT_TRUE(LoadTrapFile(kLoad, "trap.bin"));
         EXPECT_EQ(dcu.Byte(kLoad), mark) << folder;
     }
-#if !defined(_WIN32)
-    xdg ? setenv("XDG_DATA_HOME", saved.c_str(), 1) : unsetenv("XDG_DATA_HOME");
-#endif
 }
 
 TEST_F(Trap, FailedPieceStopsTheLoad) {
