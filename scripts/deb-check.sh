@@ -72,8 +72,9 @@ check_deb() {
   # user's data folder (the receiver's CPU runs only its own image, so that is its copy).
   mkdir -p "$work/home/.local/share/orbvex_up"
   cp "$data/virtual-receiver-trap.img" "$work/home/.local/share/orbvex_up/trap.bin"
-  env -i PATH=/usr/bin:/bin "${emulator[@]}" "$bin/orbvex_receiver" --unix "$work/receiver.sock" --once --quiet \
-    >"$work/receiver.log" 2>&1 &
+  # (a receiver that failed to end when its client goes would otherwise hold the run)
+  env -i PATH=/usr/bin:/bin timeout 300 "${emulator[@]}" "$bin/orbvex_receiver" --unix "$work/receiver.sock" \
+    --once --quiet >"$work/receiver.log" 2>&1 &
   local receiver=$! waited=0
   until [ -S "$work/receiver.sock" ] || [ $waited -ge 200 ]; do
     sleep 0.1
