@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "port/ftdi_cable.h"
 #include "port/gpio_cable.h"
 #include "port/ppdev_cable.h"
 #include "port/program_dir.h"
@@ -79,8 +80,14 @@ bool TargetSession::OpenDevice() {
     std::string error;
     if (options_.target == TargetKind::Ppdev)
         device_ = PpdevCable::Open(*devices_.ppdev, options_.ppdevDevice, error);
-    else
+    else if (options_.target == TargetKind::Gpio)
         device_ = GpioCable::Open(*devices_.gpiod, options_.gpio, error);
+    else if (auto ftdi = FtdiCable::Open(*devices_.ftdi, options_.ftdi, error)) {
+        window_.Complain("using FTDI cable " + ftdi->Name() + " (" +
+                         (ftdi->CableMode() == FtdiCable::Mode::Mpsse ? "MPSSE" : "synchronous bit-bang") + ", TCK " +
+                         std::to_string(ftdi->TckHz()) + " Hz)");
+        device_ = std::move(ftdi);
+    }
     if (!device_) {
         window_.Complain(error);
         return false;
@@ -105,6 +112,7 @@ bool TargetSession::Open() {
             break;
         case TargetKind::Ppdev:
         case TargetKind::Gpio:
+        case TargetKind::Ftdi:
             reached = OpenDevice();
             backend = device_.get();
             break;
