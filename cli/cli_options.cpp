@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "ops/link_session.h"
 #include "util/flash_map.h"
@@ -86,7 +88,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
     bool useVirtual = false;
     std::string port, remote, gpio, ftdi, trap, flash = "1M", virtualFlash, offset, length;
     std::vector<std::string> words;
-    app.add_flag("--virtual", useVirtual, "Work on the built-in virtual receiver instead of a cable");
+    auto* virtualOpt = app.add_flag("--virtual", useVirtual, "Work on the built-in virtual receiver instead of a cable");
     auto* portOpt = app.add_option("--port", port,
                                    "Parallel port: lpt1 (0x378, default), lpt2 (0x278), a base address such as 0xD010, "
                                    "or a ppdev device such as /dev/parport0 (Linux, group lp)");
@@ -134,14 +136,15 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
         return outcome;
     };
 
+    // The cables a run can drive, one at a time; a new kind of cable joins this list.
+    const std::pair<const char*, CLI::Option*> cables[] = {
+        {"--virtual", virtualOpt}, {"--port", portOpt}, {"--gpio", gpioOpt},
+        {"--remote", remoteOpt},   {"--ftdi", ftdiOpt}};
+    std::vector<std::string> named;
+    for (const auto& [name, option] : cables)
+        if (option->count()) named.push_back(name);
+    if (named.size() > 1) return fail(named[0] + " and " + named[1] + " exclude each other: a run drives one cable");
     const bool onDevice = portOpt->count() && port.find('/') != std::string::npos;
-    if (useVirtual && remoteOpt->count()) return fail("--virtual and --remote exclude each other");
-    if (portOpt->count() && remoteOpt->count()) return fail("--port and --remote exclude each other");
-    if (gpioOpt->count() && (useVirtual || remoteOpt->count() || portOpt->count()))
-        return fail("--gpio excludes --virtual, --remote and --port");
-    if (ftdiOpt->count() && (useVirtual || remoteOpt->count() || portOpt->count() || gpioOpt->count()))
-        return fail("--ftdi excludes --virtual, --remote, --port and --gpio");
-    if (onDevice && useVirtual) return fail("--port " + port + " names a cable: it excludes --virtual");
     if (vflashOpt->count() && !useVirtual) return fail("--virtual-flash needs --virtual");
 
     o.target = useVirtual            ? TargetKind::Virtual

@@ -37,7 +37,8 @@ public:
 
     // False (with a line on stderr) when the receiver cannot be reached at all.
     bool Open();
-    // False when the virtual flash could not be saved.
+    // False when the virtual flash could not be saved, or the remote receiver was lost
+    // before it had taken everything sent to it.
     bool Close();
 
     bool ConnectionLost() const {

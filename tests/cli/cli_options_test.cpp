@@ -109,10 +109,12 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--port", "lpt1", "--remote", "h:1", "start"}, "exclude each other"},
         {{"--remote", "nohost", "start"}, "--remote"},
         {{"--gpio", "gpiochip0:tck=11,tms=25,tdi=10", "start"}, "--gpio: tdo is missing"},
-        {{"--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "--port", "lpt1", "start"}, "--gpio excludes"},
-        {{"--virtual", "--port", "/dev/parport0", "start"}, "excludes --virtual"},
+        {{"--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "--port", "lpt1", "start"}, "--port and --gpio exclude"},
+        {{"--virtual", "--port", "/dev/parport0", "start"}, "--virtual and --port exclude each other"},
+        {{"--port", "lpt1", "--virtual", "start"}, "--virtual and --port exclude each other"},
+        {{"--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "--remote", "h:1", "start"}, "--gpio and --remote exclude"},
         {{"--ftdi", "start"}, "--ftdi needs a cable choice before the commands"},
-        {{"--ftdi", "auto", "--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "start"}, "--ftdi excludes"},
+        {{"--ftdi", "auto", "--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "start"}, "--gpio and --ftdi exclude each other"},
         {{"--ftdi", "0403:6014,freq=fast", "start"}, "--ftdi: freq=fast is not a TCK frequency"},
         {{"--ftdi", "freq=31M", "start"}, "--ftdi: freq=31M is not"},
         {{"--ftdi", "0403", "start"}, "--ftdi: \"0403\" is neither VID:PID nor KEY=VALUE"},
@@ -133,6 +135,9 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--remote", "h:1", "--remote-timeout", "0", "start"}, "from 1 to 86400"},
         {{"--remote", "h:1", "--remote-timeout", "-1", "start"}, "from 1 to 86400"},
         {{"--remote", "h:1", "--remote-timeout", "86401", "start"}, "from 1 to 86400"},
+        // A digit above the limit must not wrap the limit check.
+        {{"--virtual", "--passes", "0xA", "start"}, "--passes must be"},
+        {{"--virtual", "--passes", "0xFFFFFFFF", "start"}, "--passes must be"},
     };
     for (const auto& c : cases) {
         ParseOutcome p = Parse(c.args);

@@ -143,7 +143,7 @@ TEST_F(CliRun, FileProblemsFailTheCommandAndSayWhy) {
     WriteBytes(Path("big.rom"), std::vector<std::uint8_t>(0x100004, 0xFF));
     const struct { std::vector<std::string> args; const char* says; } cases[] = {
         {{"verify", Path("none.rom")}, "Cannot open file"},
-        {{"verify", Path("big.rom")}, "4 bytes past the end of the flash"},
+        {{"verify", Path("big.rom")}, "holds 1048580 bytes, more than the 1048576 from 7FF00000 to the end"},
         {{"--length", "16", "start", "read", Path("no/such/folder.bin")}, "Cannot create file"},
     };
     for (const auto& c : cases) {
@@ -166,6 +166,10 @@ TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
     std::filesystem::permissions(Path("readonly.bin"), std::filesystem::perms::owner_read);
     std::filesystem::create_directory(Path("folder"));
     ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
+    std::filesystem::create_symlink("self", Path("self"));
+    for (int i = 0; i < 41; ++i) std::filesystem::create_symlink("l" + std::to_string(i + 1), Path("l" + std::to_string(i)));
+    WriteBytes(Path("folder/huge.rom"), {});
+    std::filesystem::resize_file(Path("folder/huge.rom"), 3ull << 30);  // sparse: takes no room
     const struct { std::vector<std::string> args; int status; const char* says; } cases[] = {
         {{"--virtual", "start", "verify", Path("folder")}, 1, "not a regular file"},
         {{"--virtual", "start", "verify", Path("pipe")}, 1, "not a regular file"},
@@ -176,6 +180,12 @@ TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
         {{"--virtual", "--virtual-flash", Path("short.img"), "start"}, 1, "holds 3 bytes, not the 1048576"},
         {{"--virtual", "start", "read", "/dev/null"}, 1, "Cannot create file /dev/null: not a regular file"},
         {{"--virtual", "start", "read", Path("readonly.bin")}, 1, "the file is read-only"},
+        {{"--virtual", "start", "read", "/dev/full"}, 1, "Cannot create file /dev/full: not a regular file"},
+        {{"--virtual", "start", "read", "/sys/orbvex.bin"}, 1, "Cannot create file /sys/orbvex.bin: Permission denied"},
+        {{"--virtual", "start", "read", Path("self")}, 1, "Too many levels of symbolic links"},
+        {{"--virtual", "start", "read", Path("l0")}, 1, "Too many levels"},  // a longer chain than the system follows
+        {{"--virtual", "--virtual-flash", "/sys/orbvex.img", "start"}, 1, "cannot save the virtual flash"},
+        {{"--virtual", "start", "verify", Path("folder/huge.rom")}, 1, "holds 3221225472 bytes, more than the 1048576"},
         {{"--virtual", "start", "write", Path("empty.rom")}, 1, "is empty: nothing to write"},
         {{"--virtual", "start", "verify", Path("empty.rom")}, 1, "is empty: nothing to verify"},
         {{"--virtual", "start", "read", ""}, 2, "empty name"},
@@ -192,10 +202,15 @@ TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
         ToolRun run = RunTool(c.args);
         EXPECT_EQ(run.status, c.status) << c.says << "\n" << run.out << run.err;
         EXPECT_THAT(run.out + run.err, HasSubstr(c.says));
+        EXPECT_THAT(run.out, Not(HasSubstr("Read ADR[")));  // refused before the first block
+        EXPECT_TRUE(c.args[1] != "--virtual-flash" || run.out.empty()) << c.says;  // before the link is touched
     }
+    // A refused read says why on stderr too, where the failure is reported.
+    EXPECT_THAT(RunTool({"--virtual", "read", "/dev/full"}).err, HasSubstr("/dev/full: not a regular file"));
     EXPECT_EQ(ReadBytes(Path("readonly.bin")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
     EXPECT_EQ(ReadBytes(Path("short.img")), (std::vector<std::uint8_t>{1, 2, 3}));
-    EXPECT_EQ(dir_.Entries(), 5u);  // empty.rom, short.img, readonly.bin, folder, pipe
+    EXPECT_TRUE(std::filesystem::is_symlink(Path("self")) && std::filesystem::is_symlink(Path("l0")));
+    EXPECT_EQ(dir_.Entries(), 5u + 1 + 41);  // empty.rom, short.img, readonly.bin, folder, pipe and the links
 }
 #endif
 
