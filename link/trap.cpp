@@ -23,7 +23,7 @@ bool IsAbsolutePath(const std::string& name) {
 }
 
 std::string TrapFilePath(const std::string& fileName) {
-    return IsAbsolutePath(fileName) ? fileName : orbvex::ProgramDirectory() + fileName;
+    return IsAbsolutePath(fileName) ? fileName : orbvex::FindProgramFile(fileName);
 }
 
 std::uint32_t RoundUpTo4(std::uint32_t n) { return (n + 3u) & ~3u; }
