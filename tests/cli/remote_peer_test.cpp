@@ -403,6 +403,7 @@ TEST_F(RemoteSession, DrivesTheSequentialEnginesPinsInAFifthOfItsRoundTrips) {
         [](sim::VirtualReceiver& r) { r.Faults().tdoStuck = sim::TdoStuck::High; },
         [](sim::VirtualReceiver& r) { r.Faults().tdoStuck = sim::TdoStuck::Low; },
         [](sim::VirtualReceiver& r) { r.Faults().noAckAfterBytes = 2000; },
+        [](sim::VirtualReceiver& r) { r.Faults().shortReplyAfter = 100; },
     };
     for (const auto& set : rows) {
         const auto row = "row " + std::to_string(&set - rows);
