@@ -63,7 +63,7 @@ private:
     void Queue(char request);
     bool SendQueue();
     bool ReceiveAnswers();
-    bool KeepsPace(std::chrono::steady_clock::duration waited, int answers = 1);
+    bool KeepsPace(std::chrono::steady_clock::duration waited, int answers);
     std::string UnexpectedAnswer(std::string received);
     void Drop(const std::string& reason);
 
