@@ -50,11 +50,24 @@ const char* ClassOf(ControlKind kind) {
 
 // Everything the test looks at of one control, on one line, so that a mismatch names it.
 std::string Describe(const char* name, const std::string& cls, const std::string& parent, RECT at,
-                     const std::string& caption, const LOGFONTA& font, bool checked) {
+                     const std::string& caption, const LOGFONTA& font, bool fixedPitch, bool checked) {
     return std::string(name) + " " + cls + " in " + parent + " at " + std::to_string(at.left) + "," +
            std::to_string(at.top) + " " + std::to_string(at.right) + "x" + std::to_string(at.bottom) + " \"" + caption +
            "\" " + font.lfFaceName + " " + std::to_string(-font.lfHeight) + "px" + (font.lfWeight >= FW_BOLD ? " bold" : "") +
+           (font.lfPitchAndFamily == (FIXED_PITCH | FF_MODERN) ? " asks-fixed" : "") + (fixedPitch ? " fixed-pitch" : "") +
            (checked ? " checked" : "");
+}
+
+// Whether the face the system actually chose for the control's font is fixed-pitch,
+// whatever face was asked for.
+bool DrawsFixedPitch(HWND window) {
+    HDC dc = GetDC(window);
+    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)));
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(dc, &metrics);
+    SelectObject(dc, previous);
+    ReleaseDC(window, dc);
+    return !(metrics.tmPitchAndFamily & TMPF_FIXED_PITCH);  // the flag, despite its name, means variable pitch
 }
 
 LOGFONTA FontOf(HWND window) {
@@ -68,6 +81,7 @@ LOGFONTA Logical(const orbvex::app::FontSpec& spec) {
     lstrcpynA(font.lfFaceName, spec.face, LF_FACESIZE);
     font.lfHeight = -spec.pixels;
     font.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
+    if (orbvex::app::IsFixedPitch(spec)) font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
     return font;
 }
 
@@ -195,8 +209,8 @@ TEST_F(Win32WindowTest, EveryControlOfTheDescriptionIsWhereItBelongsAndSaysWhatI
     GetWindowRect(window, &frame);
     EXPECT_NEAR(frame.left + frame.right, GetSystemMetrics(SM_CXSCREEN), 1);
     EXPECT_NEAR(frame.top + frame.bottom, GetSystemMetrics(SM_CYSCREEN), 1);
-    EXPECT_EQ(Describe("Form1", "", "", {}, "", FontOf(window), false),
-              Describe("Form1", "", "", {}, "", Logical(orbvex::app::kWindow.font), false));
+    EXPECT_EQ(Describe("Form1", "", "", {}, "", FontOf(window), false, false),
+              Describe("Form1", "", "", {}, "", Logical(orbvex::app::kWindow.font), false, false));
 
     for (const ControlSpec& want : orbvex::app::kControls) {
         if (want.flags & orbvex::app::kNotVisible) continue;
@@ -212,10 +226,12 @@ TEST_F(Win32WindowTest, EveryControlOfTheDescriptionIsWhereItBelongsAndSaysWhatI
         // A word-wrapped label may grow downwards to show its text whole.
         if (want.kind == ControlKind::Label && at.bottom >= want.height) at.bottom = want.height;
         const bool checked = SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED && want.kind == ControlKind::RadioButton;
-        EXPECT_EQ(Describe(want.name, cls, NameOf(GetParent(control)), at, Text(control), FontOf(control), checked),
+        EXPECT_EQ(Describe(want.name, cls, NameOf(GetParent(control)), at, Text(control), FontOf(control),
+                           DrawsFixedPitch(control), checked),
                   Describe(want.name, ClassOf(want.kind), want.parent ? want.parent : "Form1",
                            {want.left, want.top, want.width, want.height}, want.caption,
-                           Logical(orbvex::app::EffectiveFont(want)), (want.flags & orbvex::app::kChecked) != 0));
+                           Logical(orbvex::app::EffectiveFont(want)), orbvex::app::IsFixedPitch(orbvex::app::EffectiveFont(want)),
+                           (want.flags & orbvex::app::kChecked) != 0));
     }
 
     // Stacked bottom to top as the description lists the window's own controls.
