@@ -21,7 +21,7 @@ done
 i686-w64-mingw32-strip "$folder"/*.exe "$folder"/kqiopm.sys  # symbols are for debugging here, not for users
 # Windows' own line ends, so that Notepad shows the lines.
 sed 's/$/\r/' >"$folder/README-Windows.txt" <<'TEXT'
-orbvex_up for 32-bit Windows
+orbvex_up for Windows (32-bit programs; they run on 64-bit Windows too)
 
 orbvex_up.exe              the window, on the parallel port (LPT1 at 0x378, LPT2 at 0x278)
 orbvex_up_virtual.exe      the same window on a virtual receiver: try everything without one
@@ -40,6 +40,9 @@ What each Windows needs for the parallel port:
                              that it installs its driver. A PCI or PCIe port card has a
                              base of its own: orbvex_cli.exe --port 0x...
 Windows 95, 98, ME           nothing
+
+kqiopm.sys is not signed. Where Windows refuses it (Secure Boot on a recent Windows
+10), install InpOut32 as on 64-bit Windows: the programs go on to it by themselves.
 
 One file is not included: trap.bin, the receiver's target-side program, which START
 copies into the receiver's RAM. Put it beside orbvex_up.exe. The virtual receiver
