@@ -3,10 +3,12 @@
 
 #include "app/window_program.h"
 #include "port/port_access.h"
+#include "util/image_file.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     orbvex::app::InitApplication();
+    orbvex::IgnoreFileSizeSignal();
     std::unique_ptr<orbvex::PortAccess> portAccess = orbvex::MakeHardwarePortAccess();
     return orbvex::app::RunWindowProgram(*portAccess, nullptr, "trap.bin");
 }

@@ -5,10 +5,12 @@
 #include "port/port_access.h"
 #include "port/program_dir.h"
 #include "sim/virtual_receiver.h"
+#include "util/image_file.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     orbvex::app::InitApplication();
+    orbvex::IgnoreFileSizeSignal();
 
     // The receiver outlives the window: closing the window releases the cable on it.
     orbvex::sim::VirtualReceiver receiver;

@@ -1,17 +1,25 @@
 // Host work per JTAG clock on the cables the kernel drives, each over its test stand-in
 // (so the kernel's own time is not in the figure), and the system calls per clock that a
 // real run pays on top: ppdev makes one ioctl per port access; GPIO makes one multi-line
-// set per data-register write that changes a line and one read per TDO sample.
+// set per data-register write that changes a line and one read per TDO sample. Then
+// the USB transfers each operation costs on an FTDI cable in either mode.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <fstream>
+#include <functional>
 #include <string>
 
 #include "link/jtag.h"
+#include "port/ftdi_cable.h"
 #include "port/gpio_cable.h"
 #include "port/kqportio.h"
 #include "port/ppdev_cable.h"
+#include "sim/virtual_receiver.h"
+#include "support/ftdi_standin.h"
 #include "support/gpiod_standin.h"
 #include "support/ppdev_standin.h"
+#include "quiet_window.h"
 
 namespace {
 
@@ -79,6 +87,42 @@ BENCHMARK_CAPTURE(BM_PpdevClock, ChangingUnsampled, Pattern::ChangingUnsampled);
 BENCHMARK_CAPTURE(BM_GpioClock, RepeatedSampled, Pattern::RepeatedSampled);
 BENCHMARK_CAPTURE(BM_GpioClock, ChangingSampled, Pattern::ChangingSampled);
 BENCHMARK_CAPTURE(BM_GpioClock, ChangingUnsampled, Pattern::ChangingUnsampled);
+
+// USB transfers per operation on an FTDI cable, the chip played by the stand-in over the
+// virtual receiver: transfers out (each a batch of commands or pin states) and reads
+// that brought answers (each a round trip the link waited for).
+void BM_FtdiTransfers(benchmark::State& state, FtdiChip chip) {
+    sim::VirtualReceiver receiver;
+    FtdiStandIn usb;
+    usb.devices = {{{0x0403, 0x6014, "bench", "B1"}, chip}};
+    usb.WireTo(receiver);
+    std::string error;
+    auto cable = FtdiCable::Open(usb, {}, error);
+    if (!cable) return state.SkipWithError(error.c_str());
+    auto access = MakeUnrestrictedPortAccess();
+    LinkSession link(*access, cable.get());
+    QuietWindow window;
+    constexpr std::uint32_t kBytes = 4096;
+    const std::string rom = "/tmp/orbvex-bench-ftdi.rom", back = "/tmp/orbvex-bench-ftdi.bin";
+    std::ofstream(rom, std::ios::binary) << std::string(kBytes, '\x5A');
+    auto count = [&](const std::string& name, double per, const std::function<bool()>& operation) {
+        const std::uint64_t writes = usb.writes, reads = usb.reads;
+        if (!operation()) state.SkipWithError((name + " failed: " + window.lastLine).c_str());
+        state.counters[name + "_out"] = static_cast<double>(usb.writes - writes) / per;
+        state.counters[name + "_in"] = static_cast<double>(usb.reads - reads) / per;
+    };
+    for (auto _ : state) {
+        count("start", 1, [&] { return RunStart(window, VirtualStart()); });
+        count("erase", 1, [&] { return RunErase(window, {kLpt1Base, kFlash1M}); });
+        count("written_byte", kBytes, [&] { return RunWrite(window, {kLpt1Base, Answer(rom, kFlash1M)}); });
+        count("read_byte", kBytes, [&] { return RunReadRange(window, {kLpt1Base, kFlash1M.base, kBytes, back}); });
+    }
+    std::remove(rom.c_str());
+    std::remove(back.c_str());
+}
+
+BENCHMARK_CAPTURE(BM_FtdiTransfers, Mpsse, FtdiChip::Ft232H)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FtdiTransfers, SyncBitbang, FtdiChip::Ft232R)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "ops/link_session.h"
 #include "util/flash_map.h"
@@ -23,7 +25,8 @@ constexpr const char* kDescription =
     "write is read back and compared with its file unless --no-verify is given.\n"
     "Example: orbvex_cli --virtual --flash 2M start erase write image.rom verify image.rom\n"
     "On Linux: --port lpt1 needs root (or cap_sys_rawio) and falls back to /dev/parport0 without it;\n"
-    "--port /dev/parportN needs only group lp; --gpio drives the cable from GPIO lines.\n"
+    "--port /dev/parportN needs only group lp; --gpio drives the cable from GPIO lines; --ftdi from an\n"
+    "FTDI USB chip (FT232H, FT2232H, FT4232H, FT2232C/D in MPSSE mode, FT232R in bit-bang mode).\n"
     "The log goes to stdout; errors and the progress bar go to stderr.\n"
     "Exit status: 0 when every command succeeded, 1 when one failed, 2 for bad arguments,\n"
     "130 when interrupted (Ctrl-C or SIGTERM: the running command stops at its next safe point;\n"
@@ -83,15 +86,18 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
 
     CLI::App app{kDescription, "orbvex_cli"};
     bool useVirtual = false;
-    std::string port, remote, gpio, trap, flash = "1M", virtualFlash, offset, length;
+    std::string port, remote, gpio, ftdi, trap, flash = "1M", virtualFlash, offset, length;
     std::vector<std::string> words;
-    app.add_flag("--virtual", useVirtual, "Work on the built-in virtual receiver instead of a cable");
+    auto* virtualOpt = app.add_flag("--virtual", useVirtual, "Work on the built-in virtual receiver instead of a cable");
     auto* portOpt = app.add_option("--port", port,
                                    "Parallel port: lpt1 (0x378, default), lpt2 (0x278), a base address such as 0xD010, "
                                    "or a ppdev device such as /dev/parport0 (Linux, group lp)");
     auto* gpioOpt = app.add_option("--gpio", gpio,
                                    "GPIO lines as the cable (Linux): CHIP:tck=N,tms=N,tdi=N,tdo=N[,rst=N], "
                                    "e.g. gpiochip0:tck=11,tms=25,tdi=10,tdo=9");
+    auto* ftdiOpt = app.add_option("--ftdi", ftdi,
+                                   "An FTDI USB chip as the cable (Linux): [VID:PID][,serial=S][,interface=A|B|C|D]"
+                                   "[,freq=HZ], or auto for the only one plugged in; e.g. 0403:6014,freq=6M");
     auto* remoteOpt = app.add_option("--remote", remote, "Drive a remote bit-bang server: HOST:PORT or unix:PATH");
     std::string remoteTimeout;
     auto* remoteTimeoutOpt = app.add_option(
@@ -127,17 +133,21 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
         return outcome;
     };
 
+    // The cables a run can drive, one at a time; a new kind of cable joins this list.
+    const std::pair<const char*, CLI::Option*> cables[] = {
+        {"--virtual", virtualOpt}, {"--port", portOpt}, {"--gpio", gpioOpt},
+        {"--remote", remoteOpt},   {"--ftdi", ftdiOpt}};
+    std::vector<std::string> named;
+    for (const auto& [name, option] : cables)
+        if (option->count()) named.push_back(name);
+    if (named.size() > 1) return fail(named[0] + " and " + named[1] + " exclude each other: a run drives one cable");
     const bool onDevice = portOpt->count() && port.find('/') != std::string::npos;
-    if (useVirtual && remoteOpt->count()) return fail("--virtual and --remote exclude each other");
-    if (portOpt->count() && remoteOpt->count()) return fail("--port and --remote exclude each other");
-    if (gpioOpt->count() && (useVirtual || remoteOpt->count() || portOpt->count()))
-        return fail("--gpio excludes --virtual, --remote and --port");
-    if (onDevice && useVirtual) return fail("--port " + port + " names a cable: it excludes --virtual");
     if (vflashOpt->count() && !useVirtual) return fail("--virtual-flash needs --virtual");
 
     o.target = useVirtual            ? TargetKind::Virtual
                : remoteOpt->count()  ? TargetKind::Remote
                : gpioOpt->count()    ? TargetKind::Gpio
+               : ftdiOpt->count()    ? TargetKind::Ftdi
                : onDevice            ? TargetKind::Ppdev
                                      : TargetKind::Hardware;
     if (onDevice) {
@@ -151,6 +161,15 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
         const std::optional<GpioWiring> spec = ParseGpioWiring(gpio, error);
         if (!spec) return fail("--gpio: " + error);
         o.gpio = *spec;
+    }
+    if (ftdiOpt->count()) {
+        std::string error;
+        const std::string word = Lower(ftdi);
+        if (word == "start" || word == "erase" || word == "write" || word == "read" || word == "verify")
+            return fail("--ftdi needs a cable choice before the commands: VID:PID, serial=S, ... or auto");
+        const std::optional<FtdiSelection> selection = ParseFtdiSelection(ftdi, error);
+        if (!selection) return fail("--ftdi: " + error);
+        o.ftdi = *selection;
     }
     if (remoteOpt->count()) {
         std::string error;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ops/link_session.h"
+#include "port/ftdi_selection.h"
 #include "port/gpio_wiring.h"
 #include "remote/remote_bitbang_socket.h"
 #include "util/flash_map.h"
@@ -19,8 +20,8 @@ struct Command {
 };
 
 // Where the receiver is: on the port's registers, in the tool, behind a server, on a
-// ppdev device, on GPIO lines.
-enum class TargetKind { Hardware, Virtual, Remote, Ppdev, Gpio };
+// ppdev device, on GPIO lines, on an FTDI USB chip.
+enum class TargetKind { Hardware, Virtual, Remote, Ppdev, Gpio, Ftdi };
 
 struct CliOptions {
     TargetKind target = TargetKind::Hardware;
@@ -29,6 +30,7 @@ struct CliOptions {
     int remoteTimeoutSeconds = 10;  // for one answer, and for a stretch of slow answers
     std::string ppdevDevice;  // --port /dev/parportN
     GpioWiring gpio;
+    FtdiSelection ftdi;
     std::optional<std::string> trapFile;
     bool flash2M = false;
     std::optional<std::string> virtualFlashFile;

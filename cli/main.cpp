@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cli/run_cli.h"
+#include "util/image_file.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -33,6 +34,7 @@ extern "C" void OnInterrupt(int signal) {
 int main(int argc, char** argv) {
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
+    orbvex::IgnoreFileSizeSignal();
     orbvex::cli::CliStreams streams{std::cout, std::cerr, ORBVEX_ISATTY(ORBVEX_FILENO(stderr)) != 0,
                                     [] { return g_interrupted != 0; }};
     return orbvex::cli::RunCli(argc, argv, streams);

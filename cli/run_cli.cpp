@@ -7,6 +7,7 @@
 #include "cli/target_session.h"
 #include "cli/terminal_window.h"
 #include "ops/operations.h"
+#include "util/image_file.h"
 
 namespace orbvex::cli {
 namespace {
@@ -40,6 +41,16 @@ bool RefuseEmpty(const std::string& path, const char* what, TerminalWindow& wind
     return true;
 }
 
+// A destination the file cannot go to is refused before the link is touched, the
+// reason in the log and on stderr.
+bool RefuseDestination(const std::string& path, TerminalWindow& window) {
+    const FileSaveResult usable = CheckSaveTarget(path);
+    if (usable.ok) return false;
+    window.LogLine(usable.error);
+    window.Complain(usable.error);
+    return true;
+}
+
 bool Verify(const VerifyInputs& in, TerminalWindow& window) {
     const VerifyResult result = RunVerify(window, in);
     if (result.glitches > 0)
@@ -63,6 +74,7 @@ bool RunOne(const Command& command, const CliOptions& options, const TargetSessi
             if (RefuseEmpty(file, "write", window) || !RunWrite(window, {port, Answer(file, flash)})) return false;
             return !options.verifyWrites || Verify({port, flash.base, std::nullopt, flash.End(), file}, window);
         case CommandKind::Read:
+            if (RefuseDestination(file, window)) return false;
             if (!ranged) return RunRead(window, {port, Answer(file, flash), options.readPasses});
             return RunReadRange(window, {port, flash.base + offset, options.length.value_or(flash.size - offset), file,
                                          options.readPasses});

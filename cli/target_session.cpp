@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "port/ftdi_cable.h"
 #include "port/gpio_cable.h"
 #include "port/ppdev_cable.h"
 #include "port/program_dir.h"
@@ -30,7 +31,8 @@ bool TargetSession::OpenVirtual() {
     sim::ReceiverConfig config;
     config.flashSize = options_.FlashSize();
     virtual_ = std::make_unique<sim::VirtualReceiver>(config);
-    if (options_.virtualFlashFile && std::filesystem::exists(*options_.virtualFlashFile)) {
+    std::error_code unknown;  // a path that cannot be looked at (a link loop) is refused below
+    if (options_.virtualFlashFile && std::filesystem::exists(*options_.virtualFlashFile, unknown)) {
         const std::string& path = *options_.virtualFlashFile;
         std::vector<std::uint8_t> image;
         const FileReadResult read = ReadWholeFile(path, options_.FlashSize(), image);
@@ -53,6 +55,13 @@ bool TargetSession::OpenVirtual() {
         virtual_->SetFlash(image);
     }
     saveFlash_ = options_.virtualFlashFile.has_value();  // only a flash that came from the file goes back to it
+    if (saveFlash_) {  // refused now rather than after the work it would lose
+        const FileSaveResult usable = CheckSaveTarget(*options_.virtualFlashFile);
+        if (!usable.ok) {
+            window_.Complain("cannot save the virtual flash: " + usable.error);
+            return false;
+        }
+    }
     access_ = MakeUnrestrictedPortAccess();
     return true;
 }
@@ -79,8 +88,14 @@ bool TargetSession::OpenDevice() {
     std::string error;
     if (options_.target == TargetKind::Ppdev)
         device_ = PpdevCable::Open(*devices_.ppdev, options_.ppdevDevice, error);
-    else
+    else if (options_.target == TargetKind::Gpio)
         device_ = GpioCable::Open(*devices_.gpiod, options_.gpio, error);
+    else if (auto ftdi = FtdiCable::Open(*devices_.ftdi, options_.ftdi, error)) {
+        window_.Complain("using FTDI cable " + ftdi->Name() + " (" +
+                         (ftdi->CableMode() == FtdiCable::Mode::Mpsse ? "MPSSE" : "synchronous bit-bang") + ", TCK " +
+                         std::to_string(ftdi->TckHz()) + " Hz)");
+        device_ = std::move(ftdi);
+    }
     if (!device_) {
         window_.Complain(error);
         return false;
@@ -105,6 +120,7 @@ bool TargetSession::Open() {
             break;
         case TargetKind::Ppdev:
         case TargetKind::Gpio:
+        case TargetKind::Ftdi:
             reached = OpenDevice();
             backend = device_.get();
             break;
@@ -123,19 +139,25 @@ bool TargetSession::Close() {
     closing_ = true;
     if (link_) link_->Close();
     link_.reset();
-    bool saved = true;
+    bool ok = true;
     if (virtual_ && saveFlash_) {
         // Saved whole or not at all: a failed save leaves the previous image in place.
         const FileSaveResult result = SaveWholeFile(*options_.virtualFlashFile, virtual_->Flash());
         if (!result.ok) {
             window_.Complain("cannot save the virtual flash: " + result.error);
-            saved = false;
+            ok = false;
         }
     }
-    if (remote_) remote_->Quit();
+    if (remote_) {
+        // The last command's closing writes and the cable's release are only queued: an
+        // answer to one more read shows they reached the receiver.
+        remote_->Read(0);
+        if (remote_->Dropped()) ok = false;
+        remote_->Quit();
+    }
     device_.reset();
     access_.reset();
-    return saved;
+    return ok;
 }
 
 }  // namespace orbvex::cli

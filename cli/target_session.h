@@ -7,6 +7,7 @@
 #include "cli/terminal_window.h"
 #include "ops/link_session.h"
 #include "port/device_cable.h"
+#include "port/ftdi_api.h"
 #include "port/gpiod_api.h"
 #include "port/port_access.h"
 #include "port/ppdev_api.h"
@@ -15,15 +16,16 @@
 
 namespace orbvex::cli {
 
-// The kernel interfaces behind --port /dev/parportN and --gpio; the tests put stand-ins in.
+// The interfaces behind --port /dev/parportN, --gpio and --ftdi; the tests put stand-ins in.
 struct DeviceApis {
     PpdevApi* ppdev;
     GpiodApi* gpiod;
+    FtdiApi* ftdi = &SystemFtdiApi();
 };
-inline DeviceApis SystemDeviceApis() { return {&SystemPpdevApi(), &SystemGpiodApi()}; }
+inline DeviceApis SystemDeviceApis() { return {&SystemPpdevApi(), &SystemGpiodApi(), &SystemFtdiApi()}; }
 
 // The receiver one run of the tool talks to: the cable (on the port's registers, a ppdev
-// device or GPIO lines), the virtual receiver (with its flash kept in a file between runs
+// device, GPIO lines or an FTDI chip), the virtual receiver (with its flash kept in a file between runs
 // when asked) or a remote server, wired to the link through a link session, as the window
 // does when it is created and closed.
 class TargetSession {
@@ -35,7 +37,8 @@ public:
 
     // False (with a line on stderr) when the receiver cannot be reached at all.
     bool Open();
-    // False when the virtual flash could not be saved.
+    // False when the virtual flash could not be saved, or the remote receiver was lost
+    // before it had taken everything sent to it.
     bool Close();
 
     bool ConnectionLost() const {

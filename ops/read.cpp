@@ -132,6 +132,11 @@ private:
 // Only a complete image is saved, and only then does it replace the chosen file.
 bool ReadToFile(WindowServices& window, std::uint32_t start, std::uint32_t length, bool moveLabel, int passes,
                 const std::string& path) {
+    // A destination that cannot take the file is refused before minutes of reading.
+    if (const FileSaveResult usable = CheckSaveTarget(path); !usable.ok) {
+        window.LogLine(usable.error);
+        return false;
+    }
     window.LogLine(RangeLine("Read", start, length));
     window.ProcessMessages();
     std::vector<std::uint8_t> image;

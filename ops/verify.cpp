@@ -22,20 +22,22 @@ std::string ByteHex(std::uint8_t value) {
 // says why, when it cannot be compared.
 bool LoadVerifyFile(WindowServices& window, const VerifyInputs& in, std::vector<std::uint8_t>& file,
                     std::uint32_t& count) {
-    const FileReadResult read = ReadWholeFile(in.path, 0xFFFFFFFFu, file);
-    if (!read.Ok()) {
-        window.LogLine("Cannot open file " + in.path + ": " + (read.reason.empty() ? "too large" : read.reason));
+    // Measured before it is read: a file larger than the flash from start on cannot fit.
+    const std::uint64_t room = in.end - in.start;
+    const FileReadResult read = ReadWholeFile(in.path, room, file);
+    if (read.status == FileReadStatus::TooLarge) {
+        window.LogLine("File : " + in.path + " holds " + std::to_string(read.size) + " bytes, more than the " +
+                       std::to_string(room) + " from " + Hex8(in.start) + " to the end of the flash");
         return false;
     }
-    const std::uint64_t wanted = in.length ? *in.length : file.size();
+    if (!read.Ok()) {
+        window.LogLine("Cannot open file " + in.path + ": " + read.reason);
+        return false;
+    }
+    const std::uint64_t wanted = in.length ? *in.length : file.size();  // within the room, as the file is
     if (wanted > file.size()) {
         window.LogLine("File : " + in.path + " has " + std::to_string(file.size()) + " bytes, fewer than the " +
                        std::to_string(wanted) + " to verify");
-        return false;
-    }
-    if (in.start + wanted > in.end) {
-        window.LogLine("File : " + in.path + " runs " + std::to_string(in.start + wanted - in.end) +
-                       " bytes past the end of the flash");
         return false;
     }
     count = static_cast<std::uint32_t>(wanted);

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   g++-mingw-w64-i686-posix
-  libgpiod-dev
+  libgpiod-dev libftdi1-dev
   g++-aarch64-linux-gnu qemu-user libgpiod-dev:arm64
   openocd
   xvfb xauth x11-utils

@@ -22,6 +22,9 @@ inline constexpr std::uint8_t kDataTdi = 0x04;
 inline constexpr std::uint8_t kDataReset = 0x08;  // low holds the TAP in Test-Logic-Reset
 inline constexpr std::uint8_t kStatusTdo = 0x10;
 
+// The DCU counts a busy stretch as two steps per pulse and one more, in an int.
+inline constexpr int kMostBusyPulses = (0x7FFFFFFF - 1) / 2;
+
 // Settings may be changed between accesses; each takes effect at the next point where the
 // receiver consults it (a scan, a byte, a message).
 struct ReceiverConfig {
@@ -34,7 +37,8 @@ struct ReceiverConfig {
                                             // window (registers, RAM): 4 answers a word read, such as
                                             // a poll of the mailbox, at the price of a word
     AckTiming ack = AckTiming::Early;
-    int busyPulsesBeforeReply = 0;          // 0,1,0 pulses the DCU shows before each reply byte stream,
+    int busyPulsesBeforeReply = 0;          // 0,1,0 pulses the DCU shows before each reply byte stream
+                                            // (at most kMostBusyPulses),
     int busyGapClocks = 16;                 // with this many quiet clocks before each pulse and after
                                             // the last one
     int eraseBusyPolls = 3;                 // command-word reads before the trap program sets done

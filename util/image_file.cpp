@@ -2,13 +2,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <system_error>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
 
 #if defined(_WIN32)
 #include <io.h>
@@ -79,11 +84,19 @@ bool ReadAll(int fd, std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+// True, with errno set, when the test's fault hook makes this step fail.
+bool Injected(const SaveFault& fault, SaveStep step) {
+    const int error = fault ? fault(step) : 0;
+    if (error != 0) errno = error;
+    return error != 0;
+}
+
+bool WriteAll(const SaveFault& fault, int fd, const std::uint8_t* data, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
         // Large writes in pieces: some systems refuse a single write above 2 GB.
-        long n = WriteSome(fd, data + done, std::min<std::size_t>(size - done, 1u << 20));
+        const std::size_t piece = std::min<std::size_t>(size - done, 1u << 20);
+        long n = Injected(fault, SaveStep::Write) ? -1 : WriteSome(fd, data + done, piece);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = ENOSPC;
@@ -169,6 +182,147 @@ FileSaveResult Failed(const char* what, const std::string& path, const std::stri
     return {false, std::string(what) + path + ": " + reason};
 }
 
+// Where the owner and group of a file are kept, as far as the process may give them.
+void KeepOwner(int fd, long owner, long group) {
+#if defined(_WIN32)
+    (void)fd;
+    (void)owner;
+    (void)group;
+#else
+    if (owner >= 0 && ::fchown(fd, static_cast<uid_t>(owner), static_cast<gid_t>(group)) != 0)
+        (void)!::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(group));  // the group alone, then
+#endif
+}
+
+// What a save replaces, found before anything is written.
+struct SaveTarget {
+    fs::path file;    // the path with every symbolic link on the way followed
+    fs::path folder;  // where the temporary file goes: beside the file, on its file system
+    unsigned mode = 0;
+    long owner = -1, group = -1;  // of the file it replaces
+};
+
+// False, with the refusal, when nothing may be saved as path.
+bool Examine(const std::string& path, SaveTarget& target, FileSaveResult& refusal) {
+    if (path.empty()) {
+        refusal = Failed("Cannot create file ", path, "no file name given");
+        return false;
+    }
+    std::error_code ec;
+    (void)fs::status(path, ec);
+    if (ec == std::errc::too_many_symbolic_link_levels) {  // a loop, or a chain the system will not follow
+        refusal = Failed("Cannot create file ", path, ec.message());
+        return false;
+    }
+    target.file = FollowLinks(fs::path(path));
+    target.mode = DefaultMode();
+    const fs::file_status status = fs::status(target.file, ec);
+    if (fs::exists(status)) {
+        if (!fs::is_regular_file(status)) {
+            refusal = Failed("Cannot create file ", path, "not a regular file");
+            return false;
+        }
+        target.mode = static_cast<unsigned>(status.permissions()) & 07777u;
+        // Read-only to its owner means "keep this": even a user who may replace it anyway.
+        if ((target.mode & 0200u) == 0 || !Writable(target.file.string())) {
+            refusal = Failed("Cannot create file ", path, "the file is read-only");
+            return false;
+        }
+#if !defined(_WIN32)
+        struct stat st {};
+        if (::stat(target.file.c_str(), &st) == 0) {
+            target.owner = static_cast<long>(st.st_uid);
+            target.group = static_cast<long>(st.st_gid);
+        }
+#endif
+    }
+    target.folder = target.file.parent_path();
+    if (target.folder.empty()) target.folder = ".";
+    return true;
+}
+
+// The signals that end a program by default (a second Ctrl-C, a closed terminal) wait
+// while it lives, and take effect once the temporary file is renamed or removed.
+class HeldSignals {
+public:
+#if defined(_WIN32)
+    HeldSignals() = default;
+#else
+    HeldSignals() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
+        pthread_sigmask(SIG_BLOCK, &held, &previous_);
+    }
+    ~HeldSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+private:
+    sigset_t previous_;
+#endif
+};
+
+// The new content's file until it takes the target's place; removed on every other path.
+// Where the system has files without a name (Linux), it starts as one: even a kill
+// while it is written leaves nothing behind. It gets a name only when complete, just
+// before it is renamed.
+class Temporary {
+public:
+    explicit Temporary(const fs::path& folder) : folder_(folder) {
+#if defined(O_TMPFILE)
+        if (::access("/proc/self/fd", X_OK) == 0) fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd_ >= 0) return;
+        // Not every file system has them: a named file then.
+#endif
+        fd_ = CreateTemporary(folder, name_);
+        if (fd_ < 0) name_.clear();
+    }
+    ~Temporary() {
+        if (fd_ >= 0) CloseFile(fd_);
+        if (!name_.empty()) std::remove(name_.c_str());
+    }
+    Temporary(const Temporary&) = delete;
+    Temporary& operator=(const Temporary&) = delete;
+
+    bool Valid() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+
+    // Closes the file and moves it over path. False, with errno, when it could not.
+    bool Place(const std::string& path, const SaveFault& fault) {
+        if (name_.empty() && !GiveName()) return false;
+        const int closed = CloseFile(fd_);
+        fd_ = -1;
+        if (Injected(fault, SaveStep::Close) || closed != 0) return false;
+        if (Injected(fault, SaveStep::Rename) || !MoveOver(name_, path)) return false;
+        name_.clear();
+        return true;
+    }
+
+private:
+    bool GiveName() {
+#if defined(O_TMPFILE)
+        static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = (folder_ / ".orbvex-").string();
+            for (int i = 0; i < 6; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                name_ = name;
+                return true;
+            }
+            if (errno != EEXIST) return false;
+        }
+#endif
+        errno = EEXIST;
+        return false;
+    }
+
+    HeldSignals held_;  // first in, last out: over the file's whole life
+    fs::path folder_;
+    std::string name_;  // empty while the file has no name
+    int fd_ = -1;
+};
+
 }  // namespace
 
 FileReadResult ReadWholeFile(const std::string& path, std::uint64_t limit, std::vector<std::uint8_t>& data) {
@@ -208,42 +362,34 @@ FileReadResult ReadWholeFile(const std::string& path, std::uint64_t limit, std::
     return result;
 }
 
-FileSaveResult SaveWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    if (path.empty()) return Failed("Cannot create file ", path, "no file name given");
-    const fs::path target = FollowLinks(fs::path(path));
-    unsigned mode = DefaultMode();
-
-    std::error_code ec;
-    const fs::file_status status = fs::status(target, ec);
-    if (fs::exists(status)) {
-        if (!fs::is_regular_file(status)) return Failed("Cannot create file ", path, "not a regular file");
-        mode = static_cast<unsigned>(status.permissions()) & 07777u;
-        // Read-only to its owner means "keep this": even a user who may replace it anyway.
-        if ((mode & 0200u) == 0 || !Writable(target.string()))
-            return Failed("Cannot create file ", path, "the file is read-only");
-    }
-
-    fs::path folder = target.parent_path();
-    if (folder.empty()) folder = ".";
-    std::string temporary;
-    FileHandle file(CreateTemporary(folder, temporary));
-    if (!file.Valid()) return Failed("Cannot create file ", path, Reason(errno));
-
-    bool written = WriteAll(file.Get(), data, size) && KeepMode(file.Get(), mode) && SyncFile(file.Get()) == 0;
-    int error = errno;
-    if (file.Close() != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (written && !MoveOver(temporary, target.string())) {
-        written = false;
-        error = errno;
-    }
-    if (!written) {
-        std::remove(temporary.c_str());
-        return Failed("Cannot write file ", path, Reason(error));
-    }
+FileSaveResult SaveWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size,
+                             const SaveFault& fault) {
+    SaveTarget target;
+    FileSaveResult refusal;
+    if (!Examine(path, target, refusal)) return refusal;
+    Temporary temporary(target.folder);
+    if (!temporary.Valid()) return Failed("Cannot create file ", path, Reason(errno));
+    KeepOwner(temporary.Fd(), target.owner, target.group);  // before the mode: a new owner clears set-id bits
+    const bool saved = WriteAll(fault, temporary.Fd(), data, size) && KeepMode(temporary.Fd(), target.mode) &&
+                       !Injected(fault, SaveStep::Sync) && SyncFile(temporary.Fd()) == 0 &&
+                       temporary.Place(target.file.string(), fault);
+    if (!saved) return Failed("Cannot write file ", path, Reason(errno));
     return {true, {}};
+}
+
+FileSaveResult CheckSaveTarget(const std::string& path) {
+    SaveTarget target;
+    FileSaveResult refusal;
+    if (!Examine(path, target, refusal)) return refusal;
+    const Temporary probe(target.folder);
+    if (!probe.Valid()) return Failed("Cannot create file ", path, Reason(errno));
+    return {true, {}};
+}
+
+void IgnoreFileSizeSignal() {
+#if defined(SIGXFSZ)
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
 }
 
 }  // namespace orbvex

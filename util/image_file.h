@@ -5,6 +5,7 @@
 // complete and on disk, so a failure at any point leaves the old file as it was.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,13 +35,31 @@ struct FileSaveResult {
     std::string error;  // "Cannot create file PATH: reason" or "Cannot write file PATH: reason"
 };
 
+// The system calls of a save once its checks have passed.
+enum class SaveStep { Write, Sync, Close, Rename };
+// Asked before each of them: an error number makes that call fail with it (a close still
+// closes), 0 lets it run. Only tests give one.
+using SaveFault = std::function<int(SaveStep)>;
+
 // Saves size bytes as the file path, whole or not at all. A symbolic link is written
-// through to the file it names; an existing file keeps its permission bits; a target
-// that is not a regular file (a device, a folder) or that is read-only is refused and
-// left alone. The temporary file never outlives a failure.
-FileSaveResult SaveWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size);
+// through to the file it names (a loop, or a chain longer than the system follows, is
+// refused); an existing file keeps its permission bits and, where the process may, its
+// owner and group; a target that is not a regular file (a device, a folder) or that is
+// read-only is refused and left alone. The temporary file never outlives a failure,
+// nor, where the system can hide it until it is complete, the process.
+FileSaveResult SaveWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size,
+                             const SaveFault& fault = {});
 inline FileSaveResult SaveWholeFile(const std::string& path, const std::vector<std::uint8_t>& data) {
     return SaveWholeFile(path, data.data(), data.size());
 }
+
+// The checks SaveWholeFile makes before it writes, and a file created and removed in the
+// target's folder: ok when a save there can begin, else the error that save would give.
+// Lets a long read refuse its destination before the first byte is read.
+FileSaveResult CheckSaveTarget(const std::string& path);
+
+// Over a file-size limit, a write fails with "File too large" instead of the system
+// ending the process (and leaving a temporary file). Programs that save call it once.
+void IgnoreFileSizeSignal();
 
 }  // namespace orbvex

@@ -25,8 +25,9 @@ bool ParseUnsigned(const std::string& text, std::uint64_t limit, std::uint64_t& 
         else if (base == 16 && c >= 'a' && c <= 'f') d = static_cast<std::uint64_t>(c - 'a' + 10);
         else if (base == 16 && c >= 'A' && c <= 'F') d = static_cast<std::uint64_t>(c - 'A' + 10);
         else return false;
-        // Checked before it is computed, so that no value wraps past the limit.
-        if (result > (limit - d) / base) return false;
+        // Checked before it is computed, so that no value wraps past the limit (nor does
+        // the check itself when a single digit is already above it).
+        if (d > limit || result > (limit - d) / base) return false;
         result = result * base + d;
     }
     value = result;

@@ -63,14 +63,15 @@ bool ParseCorruptReply(const std::string& text, orbvex::sim::ReceiverFaults& fau
     if (colon == std::string::npos) return false;
     const std::string kind = text.substr(0, colon);
     std::string number = text.substr(colon + 1), seed;
-    if (kind == "random" && number.find(':') != std::string::npos) {
+    const bool seeded = kind == "random" && number.find(':') != std::string::npos;
+    if (seeded) {
         seed = number.substr(number.find(':') + 1);
         number.resize(number.find(':'));
     }
     std::uint64_t n = 0, s = 1;
     constexpr std::uint64_t kMost = 0x7FFFFFFF;
     if (!orbvex::ParseUnsigned(number, kMost, n)) return false;
-    if (!seed.empty() && !orbvex::ParseUnsigned(seed, ~std::uint64_t{0}, s)) return false;
+    if (seeded && !orbvex::ParseUnsigned(seed, ~std::uint64_t{0}, s)) return false;  // "random:5:" names no seed
     if (kind == "at") faults.corruptReplyByte = static_cast<long>(n);
     else if (kind == "every" && n > 0) faults.corruptReplyEvery = static_cast<long>(n);
     else if (kind == "random" && n > 0) {
@@ -136,7 +137,8 @@ int main(int argc, char** argv) {
     CLI::App app{"Serves the virtual receiver over the remote bit-bang protocol (loopback TCP or a unix socket).",
                  "orbvex_receiver"};
     AddNumber(app, "--tcp", o.tcpPort, 0, 65535, "TCP port on 127.0.0.1 (default 0: any free port, printed at start)");
-    app.add_option("--unix", o.unixPath, "Listen on this unix socket instead of TCP");
+    app.add_option("--unix", o.unixPath, "Listen on this unix socket instead of TCP")
+        ->check([](const std::string& path) { return path.empty() ? std::string("needs a socket path") : std::string(); });
     AddNumber(app, "--idcode", config.idcode, 0, 0xFFFFFFFF, "JTAG IDCODE of the CPU (default 0x10006A5B)");
     app.add_option("--flash", flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)");
     app.add_option("--flash-image", o.flashImage,
@@ -149,7 +151,7 @@ int main(int argc, char** argv) {
                                        "(default: as --reply-block; 4 makes word reads cheap)");
     AddNumber(app, "--erase-busy", config.eraseBusyPolls, 0, 0x7FFFFFFF, "Command-word reads before an erase is done");
     AddNumber(app, "--program-busy", config.programBusyPolls, 0, 0x7FFFFFFF, "Command-word reads before a program command is done");
-    AddNumber(app, "--busy-pulses", config.busyPulsesBeforeReply, 0, 0x7FFFFFFF, "0,1,0 pulses the DCU shows before each reply");
+    AddNumber(app, "--busy-pulses", config.busyPulsesBeforeReply, 0, orbvex::sim::kMostBusyPulses, "0,1,0 pulses the DCU shows before each reply");
     app.add_flag("--late-ack", lateAck, "Acknowledge bytes only after their data clocks");
     app.add_option("--tdo-stuck", tdoStuck, "Fault: TDO stuck low or high (none, low, high)");
     app.add_flag("--dcu-silent", faults.dcuSilent, "Fault: the DCU never answers");
@@ -224,6 +226,7 @@ int main(int argc, char** argv) {
 #if !defined(_WIN32)
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    orbvex::IgnoreFileSizeSignal();
     std::cout << "listening on " << listener.Bound().Describe() << std::endl;
 
     orbvex::ServerLimits limits;

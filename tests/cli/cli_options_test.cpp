@@ -87,6 +87,13 @@ TEST(CliOptions, CablesTheKernelDrives) {
     EXPECT_EQ(p.options.target, TargetKind::Gpio);
     EXPECT_EQ(p.options.gpio.chip, "gpiochip0");
     EXPECT_EQ(p.options.gpio.tdo, 9u);
+    p = Parse({"--ftdi", "0x0403:6010,serial=FT4X,interface=b,freq=6M", "start"});
+    ASSERT_TRUE(p.run) << p.message;
+    EXPECT_EQ(p.options.target, TargetKind::Ftdi);
+    EXPECT_EQ((std::vector<unsigned>{p.options.ftdi.vendor, p.options.ftdi.product, unsigned(p.options.ftdi.interface),
+                                     p.options.ftdi.frequency.value()}),
+              (std::vector<unsigned>{0x0403, 0x6010, 2, 6000000}));
+    EXPECT_EQ(p.options.ftdi.serial, "FT4X");
 }
 
 TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
@@ -102,8 +109,18 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--port", "lpt1", "--remote", "h:1", "start"}, "exclude each other"},
         {{"--remote", "nohost", "start"}, "--remote"},
         {{"--gpio", "gpiochip0:tck=11,tms=25,tdi=10", "start"}, "--gpio: tdo is missing"},
-        {{"--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "--port", "lpt1", "start"}, "--gpio excludes"},
-        {{"--virtual", "--port", "/dev/parport0", "start"}, "excludes --virtual"},
+        {{"--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "--port", "lpt1", "start"}, "--port and --gpio exclude"},
+        {{"--virtual", "--port", "/dev/parport0", "start"}, "--virtual and --port exclude each other"},
+        {{"--port", "lpt1", "--virtual", "start"}, "--virtual and --port exclude each other"},
+        {{"--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "--remote", "h:1", "start"}, "--gpio and --remote exclude"},
+        {{"--ftdi", "start"}, "--ftdi needs a cable choice before the commands"},
+        {{"--ftdi", "auto", "--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "start"}, "--gpio and --ftdi exclude each other"},
+        {{"--ftdi", "0403:6014,freq=fast", "start"}, "--ftdi: freq=fast is not a TCK frequency"},
+        {{"--ftdi", "freq=31M", "start"}, "--ftdi: freq=31M is not"},
+        {{"--ftdi", "0403", "start"}, "--ftdi: \"0403\" is neither VID:PID nor KEY=VALUE"},
+        {{"--ftdi", "0403:60144", "start"}, "not a USB id such as 0403:6014"},
+        {{"--ftdi", "interface=E", "start"}, "--ftdi: interface=E is not A, B, C or D"},
+        {{"--ftdi", "speed=1M", "start"}, "unknown key \"speed\""},
         {{"--virtual-flash", "f.bin", "start"}, "needs --virtual"},
         {{"--virtual", "--offset", "ten", "start"}, "--offset"},
         {{"--virtual", "--length", "0", "start"}, "--length"},
@@ -118,6 +135,9 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--remote", "h:1", "--remote-timeout", "0", "start"}, "from 1 to 86400"},
         {{"--remote", "h:1", "--remote-timeout", "-1", "start"}, "from 1 to 86400"},
         {{"--remote", "h:1", "--remote-timeout", "86401", "start"}, "from 1 to 86400"},
+        // A digit above the limit must not wrap the limit check.
+        {{"--virtual", "--passes", "0xA", "start"}, "--passes must be"},
+        {{"--virtual", "--passes", "0xFFFFFFFF", "start"}, "--passes must be"},
     };
     for (const auto& c : cases) {
         ParseOutcome p = Parse(c.args);

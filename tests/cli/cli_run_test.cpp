@@ -11,6 +11,7 @@
 #include "cli_test_support.h"
 #include "port/cable_wiring.h"
 #include "sim/virtual_receiver.h"
+#include "support/ftdi_standin.h"
 #include "support/gpiod_standin.h"
 #include "support/ppdev_standin.h"
 
@@ -142,7 +143,7 @@ TEST_F(CliRun, FileProblemsFailTheCommandAndSayWhy) {
     WriteBytes(Path("big.rom"), std::vector<std::uint8_t>(0x100004, 0xFF));
     const struct { std::vector<std::string> args; const char* says; } cases[] = {
         {{"verify", Path("none.rom")}, "Cannot open file"},
-        {{"verify", Path("big.rom")}, "4 bytes past the end of the flash"},
+        {{"verify", Path("big.rom")}, "holds 1048580 bytes, more than the 1048576 from 7FF00000 to the end"},
         {{"--length", "16", "start", "read", Path("no/such/folder.bin")}, "Cannot create file"},
     };
     for (const auto& c : cases) {
@@ -165,6 +166,10 @@ TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
     std::filesystem::permissions(Path("readonly.bin"), std::filesystem::perms::owner_read);
     std::filesystem::create_directory(Path("folder"));
     ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
+    std::filesystem::create_symlink("self", Path("self"));
+    for (int i = 0; i < 41; ++i) std::filesystem::create_symlink("l" + std::to_string(i + 1), Path("l" + std::to_string(i)));
+    WriteBytes(Path("folder/huge.rom"), {});
+    std::filesystem::resize_file(Path("folder/huge.rom"), 3ull << 30);  // sparse: takes no room
     const struct { std::vector<std::string> args; int status; const char* says; } cases[] = {
         {{"--virtual", "start", "verify", Path("folder")}, 1, "not a regular file"},
         {{"--virtual", "start", "verify", Path("pipe")}, 1, "not a regular file"},
@@ -175,6 +180,12 @@ TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
         {{"--virtual", "--virtual-flash", Path("short.img"), "start"}, 1, "holds 3 bytes, not the 1048576"},
         {{"--virtual", "start", "read", "/dev/null"}, 1, "Cannot create file /dev/null: not a regular file"},
         {{"--virtual", "start", "read", Path("readonly.bin")}, 1, "the file is read-only"},
+        {{"--virtual", "start", "read", "/dev/full"}, 1, "Cannot create file /dev/full: not a regular file"},
+        {{"--virtual", "start", "read", "/sys/orbvex.bin"}, 1, "Cannot create file /sys/orbvex.bin: Permission denied"},
+        {{"--virtual", "start", "read", Path("self")}, 1, "Too many levels of symbolic links"},
+        {{"--virtual", "start", "read", Path("l0")}, 1, "Too many levels"},  // a longer chain than the system follows
+        {{"--virtual", "--virtual-flash", "/sys/orbvex.img", "start"}, 1, "cannot save the virtual flash"},
+        {{"--virtual", "start", "verify", Path("folder/huge.rom")}, 1, "holds 3221225472 bytes, more than the 1048576"},
         {{"--virtual", "start", "write", Path("empty.rom")}, 1, "is empty: nothing to write"},
         {{"--virtual", "start", "verify", Path("empty.rom")}, 1, "is empty: nothing to verify"},
         {{"--virtual", "start", "read", ""}, 2, "empty name"},
@@ -191,10 +202,15 @@ TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
         ToolRun run = RunTool(c.args);
         EXPECT_EQ(run.status, c.status) << c.says << "\n" << run.out << run.err;
         EXPECT_THAT(run.out + run.err, HasSubstr(c.says));
+        EXPECT_THAT(run.out, Not(HasSubstr("Read ADR[")));  // refused before the first block
+        EXPECT_TRUE(c.args[1] != "--virtual-flash" || run.out.empty()) << c.says;  // before the link is touched
     }
+    // A refused read says why on stderr too, where the failure is reported.
+    EXPECT_THAT(RunTool({"--virtual", "read", "/dev/full"}).err, HasSubstr("/dev/full: not a regular file"));
     EXPECT_EQ(ReadBytes(Path("readonly.bin")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
     EXPECT_EQ(ReadBytes(Path("short.img")), (std::vector<std::uint8_t>{1, 2, 3}));
-    EXPECT_EQ(dir_.Entries(), 5u);  // empty.rom, short.img, readonly.bin, folder, pipe
+    EXPECT_TRUE(std::filesystem::is_symlink(Path("self")) && std::filesystem::is_symlink(Path("l0")));
+    EXPECT_EQ(dir_.Entries(), 5u + 1 + 41);  // empty.rom, short.img, readonly.bin, folder, pipe and the links
 }
 #endif
 
@@ -247,10 +263,11 @@ TEST_F(CliRun, TheProgressBarGoesToATerminalOnlyAndNeverChangesTheLog) {
     EXPECT_THAT(terminal.err, HasSubstr("131072/131072 bytes"));  // both passes of the read
 }
 
-// The cables the kernel drives, their system calls played by stand-ins that carry the
-// pins to a virtual receiver: a run reaches the flash, and a device, chip or line that
-// cannot be had ends the run before a single pin moves.
-TEST_F(CliRun, PpdevAndGpioCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
+// The cables the kernel drives and the FTDI cables in both their modes, their system or
+// library calls played by stand-ins that carry the pins to a virtual receiver: a run
+// reaches the flash, a cable lost midway ends it with no file, and a device, chip or line
+// that cannot be had ends the run before a single pin moves.
+TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
     sim::VirtualReceiver receiver;
     const auto flash = RandomImage(0x100000, 9);
     receiver.SetFlash(flash);
@@ -262,7 +279,10 @@ TEST_F(CliRun, PpdevAndGpioCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
     gpio.AddChip("gpiochip0", 28);
     gpio.TakeLine("gpiochip0", 2, "i2c");
     gpio.WireTo(receiver, {{11, cable::kTck}, {25, cable::kTms}, {10, cable::kTdi}, {24, cable::kResetLine}});
-    const cli::DeviceApis devices{&parport, &gpio};
+    FtdiStandIn usb;
+    usb.devices = {{{0x0403, 0x6014, "C232HM", "H1"}, FtdiChip::Ft232H}, {{0x0403, 0x6001, "TTL-232R", "R1"}, FtdiChip::Ft232R}};
+    usb.WireTo(receiver);
+    const cli::DeviceApis devices{&parport, &gpio, &usb};
 
     for (const std::vector<std::string>& cable :
          {std::vector<std::string>{"--port", "/dev/parport0"}, {"--gpio", "gpiochip0:tck=11,tms=25,tdi=10,tdo=9,rst=24"}}) {
@@ -272,21 +292,66 @@ TEST_F(CliRun, PpdevAndGpioCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
         ASSERT_EQ(run.status, 0) << cable[0] << run.out << run.err;
         EXPECT_EQ(ReadBytes(Path("part.bin")), std::vector<std::uint8_t>(flash.begin(), flash.begin() + 4096));
     }
+    // START, erase, an odd-sized write read back and START again, on the link's own pins
+    // (ppdev passes each access on) and over FTDI in both modes: the same pin states each time.
+    const auto image = RandomImage(5001, 3);
+    WriteBytes(Path("image.rom"), image);
+    std::vector<std::uint64_t> pinStates;
+    std::string said;
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"--port", "/dev/parport0"}, {"--ftdi", "0403:6014,freq=6M"}, {"--ftdi", "serial=R1"}}) {
+        sim::VirtualReceiver fresh;
+        PinRecorder pins(fresh);
+        parport.target = &pins;
+        usb.WireTo(pins);
+        args.insert(args.end(), {"--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase", "write", Path("image.rom"), "start"});
+        ToolRun run = RunTool(args, false, {}, devices);
+        ASSERT_EQ(run.status, 0) << args[1] << run.out << run.err;
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), fresh.Flash().begin())) << args[1];
+        pinStates.push_back(pins.fingerprint ^ pins.changes);
+        said += run.err;
+    }
+    EXPECT_THAT(pinStates, ::testing::Each(pinStates[0]));
+    EXPECT_THAT(said, HasSubstr("using FTDI cable FT232H 0403:6014 \"C232HM\" serial H1 interface A (MPSSE, TCK 6000000 Hz)"));
+    EXPECT_THAT(said, HasSubstr("0403:6001 \"TTL-232R\" serial R1 interface A (synchronous bit-bang, TCK 375000 Hz)"));
+    parport.target = &receiver;
+    usb.WireTo(receiver);
+    // Unplugged in the middle of a read: the run ends with status 1 and no file.
+    usb.unplugAfterWrites = static_cast<long>(usb.writes) + 100;
+    ToolRun run = RunTool({"--ftdi", "serial=R1", "read", Path("gone.bin")}, false, {}, devices);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("(USB device unavailable); check that it is still plugged in; the operation cannot finish"));
+    EXPECT_FALSE(std::filesystem::exists(Path("gone.bin")));
     EXPECT_EQ(parport.OpenCount(), 0);
     EXPECT_EQ(gpio.LiveRequests(), 0);
+    EXPECT_EQ(usb.openHandles, 0);
 
-    const struct { std::vector<std::string> args; const char* says; } refusals[] = {
+    const struct { std::vector<std::string> args; const char* says; std::function<void()> arrange; } refusals[] = {
         {{"--port", "/dev/parport1", "start"}, "cannot open /dev/parport1: "},
         {{"--gpio", "gpiochip1:tck=11,tms=25,tdi=10,tdo=9", "start"}, "cannot open GPIO chip \"gpiochip1\": "},
         {{"--gpio", "gpiochip0:tck=11,tms=25,tdi=2,tdo=9", "start"}, "already in use by \"i2c\""},
+        {{"--ftdi", "0403:6010", "start"}, "no FTDI cable 0403:6010 found; found: 0403:6014 \"C232HM\" serial H1, 0403:6001"},
+        {{"--ftdi", "serial=Z9", "start"}, "no FTDI cable with serial Z9 found"},
+        {{"--ftdi", "auto", "start"}, "2 FTDI cables found (0403:6014 \"C232HM\" serial H1, 0403:6001 \"TTL-232R\" serial R1); name one"},
+        {{"--ftdi", "serial=H1", "start"}, "serial H1: permission denied (stand-in says no); install the udev rule "
+         "packaging/udev/60-orbvex-ftdi.rules in /etc/udev/rules.d, join the plugdev group",
+         [&] { usb.openError = FtdiOpenError::NoAccess; }},
+        {{"--ftdi", "serial=H1", "start"}, "cannot claim interface A of FTDI cable 0403:6014 \"C232HM\" serial H1 (stand-in "
+         "says no): the kernel's serial driver (ftdi_sio) could not be detached", [&] { usb.openError = FtdiOpenError::Busy; }},
+        {{"--ftdi", "serial=R1,interface=B", "start"}, "0403:6001 \"TTL-232R\" serial R1 has no interface B (it has only A)"},
+        {{"--ftdi", "serial=R1,freq=1M", "start"}, "freq=1000000 is above the 375000 Hz TCK that FT232R 0403:6001"},
+        {{"--ftdi", "serial=H1", "start"}, "neither MPSSE nor synchronous bit-bang", [&] { usb.devices[0].chip = FtdiChip::Other; }},
     };
     for (const auto& r : refusals) {
-        const auto traffic = parport.ioctls + gpio.sets + gpio.gets;
+        const auto traffic = parport.ioctls + gpio.sets + gpio.gets + usb.writes;
+        if (r.arrange) r.arrange();
         ToolRun run = RunTool(r.args, false, {}, devices);
+        usb.openError = FtdiOpenError::None;
         EXPECT_EQ(run.status, 1) << r.says;
         EXPECT_THAT(run.err, HasSubstr(r.says));
         EXPECT_EQ(run.out, "") << r.says;
-        EXPECT_EQ(parport.ioctls + gpio.sets + gpio.gets, traffic) << r.says;
+        EXPECT_EQ(parport.ioctls + gpio.sets + gpio.gets + usb.writes, traffic) << r.says;
+        EXPECT_EQ(usb.openHandles, 0) << r.says;
     }
 }
 

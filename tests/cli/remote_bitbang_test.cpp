@@ -1,5 +1,6 @@
 // The remote bit-bang client and server halves, against each other and against
 // hand-made peers, over real loopback sockets.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -140,22 +141,23 @@ TEST_F(RemoteBitbangClientTest, APeerThatStopsAnsweringCountsAsADrop) {
     EXPECT_EQ(drops_, std::vector<std::string>{"the remote receiver stopped answering"});
 }
 
+// Fast for thousands of answers first: the pace is judged per stretch, so those are no
+// credit for the slow ones after them.
 TEST_F(RemoteBitbangClientTest, APeerThatDribblesItsAnswersIsDroppedAfterOneTimeoutNotAfterThousandsOfAnswers) {
     Connect(1000);
-    peer_ = std::thread([this] {  // every answer 40 ms late: 25 a second, each well inside the timeout
+    peer_ = std::thread([this] {  // then every answer 40 ms late: 25 a second, each well inside the timeout
         char request = 0;
-        while (server_.WaitReadable(3000) && server_.Receive(&request, 1) == 1) {
+        for (int answers = 0; server_.WaitReadable(3000) && server_.Receive(&request, 1) == 1;) {
             if (request != 'R') continue;
-            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            if (++answers > 3000) std::this_thread::sleep_for(std::chrono::milliseconds(40));
             if (!server_.SendAll("0", 1)) break;
         }
     });
     const auto started = std::chrono::steady_clock::now();
-    for (int i = 0; i < 1000 && !client_->Dropped(); ++i) client_->Read(0x379);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
-    ASSERT_EQ(drops_.size(), 1u);
-    EXPECT_EQ(drops_[0].rfind("the remote receiver answers too slowly: ", 0), 0u) << drops_[0];
+    for (int i = 0; i < 4000 && !client_->Dropped(); ++i) client_->Read(0x379);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
     peer_.join();
+    EXPECT_THAT(drops_, ::testing::ElementsAre(::testing::StartsWith("the remote receiver answers too slowly: ")));
 }
 
 TEST_F(RemoteBitbangClientTest, AnAnswerThatIsNeitherZeroNorOneEndsTheSession) {

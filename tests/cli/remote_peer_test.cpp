@@ -73,9 +73,10 @@ public:
     std::string Address() const { return listener_.Bound().Describe(); }
 
     std::uint8_t Read(std::uint16_t port) override {
-        if (dropAfter_ && ++reads_ >= dropAfter_) stop_ = true;
+        if (++reads_ == dropAfter_) stop_ = true;
         return receiver_.Read(port);
     }
+    std::uint64_t Reads() const { return reads_; }
     void Write(std::uint16_t port, std::uint8_t value) override { receiver_.Write(port, value); }
 
 private:
@@ -116,6 +117,22 @@ TEST(CliRemote, ADroppedConnectionFailsTheRunWithAClearLineAndNoHang) {
     EXPECT_THAT(run.err, HasSubstr("\"start\" failed; the commands after it were not run"));
     EXPECT_THAT(run.out, HasSubstr("Init JTAG"));
     EXPECT_THAT(run.out, Not(HasSubstr("Init OK :)")));
+}
+
+// The last command's answers all came, but its closing writes may not have reached
+// the receiver: a link lost then fails the run.
+TEST(CliRemote, ALinkLostRightAfterTheLastAnswerFailsTheRun) {
+    const auto start = [](const ServedReceiver& served) {
+        return RunTool({"--remote", served.Address(), "--remote-timeout", kSlowHostTimeout, "--trap",
+                        ORBVEX_VIRTUAL_TRAP_IMAGE, "start"});
+    };
+    ServedReceiver counting;
+    ASSERT_EQ(start(counting).status, 0);
+    ServedReceiver served(counting.Reads() - 1);  // START's reads, not the one after it
+    const ToolRun run = start(served);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, HasSubstr("Init OK :)"));
+    EXPECT_THAT(run.err, AllOf(HasSubstr(served.Address() + " lost"), Not(HasSubstr("\"start\" failed"))));
 }
 
 TEST(CliRemote, NoServerIsAClearFailureNotAnArgumentError) {
@@ -295,6 +312,9 @@ TEST(ServedReceiverProcess, RefusesWhatItCannotServeWithAReasonAndNeverCrashes) 
         {{"--erase-busy", "99999999999999999999999"}, 2, "--erase-busy"},
         {{"--corrupt-reply", "every:0"}, 2, "--corrupt-reply"},
         {{"--corrupt-reply", "often"}, 2, "--corrupt-reply"},
+        {{"--corrupt-reply", "random:5:"}, 2, "--corrupt-reply"},
+        {{"--unix", ""}, 2, "--unix"},
+        {{"--busy-pulses", "0x40000000"}, 2, "--busy-pulses"},  // twice as many steps do not fit
         {{"--idle-timeout", "0"}, 2, "--idle-timeout"},
     };
     for (const auto& c : cases) {

@@ -83,7 +83,8 @@ TEST_F(ReadTest, FileThatCannotBeSavedIsReportedAndNothingIsLeftBehind) {
         window.Forget();
         window.saveChoice = PathIn(name);
         EXPECT_FALSE(Read());
-        EXPECT_EQ(window.FromEnd(2), "Cannot create file " + PathIn(name) + reason);
+        EXPECT_THAT(window.lines,  // refused before the first block
+                    ElementsAre("Init JTAG", "DCU OK", "Cannot create file " + PathIn(name) + reason, kSeparatorLine));
         EXPECT_THAT(window.beeps, ElementsAre(0x40u));
         EXPECT_THAT(FilesInDir(), ElementsAre("taken.bin"));
     }

@@ -6,9 +6,13 @@
 #include <cerrno>
 
 #include "link/jtag.h"
+#include "port/cable_wiring.h"
+#include "port/ftdi_cable.h"
 #include "port/gpio_cable.h"
 #include "port/kqportio.h"
 #include "port/ppdev_cable.h"
+#include "sim/virtual_receiver.h"
+#include "support/ftdi_standin.h"
 #include "support/gpiod_standin.h"
 #include "support/ppdev_standin.h"
 
@@ -177,6 +181,36 @@ TEST(GpioCable, RefusalsComeBeforeAnyLineIsDrivenAndGiveBackWhatWasTaken) {
         EXPECT_EQ(gpio.sets + gpio.gets, 0u) << error;
         EXPECT_EQ(gpio.LiveRequests(), 0) << error;
         EXPECT_EQ(gpio.OpenChips(), 0) << error;
+    }
+}
+
+// A link that defers its reads asks for each TDO sample before the clock it belongs to and
+// takes the answers later: they come back in order, from one USB round trip, in each mode.
+TEST(FtdiCable, DeferredSamplesComeBackInOrderFromOneRoundTrip) {
+    for (FtdiChip chip : {FtdiChip::Ft232H, FtdiChip::Ft232R}) {
+        sim::VirtualReceiver receiver;
+        FtdiStandIn usb;
+        usb.devices = {{{0x0403, 0x6014, "Cable", "H1"}, chip}};
+        usb.WireTo(receiver);
+        std::string error;
+        auto cable = FtdiCable::Open(usb, {}, error);
+        auto clock = [&](bool tms, bool tdi, bool sample) {
+            if (sample) cable->RequestRead(0x379);
+            const std::uint8_t v = cable::kResetLine | (tms ? cable::kTms : 0) | (tdi ? cable::kTdi : 0);
+            cable->Write(0x378, v);
+            cable->Write(0x378, v | cable::kTck);
+            cable->Write(0x378, v);
+        };
+        // Reset, instruction 0x02 (IDCODE), Shift-DR, then 32 sampled clocks out to Exit1-DR.
+        for (int tms : {1, 1, 1, 1, 1, 0, 1, 1, 0, 0}) clock(tms, false, false);
+        for (int i = 0; i < 5; ++i) clock(i == 4, i == 1, false);
+        for (int tms : {1, 1, 0, 0}) clock(tms, false, false);
+        for (int i = 0; i < 32; ++i) clock(i == 31, false, true);
+        const auto writes = usb.writes;
+        std::uint32_t idcode = 0;
+        for (int i = 0; i < 32; ++i) idcode |= (cable->TakeRead() & cable::kTdoStatus) ? 1u << i : 0;
+        EXPECT_EQ(idcode, 0x10006A5Bu) << int(chip);
+        EXPECT_LE(usb.writes - writes, 1u) << int(chip);
     }
 }
 

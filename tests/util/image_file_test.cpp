@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "util/image_file.h"
@@ -54,6 +56,7 @@ TEST_F(ImageFileTest, SaveReplacesWholeKeepsModeWritesThroughLinksAndLeavesNeigh
     Put(At("old.bin.part"), "someone else's");
     fs::create_symlink("old.bin", At("link.bin"));
     fs::create_symlink("made-by-link.bin", At("dangling.bin"));
+    const bool root = ::chown(At("old.bin").c_str(), 65534, 65534) == 0;  // another user's file
 
     ASSERT_TRUE(SaveWholeFile(At("link.bin"), Bytes("new")).ok);
     ASSERT_TRUE(SaveWholeFile(At("dangling.bin"), Bytes("fresh")).ok);
@@ -61,6 +64,8 @@ TEST_F(ImageFileTest, SaveReplacesWholeKeepsModeWritesThroughLinksAndLeavesNeigh
     EXPECT_EQ(Get(At("old.bin")), "new");
     EXPECT_TRUE(fs::is_symlink(At("link.bin")));
     EXPECT_EQ(fs::status(At("old.bin")).permissions() & fs::perms::all, fs::perms(0640));
+    struct stat st {};
+    EXPECT_TRUE(!root || (::stat(At("old.bin").c_str(), &st) == 0 && st.st_uid == 65534 && st.st_gid == 65534));
     EXPECT_EQ(Get(At("made-by-link.bin")), "fresh");
     EXPECT_EQ(Get(At("old.bin.part")), "someone else's");
     EXPECT_THAT(Names(), ::testing::ElementsAre("dangling.bin", "link.bin", "made-by-link.bin", "old.bin",
@@ -88,7 +93,7 @@ TEST_F(ImageFileTest, RefusedOrFailedSavesLeaveTheOldFileAndNoTemporary) {
     EXPECT_TRUE(SaveWholeFile(At(longName), Bytes("long")).ok);
 
     // A write that fails half-way (the file-size limit) leaves the old file as it was.
-    std::signal(SIGXFSZ, SIG_IGN);
+    IgnoreFileSizeSignal();
     rlimit old{}, tight{};
     ::getrlimit(RLIMIT_FSIZE, &old);
     tight = old;
@@ -101,6 +106,30 @@ TEST_F(ImageFileTest, RefusedOrFailedSavesLeaveTheOldFileAndNoTemporary) {
     EXPECT_EQ(Get(At("old.bin")), "old");
     EXPECT_EQ(Get(At("readonly.bin")), "keep");
     EXPECT_THAT(Names(), ::testing::ElementsAre("folder.bin", longName, "old.bin", "readonly.bin"));
+}
+
+// Any system call of the save that fails fails it, and leaves the old file alone; so
+// does a kill in the middle of it (a second Ctrl-C, say): no temporary file outlives it.
+TEST_F(ImageFileTest, AFailedCallOrAKillInTheMiddleOfASaveLeavesTheOldFileAlone) {
+    Put(At("old.bin"), "old");
+    for (SaveStep step : {SaveStep::Write, SaveStep::Sync, SaveStep::Close, SaveStep::Rename}) {
+        const auto fail = [step](SaveStep now) { return now == step ? EIO : 0; };
+        EXPECT_EQ(SaveWholeFile(At("old.bin"), Bytes("new").data(), 3, fail).error,
+                  "Cannot write file " + At("old.bin") + ": Input/output error");
+        EXPECT_THAT(Names(), ::testing::ElementsAre("old.bin"));
+    }
+    const int probe = ::open(dir.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (probe < 0) GTEST_SKIP() << "this file system has no files without a name";
+    ::close(probe);
+    if (::fork() == 0) {
+        int writes = 0;
+        const auto kill = [&](SaveStep) { return ++writes == 2 ? ::raise(SIGKILL) : 0; };
+        SaveWholeFile(At("old.bin"), std::vector<std::uint8_t>(4 << 20, 1).data(), 4 << 20, kill);
+        ::_exit(0);
+    }
+    ::wait(nullptr);
+    EXPECT_THAT(Names(), ::testing::ElementsAre("old.bin"));
+    EXPECT_EQ(Get(At("old.bin")), "old");
 }
 
 TEST_F(ImageFileTest, ReadTakesOnlyRegularFilesAndSaysWhy) {
