@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     hooks.showErrorBox = [](const QString& text) { std::fprintf(stderr, "error box: %s\n", qPrintable(text)); };
     int status = 0;
     {
-        TForm1 window(*portAccess, backend, orbvex::ProgramDirectory() + orbvex::sim::kVirtualTrapImageName, hooks);
+        TForm1 window(*portAccess, backend, orbvex::FindProgramFile(orbvex::sim::kVirtualTrapImageName), hooks);
         window.show();
         if (virtualReceiver) window.Button5->click();
         QApplication::processEvents();

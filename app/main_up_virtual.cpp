@@ -17,5 +17,5 @@ int main(int argc, char** argv) {
     std::unique_ptr<orbvex::PortAccess> portAccess = orbvex::MakeUnrestrictedPortAccess();
     // The virtual programs, and only they, load the receiver's own trap image.
     return orbvex::app::RunWindowProgram(*portAccess, &receiver,
-                                         orbvex::ProgramDirectory() + orbvex::sim::kVirtualTrapImageName);
+                                         orbvex::FindProgramFile(orbvex::sim::kVirtualTrapImageName));
 }

@@ -68,6 +68,8 @@ void Report(benchmark::State& state, const orbvex::sim::ReceiverCounters& c, dou
     state.counters["tck_per_byte"] = static_cast<double>(c.tckCycles) / bytes;
     state.counters["port_accesses_per_byte"] = accesses / bytes;
     state.counters["real_port_s_at_1us"] = accesses * 1e-6;
+    // DCU bytes sent per flash byte: about 1 per read of the range (with the length bytes).
+    state.counters["reads_of_range"] = static_cast<double>(c.dcuBytesSent) / bytes;
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes) * state.iterations());
 }
 
@@ -117,6 +119,7 @@ BENCHMARK(BM_ReadFlash)
     ->Args({0x100000, 1, 0})
     ->Args({0x200000, 1, 0})
     ->Args({0x100000, 2, 0})
+    ->Args({0x100000, 3, 0})
     ->Args({0x100000, 2, 1})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)

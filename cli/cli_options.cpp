@@ -104,7 +104,10 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
         "--remote-timeout", remoteTimeout,
         "With --remote: give up when an answer takes this many seconds, or a stretch of that long brings fewer "
         "than 100 answers (default 10)");
-    auto* trapOpt = app.add_option("--trap", trap, "Target-side trap program (default: trap.bin beside this program)");
+    auto* trapOpt = app.add_option("--trap", trap,
+                                   "Target-side trap program (default: trap.bin beside this program, else in "
+                                   "~/.local/share/orbvex_up/, else in ../share/orbvex_up/ from this program's "
+                                   "folder)");
     app.add_option("--flash", flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)");
     auto* vflashOpt = app.add_option("--virtual-flash", virtualFlash,
                                      "With --virtual: flash image file loaded at start (erased flash if missing) and saved at exit");

@@ -57,6 +57,9 @@ bool Verify(const VerifyInputs& in, TerminalWindow& window) {
         window.Complain("verify: " + std::to_string(result.glitches) +
                         " blocks differed on the first reading and matched when read again: the cable or the "
                         "link is noisy, the flash is not at fault");
+    if (result.noisy)
+        window.Complain("verify: the link is too noisy to tell whether the flash holds the file; check the cable "
+                        "and verify again");
     return result.same;
 }
 

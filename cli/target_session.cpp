@@ -18,8 +18,8 @@ TargetSession::~TargetSession() { Close(); }
 std::string TargetSession::TrapFile() const {
     // A name typed on the command line means a file relative to where the user stands.
     if (options_.trapFile) return std::filesystem::absolute(*options_.trapFile).string();
-    if (options_.target == TargetKind::Virtual) return ProgramDirectory() + sim::kVirtualTrapImageName;
-    return "trap.bin";  // beside the executable
+    if (options_.target == TargetKind::Virtual) return FindProgramFile(sim::kVirtualTrapImageName);
+    return "trap.bin";  // beside the executable, in the user's data folder or in the package's
 }
 
 std::string TargetSession::PortFailureReason() const {

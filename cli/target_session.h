@@ -48,7 +48,7 @@ public:
     // Why the port was refused: what failed and what to do about it.
     std::string PortFailureReason() const;
     // The trap program START loads: --trap, the virtual receiver's own image, or
-    // trap.bin beside the executable.
+    // trap.bin looked for beside the executable, then in the data folders.
     std::string TrapFile() const;
 
 private:

@@ -26,6 +26,7 @@ public:
     void ProcessMessages() override;
     void ShowErrorBox(const std::string& text) override;
     void Beep(unsigned) override {}
+    void StillWaiting(const std::string& text) override { Complain(text); }
     void TransferProgress(std::uint64_t done, std::uint64_t total) override;
     bool StopRequested() override { return abortPoll_ && abortPoll_(); }
 

@@ -7,6 +7,11 @@
 inline constexpr std::uint32_t kTrapWorkspaceWord = 0x80000048;  // TrapWptr is read from here
 inline constexpr std::uint32_t kTrapIptrWord = 0x8000004C;
 
+// The RAM from 0x80000000 that the host counts on for the trap program and the mailbox
+// above it.
+inline constexpr std::uint32_t kTargetRamBase = 0x80000000;
+inline constexpr std::uint32_t kTargetRamSize = 4u << 20;
+
 // Byte offsets of the mailbox words from TrapWptr.
 namespace mailbox {
 inline constexpr std::uint32_t kCommand = 0x00;
@@ -16,6 +21,7 @@ inline constexpr std::uint32_t kByteCount = 0x0C;
 inline constexpr std::uint32_t kFlashBase = 0x10;
 inline constexpr std::uint32_t kDataBuffer = 0x1C;
 inline constexpr std::uint32_t kDataBufferSize = 4096;
+inline constexpr std::uint32_t kSize = kDataBuffer + kDataBufferSize;  // the trap program leaves it alone
 
 inline constexpr std::uint32_t kProgramCommand = 0x100;
 inline constexpr std::uint32_t kEraseCommand = 0x400;

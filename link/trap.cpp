@@ -1,5 +1,6 @@
 #include "link/trap.h"
 
+#include <filesystem>
 #include <vector>
 
 #include "link/dcu.h"
@@ -22,7 +23,7 @@ bool IsAbsolutePath(const std::string& name) {
 }
 
 std::string TrapFilePath(const std::string& fileName) {
-    return IsAbsolutePath(fileName) ? fileName : orbvex::ProgramDirectory() + fileName;
+    return IsAbsolutePath(fileName) ? fileName : orbvex::FindProgramFile(fileName);
 }
 
 std::uint32_t RoundUpTo4(std::uint32_t n) { return (n + 3u) & ~3u; }
@@ -30,11 +31,11 @@ std::uint32_t RoundUpTo4(std::uint32_t n) { return (n + 3u) & ~3u; }
 // The whole file in a zero-filled buffer whose size is a multiple of 4: the DCU
 // stores only as many bytes as a block's command byte announces (length & 0xFC),
 // so the last piece goes out padded with zeros and every byte of the file arrives.
-bool ReadTrapImage(const std::string& path, std::vector<std::uint8_t>& image,
+bool ReadTrapImage(const std::string& path, std::uint32_t limit, std::vector<std::uint8_t>& image,
                    std::uint32_t& size) {
-    // Only a regular file that fits the 32-bit size word: a folder, a pipe or a device
-    // is as good as missing, and never blocks the program.
-    if (!orbvex::ReadWholeFile(path, 0xFFFFFFF0u, image).Ok()) return false;
+    // Only a regular file that fits below the mailbox: a folder, a pipe or a device is
+    // as good as missing, and never blocks the program.
+    if (!orbvex::ReadWholeFile(path, limit, image).Ok()) return false;
     size = static_cast<std::uint32_t>(image.size());
     image.resize(RoundUpTo4(size), 0);
     return true;
@@ -42,9 +43,9 @@ bool ReadTrapImage(const std::string& path, std::vector<std::uint8_t>& image,
 
 // Writes the image in pieces of 252 bytes; returns how many bytes of the file went out.
 std::uint32_t WriteTrapImage(std::uint32_t loadAddress, const std::vector<std::uint8_t>& image,
-                             std::uint32_t size) {
+                             std::uint32_t size, const std::function<bool()>& stop) {
     std::uint32_t offset = 0;
-    while (offset < size) {
+    while (offset < size && !(stop && stop())) {
         const std::uint32_t piece = size - offset <= kMaxPiece ? size - offset : kMaxPiece;
         const std::uint32_t padded = RoundUpTo4(piece);
         if (DcuWriteBlock(loadAddress + offset, image.data() + offset,
@@ -58,16 +59,16 @@ std::uint32_t WriteTrapImage(std::uint32_t loadAddress, const std::vector<std::u
 
 }  // namespace
 
-bool LoadTrapFile(std::uint32_t loadAddress, const std::string& fileName) {
+bool LoadTrapFile(std::uint32_t loadAddress, const std::string& fileName, const std::function<bool()>& stop) {
     std::vector<std::uint8_t> image;
     std::uint32_t size = 0;
-    if (!ReadTrapImage(TrapFilePath(fileName), image, size)) {
+    if (!ReadTrapImage(TrapFilePath(fileName), orbvex::MaxTrapSize(loadAddress), image, size)) {
         orbvex::LinkLog("File " + fileName + "  fail");
         return false;
     }
     TrapSize = size;
-    if (WriteTrapImage(loadAddress, image, size) < size) {
-        orbvex::LinkLog("Load Trap : LEN Fail");
+    if (WriteTrapImage(loadAddress, image, size, stop) < size) {
+        if (!(stop && stop())) orbvex::LinkLog("Load Trap : LEN Fail");
         return false;
     }
     orbvex::LinkLog("Load Trap : LEN Ok");
@@ -105,6 +106,22 @@ bool WriteWordLogged(std::uint32_t address, std::uint32_t value) {
 }
 
 namespace orbvex {
+
+std::uint32_t MaxTrapSize(std::uint32_t loadAddress) {
+    // The workspace, and with it the mailbox, begins 8 bytes past the program's last word.
+    const std::uint64_t ramEnd = std::uint64_t{kTargetRamBase} + kTargetRamSize;
+    const std::uint64_t used = std::uint64_t{loadAddress} + 8 + mailbox::kSize;
+    return used < ramEnd ? static_cast<std::uint32_t>(ramEnd - used) : 0;
+}
+
+std::optional<std::uint64_t> TrapFileSize(const std::string& fileName) {
+    std::error_code ec;
+    const std::filesystem::path path = TrapFilePath(fileName);
+    if (!std::filesystem::is_regular_file(path, ec)) return std::nullopt;
+    const std::uint64_t size = std::filesystem::file_size(path, ec);
+    if (ec) return std::nullopt;
+    return size;
+}
 
 CommandWait WaitForTrapCommand(std::uint32_t& status, const std::function<bool()>& stop) {
     for (int polls = 0;; ++polls) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "link/mailbox.h"
@@ -12,8 +13,10 @@ extern std::uint32_t TrapWptr;  // trap workspace pointer word, as last read (th
 extern std::uint32_t TrapIptr;  // trap instruction pointer word, as last read
 
 // Copies the file into target RAM from loadAddress on. A plain name is looked up in
-// the program's folder; an absolute path is taken as it is.
-bool LoadTrapFile(std::uint32_t loadAddress, const std::string& fileName);
+// the program's folder; an absolute path is taken as it is. stop, when given, is asked
+// between blocks: the load then ends, false and without a log line, with the target
+// holding the blocks sent so far.
+bool LoadTrapFile(std::uint32_t loadAddress, const std::string& fileName, const std::function<bool()>& stop = {});
 bool StartTrap(std::uint32_t loadAddress);
 // stop, when given, is asked between the reads of the command word; the call then
 // fails with the trap program possibly still at work.
@@ -22,6 +25,13 @@ bool TrapCall(std::uint32_t flashBase, const std::function<bool()>& stop = {});
 bool WriteWordLogged(std::uint32_t address, std::uint32_t value);
 
 namespace orbvex {
+
+// The largest trap file that leaves room for its mailbox in target RAM when loaded at
+// loadAddress (0 when none does).
+std::uint32_t MaxTrapSize(std::uint32_t loadAddress);
+// The size of the trap file fileName names, when it is a regular file; nothing
+// otherwise (LoadTrapFile then says it cannot be opened).
+std::optional<std::uint64_t> TrapFileSize(const std::string& fileName);
 
 enum class CommandWait {
     Done,        // the done bit showed within the poll limit

@@ -50,6 +50,28 @@ bool DcuAnswers(WindowServices& window) {
     return answers;
 }
 
+namespace {
+constexpr std::uint32_t kStillWaitingEveryMs = 10000;
+}
+
+TrapWaitWatch::TrapWaitWatch(WindowServices& window, std::string what, std::function<bool()> stop)
+    : window_(window),
+      what_(std::move(what)),
+      stop_(std::move(stop)),
+      started_(TickCountMs()),
+      nextNotice_(kStillWaitingEveryMs) {}
+
+bool TrapWaitWatch::operator()() {
+    ++polls_;
+    const std::uint32_t waited = TickCountMs() - started_;
+    if (waited >= nextNotice_) {
+        window_.StillWaiting("the target has not answered yet (" + what_ + ", " + std::to_string(waited / 1000) +
+                             " s, poll " + std::to_string(polls_) + " of " + std::to_string(mailbox::kPollLimit) + ")");
+        nextNotice_ = (waited / kStillWaitingEveryMs + 1) * kStillWaitingEveryMs;
+    }
+    return stop_ && stop_();
+}
+
 bool FindMailbox(WindowServices& window) {
     bool readOk = DcuReadWord(kTrapWorkspaceWord, TrapWptr);
     window.LogLine("Trap_Wptr : " + Hex8(TrapWptr));

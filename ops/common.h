@@ -3,6 +3,7 @@
 // writes into, the end of an operation and the first DCU exchanges of the flash
 // operations.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -62,6 +63,24 @@ void EndOperation(WindowServices& window);
 
 // Reads 0x3000 as a sign of life and logs "DCU OK" or "DCU Fail".
 bool DcuAnswers(WindowServices& window);
+
+// Asked between the polls of a trap command: true when the operation is to stop
+// (stop, when given, says so). Meanwhile it tells a user at a terminal every 10 s that
+// the target has not answered yet, so that a long wait is seen to be alive.
+class TrapWaitWatch {
+public:
+    // what: the command waited for, as the notice names it ("erase ADR[7FF00000]").
+    TrapWaitWatch(WindowServices& window, std::string what, std::function<bool()> stop = {});
+    bool operator()();
+
+private:
+    WindowServices& window_;
+    std::string what_;
+    std::function<bool()> stop_;
+    std::uint32_t started_;
+    std::uint32_t nextNotice_;
+    int polls_ = 0;
+};
 
 // Reads the trap workspace word into TrapWptr and logs it. False, with a line that
 // says why, when it could not be read or is 0: the mailbox must then not be touched.

@@ -15,7 +15,8 @@ bool RunErase(WindowServices& window, const EraseInputs& in) {
     if (DcuAnswers(window) && FindMailbox(window)) {
         const std::uint32_t base = in.flash.base;
         window.LogLine("Erase ADR[" + Hex8(base) + "] : Please Wait...");
-        erased = TrapCall(base, [&window] { return window.StopRequested(); });
+        TrapWaitWatch watch(window, "erase ADR[" + Hex8(base) + "]", [&window] { return window.StopRequested(); });
+        erased = TrapCall(base, [&watch] { return watch(); });
         if (!erased && window.StopRequested())
             window.LogLine("Erase interrupted while the trap program works: the flash may be partly erased");
         else

@@ -67,11 +67,14 @@ bool RunErase(WindowServices& window, const EraseInputs& in);  // Button6Click
 bool RunWrite(WindowServices& window, const WriteInputs& in);  // Button7Click
 bool RunRead(WindowServices& window, const ReadInputs& in);    // Button8Click
 bool RunReadRange(WindowServices& window, const RangeReadInputs& in);
-// same: no byte differs. glitches: blocks that differed on the first reading and matched
-// on a second, differences of the link rather than of the flash.
+// same: no byte differs. glitches: blocks that differed on the first reading and whose
+// readings then agreed on the file's content, differences of the link rather than of
+// the flash. noisy: no byte was found to differ, but the readings of some block never
+// agreed: the link is too noisy to decide.
 struct VerifyResult {
     bool same = false;
     std::uint32_t glitches = 0;
+    bool noisy = false;
 };
 VerifyResult RunVerify(WindowServices& window, const VerifyInputs& in);
 void RunAbort(WindowServices& window);                         // Button2Click

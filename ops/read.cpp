@@ -2,6 +2,7 @@
 // reads; read several times over when asked, so that a noisy link cannot slip a wrong
 // byte into a backup.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -10,6 +11,7 @@
 #include "ops/common.h"
 #include "ops/flash_range.h"
 #include "ops/operations.h"
+#include "ops/readings.h"
 #include "util/image_file.h"
 
 namespace orbvex {
@@ -19,6 +21,7 @@ constexpr std::uint64_t kLabelEvery = 15;           // bytes: the label moves wh
 constexpr std::uint32_t kProgressEveryBlocks = 16;  // TransferProgress, about every 4 KB
 constexpr std::uint32_t kUnit = 256;                // passes are compared, and re-read, in these
 constexpr int kMaxRereads = 4;                      // per unit the passes disagree on
+constexpr double kMostDoubt = 1e-3;                 // accepted chance that all passes turned a byte alike
 
 std::string RangeLine(const char* what, std::uint32_t start, std::uint32_t length) {
     return std::string(what) + " ADR[" + Hex8(start) + "]:LEN[" + Hex8(length) + "]";
@@ -31,11 +34,11 @@ public:
         : window_(window), start_(start), length_(length), moveLabel_(moveLabel), passes_(std::max(passes, 1)) {}
 
     bool Read(std::vector<std::uint8_t>& image) {
-        if (!Pass(image)) return false;
-        std::map<std::uint32_t, std::vector<std::vector<std::uint8_t>>> disputed;  // unit offset: its readings
+        if (!Pass(image, 0)) return false;
+        std::map<std::uint32_t, std::vector<Reading>> disputed;  // unit offset: its readings, one per pass
         std::vector<std::uint8_t> again;
         for (int pass = 2; pass <= passes_; ++pass) {
-            if (!Pass(again)) return false;
+            if (!Pass(again, CutLead(static_cast<std::size_t>(pass - 1), blockLength_))) return false;
             for (std::uint32_t unit = 0; unit < length_; unit += kUnit) {
                 const std::uint32_t n = std::min(kUnit, length_ - unit);
                 auto found = disputed.find(unit);
@@ -46,7 +49,7 @@ public:
             }
         }
         if (passes_ == 1) return true;
-        return Settle(disputed, image);
+        return PassesVouch(disputed) && Settle(disputed, image);
     }
 
 private:
@@ -54,9 +57,9 @@ private:
         return {v.begin() + at, v.begin() + at + n};
     }
 
-    // One pass over the range, with the label rule of the whole-flash read and the
-    // progress counted over every pass.
-    bool Pass(std::vector<std::uint8_t>& out) {
+    // One pass over the range, its blocks begun lead bytes below it, with the label rule
+    // of the whole-flash read and the progress counted over every pass.
+    bool Pass(std::vector<std::uint8_t>& out, std::uint32_t lead) {
         std::uint32_t blocks = 0;
         const std::uint64_t total = std::uint64_t{length_} * static_cast<std::uint64_t>(passes_);
         const RangeReadResult result = ReadTargetRange(start_, length_, out, [&](std::uint64_t offset) {
@@ -68,7 +71,7 @@ private:
             }
             if (++blocks % kProgressEveryBlocks == 0) window_.TransferProgress(shown, total);
             return !window_.StopRequested();
-        });
+        }, lead);
         if (!result.ok) {
             window_.LogLine("Read stopped at address " + Hex8(result.stoppedAt) +
                             (result.interrupted ? ": interrupted, no file written"
@@ -76,27 +79,39 @@ private:
             return false;
         }
         done_ += length_;
+        if (blockLength_ == 0) blockLength_ = result.blockLength;
         window_.TransferProgress(done_, total);
         return true;
     }
 
-    // Each unit the passes disagree on is read again until one content holds a clear
-    // majority of all its readings; a unit that never gets one fails the read.
-    bool Settle(std::map<std::uint32_t, std::vector<std::vector<std::uint8_t>>>& disputed,
-                std::vector<std::uint8_t>& image) {
+    // Passes that agree prove nothing when the link turns so many bytes that every pass
+    // may well have turned the same one alike. From how often they disagreed, the
+    // chance of that must stay below kMostDoubt.
+    bool PassesVouch(const std::map<std::uint32_t, std::vector<Reading>>& disputed) {
+        std::uint64_t differing = 0;
+        for (const auto& [unit, readings] : disputed)
+            for (std::size_t i = 0; i < readings.front().size(); ++i)
+                differing += std::any_of(readings.begin(), readings.end(),
+                                         [&](const Reading& r) { return r[i] != readings.front()[i]; });
+        const double perByte = static_cast<double>(differing) / (static_cast<double>(length_) * passes_);
+        if (static_cast<double>(length_) * std::pow(perByte, passes_) < kMostDoubt) return true;
+        window_.LogLine("Read FAIL: the link is too noisy for " + std::to_string(passes_) +
+                        " passes to vouch for the data (" + std::to_string(differing) +
+                        " bytes differed between them): no file written; check the cable or read with more passes");
+        return false;
+    }
+
+    // Each unit the passes disagree on is read again, cut at other places, until its
+    // readings settle; a unit that never does fails the read. A stop is heeded between units.
+    bool Settle(std::map<std::uint32_t, std::vector<Reading>>& disputed, std::vector<std::uint8_t>& image) {
         std::uint32_t unsettled = 0, firstUnsettled = 0;
         for (auto& [unit, readings] : disputed) {
-            const std::uint32_t n = static_cast<std::uint32_t>(readings.front().size());
-            const std::vector<std::uint8_t>* winner = Majority(readings);
-            for (int tries = 0; !winner && tries < kMaxRereads; ++tries) {
-                std::vector<std::uint8_t> reading;
-                const RangeReadResult result = ReadTargetRange(start_ + unit, n, reading);
-                if (!result.ok) break;
-                readings.push_back(std::move(reading));
-                winner = Majority(readings);
+            if (window_.StopRequested()) {
+                window_.LogLine("Read stopped at address " + Hex8(start_ + unit) + ": interrupted, no file written");
+                return false;
             }
-            if (winner) {
-                std::copy(winner->begin(), winner->end(), image.begin() + unit);
+            if (const std::optional<Reading> settled = ReadUntilSettled(start_ + unit, readings, blockLength_, kMaxRereads)) {
+                std::copy(settled->begin(), settled->end(), image.begin() + unit);
             } else if (unsettled++ == 0) {
                 firstUnsettled = start_ + unit;
             }
@@ -112,21 +127,13 @@ private:
         return true;
     }
 
-    // The content that more than half of the readings hold, if one does.
-    static const std::vector<std::uint8_t>* Majority(const std::vector<std::vector<std::uint8_t>>& readings) {
-        for (const auto& candidate : readings) {
-            const auto votes = std::count(readings.begin(), readings.end(), candidate);
-            if (static_cast<std::size_t>(votes) * 2 > readings.size()) return &candidate;
-        }
-        return nullptr;
-    }
-
     WindowServices& window_;
     std::uint32_t start_;
     std::uint32_t length_;
     bool moveLabel_;
     int passes_;
     std::uint64_t done_ = 0;
+    std::uint32_t blockLength_ = 0;  // of the DCU's replies, as the first pass found it
 };
 
 // Only a complete image is saved, and only then does it replace the chosen file.

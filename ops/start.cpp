@@ -1,6 +1,7 @@
 // START: identify the CPU, halt it, install and start the trap program, set up the
 // memory interface and check that the trap program took over.
 #include <cstdint>
+#include <optional>
 
 #include "link/dcu.h"
 #include "link/jtag.h"
@@ -86,9 +87,21 @@ bool ClearTrapArea(WindowServices& window) {
     return true;
 }
 
+// A trap file too large for RAM below its mailbox is refused before a single clock:
+// loading it would take minutes and then fail, or overwrite the mailbox.
+bool TrapFileFits(WindowServices& window, const std::string& trapFile) {
+    const std::optional<std::uint64_t> size = TrapFileSize(trapFile);
+    const std::uint32_t room = MaxTrapSize(kTrapLoadAddress);
+    if (!size || *size <= room) return true;
+    window.LogLine("Trap file too large: " + std::to_string(*size) + " bytes, but " + std::to_string(room) +
+                   " fit below the mailbox in target RAM: nothing sent");
+    return false;
+}
+
 bool InstallTrap(WindowServices& window, const std::string& trapFile) {
     window.LogLine("Load Trap -> Ram : Please Wait...");
-    if (!LoadTrapFile(kTrapLoadAddress, trapFile)) {
+    if (!LoadTrapFile(kTrapLoadAddress, trapFile, [&window] { return window.StopRequested(); })) {
+        if (Interrupted(window)) return false;
         window.LogLine("Trap :(");
         JtagRelease();
         return false;
@@ -151,6 +164,7 @@ bool RunStart(WindowServices& window, const StartInputs& in) {
     if (!UsePort(window, in.lptBase)) return false;
     window.ClearLog();
     window.ProcessMessages();  // let the emptied log repaint
+    if (!TrapFileFits(window, in.trapFile)) return false;
     JtagInit();
     SelectDcu();
 

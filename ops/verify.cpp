@@ -1,11 +1,13 @@
 // Verify: a file compared with the flash from an address on, with plain DCU block reads.
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "ops/common.h"
 #include "ops/flash_range.h"
 #include "ops/operations.h"
+#include "ops/readings.h"
 #include "ops/verify.h"
 #include "util/image_file.h"
 
@@ -64,21 +66,76 @@ Comparison CompareImages(const std::vector<std::uint8_t>& flash, const std::vect
 namespace {
 
 constexpr std::uint32_t kUnit = 256;  // a difference is read again in units of this size
+constexpr int kMaxRereads = 4;        // per unit, until its readings settle
 
-// Reads each unit that differs from the file once more. A difference that reads back
-// the same is the flash's; one that vanishes was the link's, and the new reading counts.
-std::uint32_t RereadDifferences(std::uint32_t start, const std::vector<std::uint8_t>& file,
-                                std::vector<std::uint8_t>& flash) {
-    std::uint32_t glitches = 0;
+// What the readings say of the units that differed from the file on the first reading.
+struct Rereading {
+    std::uint32_t glitches = 0;  // units that settled on the file's content: the link's doing
+    std::optional<std::uint32_t> undecided;  // address of the first unit whose readings never settled
+    std::optional<std::uint32_t> stoppedAt;  // a stop was asked for before this unit
+    bool flashDiffers = false;               // a unit settled on other content than the file's
+};
+
+// Reads each unit that differs from the file again, cut at other places, until its
+// readings settle: a difference counts against the flash only when they settle on it,
+// and the settled content replaces the first reading. A unit whose readings never
+// settle is taken as the file's: it is no evidence either way. Once one difference is
+// the flash's the verdict stands, and the units after it are read only once more, so
+// that the count leaves out what the link alone turned.
+Rereading RereadDifferences(WindowServices& window, std::uint32_t start, const std::vector<std::uint8_t>& file,
+                            std::vector<std::uint8_t>& flash, std::uint32_t blockLength) {
+    Rereading result;
     for (std::uint32_t unit = 0; unit < file.size(); unit += kUnit) {
         const std::uint32_t n = std::min<std::uint32_t>(kUnit, static_cast<std::uint32_t>(file.size()) - unit);
-        if (std::equal(file.begin() + unit, file.begin() + unit + n, flash.begin() + unit)) continue;
-        std::vector<std::uint8_t> again;
-        if (!ReadTargetRange(start + unit, n, again).ok) continue;  // the first reading stands
-        if (std::equal(file.begin() + unit, file.begin() + unit + n, again.begin())) ++glitches;
-        std::copy(again.begin(), again.end(), flash.begin() + unit);
+        const auto fileUnit = file.begin() + unit;
+        const auto flashUnit = flash.begin() + unit;
+        if (std::equal(fileUnit, fileUnit + n, flashUnit)) continue;
+        if (window.StopRequested()) {
+            result.stoppedAt = start + unit;
+            break;
+        }
+        if (result.flashDiffers) {
+            Reading again;
+            if (!ReadTargetRange(start + unit, n, again, {}, CutLead(1, blockLength)).ok) continue;
+            for (std::uint32_t i = 0; i < n; ++i)
+                if (again[i] == fileUnit[i]) flashUnit[i] = fileUnit[i];
+            continue;
+        }
+        std::vector<Reading> readings{Reading(flashUnit, flashUnit + n)};
+        const std::optional<Reading> settled =
+            ReadUntilSettled(start + unit, readings, blockLength, kMaxRereads, file.data() + unit);
+        if (!settled) {
+            if (!result.undecided) result.undecided = start + unit;
+            std::copy(fileUnit, fileUnit + n, flashUnit);
+        } else if (std::equal(fileUnit, fileUnit + n, settled->begin())) {
+            std::copy(settled->begin(), settled->end(), flashUnit);
+            ++result.glitches;
+        } else {
+            std::copy(settled->begin(), settled->end(), flashUnit);
+            result.flashDiffers = true;
+        }
     }
-    return glitches;
+    return result;
+}
+// What the readings add up to, and the line that says it: a stop, a link too noisy to
+// decide, no difference, or the differences the readings agreed on.
+VerifyResult Verdict(WindowServices& window, std::uint32_t start, const Rereading& reread, const Comparison& c) {
+    VerifyResult result;
+    result.glitches = reread.glitches;
+    result.same = c.differing == 0 && !reread.undecided && !reread.stoppedAt;
+    if (reread.stoppedAt) {
+        window.LogLine("Verify stopped at address " + Hex8(*reread.stoppedAt) + ": interrupted");
+    } else if (c.differing == 0 && reread.undecided) {
+        result.noisy = true;
+        window.LogLine("Verify stopped at address " + Hex8(*reread.undecided) +
+                       ": the link is too noisy to decide, its readings of the flash never agreed");
+    } else if (result.same) {
+        window.LogLine("Verify OK");
+    } else {
+        window.LogLine("Verify FAIL ADR[" + Hex8(start + c.firstOffset) + "] flash=" + ByteHex(c.flashByte) +
+                       " file=" + ByteHex(c.fileByte) + ", " + std::to_string(c.differing) + " bytes differ");
+    }
+    return result;
 }
 
 }  // namespace
@@ -107,15 +164,8 @@ VerifyResult RunVerify(WindowServices& window, const VerifyInputs& in) {
             window.LogLine("Verify stopped at address " + Hex8(read.stoppedAt) +
                            (read.interrupted ? ": interrupted" : ": the receiver did not answer"));
         } else {
-            result.glitches = RereadDifferences(in.start, file, flash);
-            const Comparison c = CompareImages(flash, file);
-            result.same = c.differing == 0;
-            if (result.same) {
-                window.LogLine("Verify OK");
-            } else {
-                window.LogLine("Verify FAIL ADR[" + Hex8(in.start + c.firstOffset) + "] flash=" + ByteHex(c.flashByte) +
-                               " file=" + ByteHex(c.fileByte) + ", " + std::to_string(c.differing) + " bytes differ");
-            }
+            const Rereading reread = RereadDifferences(window, in.start, file, flash, read.blockLength);
+            result = Verdict(window, in.start, reread, CompareImages(flash, file));
         }
     }
     EndOperation(window);

@@ -27,6 +27,10 @@ public:
     // raises AbortRequested, which Write alone heeds.
     virtual bool StopRequested() { return false; }
 
+    // A word for a user who waits at a terminal while the target is slow to answer:
+    // the log stays as it is. The window ignores it; its log already says what runs.
+    virtual void StillWaiting(const std::string& text) { (void)text; }
+
     // Bytes moved so far of a transfer of total bytes; for front ends that show a rate
     // and time left. The window has its progress bar and ignores it.
     virtual void TransferProgress(std::uint64_t done, std::uint64_t total) {

@@ -59,7 +59,9 @@ bool SendProgramCommand(WindowServices& window, std::uint32_t flashAddress, std:
 // A command word that cannot be read says nothing about the chunk: it is not done.
 ChunkOutcome WaitForDone(WindowServices& window, std::uint32_t flashAddress) {
     std::uint32_t status = 0;
-    switch (WaitForTrapCommand(status, [&window] { return AbortRequested || window.StopRequested(); })) {
+    TrapWaitWatch watch(window, "write ADR[" + Hex8(flashAddress) + "]",
+                        [&window] { return AbortRequested || window.StopRequested(); });
+    switch (WaitForTrapCommand(status, [&watch] { return watch(); })) {
         case CommandWait::Done: return ChunkOutcome::Programmed;
         case CommandWait::Stopped: return ChunkOutcome::Aborted;
         case CommandWait::NotDone:

@@ -1,5 +1,9 @@
 #include "port/program_dir.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -36,6 +40,17 @@ bool IsSeparator(char c) {
 #endif
 }
 
+// The folder of the package's data files, one name for every place it lies in.
+constexpr const char* kDataFolderName = "orbvex_up/";
+
+std::string UserDataDirectory() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && *xdg == '/') return std::string(xdg) + "/" + kDataFolderName;
+    const char* home = std::getenv("HOME");
+    if (home && *home) return std::string(home) + "/.local/share/" + kDataFolderName;
+    return std::string();
+}
+
 }  // namespace
 
 std::string ProgramDirectory() {
@@ -43,6 +58,15 @@ std::string ProgramDirectory() {
     std::string path = ExecutablePath();
     while (!path.empty() && !IsSeparator(path.back())) path.pop_back();
     return path.empty() ? std::string("./") : path;
+}
+
+std::string FindProgramFile(const std::string& name) {
+    const std::string beside = ProgramDirectory();
+    for (const std::string& folder : {beside, UserDataDirectory(), beside + "../share/" + kDataFolderName}) {
+        std::error_code error;
+        if (!folder.empty() && std::filesystem::exists(folder + name, error)) return folder + name;
+    }
+    return beside + name;
 }
 
 void SetProgramDirectory(const std::string& dir) {

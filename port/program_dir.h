@@ -11,4 +11,13 @@ std::string ProgramDirectory();
 // An empty string goes back to the executable's folder.
 void SetProgramDirectory(const std::string& dir);
 
+// Where a file the program looks for by name (trap.bin, the virtual receiver's image)
+// is found: beside the program, so that a copy there always wins; else in the user's
+// data folder ($XDG_DATA_HOME, or ~/.local/share, then orbvex_up/), where the user of an
+// installed package puts trap.bin; else in the data folder ../share/orbvex_up/ from the
+// program's folder, where a package installs its own files. The first folder holding
+// the name (whatever it is) is the one; when none does, the path beside the program,
+// so that a failure names the usual place.
+std::string FindProgramFile(const std::string& name);
+
 }  // namespace orbvex

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds, runs the whole suite through CTest,
-# then cross-builds the 32-bit Windows programs and runs their tests under Wine, and the
-# 64-bit ARM command-line tool, which runs a whole session on the virtual receiver under
-# emulation.
+# makes the Debian package and checks it unpacked (scripts/package-linux.sh), then
+# cross-builds the 32-bit Windows programs and runs their tests under Wine, and the
+# 64-bit ARM command-line tool and its package, which run a whole session on the virtual
+# receiver under emulation.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -10,6 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORBVEX_BUILD_DIR:-$root/build}
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)"
+"$root/scripts/package-linux.sh"
 if [ -x "$root/scripts/build-windows.sh" ]; then
   "$root/scripts/build-windows.sh"
 fi

@@ -90,9 +90,13 @@ DcuByteSink::Reply DcuMessages::AnswerRead() {
     cpu_->BeforeRead(address_, static_cast<std::uint32_t>(length));
     reply_[0] = static_cast<std::uint8_t>(length & 0xFF);  // 256 travels as 0
     for (int i = 0; i < length; ++i) reply_[1 + i] = memory_->ReadByte(address_ + static_cast<std::uint32_t>(i));
-    CountRecordedBytes(static_cast<std::uint32_t>(length));
+    // The length byte announces the whole block even when the reply breaks off early.
+    const int sent = faults_->shortReplyAfter >= 0 && length > faults_->shortReplyAfter
+                         ? static_cast<int>(faults_->shortReplyAfter)
+                         : length;
+    CountRecordedBytes(static_cast<std::uint32_t>(sent));
     phase_ = Phase::Replying;
-    return {reply_, length + 1};
+    return {reply_, sent + 1};
 }
 
 void DcuMessages::StoreDataByte(std::uint8_t value) {

@@ -60,6 +60,9 @@ struct ReceiverFaults {
     long corruptReplyOneIn = 0;                           // or each byte it sends with a chance of 1 in n
     std::uint64_t corruptReplySeed = 1;                   // (0: off), drawn from this seed and the byte's
                                                           // number: the same seed corrupts the same bytes
+    long shortReplyAfter = -1;                            // a block-read reply that has more data bytes
+                                                          // ends after this many, announced whole, and the
+                                                          // DCU falls silent (-1: off)
     bool haltIgnored = false;                             // 0x80000000 to 0x3004 does not take
     std::vector<std::uint32_t> refusedWriteAddresses;     // a write covering one: its data is neither
                                                           // acknowledged nor stored

@@ -12,5 +12,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     std::unique_ptr<orbvex::PortAccess> portAccess = orbvex::MakeUnrestrictedPortAccess();
     // The virtual programs, and only they, load the receiver's own trap image.
     return orbvex::win32::RunWindowProgram(*portAccess, &receiver,
-                                           orbvex::ProgramDirectory() + orbvex::sim::kVirtualTrapImageName);
+                                           orbvex::FindProgramFile(orbvex::sim::kVirtualTrapImageName));
 }

@@ -168,6 +168,9 @@ int main(int argc, char** argv) {
            "Fault: what 0x3080 reads, whatever runs")
         ->type_name("N");
     AddNumber(app, "--no-ack-after", faults.noAckAfterBytes, 0, 0x7FFFFFFF, "Fault: stop acknowledging after this many bytes");
+    AddNumber(app, "--short-reply", faults.shortReplyAfter, 0, 255,
+              "Fault: a block-read reply ends after N data bytes, the DCU falling silent (replies of N or fewer "
+              "bytes stay whole)");
     app.add_option_function<std::string>(
            "--corrupt-reply",
            [&faults](const std::string& text) {

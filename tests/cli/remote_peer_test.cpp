@@ -256,6 +256,36 @@ TEST(ServedReceiverProcess, OrbvexCliFlashesAndVerifiesAFiveThousandByteImageThr
     EXPECT_EQ(ReadBytes(flash), expected);
 }
 
+// A fault at the same place of every reply fails a backup, and a reply that breaks
+// off fails a write's read-back, each plainly and with the file kept.
+TEST(ServedReceiverProcess, LinkFaultsNeverPassForTheFlash) {
+    TempDir dir;
+    WriteBytes(dir.Path("rom.bin"), RandomImage(0x1000, 17));
+    WriteBytes(dir.Path("back.bin"), {'o', 'l', 'd'});
+    const struct { std::vector<std::string> settings, commands; const char* says; } runs[] = {
+        {{"--corrupt-reply", "every:257"}, {"--length", "8K", "start", "read", dir.Path("back.bin")},
+         "Read FAIL: the link is too noisy for 2 passes"},
+        {{"--short-reply", "100", "--reply-outside-flash", "4"}, {"start", "erase", "write", dir.Path("rom.bin")},
+         "Verify stopped at address 7FF00000: the receiver did not answer"},
+    };
+    std::vector<std::thread> threads;
+    for (const auto& run : runs) {
+        threads.emplace_back([&] {
+            std::vector<std::string> argv = {Bin("orbvex_receiver"), "--once", "--quiet"};
+            argv.insert(argv.end(), run.settings.begin(), run.settings.end());
+            Program receiver(argv);
+            std::vector<std::string> args = {Bin("orbvex_cli"), "--remote", receiver.ListeningAddress(),
+                                             "--remote-timeout", kSlowHostTimeout, "--trap", ORBVEX_VIRTUAL_TRAP_IMAGE};
+            args.insert(args.end(), run.commands.begin(), run.commands.end());
+            Program tool(args);
+            EXPECT_EQ(tool.Wait(), 1) << tool.Output();
+            EXPECT_THAT(tool.Output(), HasSubstr(run.says));
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(ReadBytes(dir.Path("back.bin")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+}
+
 TEST(ServedReceiverProcess, TheReceiversSettingsReachTheTarget) {
     const struct {
         std::vector<std::string> settings;

@@ -108,6 +108,17 @@ TEST_F(Trap, PlainNameIsLookedUpInTheProgramFolderAndAFailureLoggedByTheNameAsPa
                                        "File other.img  fail", "File " + missingAbsolute + "  fail"));
 }
 
+TEST_F(Trap, PlainNameIsLookedForInTheInstalledDataFolderUnlessItLiesBesideTheProgram) {
+    fs::create_directories(dir / "bin");
+    orbvex::SetProgramDirectory((dir / "bin").string());
+    for (const auto& [folder, mark] : {std::pair{dir / "share/orbvex_up", 'D'}, {dir / "bin", 'B'}}) {
+        fs::create_directories(folder);
+        std::ofstream(folder / "trap.bin", std::ios::binary) << std::string(4, mark);
+        EXPECT_TRUE(LoadTrapFile(kLoad, "trap.bin"));
+        EXPECT_EQ(dcu.Byte(kLoad), mark) << folder;
+    }
+}
+
 TEST_F(Trap, FailedPieceStopsTheLoad) {
     WriteTrapFile(600);
     // Refuse the first data byte of the second piece: 5 request bytes + 252 data + 5.

@@ -38,12 +38,16 @@ INSTANTIATE_TEST_SUITE_P(BothSizes, EraseTest,
 
 class EraseFails : public ReceiverTest {};
 
+// Polls cost 100 ms of the fixture's clock: a terminal hears every 10 s, the log nothing.
 TEST_F(EraseFails, WhenTheTrapProgramNeverReportsDone) {
     Connect();
     receiver.Faults().trapNeverDone = true;
     EXPECT_FALSE(Erase());
     EXPECT_EQ(window.FromEnd(2), "Fail");
     EXPECT_EQ(window.FromEnd(1), kSeparatorLine);
+    EXPECT_EQ(window.lines.size(), 6u);
+    ASSERT_EQ(window.waitNotices.size(), 10u);
+    EXPECT_EQ(window.waitNotices[0], "the target has not answered yet (erase ADR[7FF00000], 10 s, poll 100 of 1000)");
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ inline constexpr const char* kPortBox = "The parallel port could not be opened";
 
 // What the window showed; Forget() starts a fresh record.
 struct Shown {
-    std::vector<std::string> lines, labels, errorBoxes;
+    std::vector<std::string> lines, labels, errorBoxes, waitNotices;
     std::vector<int> progressPositions;
     std::vector<unsigned> beeps;
     std::vector<Transfer> transfer;
@@ -58,6 +58,7 @@ public:
     std::string trapFile = ORBVEX_VIRTUAL_TRAP_IMAGE;
     int abortAtProcessCall = 0;  // 1-based; 0 never
     std::function<void()> onProcessMessages;
+    std::function<bool()> stopWhen;  // the command line's Ctrl-C
 
     void LogLine(const std::string& line) override { lines.push_back(line); }
     void ClearLog() override {
@@ -75,6 +76,8 @@ public:
     }
     void ShowErrorBox(const std::string& text) override { errorBoxes.push_back(text); }
     void Beep(unsigned type) override { beeps.push_back(type); }
+    bool StopRequested() override { return stopWhen && stopWhen(); }
+    void StillWaiting(const std::string& text) override { waitNotices.push_back(text); }
     void TransferProgress(std::uint64_t done, std::uint64_t total) override {
         transfer.emplace_back(done, total);
     }

@@ -89,6 +89,7 @@ struct StartFailure {
     std::vector<std::string> lastLines;
     bool cableReleased;
     const char* trapFile = nullptr;  // START's trap file, when not the virtual receiver's
+    std::uintmax_t trapFileSize = 0;  // when set, that file is made this large (and sparse)
 };
 
 void PrintTo(const StartFailure& f, std::ostream* os) { *os << f.name; }
@@ -98,6 +99,7 @@ class StartFails : public StartTest, public ::testing::WithParamInterface<StartF
 TEST_P(StartFails, EndsWithoutTheBeep) {
     GetParam().arrange(receiver);
     if (GetParam().trapFile) window.trapFile = GetParam().trapFile;
+    if (GetParam().trapFileSize) std::ofstream(PathIn(window.trapFile)).seekp(GetParam().trapFileSize - 1).put(0);
     EXPECT_FALSE(Start());
     const auto& last = GetParam().lastLines;
     ASSERT_GE(window.lines.size(), last.size()) << ::testing::PrintToString(window.lines);
@@ -123,10 +125,24 @@ INSTANTIATE_TEST_SUITE_P(
                      {"Clear Trap : Please Wait...", "FAIL WRITE ADR[8000013C]=80000000"}, false},
         StartFailure{"MissingTrapFile", [](sim::VirtualReceiver&) {},
                      {"Load Trap -> Ram : Please Wait...", "File trap.bin  fail", "Trap :("}, true, "trap.bin"},
+        StartFailure{"TrapFileTooLargeForRam", [](sim::VirtualReceiver&) {},  // the cable never driven
+                     {"Trap file too large: 4189853 bytes, but 4189852 fit below the mailbox in target RAM: nothing sent"},
+                     true, "big-trap.bin", 4189853},
         StartFailure{"UnreadableTrapWord",
                      [](sim::VirtualReceiver& r) { r.Faults().refusedReadRanges = {{0x8000004C, 0x8000004F}}; },
                      {"Fail Trap adr set Trap_Iptr:00000000"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Ctrl-C on the command line stops the trap file's upload between two blocks.
+TEST_F(StartTest, AStopEndsTheTrapUploadBetweenBlocks) {
+    WriteFileBytes(PathIn("long-trap.bin"), RandomBytes(100000, 3));
+    window.trapFile = "long-trap.bin";
+    receiver.RecordMessages(true);
+    window.stopWhen = [this] { return Writes().size() == 1 + 80 + 2; };  // halt, clear, two blocks of the file
+    EXPECT_FALSE(Start());
+    EXPECT_EQ(Writes().size(), 83u);
+    EXPECT_EQ(window.FromEnd(1), "START interrupted: the receiver is not ready, press START again");
+}
 
 // Once the trap program is loaded, failed writes are only logged: the verdict is JTiptr's.
 TEST_F(StartTest, FailedWritesAfterTheLoadAreLoggedAndTheSeriesGoesOn) {

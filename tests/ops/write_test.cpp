@@ -159,6 +159,7 @@ TEST_F(WriteTest, ChunkThatIsNeverDoneFails) {
     EXPECT_THAT(window.lines, ElementsAreArray(log));
     EXPECT_EQ(CommandWordReads(), 1001);
     EXPECT_EQ(DataBufferBlocks().size(), 17u);
+    EXPECT_EQ(window.waitNotices.at(0), "the target has not answered yet (write ADR[7FF00000], 10 s, poll 100 of 1000)");
 }
 
 TEST_F(WriteTest, UnreadableCommandWordFailsTheChunk) {

@@ -1,0 +1,34 @@
+#pragma once
+// Several readings of one stretch of target memory, each cut into block reads at
+// another place, and the content they settle on. A loose cable or a marginal clock can
+// fault the same clock of every reply: readings cut alike would agree on that fault,
+// readings cut apart bring each byte at another place of a reply and cannot.
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace orbvex {
+
+using Reading = std::vector<std::uint8_t>;
+
+// How far below its start reading number `reading` (0 for the first) begins, for a DCU
+// whose replies carry blockLength bytes: 0, then a half, a quarter, three quarters, an
+// eighth... of a block, in whole words, so that no two readings cut alike.
+std::uint32_t CutLead(std::size_t reading, std::uint32_t blockLength);
+
+// The content the readings agree on, byte by byte, or nothing while a byte is in doubt.
+// A byte needs the same value in more than half of the readings and in at least three:
+// a fault that hit two readings at the same byte is still outvoted. Against a known
+// content (expected: the file a verify compares with) the doubt is lopsided: two
+// readings and a majority confirm the expected byte, while another value needs four
+// readings and none that shows the expected one, so that link noise is never taken
+// for a difference.
+std::optional<Reading> SettledContent(const std::vector<Reading>& readings, const std::uint8_t* expected = nullptr);
+
+// Reads [start, start + length) again, each time cut at the next place, until the
+// readings (at least one already) settle, at most maxRereads times. Nothing when they
+// did not settle or the receiver stopped answering.
+std::optional<Reading> ReadUntilSettled(std::uint32_t start, std::vector<Reading>& readings, std::uint32_t blockLength,
+                                        int maxRereads, const std::uint8_t* expected = nullptr);
+
+}  // namespace orbvex
