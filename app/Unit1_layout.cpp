@@ -26,7 +26,7 @@ QFont ToQFont(const orbvex::app::FontSpec& spec) {
     font.setPixelSize(spec.pixels);
     font.setBold(spec.bold);
     // Where the face is missing, a fixed-pitch one keeps the columns of the log.
-    if (font.family() == QLatin1String("Courier New")) font.setStyleHint(QFont::TypeWriter);
+    if (orbvex::app::IsFixedPitch(spec)) font.setStyleHint(QFont::TypeWriter);
     return font;
 }
 

@@ -45,6 +45,14 @@ enum ControlFlag : unsigned {
     kNotVisible = 1u << 7,  // a dialog: no window until it runs
 };
 
+// The one fixed-pitch face of the window. Where it is missing, each toolkit asks for
+// another fixed-pitch face, so that the log's columns and the address digits keep
+// their width and the captions their length.
+inline constexpr const char* kFixedPitchFace = "Courier New";
+inline bool IsFixedPitch(const FontSpec& font) {
+    return font.face && std::string_view(font.face) == kFixedPitchFace;
+}
+
 inline constexpr int kNoTab = -1;
 inline constexpr int kProgressMaximumAtStart = 100;
 
@@ -61,7 +69,7 @@ struct ControlSpec {
 
 namespace layout_detail {
 inline constexpr FontSpec kInherited{nullptr, 0, false, false};
-inline constexpr FontSpec kCourier12{"Courier New", 12, false, true};
+inline constexpr FontSpec kCourier12{kFixedPitchFace, 12, false, true};
 }  // namespace layout_detail
 
 // Window children are listed bottom to top: the order in which they are stacked, so
@@ -80,14 +88,14 @@ inline constexpr ControlSpec kControls[] = {
     {"L1", ControlKind::RadioButton, "GroupBox2", 12, 16, 50, 17, "LPT1", layout_detail::kInherited, 0, kChecked | kTabStop},
     {"L2", ControlKind::RadioButton, "GroupBox2", 67, 16, 49, 17, "LPT2", layout_detail::kInherited, 1, 0},
     {"GroupBox3", ControlKind::GroupBox, nullptr, 7, 269, 462, 46, " 4 - Flash operations (connection required first)", layout_detail::kCourier12, 2, kFlat},
-    {"Label1", ControlKind::Label, "GroupBox3", 271, 20, 104, 23, "00000000", {"Courier New", 21, true, true}, kNoTab, kButtonFace},
+    {"Label1", ControlKind::Label, "GroupBox3", 271, 20, 104, 23, "00000000", {kFixedPitchFace, 21, true, true}, kNoTab, kButtonFace},
     {"Button6", ControlKind::PushButton, "GroupBox3", 8, 23, 75, 17, "Erase", layout_detail::kInherited, 0, kTabStop},
     {"Button7", ControlKind::PushButton, "GroupBox3", 88, 23, 75, 17, "Write", layout_detail::kInherited, 1, kTabStop},
     {"Button2", ControlKind::PushButton, "GroupBox3", 176, 23, 75, 17, "Abort", layout_detail::kInherited, 3, kTabStop},
     {"Button8", ControlKind::PushButton, "GroupBox3", 392, 23, 60, 17, "Read", layout_detail::kInherited, 2, kTabStop},
     {"Button5", ControlKind::PushButton, nullptr, 427, 235, 113, 17, "START", layout_detail::kInherited, 3, kTabStop},
     {"Button1", ControlKind::PushButton, nullptr, 481, 292, 65, 17, "Exit", layout_detail::kInherited, 5, kTabStop},
-    {"Memo1", ControlKind::Memo, nullptr, 7, 328, 550, 225, "", {"Courier New", 15, true, true}, 6, kTabStop | kWordWrap | kFlat | kVerticalScrollBar},
+    {"Memo1", ControlKind::Memo, nullptr, 7, 328, 550, 225, "", {kFixedPitchFace, 15, true, true}, 6, kTabStop | kWordWrap | kFlat | kVerticalScrollBar},
     {"ProgressBar1", ControlKind::ProgressBar, nullptr, 9, 561, 547, 16, "", layout_detail::kInherited, 7, 0},
     {"OpenDialog1", ControlKind::OpenDialog, nullptr, 0, 0, 0, 0, "", layout_detail::kInherited, kNoTab, kNotVisible},
     {"SaveDialog1", ControlKind::SaveDialog, nullptr, 0, 0, 0, 0, "", layout_detail::kInherited, kNoTab, kNotVisible},

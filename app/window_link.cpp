@@ -13,7 +13,11 @@ void WindowLink::Open(WindowServices& window, PortAccess& access, PortBackend* b
     window_ = &window;
     session_.emplace(access, backend, kLpt1Base);
     SetLinkLog(&window);
-    if (session_->PortAvailable()) return;
+    if (session_->PortAvailable()) {
+        const std::string note = access.RouteNote();
+        if (!note.empty()) window.LogLine(note);
+        return;
+    }
     const std::string reason = session_->FailureReason();
     if (!reason.empty()) window.LogLine(reason);
     window.ShowErrorBox("The parallel port could not be opened");

@@ -130,6 +130,7 @@ bool TargetSession::Open() {
     }
     if (!reached) return false;
     link_.emplace(*access_, backend, options_.lptBase);
+    if (link_->PortAvailable() && !access_->RouteNote().empty()) window_.Complain(access_->RouteNote());
     return true;
 }
 

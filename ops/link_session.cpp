@@ -12,6 +12,7 @@ LinkSession::LinkSession(PortAccess& access, PortBackend* backend, std::uint16_t
     ClockDelay = 1;
     StartWaitLimit = 2024;
     ::PortAvailable = access_.Open(LptBase);
+    if (!backend && ::PortAvailable && access_.PortRoute()) SetPortBackend(access_.PortRoute());
     SetActivePortAccess(&access_);
 }
 

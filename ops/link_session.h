@@ -8,7 +8,8 @@
 namespace orbvex {
 
 // What the link needs before the first operation and gives back after the last, in one
-// place: the backend wired to the port (null: the real port instructions), LptBase,
+// place: the backend wired to the port (null: the real port, through the instructions
+// or the port library that access names), LptBase,
 // ClockDelay 1 and StartWaitLimit 2024, and port access opened for the first port
 // (PortAvailable is its result), made the access the operations ask for each port.
 // Closing releases the cable while the port may still be driven (never a port that

@@ -61,7 +61,8 @@ bool OpenPortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase,
     code = driver.SetPortRange(secondBase, static_cast<std::uint16_t>(secondBase + 2), true);
     ok &= steps.Check(code, code == 0, "the driver refused the port map");
     code = driver.ActivateIOPM();
-    ok &= steps.Check(code, code == 0, "the driver could not apply the port map");
+    ok &= steps.Check(code, code == 0, "the driver could not apply the port map",
+                      "; this system lets no driver open ports to a program (64-bit Windows, an emulator)");
     return ok;
 }
 
@@ -96,8 +97,9 @@ std::uint16_t ExtendedBase(std::uint16_t base) {
 
 class NtPortAccess final : public PortAccess {
 public:
-    NtPortAccess(NtApi& api, TKQIOPM_Driver& driver, std::unique_ptr<TKQIOPM_Driver> owned)
-        : api_(api), driver_(driver), owned_(std::move(owned)) {}
+    NtPortAccess(NtApi& api, TKQIOPM_Driver& driver, std::unique_ptr<TKQIOPM_Driver> owned,
+                 PortLibraryLoader library)
+        : api_(api), driver_(driver), owned_(std::move(owned)), loadLibrary_(std::move(library)) {}
 
     // A front end that ends without closing still takes the driver down with it.
     ~NtPortAccess() override {
@@ -109,13 +111,25 @@ public:
         closePending_ = true;
         touched_.push_back(lptBase);
         failure_.clear();
+        library_ = {};
         opened_ = OpenPortAccess(driver_, lptBase, ExtendedBase(lptBase), &failure_);
-        if (opened_) granted_.push_back(lptBase);
-        return opened_;
+        if (opened_) {
+            granted_.push_back(lptBase);
+            return true;
+        }
+        // The driver's service is left to Close, which takes down whatever part of it came up.
+        if (!loadLibrary_) return false;
+        library_ = loadLibrary_();
+        if (!library_.port) failure_ += "; " + library_.why;
+        return library_.port != nullptr;
     }
+
+    PortBackend* PortRoute() override { return library_.port.get(); }
+    std::string RouteNote() const override { return library_.port ? library_.note : std::string(); }
 
     bool Ensure(std::uint16_t lptBase) override {
         if (!OnNtFamily()) return true;
+        if (library_.port) return true;  // the library reaches every port
         if (Contains(granted_, lptBase)) return true;
         if (!opened_) return false;  // the driver never came up: nothing to grant with; the reason stands
         if (!Contains(touched_, lptBase)) touched_.push_back(lptBase);
@@ -168,6 +182,8 @@ private:
     NtApi& api_;
     TKQIOPM_Driver& driver_;
     std::unique_ptr<TKQIOPM_Driver> owned_;
+    PortLibraryLoader loadLibrary_;
+    PortLibrary library_;        // in use when the driver could not grant the ports
     bool opened_ = false;        // the driver came up and granted the first port
     bool closePending_ = false;  // Open ran on the NT family and Close has not
     std::string failure_;        // why the driver did not come up
@@ -177,14 +193,15 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PortAccess> MakeNtPortAccess(NtApi& api, TKQIOPM_Driver& driver) {
-    return std::make_unique<NtPortAccess>(api, driver, nullptr);
+std::unique_ptr<PortAccess> MakeNtPortAccess(NtApi& api, TKQIOPM_Driver& driver,
+                                             PortLibraryLoader library) {
+    return std::make_unique<NtPortAccess>(api, driver, nullptr, std::move(library));
 }
 
 std::unique_ptr<PortAccess> MakeNtPortAccess(NtApi& api) {
     auto driver = std::make_unique<TKQIOPM_Driver>(api);
     TKQIOPM_Driver& ref = *driver;
-    return std::make_unique<NtPortAccess>(api, ref, std::move(driver));
+    return std::make_unique<NtPortAccess>(api, ref, std::move(driver), PortLibraryLoader{});
 }
 
 }  // namespace orbvex

@@ -1,11 +1,13 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "port/kqiopm.h"
 #include "port/nt_api.h"
 #include "port/port_access.h"
+#include "port/port_backend.h"
 
 // Preparing the process to touch the parallel port's registers. On the Windows NT
 // family the ports must be enabled in the process's I/O permission bitmap through the
@@ -37,11 +39,23 @@ bool ClosePortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase, std::uint1
 
 namespace orbvex {
 
+// A port library loaded at run time, the way to the ports where the driver cannot be
+// used (64-bit Windows): the backend that reaches every port through it and a line
+// naming it, or no backend and why, with what to install.
+struct PortLibrary {
+    std::unique_ptr<PortBackend> port;
+    std::string note;
+    std::string why;
+};
+using PortLibraryLoader = std::function<PortLibrary()>;
+
 // Port access as the Windows window uses it, over the given system calls and driver:
 // on the NT family Open and Close run OpenPortAccess and ClosePortAccess for
 // base and base + 0x400; a port chosen later (LPT2) is granted on Ensure through the
-// open driver; on any other family the ports are used directly.
-std::unique_ptr<PortAccess> MakeNtPortAccess(NtApi& api, TKQIOPM_Driver& driver);
+// open driver. Where the driver cannot grant the ports, the port library (when given)
+// reaches them instead. On any other family the ports are used directly.
+std::unique_ptr<PortAccess> MakeNtPortAccess(NtApi& api, TKQIOPM_Driver& driver,
+                                             PortLibraryLoader library = {});
 // The same with a driver object of its own over api (tests, and the window's tests
 // on systems without the real calls).
 std::unique_ptr<PortAccess> MakeNtPortAccess(NtApi& api);

@@ -5,6 +5,8 @@
 
 namespace orbvex {
 
+class PortBackend;
+
 // The I/O bases of the two standard parallel ports.
 inline constexpr std::uint16_t kLpt1Base = 0x378;
 inline constexpr std::uint16_t kLpt2Base = 0x278;
@@ -25,6 +27,11 @@ public:
     // Why the last Open or Ensure was refused, in plain words and with what to do about
     // it; empty when nothing was refused or nothing more is known.
     virtual std::string FailureReason() const { return {}; }
+    // What reaches the ports once Open granted them, when the processor's own port
+    // instructions cannot (a port library); null when they can.
+    virtual PortBackend* PortRoute() { return nullptr; }
+    // One line on the way to the ports when it is not the usual one; empty otherwise.
+    virtual std::string RouteNote() const { return {}; }
 };
 
 // The real hardware: ioperm on Linux, the port-permission driver on the Windows NT

@@ -2,7 +2,8 @@
 # Builds and tests the 32-bit Windows programs (scripts/build-windows.sh), then packs
 # what a Windows user needs into build-windows/orbvex_up-windows-x86.zip (or the file
 # named): the window on the real port and on the virtual receiver, the command-line
-# tool, the virtual receiver's trap image and a note on the two files the user supplies.
+# tool, the port driver, the virtual receiver's trap image and a note on what the user
+# supplies.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORBVEX_WINDOWS_BUILD_DIR:-$root/build-windows}
@@ -14,31 +15,38 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 folder=$stage/orbvex_up
 mkdir -p "$folder"
-for file in orbvex_up.exe orbvex_up_virtual.exe orbvex_cli.exe virtual-receiver-trap.img; do
+for file in orbvex_up.exe orbvex_up_virtual.exe orbvex_cli.exe kqiopm.sys virtual-receiver-trap.img; do
   cp "$build/bin/$file" "$folder/"
 done
-i686-w64-mingw32-strip "$folder"/*.exe  # symbols are for debugging here, not for users
+i686-w64-mingw32-strip "$folder"/*.exe "$folder"/kqiopm.sys  # symbols are for debugging here, not for users
 # Windows' own line ends, so that Notepad shows the lines.
 sed 's/$/\r/' >"$folder/README-Windows.txt" <<'TEXT'
-orbvex_up for 32-bit Windows
+orbvex_up for Windows (32-bit programs; they run on 64-bit Windows too)
 
 orbvex_up.exe              the window, on the parallel port (LPT1 at 0x378, LPT2 at 0x278)
 orbvex_up_virtual.exe      the same window on a virtual receiver: try everything without one
 orbvex_cli.exe             the same operations from the command line (orbvex_cli.exe --help)
+kqiopm.sys                 the port-permission driver for 32-bit Windows NT, 2000, XP,
+                           7 and 10; the programs install, start, stop and remove it
+                           themselves: run them as an administrator
 virtual-receiver-trap.img  the virtual receiver's own trap program; keep it beside
                            orbvex_up_virtual.exe
 
-Two files are not included. You supply both and put them in this folder, beside
-orbvex_up.exe:
+What each Windows needs for the parallel port:
 
-trap.bin    the receiver's target-side program; START copies it into the receiver's RAM.
-kqiopm.sys  the port-permission driver. On Windows NT, 2000, XP and later the program
-            installs, starts, stops and removes its service by itself: run it as an
-            administrator. Windows 95, 98 and ME need no driver.
+32-bit NT, 2000, XP, 7, 10   kqiopm.sys (here); run as an administrator
+64-bit Windows               InpOut32: its inpout32.dll (the 32-bit one) installed, or
+                             put beside orbvex_up.exe; run once as an administrator so
+                             that it installs its driver. A PCI or PCIe port card has a
+                             base of its own: orbvex_cli.exe --port 0x...
+Windows 95, 98, ME           nothing
 
-The parallel port needs 32-bit Windows. On 64-bit Windows the window starts, says
-"The parallel port could not be opened" and every operation refuses; the virtual
-receiver works everywhere.
+kqiopm.sys is not signed. Where Windows refuses it (Secure Boot on a recent Windows
+10), install InpOut32 as on 64-bit Windows: the programs go on to it by themselves.
+
+One file is not included: trap.bin, the receiver's target-side program, which START
+copies into the receiver's RAM. Put it beside orbvex_up.exe. The virtual receiver
+(orbvex_up_virtual.exe) needs nothing and works everywhere.
 TEXT
 
 rm -f "$zip"

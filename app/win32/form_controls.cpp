@@ -88,10 +88,12 @@ HFONT FormControls::FontFor(const app::FontSpec& spec) {
     for (auto& [known, font] : fonts_) {
         if (SameFont(known, spec)) return font;
     }
-    // A negative height asks for the character height, as the layout gives it.
+    // A negative height asks for the character height, as the layout gives it. The
+    // pitch and family hints choose the stand-in where the face itself is missing.
+    const BYTE pitch = app::IsFixedPitch(spec) ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH | FF_DONTCARE;
     HFONT font = CreateFontA(-spec.pixels, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                              spec.ansiCharset ? ANSI_CHARSET : DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, spec.face);
+                             DEFAULT_QUALITY, pitch, spec.face);
     fonts_.emplace_back(spec, font);
     return font;
 }

@@ -1,7 +1,7 @@
 // The Win32 window as the operator meets it: every control of the window's description
 // where it belongs and saying what it should, then START, Write and Read on the virtual
-// receiver with the file dialogs answered here, and Exit; a close during a run and a
-// port that cannot be opened.
+// receiver with the file dialogs answered here, and Exit; a close during a run, a port
+// that cannot be opened, one reached through InpOut32, and the port driver built here.
 #include <windows.h>
 
 #include <gmock/gmock.h>
@@ -20,6 +20,7 @@
 #include "link/link_log.h"
 #include "port/port_access.h"
 #include "port/program_dir.h"
+#include "port/windows/inpout32.h"
 #include "sim/virtual_receiver.h"
 
 namespace {
@@ -48,11 +49,22 @@ const char* ClassOf(ControlKind kind) {
 
 // Everything the test looks at of one control, on one line, so that a mismatch names it.
 std::string Describe(const char* name, const std::string& cls, const std::string& parent, RECT at,
-                     const std::string& caption, const LOGFONTA& font, bool checked) {
+                     const std::string& caption, const LOGFONTA& font, bool fixedPitch, bool checked) {
     return std::string(name) + " " + cls + " in " + parent + " at " + std::to_string(at.left) + "," +
            std::to_string(at.top) + " " + std::to_string(at.right) + "x" + std::to_string(at.bottom) + " \"" + caption +
            "\" " + font.lfFaceName + " " + std::to_string(-font.lfHeight) + "px" + (font.lfWeight >= FW_BOLD ? " bold" : "") +
+           (font.lfPitchAndFamily == (FIXED_PITCH | FF_MODERN) ? " asks-fixed" : "") + (fixedPitch ? " fixed" : "") +
            (checked ? " checked" : "");
+}
+
+// Whether the face the system chose for the control's font is fixed-pitch (a set
+// TMPF_FIXED_PITCH, despite its name, means variable pitch).
+bool DrawsFixedPitch(HWND window) {
+    TEXTMETRICA metrics{};
+    HDC dc = GetDC(window);
+    SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)));
+    GetTextMetricsA(dc, &metrics);
+    return ReleaseDC(window, dc) && !(metrics.tmPitchAndFamily & TMPF_FIXED_PITCH);
 }
 
 LOGFONTA FontOf(HWND window) {
@@ -66,6 +78,7 @@ LOGFONTA Logical(const orbvex::app::FontSpec& spec) {
     lstrcpynA(font.lfFaceName, spec.face, LF_FACESIZE);
     font.lfHeight = -spec.pixels;
     font.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
+    if (orbvex::app::IsFixedPitch(spec)) font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
     return font;
 }
 
@@ -175,8 +188,8 @@ TEST_F(Win32WindowTest, EveryControlOfTheDescriptionIsWhereItBelongsAndSaysWhatI
     GetWindowRect(window, &frame);
     EXPECT_NEAR(frame.left + frame.right, GetSystemMetrics(SM_CXSCREEN), 1);
     EXPECT_NEAR(frame.top + frame.bottom, GetSystemMetrics(SM_CYSCREEN), 1);
-    EXPECT_EQ(Describe("Form1", "", "", {}, "", FontOf(window), false),
-              Describe("Form1", "", "", {}, "", Logical(orbvex::app::kWindow.font), false));
+    EXPECT_EQ(Describe("Form1", "", "", {}, "", FontOf(window), false, false),
+              Describe("Form1", "", "", {}, "", Logical(orbvex::app::kWindow.font), false, false));
 
     for (const ControlSpec& want : orbvex::app::kControls) {
         if (want.flags & orbvex::app::kNotVisible) continue;
@@ -192,10 +205,12 @@ TEST_F(Win32WindowTest, EveryControlOfTheDescriptionIsWhereItBelongsAndSaysWhatI
         // A word-wrapped label may grow downwards to show its text whole.
         if (want.kind == ControlKind::Label && at.bottom >= want.height) at.bottom = want.height;
         const bool checked = SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED && want.kind == ControlKind::RadioButton;
-        EXPECT_EQ(Describe(want.name, cls, NameOf(GetParent(control)), at, Text(control), FontOf(control), checked),
+        const orbvex::app::FontSpec font = orbvex::app::EffectiveFont(want);
+        EXPECT_EQ(Describe(want.name, cls, NameOf(GetParent(control)), at, Text(control), FontOf(control),
+                           DrawsFixedPitch(control), checked),
                   Describe(want.name, ClassOf(want.kind), want.parent ? want.parent : "Form1",
-                           {want.left, want.top, want.width, want.height}, want.caption,
-                           Logical(orbvex::app::EffectiveFont(want)), (want.flags & orbvex::app::kChecked) != 0));
+                           {want.left, want.top, want.width, want.height}, want.caption, Logical(font), IsFixedPitch(font),
+                           (want.flags & orbvex::app::kChecked) != 0));
     }
 
     // Stacked bottom to top as the description lists the window's own controls.
@@ -264,6 +279,15 @@ TEST_F(Win32WindowTest, StartWriteReadAndExitOnTheVirtualReceiver) {
     std::filesystem::remove_all(dir);
 }
 
+TEST_F(Win32WindowTest, TheRealPortThroughInpOut32WhereTheDriverCannotOpenIt) {
+    const std::string library = orbvex::ProgramDirectory() + "..\\standin\\inpout32.dll";  // a receiver behind LPT1
+    access = orbvex::MakeNtPortAccess(orbvex::SystemNtApi(), IOPMDriver, [library] { return orbvex::LoadInpOut32({library}); });
+    Open(nullptr);  // the driver beside the program loads, but opens no port under Wine (nor on 64-bit Windows)
+    EXPECT_THAT(Log(), ElementsAre("The parallel port is reached through InpOut32 (" + library + ")"));
+    Click(form->Button5);
+    EXPECT_THAT(Log(), ElementsAreArray(StartLog()));
+}
+
 TEST_F(Win32WindowTest, ACloseDuringARunWaitsForItsEnd) {
     Open(&receiver);
     const HWND window = form->Handle();
@@ -281,8 +305,29 @@ TEST_F(Win32WindowTest, APortThatCannotBeOpenedIsSaidBeforeTheWindowAndByEveryOp
     for (HWND button : {form->Button5, form->Button6, form->Button7, form->Button8}) Click(button);
     const std::string refused = "The parallel port could not be opened";
     EXPECT_THAT(boxes, ElementsAre(refused + " (before the window)", refused, refused, refused, refused));
-    for (const std::string& line : Log()) EXPECT_EQ(line.find("Init JTAG"), std::string::npos) << line;
+    EXPECT_THAT(Log(), ElementsAre(testing::HasSubstr("install InpOut32")));  // why each way failed
     EXPECT_TRUE(beeps.empty() && dialogs.empty());
+}
+
+TEST(KqiopmDriverTest, ServesItsMapUnderTheServiceManagerUntilStopped) {
+    TKQIOPM_Driver driver(orbvex::SystemNtApi(), orbvex::ProgramDirectory());
+    driver.OpenSCM();
+    driver.RemoveDriver();  // one left behind by an earlier run that died
+    ASSERT_EQ(driver.InstallDriver("") | driver.StartDriver() | driver.OpenDevice(), 0) << driver.DriverPath;
+    // Every port denied at the start, map bytes read back as written, an index past the
+    // map and an unknown request refused (87), activation refused where the kernel
+    // installs no port map: missing routines (50), refusing ones (31, Wine's). A stop
+    // unloads the driver with its device; a second start brings a fresh map.
+    std::uint8_t lpt1 = 0, above = 0, last = 0, value = 0;
+    EXPECT_EQ(driver.SetPortRange(0x378, 0x37A, true) | driver.SetIOPMByte(8191, 0x12) |
+                  driver.GetIOPMByte(0x6F, lpt1) | driver.GetIOPMByte(0x70, above) | driver.GetIOPMByte(8191, last), 0);
+    EXPECT_EQ(lpt1 << 16 | above << 8 | last, 0xF8FF12);
+    EXPECT_EQ(driver.SendByteIoctl(8192, value, kIopmGetByte) * 1000 + driver.SendByteIoctl(0, value, 0x913), 87087);
+    EXPECT_THAT(driver.ActivateIOPM(), testing::AnyOf(50, 31));
+    EXPECT_EQ(driver.CloseDevice() | driver.StopDriver(), 0);
+    EXPECT_NE(driver.OpenDevice(), 0);
+    ASSERT_EQ(driver.StartDriver() | driver.OpenDevice() | driver.GetIOPMByte(0x6F, lpt1), 0);
+    EXPECT_EQ(lpt1 | driver.CloseDevice() | driver.RemoveDriver() | driver.CloseSCM(), 0xFF);
 }
 
 }  // namespace
