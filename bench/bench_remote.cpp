@@ -1,9 +1,11 @@
 // The remote bit-bang link on a loopback TCP socket, against the virtual receiver served
-// from a thread: the time for START, and the round trips each byte read or written
-// costs (one round trip per TDO sample; writes ride along with the next read).
+// from a thread: the round trips START, an erase and each byte read or written cost, and
+// the time they take when every round trip is made longer, as a slow network or a USB
+// cable would (lag_us, microseconds added per round trip).
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -25,8 +27,9 @@ namespace {
 
 using namespace orbvex;
 
-// The served receiver and a connected client wired in as the port.
-class RemoteLink {
+// The served receiver and a connected client wired in as the port, through this, which
+// can make every round trip longer by a fixed lag.
+class RemoteLink final : public PortBackend {
 public:
     explicit RemoteLink(const sim::ReceiverConfig& config = {}) : receiver_(config) {
         net::Endpoint where;
@@ -37,38 +40,59 @@ public:
             ServeRemoteBitbang(listener_, receiver_, &stop_, [](ServerEvent e) { return !ClientGone(e); });
         });
         client_ = std::make_unique<RemoteBitbangClient>(net::Connect(listener_.Bound(), error));
-        link_.emplace(*access_, client_.get());
+        link_.emplace(*access_, this);
     }
-    ~RemoteLink() {
+    ~RemoteLink() override {
         link_.reset();
         client_->Quit();
         stop_ = true;
         server_.join();
     }
     RemoteBitbangClient& Client() { return *client_; }
+    void SetLag(std::int64_t microseconds) { lag_ = std::chrono::microseconds(microseconds); }
     // Only while the client waits for nothing: the server's thread is idle then.
     sim::ReceiverCounters ReceiverCounters() const { return receiver_.Counters(); }
 
+    std::uint8_t Read(std::uint16_t port) override { return Lagged(client_->Read(port)); }
+    void Write(std::uint16_t port, std::uint8_t value) override { client_->Write(port, value); }
+    bool DefersReads() const override { return true; }
+    void RequestRead(std::uint16_t port) override { client_->RequestRead(port); }
+    std::uint8_t TakeRead() override { return Lagged(client_->TakeRead()); }
+    void Flush() override { client_->Flush(); }
+
 private:
+    std::uint8_t Lagged(std::uint8_t answer) {
+        for (auto until = std::chrono::steady_clock::now() + lag_; trips_ != client_->RoundTrips();)
+            if (std::chrono::steady_clock::now() >= until) trips_ = client_->RoundTrips();
+        return answer;
+    }
+
     sim::VirtualReceiver receiver_;
     net::Listener listener_;
     std::atomic<bool> stop_{false};
     std::thread server_;
     std::unique_ptr<RemoteBitbangClient> client_;
+    std::chrono::microseconds lag_{0};
+    std::uint64_t trips_ = 0;
     std::unique_ptr<PortAccess> access_ = MakeUnrestrictedPortAccess();
     std::optional<LinkSession> link_;
 };
 
+// A START and an erase after it.
 void BM_RemoteStart(benchmark::State& state) {
     RemoteLink link;
     QuietWindow window;
-    std::uint64_t trips = 0;
+    std::uint64_t trips = 0, eraseTrips = 0;
     for (auto _ : state) {
         std::uint64_t before = link.Client().RoundTrips();
         if (!RunStart(window, VirtualStart())) state.SkipWithError(("START failed: " + window.lastLine).c_str());
         trips += link.Client().RoundTrips() - before;
+        before = link.Client().RoundTrips();
+        if (!RunErase(window, {kLpt1Base, kFlash1M})) state.SkipWithError(("erase failed: " + window.lastLine).c_str());
+        eraseTrips += link.Client().RoundTrips() - before;
     }
     state.counters["round_trips"] = benchmark::Counter(static_cast<double>(trips), benchmark::Counter::kAvgIterations);
+    state.counters["erase_round_trips"] = benchmark::Counter(static_cast<double>(eraseTrips), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_RemoteStart)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -76,6 +100,7 @@ void BM_RemoteRead(benchmark::State& state) {
     RemoteLink link;
     QuietWindow window;
     if (!RunStart(window, VirtualStart())) state.SkipWithError("START failed");
+    link.SetLag(state.range(1));
     const auto length = static_cast<std::uint32_t>(state.range(0));
     std::vector<std::uint8_t> data;
     std::uint64_t trips = 0, bytes = 0;
@@ -88,7 +113,8 @@ void BM_RemoteRead(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
     state.counters["round_trips_per_byte"] = static_cast<double>(trips) / static_cast<double>(bytes);
 }
-BENCHMARK(BM_RemoteRead)->Arg(4096)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_RemoteRead)->ArgNames({"bytes", "lag_us"})->Args({4096, 0})->Args({1024, 100})->Args({1024, 1000})
+    ->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_RemoteWrite(benchmark::State& state) {
     RemoteLink link;

@@ -1,14 +1,14 @@
 #include "link/dcu.h"
 
+#include "link/dcu_batched.h"
+#include "link/dcu_frame.h"
 #include "link/jtag.h"
 
 std::int32_t StartWaitLimit = 2024;
 
 namespace {
 
-constexpr unsigned kStartPattern = 0b011;
-constexpr unsigned kAckPattern = 0b010;
-constexpr std::int32_t kAckWaitLimit = 64;
+using namespace orbvex::dcu;
 constexpr std::uint8_t kReadCommand = 0x01;
 constexpr std::uint8_t kWordWriteCommand = 0x04;
 constexpr int kMaxReplyBytes = 256;
@@ -16,9 +16,12 @@ constexpr int kMaxReplyBytes = 256;
 // Every DCU clock keeps TMS low, so the TAP stays in Shift-DR.
 inline bool Clock(bool tdi, bool sample) { return JtagStep(false, tdi, sample); }
 
-inline unsigned Shift(unsigned window, bool sample) {
-    return ((window << 1) | (sample ? 1u : 0u)) & 7u;
-}
+// The framed bytes as the sequential engine moves them, each sample waited for where
+// it is taken. The messages below run on this or on BatchedBytes, the same clocks.
+struct SequentialBytes {
+    static bool Receive(std::uint8_t& out, bool /*anotherFollows*/) { return DcuReceiveByte(out); }
+    static bool Send(std::uint8_t value) { return DcuSendByte(value); }
+};
 
 // The raw 0,1,0 on TDI that opens every write message.
 void WritePreamble() {
@@ -29,21 +32,89 @@ void WritePreamble() {
 
 // Throws away whatever the DCU still has to send. False when it kept sending past
 // the limit (one more receive is tried after the limit-th byte, then it gives up).
-bool Drain(int limit) {
+template <class Bytes>
+bool Drain(Bytes& bytes, int limit) {
     std::uint8_t discarded;
     int count = 0;
-    while (DcuReceiveByte(discarded) && count < limit) ++count;
+    while (bytes.Receive(discarded, count < limit) && count < limit) ++count;
     return count < limit;
 }
 
-bool BeginMessage(int drainLimit) {
+template <class Bytes>
+bool BeginMessage(Bytes& bytes, int drainLimit) {
     SelectDcu();
-    return Drain(drainLimit);
+    return Drain(bytes, drainLimit);
+}
+
+template <class Bytes>
+bool SendWord(Bytes& bytes, std::uint32_t value) {
+    bool all = true;
+    for (int shift = 0; shift < 32; shift += 8) {
+        all = bytes.Send(static_cast<std::uint8_t>(value >> shift)) && all;
+    }
+    return all;
 }
 
 int ReplyLength(std::uint8_t lengthByte) {
     const int n = lengthByte & 0xFC;
     return n == 0 ? kMaxReplyBytes : n;
+}
+
+template <class Bytes>
+std::int32_t ReadBlock(Bytes& bytes, std::uint32_t address, std::uint8_t* buffer) {
+    if (!BeginMessage(bytes, kReadDrainLimit)) return 0;
+    const bool commandOk = bytes.Send(kReadCommand);
+    const bool addressOk = SendWord(bytes, address);
+    std::uint8_t lengthByte = 0;
+    // At least one data byte is received after the length byte, even for a failed request.
+    const bool lengthOk = bytes.Receive(lengthByte, true);
+    const bool requestOk = commandOk && addressOk && lengthOk;
+
+    const int n = ReplyLength(lengthByte);
+    int received = 0;
+    while (received < n) {
+        std::uint8_t byte;
+        // A failed request still costs one receive attempt before it is given up.
+        if (!bytes.Receive(byte, requestOk && received + 1 < n) || !requestOk) break;
+        buffer[received++] = byte;
+    }
+    return received == n && requestOk ? n : 0;
+}
+
+template <class Bytes>
+std::int32_t WriteBlock(Bytes& bytes, std::uint32_t address, const std::uint8_t* data, std::uint8_t length) {
+    if (!BeginMessage(bytes, kWriteDrainLimit)) return 0;
+    WritePreamble();
+    const bool commandOk = bytes.Send(static_cast<std::uint8_t>(length & 0xFC));
+    const bool addressOk = SendWord(bytes, address);
+    bool dataOk = true;
+    for (int j = 0; j < length && dataOk && commandOk && addressOk; ++j) {
+        dataOk = bytes.Send(data[j]);
+    }
+    return dataOk && commandOk && addressOk ? length : 0;
+}
+
+template <class Bytes>
+bool WriteWord(Bytes& bytes, std::uint32_t address, std::uint32_t value) {
+    if (!BeginMessage(bytes, kWriteDrainLimit)) return false;
+    WritePreamble();
+    // All nine bytes go out whatever the acknowledges say.
+    const bool commandOk = bytes.Send(kWordWriteCommand);
+    const bool addressOk = SendWord(bytes, address);
+    const bool valueOk = SendWord(bytes, value);
+    return commandOk && addressOk && valueOk;
+}
+
+// Runs a message on the byte layer that suits the cable: clocks driven ahead of their
+// samples where each answer costs a round trip, today's engine everywhere else.
+template <class Message>
+auto OnThisCable(Message message) {
+    if (LinkDefersReads()) {
+        BatchedBytes bytes;
+        return message(bytes);
+    }
+    SequentialBytes bytes;
+    return message(bytes);
 }
 
 }  // namespace
@@ -75,9 +146,9 @@ bool DcuReceiveByte(std::uint8_t& out) {
         return false;
     }
     std::uint8_t byte = 0;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < kByteBits; ++i) {
         // TDI 1 on the fifth data clock acknowledges the byte to the DCU.
-        if (Clock(i == 4, true)) byte = static_cast<std::uint8_t>(byte | (1u << i));
+        if (Clock(i == kReceiveAckBit, true)) byte = static_cast<std::uint8_t>(byte | (1u << i));
     }
     out = byte;
     return true;
@@ -89,7 +160,7 @@ bool DcuSendByte(std::uint8_t value) {
     Clock(true, false);
     bool acknowledged = false;
     bool previous = false;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < kByteBits; ++i) {
         const bool sample = Clock(((value >> i) & 1u) != 0, true);
         if (sample && !previous) acknowledged = true;
         previous = sample;
@@ -100,30 +171,12 @@ bool DcuSendByte(std::uint8_t value) {
 }
 
 bool DcuSendWord(std::uint32_t value) {
-    bool all = true;
-    for (int shift = 0; shift < 32; shift += 8) {
-        all = DcuSendByte(static_cast<std::uint8_t>(value >> shift)) && all;
-    }
-    return all;
+    SequentialBytes bytes;
+    return SendWord(bytes, value);
 }
 
 std::int32_t DcuReadBlock(std::uint32_t address, std::uint8_t* buffer) {
-    if (!BeginMessage(kReadDrainLimit)) return 0;
-    const bool commandOk = DcuSendByte(kReadCommand);
-    const bool addressOk = DcuSendWord(address);
-    std::uint8_t lengthByte = 0;
-    const bool lengthOk = DcuReceiveByte(lengthByte);
-    const bool requestOk = commandOk && addressOk && lengthOk;
-
-    const int n = ReplyLength(lengthByte);
-    int received = 0;
-    while (received < n) {
-        std::uint8_t byte;
-        // A failed request still costs one receive attempt before it is given up.
-        if (!DcuReceiveByte(byte) || !requestOk) break;
-        buffer[received++] = byte;
-    }
-    return received == n && requestOk ? n : 0;
+    return OnThisCable([&](auto& bytes) { return ReadBlock(bytes, address, buffer); });
 }
 
 bool DcuReadWord(std::uint32_t address, std::uint32_t& out) {
@@ -137,23 +190,9 @@ bool DcuReadWord(std::uint32_t address, std::uint32_t& out) {
 }
 
 std::int32_t DcuWriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint8_t length) {
-    if (!BeginMessage(kWriteDrainLimit)) return 0;
-    WritePreamble();
-    const bool commandOk = DcuSendByte(static_cast<std::uint8_t>(length & 0xFC));
-    const bool addressOk = DcuSendWord(address);
-    bool dataOk = true;
-    for (int j = 0; j < length && dataOk && commandOk && addressOk; ++j) {
-        dataOk = DcuSendByte(data[j]);
-    }
-    return dataOk && commandOk && addressOk ? length : 0;
+    return OnThisCable([&](auto& bytes) { return WriteBlock(bytes, address, data, length); });
 }
 
 bool DcuWriteWord(std::uint32_t address, std::uint32_t value) {
-    if (!BeginMessage(kWriteDrainLimit)) return false;
-    WritePreamble();
-    // All nine bytes go out whatever the acknowledges say.
-    const bool commandOk = DcuSendByte(kWordWriteCommand);
-    const bool addressOk = DcuSendWord(address);
-    const bool valueOk = DcuSendWord(value);
-    return commandOk && addressOk && valueOk;
+    return OnThisCable([&](auto& bytes) { return WriteWord(bytes, address, value); });
 }

@@ -45,6 +45,19 @@ inline std::uint8_t DataValue(bool tms, bool tdi) {
                                      (ResetLineLevel ? kResetLine : 0));
 }
 
+// The writes of one clock: the new TMS/TDI/reset value unless unchanged, TCK up, TCK down.
+inline void DriveClock(bool tms, bool tdi) {
+    const std::uint8_t value = DataValue(tms, tdi);
+    if (value != LastDataValue) {
+        PortWrite(LptBase, value);
+        LastDataValue = value;
+    }
+    SpinDelay();
+    PortWrite(LptBase, static_cast<std::uint8_t>(value | kTck));
+    SpinDelay();
+    PortWrite(LptBase, value);
+}
+
 // Select-DR-Scan, Capture-DR, Shift-DR from Run-Test/Idle or Update-IR.
 void EnterShiftDr() {
     JtagTms(true);
@@ -75,7 +88,16 @@ void SetTickSource(TickSource source) { g_tickSource = source; }
 // Waits until the tick count has advanced by more than ms. Comparing elapsed time
 // rather than an end mark keeps the wait right when the 32-bit counter wraps
 // (an end mark of 0xFFFFFFFF could never be exceeded).
+// A cable that holds writes sends them first, and one with a round trip is waited on
+// until the target has them: a reset must be held for the whole wait at the target, not
+// partly in the host's queue or on the way.
 void DelayMs(std::uint32_t ms) {
+    if (LinkDefersReads()) {
+        orbvex::PortHook->RequestRead(static_cast<std::uint16_t>(LptBase + 1));
+        orbvex::PortHook->TakeRead();
+    } else {
+        JtagFlush();
+    }
     const std::uint32_t start = TickCountMs();
     while (static_cast<std::uint32_t>(TickCountMs() - start) <= ms) {
     }
@@ -85,17 +107,21 @@ bool JtagStep(bool tms, bool tdi, bool sample) {
     // TDO is taken while TCK is still low from the previous clock.
     bool tdo = false;
     if (sample) tdo = (PortRead(static_cast<std::uint16_t>(LptBase + 1)) & kTdoMask) != 0;
-
-    const std::uint8_t value = DataValue(tms, tdi);
-    if (value != LastDataValue) {
-        PortWrite(LptBase, value);
-        LastDataValue = value;
-    }
-    SpinDelay();
-    PortWrite(LptBase, static_cast<std::uint8_t>(value | kTck));
-    SpinDelay();
-    PortWrite(LptBase, value);
+    DriveClock(tms, tdi);
     return tdo;
+}
+
+bool LinkDefersReads() { return orbvex::PortHook && orbvex::PortHook->DefersReads(); }
+
+void JtagStepAhead(bool tms, bool tdi) {
+    orbvex::PortHook->RequestRead(static_cast<std::uint16_t>(LptBase + 1));
+    DriveClock(tms, tdi);
+}
+
+bool JtagTakeSample() { return (orbvex::PortHook->TakeRead() & kTdoMask) != 0; }
+
+void JtagFlush() {
+    if (orbvex::PortHook) orbvex::PortHook->Flush();
 }
 
 void JtagTms(bool tms) { JtagStep(tms, false, false); }
@@ -110,6 +136,7 @@ void JtagSetTrst(bool level) {
     ResetLineLevel = level;
     LastDataValue = kStaleData;  // the new level must reach the cable even if unchanged
     JtagStep(false, false, false);
+    JtagFlush();  // the target sees the change now, not with the next sample
     JtagSelected = false;
 }
 

@@ -18,6 +18,14 @@ void SetTickSource(TickSource source);
 
 void DelayMs(std::uint32_t ms);
 bool JtagStep(bool tms, bool tdi, bool sample);
+// Cables with a round trip (a socket, a USB chip) take a clock's sample in two halves:
+// JtagStepAhead drives the clock and only asks for its sample, JtagTakeSample gives
+// back the oldest sample asked for and not yet taken. The pins are JtagStep's.
+bool LinkDefersReads();
+void JtagStepAhead(bool tms, bool tdi);
+bool JtagTakeSample();
+// Sends whatever such a cable still holds, without waiting for answers.
+void JtagFlush();
 void JtagTms(bool tms);
 void TapReset();
 void JtagSetTrst(bool level);

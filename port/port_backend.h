@@ -23,9 +23,10 @@ public:
     // A backend that answers at once holds one answer: the link asks it for one at a time.
     virtual void RequestRead(std::uint16_t port) { held_ = Read(port); }
     virtual std::uint8_t TakeRead() { return held_; }
-    // Sends everything queued without waiting for an answer. The link calls it before
-    // every delay and reset-line change and at the end of each operation, so that the
-    // target sees what was meant to happen before the wait.
+    // Sends everything queued without waiting for an answer. The link calls it after a
+    // reset-line change and at the end of each DCU message. Before a delay it asks for a
+    // read and takes it instead, so that the wait begins only once the target has seen
+    // what was meant to happen before it.
     virtual void Flush() {}
 
 private:

@@ -49,33 +49,58 @@ void RemoteBitbangClient::Write(std::uint16_t, std::uint8_t value) {
     if (queue_.size() >= kQueueLimit) SendQueue();
 }
 
-std::uint8_t RemoteBitbangClient::Read(std::uint16_t) {
-    if (dropped_) return kTdoStatus;
+std::uint8_t RemoteBitbangClient::Read(std::uint16_t port) {
+    RequestRead(port);
+    return TakeRead();
+}
+
+void RemoteBitbangClient::RequestRead(std::uint16_t) {
+    if (dropped_) return;
     Queue('R');
-    if (!SendQueue()) return kTdoStatus;
-    ++roundTrips_;
-    char answer = 0;
+    ++queuedReads_;
+    if (queue_.size() >= kQueueLimit) SendQueue();
+}
+
+std::uint8_t RemoteBitbangClient::TakeRead() {
+    if (answersTaken_ == answers_.size() && !ReceiveAnswers()) return kTdoStatus;
+    return answers_[answersTaken_++] == '1' ? kTdoStatus : 0;
+}
+
+// Waits for the next answers, sending the queue first when the oldest request not
+// answered is still in it. False when none can come: the link is gone (or nothing was
+// asked for, which the link never does).
+bool RemoteBitbangClient::ReceiveAnswers() {
+    answers_.clear();
+    answersTaken_ = 0;
+    if (dropped_) return false;
+    if (unanswered_ == 0 && !SendQueue()) return false;
+    if (unanswered_ == 0) return false;
+    if (tripStarted_) ++roundTrips_;
+    tripStarted_ = false;
+    char buffer[4096];
     const auto asked = std::chrono::steady_clock::now();
-    long n = socket_.Receive(&answer, 1);
+    const long n = socket_.Receive(buffer, std::min(unanswered_, sizeof buffer));
     if (n == 0) {
         Drop("the remote receiver closed the connection");
-        return kTdoStatus;
+        return false;
     }
     if (n < 0) {
         Drop(socket_.TimedOut() ? "the remote receiver stopped answering" : "receive failed: " + net::Socket::LastError());
-        return kTdoStatus;
+        return false;
     }
-    if (answer != '0' && answer != '1') {
-        Drop(UnexpectedAnswer(answer));
-        return kTdoStatus;
+    answers_.assign(buffer, static_cast<std::size_t>(n));
+    const std::size_t bad = answers_.find_first_not_of("01");
+    if (bad != std::string::npos) {
+        Drop(UnexpectedAnswer(answers_.substr(bad)));
+        return false;
     }
-    if (!KeepsPace(std::chrono::steady_clock::now() - asked)) return kTdoStatus;
-    return answer == '1' ? kTdoStatus : 0;
+    unanswered_ -= static_cast<std::size_t>(n);
+    return KeepsPace(std::chrono::steady_clock::now() - asked, static_cast<int>(n));
 }
 
-bool RemoteBitbangClient::KeepsPace(std::chrono::steady_clock::duration waited) {
+bool RemoteBitbangClient::KeepsPace(std::chrono::steady_clock::duration waited, int answers) {
     stretchWaited_ += waited;
-    ++stretchAnswers_;
+    stretchAnswers_ += answers;
     if (stretchWaited_ < answerTimeout_) return true;
     if (stretchAnswers_ < kLeastAnswersPerTimeout) {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(stretchWaited_).count();
@@ -90,9 +115,11 @@ bool RemoteBitbangClient::KeepsPace(std::chrono::steady_clock::duration waited) 
 
 // A server that will not serve says why in a line of text ("busy: ..."): the rest of
 // the line is read, briefly, to be shown; anything else is shown as the byte it is.
-std::string RemoteBitbangClient::UnexpectedAnswer(char first) {
+std::string RemoteBitbangClient::UnexpectedAnswer(std::string received) {
     constexpr std::size_t kLongestLine = 200;
-    std::string line(1, first);
+    const char first = received[0];
+    std::string line = std::move(received);
+    if (const std::size_t end = line.find('\n'); end != std::string::npos) line.resize(end + 1);
     socket_.SetReceiveTimeout(200);
     char c = 0;
     while (line.size() < kLongestLine && line.back() != '\n' && socket_.Receive(&c, 1) == 1) line.push_back(c);
@@ -126,6 +153,9 @@ bool RemoteBitbangClient::SendQueue() {
     }
     bytesSent_ += queue_.size();
     queue_.clear();
+    if (queuedReads_ > 0) tripStarted_ = true;
+    unanswered_ += queuedReads_;
+    queuedReads_ = 0;
     return true;
 }
 
@@ -134,6 +164,8 @@ void RemoteBitbangClient::Drop(const std::string& reason) {
     dropped_ = true;
     dropReason_ = reason;
     queue_.clear();
+    answers_.clear();
+    answersTaken_ = queuedReads_ = unanswered_ = 0;
     socket_.Close();
     if (onDrop_) onDrop_(reason);
 }

@@ -14,9 +14,11 @@ namespace orbvex {
 //
 // Data-register writes (TMS bit 0, TCK bit 1, TDI bit 2, reset line bit 3) become
 // '0'..'7' (TCK 4, TMS 2, TDI 1) whenever TCK, TMS or TDI change, and 'r' / 't' when
-// the reset line goes high (released) / low (TRST asserted). Writes are only queued;
-// a status read sends the queue and an 'R' in one go and waits for the '0'/'1' answer,
-// which becomes TDO on status bit 4. One round trip per sample, none per write.
+// the reset line goes high (released) / low (TRST asserted). Writes are only queued.
+// A status read is an 'R' queued among them; its '0'/'1' answer becomes TDO on status
+// bit 4. Reads are deferred: the link asks for several before it takes the first, and
+// taking an answer not yet in sends the queue and waits, so one round trip brings the
+// answers to everything asked for so far. None is spent on a write.
 // The link writes only the data register and reads only the status register, so the
 // port number is not looked at.
 //
@@ -37,10 +39,14 @@ public:
     explicit RemoteBitbangClient(net::Socket socket, int answerTimeoutMs = kDefaultAnswerTimeoutMs);
     ~RemoteBitbangClient() override;
 
+    // A read asked for and taken at once: with answers still to take it gives the oldest.
     std::uint8_t Read(std::uint16_t port) override;
     void Write(std::uint16_t port, std::uint8_t value) override;
 
-    // Sends the queued writes without waiting for anything.
+    bool DefersReads() const override { return true; }
+    void RequestRead(std::uint16_t port) override;
+    std::uint8_t TakeRead() override;
+    // Sends what is queued without waiting for anything.
     void Flush() override;
     // Sends the queue and a quit request, and closes the connection.
     void Quit();
@@ -49,18 +55,25 @@ public:
     const std::string& DropReason() const { return dropReason_; }
     void SetDropHandler(std::function<void(const std::string&)> handler) { onDrop_ = std::move(handler); }
 
+    // Waits for answers to requests sent since the last such wait.
     std::uint64_t RoundTrips() const { return roundTrips_; }
     std::uint64_t BytesSent() const { return bytesSent_; }
 
 private:
     void Queue(char request);
     bool SendQueue();
-    bool KeepsPace(std::chrono::steady_clock::duration waited);
-    std::string UnexpectedAnswer(char first);
+    bool ReceiveAnswers();
+    bool KeepsPace(std::chrono::steady_clock::duration waited, int answers);
+    std::string UnexpectedAnswer(std::string received);
     void Drop(const std::string& reason);
 
     net::Socket socket_;
     std::string queue_;
+    std::size_t queuedReads_ = 0;  // read requests in queue_
+    std::size_t unanswered_ = 0;   // read requests sent whose answers have not come
+    bool tripStarted_ = false;     // requests went out since the last wait for answers
+    std::string answers_;          // answers come and not yet taken, from answersTaken_ on
+    std::size_t answersTaken_ = 0;
     int lastPins_ = -1;   // TCK/TMS/TDI as last sent, -1 before the first write
     int lastReset_ = -1;  // reset line as last sent
     bool dropped_ = false;

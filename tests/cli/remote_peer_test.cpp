@@ -10,10 +10,12 @@
 #include <thread>
 
 #include "cli_test_support.h"
+#include "ops/receiver_fixture.h"
 #include "link/dcu.h"
 #include "link/jtag.h"
 #include "link/link_log.h"
 #include "ops/link_session.h"
+#include "port/cable_wiring.h"
 #include "port/kqportio.h"
 #include "port/port_access.h"
 #include "remote/remote_bitbang_client.h"
@@ -52,7 +54,8 @@ using ::testing::Not;
 constexpr const char* kSlowHostTimeout = "120";
 
 // A virtual receiver served on a loopback port from a thread of this process. With a
-// limit it hangs up after that many status reads, as a peer that dies would.
+// limit it hangs up after that many status reads, as a peer that dies would. It keeps
+// what it was driven through: every data-register value, and when the reset line moved.
 class ServedReceiver : public PortBackend {
 public:
     explicit ServedReceiver(std::uint64_t dropAfterReads = 0) : dropAfter_(dropAfterReads) {
@@ -68,16 +71,29 @@ public:
     }
     ~ServedReceiver() override {
         stop_ = true;
-        thread_.join();
+        Join();
     }
     std::string Address() const { return listener_.Bound().Describe(); }
+    sim::VirtualReceiver& Receiver() { return receiver_; }
+    // Returns once its client has gone.
+    void Join() {
+        if (thread_.joinable()) thread_.join();
+    }
 
     std::uint8_t Read(std::uint16_t port) override {
         if (++reads_ == dropAfter_) stop_ = true;
         return receiver_.Read(port);
     }
     std::uint64_t Reads() const { return reads_; }
-    void Write(std::uint16_t port, std::uint8_t value) override { receiver_.Write(port, value); }
+    void Write(std::uint16_t port, std::uint8_t value) override {
+        if ((value ^ (pins.empty() ? cable::kResetLine : pins.back())) & cable::kResetLine)  // it starts high
+            resetMoves.push_back(std::chrono::steady_clock::now());
+        pins.push_back(static_cast<char>(value));
+        receiver_.Write(port, value);
+    }
+
+    std::string pins;
+    std::vector<std::chrono::steady_clock::time_point> resetMoves;  // down, up, down...
 
 private:
     sim::VirtualReceiver receiver_;
@@ -364,6 +380,61 @@ net::Socket Dial(const std::string& address) {
     return net::Connect(where, error);
 }
 
+// Over remote bit-bang the link drives clocks ahead of their samples. The receiver must
+// be driven through exactly the sequential engine's pins, whatever it does, for a fifth
+// of the round trips, and be held in reset for the whole 100 ms of each JtagInit.
+class RemoteSession : public ReceiverTest {};
+
+TEST_F(RemoteSession, DrivesTheSequentialEnginesPinsInAFifthOfItsRoundTrips) {
+    ChooseRom(RandomBytes(1001, 3));
+    auto session = [this](PortBackend& cable) {  // START, erase, an odd-sized write, START again, a ranged read
+        link.emplace(*access, &cable);
+        Start();
+        Erase();
+        Write();
+        Start();
+        RunReadRange(window, {kLpt1Base, 0x7FF00321, 777, PathIn("range.bin")});
+        link.reset();
+    };
+    const std::function<void(sim::VirtualReceiver&)> rows[] = {
+        [](sim::VirtualReceiver&) {},  // healthy, and in real time
+        [](sim::VirtualReceiver& r) { r.Config().ack = sim::AckTiming::Late; },
+        [](sim::VirtualReceiver& r) { r.Config().busyPulsesBeforeReply = 2; },
+        [](sim::VirtualReceiver& r) { r.Faults().tdoStuck = sim::TdoStuck::High; },
+        [](sim::VirtualReceiver& r) { r.Faults().tdoStuck = sim::TdoStuck::Low; },
+        [](sim::VirtualReceiver& r) { r.Faults().noAckAfterBytes = 2000; },
+        [](sim::VirtualReceiver& r) { r.Faults().shortReplyAfter = 100; },
+    };
+    for (const auto& set : rows) {
+        const auto row = "row " + std::to_string(&set - rows);
+        ServedReceiver sequential, served, replayed;  // the first is only driven in-process
+        set(sequential.Receiver());
+        set(served.Receiver());
+        session(sequential);
+        const bool timed = &set == &rows[0];
+        if (timed) SetTickSource(nullptr);
+        RemoteBitbangClient client(Dial(served.Address()));
+        session(client);
+        SetTickSource(&FastTicks);
+        client.Quit();
+        served.Join();
+        {  // what the sequential engine's writes become on their way to a served receiver
+            RemoteBitbangClient replay(Dial(replayed.Address()));
+            for (char value : sequential.pins) replay.Write(kLpt1Base, static_cast<std::uint8_t>(value));
+            replay.Quit();
+        }
+        replayed.Join();
+
+        EXPECT_TRUE(served.pins == replayed.pins)
+            << row << ": " << replayed.pins.size() << " values expected, " << served.pins.size() << " driven";
+        EXPECT_LE(client.RoundTrips() * 5, sequential.Reads()) << row;
+        if (!timed) continue;
+        EXPECT_EQ(served.resetMoves.size(), 11u);  // five JtagInit, then the release
+        for (std::size_t up = 1; up < served.resetMoves.size(); up += 2)
+            EXPECT_GE(served.resetMoves[up] - served.resetMoves[up - 1], 100ms) << "reset " << up / 2;
+    }
+}
+
 // What a new client gets from the receiver at address: "" when it is served (the
 // IDCODE through the TAP and the probe register through the DCU, with the host's link
 // code), else what went wrong.
@@ -483,10 +554,10 @@ TEST(ServedReceiverProcess, AbusiveClientsNeitherStopItNorGrowItAndTheNextClient
         {"a client killed in the middle of a DCU message",
          [&] {
              Program tool({Bin("orbvex_cli"), "--remote", address, "--remote-timeout", kSlowHostTimeout, "--trap",
-                           ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase"});
+                           ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase", "read", dir.Path("whole.bin")});
              std::this_thread::sleep_for(1500ms);
              tool.Signal(SIGKILL);
-             EXPECT_EQ(tool.Wait(), -1) << "START ended before it was killed: " << tool.Output();
+             EXPECT_EQ(tool.Wait(), -1) << "the run ended before it was killed: " << tool.Output();
              return std::vector<net::Socket>{};
          }},
         {"a client that never takes its answers",
