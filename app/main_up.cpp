@@ -4,8 +4,10 @@
 #include "app/window_program.h"
 #include "port/port_access.h"
 #include "util/image_file.h"
+#include "util/standard_streams.h"
 
 int main(int argc, char** argv) {
+    orbvex::OpenClosedStandardStreams();
     QApplication application(argc, argv);
     orbvex::app::InitApplication();
     orbvex::IgnoreFileSizeSignal();

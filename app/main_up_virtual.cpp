@@ -6,8 +6,10 @@
 #include "port/program_dir.h"
 #include "sim/virtual_receiver.h"
 #include "util/image_file.h"
+#include "util/standard_streams.h"
 
 int main(int argc, char** argv) {
+    orbvex::OpenClosedStandardStreams();
     QApplication application(argc, argv);
     orbvex::app::InitApplication();
     orbvex::IgnoreFileSizeSignal();

@@ -5,6 +5,7 @@
 
 #include "cli/run_cli.h"
 #include "util/image_file.h"
+#include "util/standard_streams.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -32,6 +33,7 @@ extern "C" void OnInterrupt(int signal) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    orbvex::OpenClosedStandardStreams();
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     orbvex::IgnoreFileSizeSignal();

@@ -63,6 +63,14 @@ bool Verify(const VerifyInputs& in, TerminalWindow& window) {
     return result.same;
 }
 
+// A second Ctrl-C that came while a file was being saved waited until the file was in
+// place, and was taken then: the run ends here, and says that the file is the new one.
+bool EndsAfterSave(TerminalWindow& window) {
+    if (TakeSignalThatCameDuringSave() == 0) return false;
+    window.Complain("interrupted while a file was saved: it was saved whole, and the run ends here");
+    return true;
+}
+
 bool RunOne(const Command& command, const CliOptions& options, const TargetSession& session,
             TerminalWindow& window) {
     const std::uint16_t port = options.lptBase;
@@ -98,7 +106,7 @@ int RunCommands(const CliOptions& options, CliStreams streams, DeviceApis device
     TargetSession session(options, window, devices);
     if (!session.Open()) {
         session.Close();
-        return kExitFailed;
+        return interrupted() ? kExitInterrupted : kExitFailed;
     }
     if (!session.PortAvailable()) {
         window.Complain("The parallel port could not be opened: " + session.PortFailureReason());
@@ -113,9 +121,11 @@ int RunCommands(const CliOptions& options, CliStreams streams, DeviceApis device
             status = kExitInterrupted;
             break;
         }
+        window.BeginCommand();
         bool ok = RunOne(command, options, session, window);
         progress.Finish();
         if (session.ConnectionLost()) ok = false;  // whatever the log says, the link is gone
+        else if (!ok) window.RepeatReason();  // a lost link has said so, its last line is no reason
         if (!ok) {
             std::string text = std::string("\"") + CommandName(command.kind) + (interrupted() ? "\" interrupted" : "\" failed");
             if (i + 1 < options.commands.size()) text += "; the commands after it were not run";
@@ -123,8 +133,16 @@ int RunCommands(const CliOptions& options, CliStreams streams, DeviceApis device
             status = interrupted() ? kExitInterrupted : kExitFailed;
             break;
         }
+        if (EndsAfterSave(window)) {
+            if (i + 1 < options.commands.size()) {
+                window.Complain(std::string("stopped after \"") + CommandName(command.kind) + "\" (interrupted)");
+                status = kExitInterrupted;
+            }
+            break;
+        }
     }
     if (!session.Close() && status == kExitOk) status = kExitFailed;
+    EndsAfterSave(window);
     return status;
 }
 

@@ -68,12 +68,15 @@ bool TargetSession::OpenVirtual() {
 
 bool TargetSession::OpenRemote() {
     std::string error;
-    net::Socket socket = net::Connect(options_.remote, error);
+    const net::GiveUp interrupted = [this] { return window_.StopRequested(); };
+    const int timeoutMs = options_.remoteTimeoutSeconds * 1000;
+    net::Socket socket = net::Connect(options_.remote, error, timeoutMs, interrupted);
     if (!socket.Valid()) {
         window_.Complain("cannot connect to " + options_.remote.Describe() + ": " + error);
         return false;
     }
-    remote_ = std::make_unique<RemoteBitbangClient>(std::move(socket), options_.remoteTimeoutSeconds * 1000);
+    remote_ = std::make_unique<RemoteBitbangClient>(std::move(socket), timeoutMs);
+    remote_->SetGiveUp(interrupted);
     remote_->SetDropHandler([this](const std::string& reason) {
         window_.Complain("connection to the remote receiver " + options_.remote.Describe() + " lost (" + reason +
                          "); the operation cannot finish");

@@ -1,5 +1,6 @@
 #include "cli/terminal_window.h"
 
+#include "ops/common.h"
 #include "ops/operations.h"
 
 namespace orbvex::cli {
@@ -11,6 +12,7 @@ void TerminalWindow::LogLine(const std::string& line) {
     progress_.Clear();
     // Flushed line by line: a pipe reader sees the log as it grows, as the window shows it.
     out_ << line << '\n' << std::flush;
+    if (line != kSeparator) lastLine_ = line;
 }
 
 void TerminalWindow::ProcessMessages() {
@@ -22,6 +24,16 @@ void TerminalWindow::ShowErrorBox(const std::string& text) { Complain(text); }
 void TerminalWindow::Complain(const std::string& text) {
     progress_.Clear();
     err_ << "orbvex_cli: " << text << '\n' << std::flush;
+    complaints_ += text + '\n';
+}
+
+void TerminalWindow::BeginCommand() {
+    lastLine_.clear();
+    complaints_.clear();
+}
+
+void TerminalWindow::RepeatReason() {
+    if (!lastLine_.empty() && complaints_.find(lastLine_) == std::string::npos) Complain(lastLine_);
 }
 
 void TerminalWindow::TransferProgress(std::uint64_t done, std::uint64_t total) { progress_.Update(done, total); }

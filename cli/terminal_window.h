@@ -33,11 +33,20 @@ public:
     // Writes a line of the tool's own (not the log's) to stderr.
     void Complain(const std::string& text);
 
+    // A command begins: what it logs from now on may be why it fails.
+    void BeginCommand();
+    // The command failed: its last log line (the separator aside) says why, and goes to
+    // stderr too, where the failure is reported, unless stderr has said it already.
+    // A script that keeps only stderr still learns the reason.
+    void RepeatReason();
+
 private:
     std::ostream& out_;
     std::ostream& err_;
     ProgressBar& progress_;
     std::function<bool()> abortPoll_;
+    std::string lastLine_;    // of the running command's log
+    std::string complaints_;  // said on stderr since the command began
 };
 
 }  // namespace orbvex::cli

@@ -43,6 +43,7 @@ std::optional<FtdiSelection> ParseFtdiSelection(const std::string& text, std::st
     if (Lower(text) == "auto" || text.empty()) return selection;
     std::size_t start = 0;
     bool first = true;
+    std::string seen;  // keys given so far, each between commas: ",serial,freq,"
     while (start <= text.size()) {
         const std::size_t comma = std::min(text.find(',', start), text.size());
         const std::string item = text.substr(start, comma - start);
@@ -59,6 +60,9 @@ std::optional<FtdiSelection> ParseFtdiSelection(const std::string& text, std::st
         first = false;
         const std::string key = Lower(item.substr(0, equals));
         const std::string value = item.substr(equals + 1);
+        // The last of two would win unnoticed: a script that adds a key must not override one silently.
+        if (seen.find("," + key + ",") != std::string::npos) return Bad(error, key + " is given twice");
+        seen += "," + key + ",";
         if (key == "serial") {
             if (value.empty()) return Bad(error, "serial= needs the cable's serial number");
             selection.serial = value;

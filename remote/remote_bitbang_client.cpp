@@ -13,6 +13,8 @@ namespace {
 // pieces so the queue stays small; that costs no round trip.
 constexpr std::size_t kQueueLimit = 64 * 1024;
 
+constexpr const char* kGivenUp = "interrupted: the remote receiver kept the program waiting";
+
 int PinsRequest(std::uint8_t value) {
     return ((value & kTck) ? 4 : 0) | ((value & kTms) ? 2 : 0) | ((value & kTdi) ? 1 : 0);
 }
@@ -22,7 +24,7 @@ int PinsRequest(std::uint8_t value) {
 RemoteBitbangClient::RemoteBitbangClient(net::Socket socket, int answerTimeoutMs)
     : socket_(std::move(socket)), answerTimeout_(answerTimeoutMs) {
     if (socket_.Valid()) {
-        socket_.SetReceiveTimeout(answerTimeoutMs);
+        socket_.SetNonBlocking();  // every wait is the client's own, bounded and interruptible
     } else {
         dropped_ = true;
         dropReason_ = "not connected";
@@ -79,13 +81,21 @@ bool RemoteBitbangClient::ReceiveAnswers() {
     tripStarted_ = false;
     char buffer[4096];
     const auto asked = std::chrono::steady_clock::now();
-    const long n = socket_.Receive(buffer, std::min(unanswered_, sizeof buffer));
+    long n = -1;
+    while (n < 0) {
+        const Waited waited = AwaitSocket(false);
+        if (waited != Waited::Ready) {
+            Drop(waited == Waited::TimedOut ? "the remote receiver stopped answering" : kGivenUp);
+            return false;
+        }
+        n = socket_.Receive(buffer, std::min(unanswered_, sizeof buffer));
+        if (n < 0 && !socket_.TimedOut()) {
+            Drop("receive failed: " + net::Socket::LastError());
+            return false;
+        }
+    }
     if (n == 0) {
         Drop("the remote receiver closed the connection");
-        return false;
-    }
-    if (n < 0) {
-        Drop(socket_.TimedOut() ? "the remote receiver stopped answering" : "receive failed: " + net::Socket::LastError());
         return false;
     }
     answers_.assign(buffer, static_cast<std::size_t>(n));
@@ -120,9 +130,9 @@ std::string RemoteBitbangClient::UnexpectedAnswer(std::string received) {
     const char first = received[0];
     std::string line = std::move(received);
     if (const std::size_t end = line.find('\n'); end != std::string::npos) line.resize(end + 1);
-    socket_.SetReceiveTimeout(200);
     char c = 0;
-    while (line.size() < kLongestLine && line.back() != '\n' && socket_.Receive(&c, 1) == 1) line.push_back(c);
+    while (line.size() < kLongestLine && line.back() != '\n' && socket_.WaitReadable(200) && socket_.Receive(&c, 1) == 1)
+        line.push_back(c);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     const bool text = !line.empty() && std::all_of(line.begin(), line.end(), [](char ch) { return ch >= ' ' && ch <= '~'; });
     if (text && line.size() > 1) return "the remote receiver said \"" + line + "\"";
@@ -142,14 +152,41 @@ void RemoteBitbangClient::Quit() {
     dropReason_ = "closed";
 }
 
+// Waits for the socket in slices, asking between them whether to give up.
+RemoteBitbangClient::Waited RemoteBitbangClient::AwaitSocket(bool toSend) {
+    using namespace std::chrono;
+    constexpr milliseconds kSlice{100};
+    const auto started = steady_clock::now();
+    for (;;) {
+        const auto waited = steady_clock::now() - started;
+        if (waited >= answerTimeout_) return Waited::TimedOut;
+        const auto slice = std::max<long long>(1, duration_cast<milliseconds>(std::min<steady_clock::duration>(kSlice, answerTimeout_ - waited)).count());
+        const auto before = steady_clock::now();
+        if (toSend ? socket_.WaitWritable(static_cast<int>(slice)) : socket_.WaitReadable(static_cast<int>(slice)))
+            return Waited::Ready;
+        if (!giveUp_ || !giveUp_()) continue;
+        waitedSinceGiveUp_ += steady_clock::now() - before;
+        if (waitedSinceGiveUp_ >= milliseconds(kInterruptGraceMs)) return Waited::Interrupted;
+    }
+}
+
 void RemoteBitbangClient::Queue(char request) { queue_.push_back(request); }
 
 bool RemoteBitbangClient::SendQueue() {
     if (queue_.empty()) return true;
-    if (!socket_.SendAll(queue_.data(), queue_.size())) {
-        queue_.clear();
-        Drop("send failed: " + net::Socket::LastError());
-        return false;
+    for (std::size_t sent = 0; sent < queue_.size();) {
+        const long n = socket_.SendSome(queue_.data() + sent, queue_.size() - sent);
+        if (n < 0) {
+            Drop("send failed: " + net::Socket::LastError());
+            return false;
+        }
+        sent += static_cast<std::size_t>(n);
+        if (n > 0) continue;
+        const Waited waited = AwaitSocket(true);
+        if (waited != Waited::Ready) {
+            Drop(waited == Waited::TimedOut ? "the remote receiver stopped taking requests" : kGivenUp);
+            return false;
+        }
     }
     bytesSent_ += queue_.size();
     queue_.clear();

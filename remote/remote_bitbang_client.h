@@ -26,15 +26,21 @@ namespace orbvex {
 // through the drop handler, writes are thrown away and every read answers TDO 1, so
 // the operation under way fails by its normal paths instead of hanging.
 //
-// The answer timeout bounds the wait for one answer, and the whole of a slow peer's
+// The answer timeout bounds the wait for one answer, and for room to send requests (a
+// peer that takes none is dropped as one that answers none); and the whole of a slow peer's
 // waits: over every stretch of that length spent waiting, at least
 // kLeastAnswersPerTimeout answers must have come. A healthy peer gives thousands; one
 // that dribbles an answer every 0.2 s is dropped after one stretch, not after the tens
 // of thousands of answers a START needs.
+//
+// Once the give-up question says yes (Ctrl-C), a peer that keeps the client waiting
+// for kInterruptGraceMs more is dropped: a live peer lets the operation reach its next
+// safe point, a stuck one does not hold the program for the rest of the timeout.
 class RemoteBitbangClient final : public PortBackend {
 public:
     static constexpr int kDefaultAnswerTimeoutMs = 10000;
     static constexpr int kLeastAnswersPerTimeout = 100;
+    static constexpr int kInterruptGraceMs = 1000;
 
     explicit RemoteBitbangClient(net::Socket socket, int answerTimeoutMs = kDefaultAnswerTimeoutMs);
     ~RemoteBitbangClient() override;
@@ -54,12 +60,15 @@ public:
     bool Dropped() const { return dropped_; }
     const std::string& DropReason() const { return dropReason_; }
     void SetDropHandler(std::function<void(const std::string&)> handler) { onDrop_ = std::move(handler); }
+    void SetGiveUp(net::GiveUp giveUp) { giveUp_ = std::move(giveUp); }
 
     // Waits for answers to requests sent since the last such wait.
     std::uint64_t RoundTrips() const { return roundTrips_; }
     std::uint64_t BytesSent() const { return bytesSent_; }
 
 private:
+    enum class Waited { Ready, TimedOut, Interrupted };
+    Waited AwaitSocket(bool toSend);
     void Queue(char request);
     bool SendQueue();
     bool ReceiveAnswers();
@@ -79,6 +88,8 @@ private:
     bool dropped_ = false;
     std::string dropReason_;
     std::function<void(const std::string&)> onDrop_;
+    net::GiveUp giveUp_;
+    std::chrono::steady_clock::duration waitedSinceGiveUp_{};
     std::uint64_t roundTrips_ = 0;
     std::uint64_t bytesSent_ = 0;
     std::chrono::milliseconds answerTimeout_;

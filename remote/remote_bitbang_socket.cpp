@@ -1,7 +1,10 @@
 #include "remote/remote_bitbang_socket.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #if defined(_WIN32)
 #include <winsock2.h>
@@ -41,6 +44,19 @@ int PollMany(PollEntry* entries, std::size_t count, int timeoutMs) {
     return WSAPoll(entries, static_cast<ULONG>(count), timeoutMs);
 }
 bool LastWasTimeout() { return WSAGetLastError() == WSAETIMEDOUT || WSAGetLastError() == WSAEWOULDBLOCK; }
+void SetBlocking(NativeSocket s, bool blocking) {
+    u_long on = blocking ? 0 : 1;
+    ioctlsocket(s, FIONBIO, &on);
+}
+int ConnectError() {
+    switch (WSAGetLastError()) {
+        case WSAEISCONN: return 0;
+        case WSAEWOULDBLOCK:
+        case WSAEALREADY:
+        case WSAEINVAL: return EINPROGRESS;
+        default: return -1;
+    }
+}
 #else
 using NativeSocket = int;
 const NativeSocket kNoSocket = -1;
@@ -57,7 +73,98 @@ int PollMany(PollEntry* entries, std::size_t count, int timeoutMs) {
     return r;
 }
 bool LastWasTimeout() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+void SetBlocking(NativeSocket s, bool blocking) {
+    const int flags = ::fcntl(s, F_GETFL);
+    ::fcntl(s, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
+}
+// After a non-blocking connect failed: 0 when it has in fact connected, EINPROGRESS
+// while it is under way, EAGAIN when a unix listener's queue is full (worth asking
+// again), -1 for a plain failure.
+int ConnectError() {
+    switch (errno) {
+        case EISCONN: return 0;
+        case EINPROGRESS:
+        case EALREADY:
+        case EINTR: return EINPROGRESS;
+        case EAGAIN: return EAGAIN;
+        default: return -1;
+    }
+}
 #endif
+
+// Waits are cut in slices this long, so that a request to give up is seen in time.
+constexpr int kSliceMs = 100;
+
+// The end of a wait: a time limit, and the caller's wish to give up.
+class Deadline {
+public:
+    Deadline(int timeoutMs, const GiveUp& giveUp)
+        : timeoutMs_(timeoutMs), until_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)),
+          giveUp_(giveUp) {}
+
+    // How long to wait next; -1 (and why in reason) when the wait is over.
+    int NextSlice(std::string& reason) const {
+        if (giveUp_ && giveUp_()) {
+            reason = "interrupted";
+            return -1;
+        }
+        if (timeoutMs_ < 0) return kSliceMs;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until_ - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            reason = "no answer within " + (timeoutMs_ % 1000 == 0 ? std::to_string(timeoutMs_ / 1000) + " s"
+                                                                     : std::to_string(timeoutMs_) + " ms");
+            return -1;
+        }
+        return static_cast<int>(std::min<long long>(kSliceMs, left));
+    }
+
+private:
+    int timeoutMs_;
+    std::chrono::steady_clock::time_point until_;
+    const GiveUp& giveUp_;
+};
+
+int PollWritable(NativeSocket s, int timeoutMs) {
+    PollEntry p{};
+    p.fd = s;
+    p.events = kPollWrite;
+    return PollMany(&p, 1, timeoutMs);
+}
+
+// Connects s without ever waiting past the deadline: a listener whose queue is full
+// leaves a blocking connect hanging until the system gives up, minutes later.
+// "" on success, else why not; s is left blocking.
+std::string ConnectWithin(NativeSocket s, const sockaddr* address, socklen_t length, const Deadline& deadline) {
+    SetBlocking(s, false);
+    std::string reason;
+    for (;;) {
+        if (::connect(s, address, length) == 0) break;
+        const int state = ConnectError();
+        if (state == 0) break;
+        if (state < 0) return Socket::LastError();
+        const int slice = deadline.NextSlice(reason);
+        if (slice < 0) return reason;
+        if (state == EAGAIN) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(slice));  // the listener may take someone meanwhile
+            continue;
+        }
+        if (PollWritable(s, slice) <= 0) continue;
+        int code = 0;
+        socklen_t size = sizeof code;
+        ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&code), &size);
+        if (code != 0) {
+#if defined(_WIN32)
+            return "socket error " + std::to_string(code);
+#else
+            return std::strerror(code);
+#endif
+        }
+        break;
+    }
+    SetBlocking(s, true);
+    return "";
+}
 
 int PollOne(NativeSocket s, int timeoutMs) {
     PollEntry p{};
@@ -247,26 +354,9 @@ long Socket::Receive(char* buffer, std::size_t size) {
 
 bool Socket::WaitReadable(int timeoutMs) { return PollOne(Native(handle_), timeoutMs) > 0; }
 
-void Socket::SetReceiveTimeout(int milliseconds) {
-#if defined(_WIN32)
-    DWORD value = static_cast<DWORD>(milliseconds);
-    setsockopt(Native(handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value), sizeof value);
-#else
-    timeval value{};
-    value.tv_sec = milliseconds / 1000;
-    value.tv_usec = (milliseconds % 1000) * 1000;
-    setsockopt(Native(handle_), SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
-#endif
-}
+bool Socket::WaitWritable(int timeoutMs) { return PollWritable(Native(handle_), timeoutMs) > 0; }
 
-void Socket::SetNonBlocking() {
-#if defined(_WIN32)
-    u_long on = 1;
-    ioctlsocket(Native(handle_), FIONBIO, &on);
-#else
-    ::fcntl(Native(handle_), F_SETFL, ::fcntl(Native(handle_), F_GETFL) | O_NONBLOCK);
-#endif
-}
+void Socket::SetNonBlocking(bool on) { SetBlocking(Native(handle_), !on); }
 
 void Socket::SetNoDelay() {
     int on = 1;
@@ -282,8 +372,9 @@ std::string Socket::LastError() {
 #endif
 }
 
-Socket Connect(const Endpoint& where, std::string& error) {
+Socket Connect(const Endpoint& where, std::string& error, int timeoutMs, const GiveUp& giveUp) {
     EnsureStarted();
+    const Deadline deadline(timeoutMs, giveUp);
     if (where.isUnix) {
 #if defined(_WIN32)
         error = "unix sockets are not supported on this system";
@@ -296,8 +387,8 @@ Socket Connect(const Endpoint& where, std::string& error) {
             error = Socket::LastError();
             return Socket();
         }
-        if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            error = Socket::LastError();
+        error = ConnectWithin(s, reinterpret_cast<sockaddr*>(&address), sizeof address, deadline);
+        if (!error.empty()) {
             ::close(s);
             return Socket();
         }
@@ -321,14 +412,15 @@ Socket Connect(const Endpoint& where, std::string& error) {
             error = Socket::LastError();
             continue;
         }
-        if (::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
+        error = ConnectWithin(s, a->ai_addr, static_cast<socklen_t>(a->ai_addrlen), deadline);
+        if (error.empty()) {
             ::freeaddrinfo(found);
             Socket connected(Handle(s));
             connected.SetNoDelay();
             return connected;
         }
-        error = Socket::LastError();
         CloseNative(s);
+        if (error == "interrupted") break;
     }
     ::freeaddrinfo(found);
     return Socket();

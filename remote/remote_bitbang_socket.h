@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,16 +45,17 @@ public:
     long SendSome(const char* data, std::size_t size);
     // No more data from this end; the peer reads what was sent, then the end.
     void ShutdownSend();
-    // Bytes received (> 0), 0 when the peer closed, -1 on error or when the receive
-    // timeout ran out (TimedOut() tells which).
+    // Bytes received (> 0), 0 when the peer closed, -1 on error or, on a non-blocking
+    // socket, when nothing is there yet (TimedOut() tells which).
     long Receive(char* buffer, std::size_t size);
     // Waits up to timeoutMs for something to read; false on timeout or error.
     bool WaitReadable(int timeoutMs);
+    // Waits up to timeoutMs for room to send; false on timeout or error.
+    bool WaitWritable(int timeoutMs);
     bool TimedOut() const { return timedOut_; }
 
-    void SetReceiveTimeout(int milliseconds);
     // Sends and receives return at once instead of waiting (Receive: -1 and TimedOut()).
-    void SetNonBlocking();
+    void SetNonBlocking(bool on = true);
     // Small writes go out at once: every sample is a round trip that waits on them.
     void SetNoDelay();
 
@@ -67,8 +69,14 @@ private:
     bool timedOut_ = false;
 };
 
-// Connects to a listening peer; an invalid socket and a reason on failure.
-Socket Connect(const Endpoint& where, std::string& error);
+// Asked while a wait goes on; true gives the wait up.
+using GiveUp = std::function<bool()>;
+
+// Connects to a listening peer; an invalid socket and a reason on failure. A peer that
+// does not take the connection (a listener whose queue is full, a host that drops it)
+// is given up after timeoutMs (negative: when the system gives up), or as soon as
+// giveUp says so. The socket comes back blocking.
+Socket Connect(const Endpoint& where, std::string& error, int timeoutMs = -1, const GiveUp& giveUp = {});
 
 // A listening socket, on the loopback interface only for TCP.
 class Listener {

@@ -1,6 +1,7 @@
 #include "util/image_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -210,7 +211,8 @@ bool Examine(const std::string& path, SaveTarget& target, FileSaveResult& refusa
     }
     std::error_code ec;
     (void)fs::status(path, ec);
-    if (ec == std::errc::too_many_symbolic_link_levels) {  // a loop, or a chain the system will not follow
+    // A loop, or a chain the system will not follow; a name longer than it allows.
+    if (ec == std::errc::too_many_symbolic_link_levels || ec == std::errc::filename_too_long) {
         refusal = Failed("Cannot create file ", path, ec.message());
         return false;
     }
@@ -243,20 +245,41 @@ bool Examine(const std::string& path, SaveTarget& target, FileSaveResult& refusa
 
 // The signals that end a program by default (a second Ctrl-C, a closed terminal) wait
 // while it lives, and take effect once the temporary file is renamed or removed.
+std::atomic<int> g_signalAfterSave{0};
+
 class HeldSignals {
 public:
 #if defined(_WIN32)
     HeldSignals() = default;
+    void TakeEndingSignals() {}
 #else
     HeldSignals() {
         sigset_t held;
         sigemptyset(&held);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
+        for (int signal : kHeld) sigaddset(&held, signal);
         pthread_sigmask(SIG_BLOCK, &held, &previous_);
     }
     ~HeldSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
+    // Once the file has taken its place: a signal waiting to end the program would end
+    // it as if the save had not happened (a second Ctrl-C reports "interrupted"). It is
+    // taken instead, for the program to say the file was saved and end as a success.
+    // Signals the program handles itself are left to their handlers.
+    void TakeEndingSignals() {
+        sigset_t ending;
+        sigemptyset(&ending);
+        for (int signal : kHeld) {
+            struct sigaction action {};
+            if (!sigismember(&previous_, signal) && sigaction(signal, nullptr, &action) == 0 &&
+                action.sa_handler == SIG_DFL)
+                sigaddset(&ending, signal);
+        }
+        const timespec now{};
+        for (int signal; (signal = sigtimedwait(&ending, nullptr, &now)) > 0;) g_signalAfterSave = signal;
+    }
+
 private:
+    static constexpr int kHeld[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
     sigset_t previous_;
 #endif
 };
@@ -279,6 +302,7 @@ public:
     ~Temporary() {
         if (fd_ >= 0) CloseFile(fd_);
         if (!name_.empty()) std::remove(name_.c_str());
+        if (placed_) held_.TakeEndingSignals();
     }
     Temporary(const Temporary&) = delete;
     Temporary& operator=(const Temporary&) = delete;
@@ -294,6 +318,7 @@ public:
         if (Injected(fault, SaveStep::Close) || closed != 0) return false;
         if (Injected(fault, SaveStep::Rename) || !MoveOver(name_, path)) return false;
         name_.clear();
+        placed_ = true;
         return true;
     }
 
@@ -321,6 +346,7 @@ private:
     fs::path folder_;
     std::string name_;  // empty while the file has no name
     int fd_ = -1;
+    bool placed_ = false;
 };
 
 }  // namespace
@@ -385,6 +411,8 @@ FileSaveResult CheckSaveTarget(const std::string& path) {
     if (!probe.Valid()) return Failed("Cannot create file ", path, Reason(errno));
     return {true, {}};
 }
+
+int TakeSignalThatCameDuringSave() { return g_signalAfterSave.exchange(0); }
 
 void IgnoreFileSizeSignal() {
 #if defined(SIGXFSZ)

@@ -58,6 +58,12 @@ inline FileSaveResult SaveWholeFile(const std::string& path, const std::vector<s
 // Lets a long read refuse its destination before the first byte is read.
 FileSaveResult CheckSaveTarget(const std::string& path);
 
+// A signal that would have ended the program while a save was placing its file (a
+// second Ctrl-C), taken once the file was saved so that the program can say so and
+// end as a success: its number, or 0 when none came. Where a save failed, such a
+// signal ends the program as usual, with the old file in place.
+int TakeSignalThatCameDuringSave();
+
 // Over a file-size limit, a write fails with "File too large" instead of the system
 // ending the process (and leaving a temporary file). Programs that save call it once.
 void IgnoreFileSizeSignal();

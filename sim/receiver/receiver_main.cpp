@@ -18,6 +18,7 @@
 #include "sim/virtual_receiver.h"
 #include "util/flash_map.h"
 #include "util/image_file.h"
+#include "util/standard_streams.h"
 #include "util/text.h"
 
 namespace {
@@ -81,6 +82,13 @@ bool ParseCorruptReply(const std::string& text, orbvex::sim::ReceiverFaults& fau
     return true;
 }
 
+// Refused at start rather than after a session whose work it would lose.
+bool SaveTargetUsable(const std::string& path) {
+    const orbvex::FileSaveResult usable = orbvex::CheckSaveTarget(path);
+    if (!usable.ok) std::cerr << "orbvex_receiver: cannot save the flash: " << usable.error << '\n';
+    return usable.ok;
+}
+
 // The flash from the image file, or erased flash when there is no file yet (in a folder
 // that exists, so that it can be saved there). False, with the reason on stderr, for
 // anything that cannot be a flash image.
@@ -98,7 +106,7 @@ bool LoadFlash(orbvex::sim::VirtualReceiver& receiver, const std::string& path) 
                       << " is not a folder\n";
             return false;
         }
-        return true;
+        return SaveTargetUsable(path);
     }
     std::vector<std::uint8_t> image;
     const std::uint32_t size = receiver.Config().flashSize;
@@ -112,8 +120,14 @@ bool LoadFlash(orbvex::sim::VirtualReceiver& receiver, const std::string& path) 
         std::cerr << "orbvex_receiver: cannot load the flash from " << path << ": " << read.reason << '\n';
         return false;
     }
+    // A short image would leave the rest of the flash erased and be saved back larger.
+    if (read.size != size) {
+        std::cerr << "orbvex_receiver: the flash image " << path << " holds " << read.size << " bytes, not the "
+                  << size << " of the " << (size >> 20) << "M flash\n";
+        return false;
+    }
     receiver.SetFlash(image);
-    return true;
+    return SaveTargetUsable(path);
 }
 
 bool SaveImage(const orbvex::sim::VirtualReceiver& receiver, const std::string& path) {
@@ -127,6 +141,7 @@ bool SaveImage(const orbvex::sim::VirtualReceiver& receiver, const std::string& 
 }  // namespace
 
 int main(int argc, char** argv) {
+    orbvex::OpenClosedStandardStreams();
     orbvex::sim::ReceiverConfig config;
     orbvex::sim::ReceiverFaults faults;
     ReceiverOptions o;
@@ -217,6 +232,7 @@ int main(int argc, char** argv) {
     orbvex::net::Endpoint where;
     where.isUnix = !o.unixPath.empty();
     where.path = o.unixPath;
+    where.host = "127.0.0.1";  // where the listener binds: loopback only
     where.port = o.tcpPort;
     orbvex::net::Listener listener;
     std::string error;
@@ -227,6 +243,7 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
 #if !defined(_WIN32)
+    std::signal(SIGHUP, OnStopSignal);  // a closed terminal ends it like any stop: with the image saved
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     orbvex::IgnoreFileSizeSignal();

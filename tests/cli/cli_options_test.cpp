@@ -121,6 +121,7 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--ftdi", "0403:60144", "start"}, "not a USB id such as 0403:6014"},
         {{"--ftdi", "interface=E", "start"}, "--ftdi: interface=E is not A, B, C or D"},
         {{"--ftdi", "speed=1M", "start"}, "unknown key \"speed\""},
+        {{"--ftdi", "0403:6014,freq=1M,FREQ=6M", "start"}, "--ftdi: freq is given twice"},
         {{"--virtual-flash", "f.bin", "start"}, "needs --virtual"},
         {{"--virtual", "--offset", "ten", "start"}, "--offset"},
         {{"--virtual", "--length", "0", "start"}, "--length"},

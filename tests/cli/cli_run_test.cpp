@@ -145,6 +145,7 @@ TEST_F(CliRun, FileProblemsFailTheCommandAndSayWhy) {
         {{"verify", Path("none.rom")}, "Cannot open file"},
         {{"verify", Path("big.rom")}, "holds 1048580 bytes, more than the 1048576 from 7FF00000 to the end"},
         {{"--length", "16", "start", "read", Path("no/such/folder.bin")}, "Cannot create file"},
+        {{"start", "write", Path("big.rom")}, "ROM file too large: LEN[00100004]"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--virtual"};
@@ -152,6 +153,7 @@ TEST_F(CliRun, FileProblemsFailTheCommandAndSayWhy) {
         ToolRun run = RunTool(args);
         EXPECT_EQ(run.status, 1) << c.says;
         EXPECT_THAT(run.out, HasSubstr(c.says));
+        EXPECT_THAT(run.err, HasSubstr(c.says));  // for a script that keeps only stderr
     }
 }
 
@@ -184,6 +186,7 @@ TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
         {{"--virtual", "start", "read", "/sys/orbvex.bin"}, 1, "Cannot create file /sys/orbvex.bin: Permission denied"},
         {{"--virtual", "start", "read", Path("self")}, 1, "Too many levels of symbolic links"},
         {{"--virtual", "start", "read", Path("l0")}, 1, "Too many levels"},  // a longer chain than the system follows
+        {{"--virtual", "start", "read", Path(std::string(300, 'n'))}, 1, "File name too long"},
         {{"--virtual", "--virtual-flash", "/sys/orbvex.img", "start"}, 1, "cannot save the virtual flash"},
         {{"--virtual", "start", "verify", Path("folder/huge.rom")}, 1, "holds 3221225472 bytes, more than the 1048576"},
         {{"--virtual", "start", "write", Path("empty.rom")}, 1, "is empty: nothing to write"},

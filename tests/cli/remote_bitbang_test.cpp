@@ -162,6 +162,30 @@ TEST_F(RemoteBitbangClientTest, APeerThatDribblesItsAnswersIsDroppedAfterOneTime
     EXPECT_THAT(drops_, ::testing::ElementsAre(::testing::StartsWith("the remote receiver answers too slowly: ")));
 }
 
+// A peer that neither answers nor takes requests holds the client no longer than the
+// timeout, or than the grace after a give-up (Ctrl-C), whichever wait it is caught in.
+TEST_F(RemoteBitbangClientTest, AStuckPeerIsDroppedAtTheTimeoutOrSoonAfterAGiveUp) {
+    const struct { bool sending, givenUp; const char* reason; } rows[] = {
+        {false, false, "the remote receiver stopped answering"},
+        {false, true, "interrupted"},
+        {true, false, "the remote receiver stopped taking requests"},
+        {true, true, "interrupted"},
+    };
+    for (const auto& row : rows) {
+        drops_.clear();
+        Connect(row.givenUp ? 120000 : 300);
+        if (row.givenUp) client_->SetGiveUp([] { return true; });
+        const auto started = std::chrono::steady_clock::now();
+        if (row.sending)  // clocks and no read, until the buffers on the way are full
+            for (std::size_t i = 0; i < (std::size_t{1} << 28) && !client_->Dropped(); ++i)
+                client_->Write(0x378, i % 2 ? 0x0A : 0x08);
+        else
+            client_->Read(0x379);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20)) << row.reason;
+        EXPECT_THAT(drops_, ::testing::ElementsAre(::testing::StartsWith(row.reason)));
+    }
+}
+
 TEST_F(RemoteBitbangClientTest, AnAnswerThatIsNeitherZeroNorOneEndsTheSession) {
     Connect();
     EXPECT_EQ(ReadAnswered('x'), 0x10);

@@ -27,6 +27,7 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -168,7 +169,9 @@ std::string Bin(const std::string& name) { return std::string(ORBVEX_BIN_DIR) + 
 // process, so that no receiver outlives a hung test, and with the object.
 class Program {
 public:
-    explicit Program(const std::vector<std::string>& argv) {
+    // With stdoutClosed the program starts with descriptor 1 closed (">&-"); the pipe
+    // then carries stderr alone.
+    explicit Program(const std::vector<std::string>& argv, bool stdoutClosed = false) {
         std::vector<char*> args;
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
@@ -180,6 +183,7 @@ public:
             ::dup2(fds[1], 1);
             ::dup2(fds[1], 2);
             for (int fd = 3; fd < 1024; ++fd) ::close(fd);  // no socket of the test lives on in it
+            if (stdoutClosed) ::close(1);
             ::execvp(args[0], args.data());
             ::_exit(127);
         }
@@ -305,7 +309,7 @@ TEST(ServedReceiverProcess, LinkFaultsNeverPassForTheFlash) {
 TEST(ServedReceiverProcess, TheReceiversSettingsReachTheTarget) {
     const struct {
         std::vector<std::string> settings;
-        const char* log;
+        std::string log;
     } cases[] = {
         {{"--idcode", "0x1000A041", "--halt-ignored", "--late-ack"},
          "Init JTAG\nIDCODE : 1000A041\nStop CPU\nFail DCU Control, Plesae Restart or Reset CPU Box\n"},
@@ -321,7 +325,8 @@ TEST(ServedReceiverProcess, TheReceiversSettingsReachTheTarget) {
         ASSERT_FALSE(address.empty()) << receiver.Output();
         Program tool({Bin("orbvex_cli"), "--remote", address, "--remote-timeout", kSlowHostTimeout, "start"});
         EXPECT_EQ(tool.Wait(), 1);
-        EXPECT_EQ(tool.Output(), std::string(c.log) + "orbvex_cli: \"start\" failed\n") << c.settings[0];
+        const std::string why = c.log.substr(c.log.rfind('\n', c.log.size() - 2) + 1);  // again on stderr
+        EXPECT_EQ(tool.Output(), c.log + "orbvex_cli: " + why + "orbvex_cli: \"start\" failed\n") << c.settings[0];
     }
 }
 
@@ -336,6 +341,14 @@ TEST(ServedReceiverProcess, RefusesWhatItCannotServeWithAReasonAndNeverCrashes) 
     livePath.path = dir.Path("live.sock");
     std::string error;
     ASSERT_TRUE(live.Open(livePath, error)) << error;
+    WriteBytes(dir.Path("short.img"), std::vector<std::uint8_t>(1000, 0xFF));
+    WriteBytes(dir.Path("read-only.img"), std::vector<std::uint8_t>(0x100000, 0xFF));
+    std::filesystem::permissions(dir.Path("read-only.img"), std::filesystem::perms::owner_read);
+    net::Listener taken;
+    net::Endpoint anyPort;
+    anyPort.host = "127.0.0.1";
+    ASSERT_TRUE(taken.Open(anyPort, error)) << error;
+    const std::string takenPort = std::to_string(taken.Bound().port);
 
     const struct {
         std::vector<std::string> args;
@@ -347,6 +360,9 @@ TEST(ServedReceiverProcess, RefusesWhatItCannotServeWithAReasonAndNeverCrashes) 
         {{"--flash-image", dir.Path("two-megabytes.img")}, 1, "holds 2097152 bytes, more than the 1M flash"},
         {{"--flash-image", dir.Path("plain-file") + "/flash.img"}, 1, "is not a folder"},
         {{"--flash-image", dir.Path(std::string(300, 'n'))}, 1, "File name too long"},
+        {{"--flash-image", dir.Path("short.img")}, 1, "holds 1000 bytes, not the 1048576 of the 1M flash"},
+        {{"--flash-image", dir.Path("read-only.img")}, 1, "cannot save the flash: Cannot create file"},
+        {{"--tcp", takenPort}, 1, "cannot listen on 127.0.0.1:" + takenPort},
         {{"--unix", livePath.path}, 1, "another program is listening on it"},
         {{"--unix", dir.Path("plain-file")}, 1, "is not a socket; it is left alone"},
         {{"--tcp", "70000"}, 2, "--tcp"},
@@ -371,6 +387,34 @@ TEST(ServedReceiverProcess, RefusesWhatItCannotServeWithAReasonAndNeverCrashes) 
         EXPECT_THAT(receiver.Output(), HasSubstr(c.says)) << c.args[0] << ' ' << c.args[1];
     }
     EXPECT_EQ(ReadBytes(dir.Path("plain-file")), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(ReadBytes(dir.Path("short.img")).size(), 1000u);
+}
+
+// A closed stdout must not hand the connection descriptor 1, and the log lines with it.
+TEST(ServedReceiverProcess, ClosedStdoutsPutNothingIntoTheConnection) {
+    TempDir dir;
+    const std::string socket = dir.Path("rbb.sock");
+    Program receiver({Bin("orbvex_receiver"), "--unix", socket, "--once"}, true);
+    for (int i = 0; i < 200 && !std::filesystem::exists(socket); ++i) std::this_thread::sleep_for(50ms);
+    Program tool({Bin("orbvex_cli"), "--remote", "unix:" + socket, "--remote-timeout", kSlowHostTimeout, "--trap",
+                  ORBVEX_VIRTUAL_TRAP_IMAGE, "start"},
+                 true);
+    EXPECT_EQ(tool.Wait(), 0) << tool.Output();
+    EXPECT_EQ(tool.Output(), "");
+    EXPECT_EQ(receiver.Wait(), 0) << receiver.Output();
+}
+
+// Whatever ends it (a closed terminal too), the session's flash is saved.
+TEST(ServedReceiverProcess, EverySignalThatEndsItSavesTheFlash) {
+    TempDir dir;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        const std::string image = dir.Path("flash-" + std::to_string(signal) + ".img");
+        Program receiver({Bin("orbvex_receiver"), "--flash-image", image, "--quiet"});
+        ASSERT_FALSE(receiver.ListeningAddress().empty()) << receiver.Output();
+        receiver.Signal(signal);
+        EXPECT_EQ(receiver.Wait(), 0) << signal << ' ' << receiver.Output();
+        EXPECT_EQ(ReadBytes(image).size(), 0x100000u) << signal;
+    }
 }
 
 net::Socket Dial(const std::string& address) {
@@ -590,6 +634,69 @@ TEST(ServedReceiverProcess, AbusiveClientsNeitherStopItNorGrowItAndTheNextClient
     EXPECT_EQ(receiver.Wait(), 0) << receiver.Output();
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
     EXPECT_EQ(ReadBytes(image), std::vector<std::uint8_t>(0x100000, 0xFF));
+}
+
+// A listener that takes no one: its queue (of one) is filled by the sockets it holds.
+class FullListener {
+public:
+    explicit FullListener(const std::string& unixPath = {}) {
+        sockaddr_storage address{};
+        socklen_t length = 0;
+        if (unixPath.empty()) {
+            auto& in = reinterpret_cast<sockaddr_in&>(address);
+            in.sin_family = AF_INET;
+            in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            length = sizeof in;
+        } else {
+            auto& un = reinterpret_cast<sockaddr_un&>(address);
+            un.sun_family = AF_UNIX;
+            std::snprintf(un.sun_path, sizeof un.sun_path, "%s", unixPath.c_str());
+            length = sizeof un;
+        }
+        const int family = unixPath.empty() ? AF_INET : AF_UNIX;
+        fds_.push_back(::socket(family, SOCK_STREAM, 0));
+        ::bind(fds_[0], reinterpret_cast<sockaddr*>(&address), length);
+        ::listen(fds_[0], 0);
+        ::getsockname(fds_[0], reinterpret_cast<sockaddr*>(&address), &length);
+        address_ = unixPath.empty()
+                       ? "127.0.0.1:" + std::to_string(ntohs(reinterpret_cast<sockaddr_in&>(address).sin_port))
+                       : "unix:" + unixPath;
+        for (bool taken = true; taken && fds_.size() < 10;) {  // until one is left waiting
+            fds_.push_back(::socket(family, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            taken = ::connect(fds_.back(), reinterpret_cast<sockaddr*>(&address), length) == 0;
+            pollfd p{fds_.back(), POLLOUT, 0};
+            if (!taken && errno == EINPROGRESS) taken = ::poll(&p, 1, 300) > 0;
+        }
+    }
+    ~FullListener() {
+        for (int fd : fds_) ::close(fd);
+    }
+    const std::string& Address() const { return address_; }
+
+private:
+    std::vector<int> fds_;
+    std::string address_;
+};
+
+// No answer to a connect ends the run at the timeout, or at once on Ctrl-C.
+TEST(CliRemoteStuck, AListenerWithAFullQueueEndsTheRunAtTheTimeoutOrAtCtrlC) {
+    TempDir dir;
+    for (const std::string unixPath : {std::string(), dir.Path("full.sock")}) {
+        const FullListener full(unixPath);
+        const struct { const char* timeout; bool ctrlC; int status; std::chrono::seconds within; } rows[] = {
+            {"1", false, 1, 3s},
+            {"120", true, 130, 2s},
+        };
+        for (const auto& row : rows) {
+            const auto started = std::chrono::steady_clock::now();
+            const ToolRun run = RunTool({"--remote", full.Address(), "--remote-timeout", row.timeout, "start"}, false,
+                                        [&row] { return row.ctrlC; });
+            EXPECT_LT(std::chrono::steady_clock::now() - started, row.within) << full.Address();
+            EXPECT_EQ(run.status, row.status) << full.Address() << '\n' << run.err;
+            EXPECT_THAT(run.err, HasSubstr("cannot connect to " + full.Address()));
+            EXPECT_EQ(run.out, "");
+        }
+    }
 }
 
 TEST(ServedReceiverProcess, TakesOverAUnixSocketThatNobodyListensOnAnyMore) {

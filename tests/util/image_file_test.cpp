@@ -118,6 +118,22 @@ TEST_F(ImageFileTest, AFailedCallOrAKillInTheMiddleOfASaveLeavesTheOldFileAlone)
                   "Cannot write file " + At("old.bin") + ": Input/output error");
         EXPECT_THAT(Names(), ::testing::ElementsAre("old.bin"));
     }
+    // A second Ctrl-C waits for the save: one that fails then ends the program with the
+    // old file in place, one that completes is taken for the program to say so.
+    for (const int fault : {EIO, 0}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::signal(SIGINT, SIG_DFL);
+            const auto ctrlC = [fault](SaveStep now) { return now == SaveStep::Sync ? (::raise(SIGINT), fault) : 0; };
+            const bool saved = SaveWholeFile(At("old.bin"), Bytes("new").data(), 3, ctrlC).ok;
+            ::_exit(saved && TakeSignalThatCameDuringSave() == SIGINT ? 0 : 3);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_EQ(WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status), fault ? -SIGINT : 0);
+        EXPECT_EQ(Get(At("old.bin")), fault ? "old" : "new");
+    }
+    Put(At("old.bin"), "old");
     const int probe = ::open(dir.c_str(), O_TMPFILE | O_WRONLY, 0600);
     if (probe < 0) GTEST_SKIP() << "this file system has no files without a name";
     ::close(probe);
