@@ -158,6 +158,9 @@ bool TargetSession::Close() {
         if (remote_->Dropped()) ok = false;
         remote_->Quit();
     }
+    // A cable lost with the release's writes: as for the remote receiver, the last
+    // command's closing writes may not have reached the target.
+    if (device_ && device_->Failed()) ok = false;
     device_.reset();
     access_.reset();
     return ok;

@@ -328,6 +328,19 @@ TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
     EXPECT_EQ(parport.OpenCount(), 0);
     EXPECT_EQ(gpio.LiveRequests(), 0);
     EXPECT_EQ(usb.openHandles, 0);
+    // Unplugged with the last writes of a START, after its last answer: the run fails too.
+    const auto startUnplugging = [&](long afterWrites) {
+        sim::VirtualReceiver fresh;
+        FtdiStandIn chip;
+        chip.devices = {usb.devices[0]};
+        chip.WireTo(fresh);
+        chip.unplugAfterWrites = afterWrites;
+        const ToolRun run = RunTool({"--ftdi", "serial=H1", "--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "start"}, false, {},
+                                    {&parport, &gpio, &chip});
+        return std::make_pair(run.status, static_cast<long>(chip.writes));
+    };
+    const long startWrites = startUnplugging(-1).second;
+    for (long cut = 1; cut <= 3; ++cut) EXPECT_EQ(startUnplugging(startWrites - cut).first, 1) << cut;
 
     const struct { std::vector<std::string> args; const char* says; std::function<void()> arrange; } refusals[] = {
         {{"--port", "/dev/parport1", "start"}, "cannot open /dev/parport1: "},

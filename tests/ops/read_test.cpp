@@ -1,5 +1,12 @@
 #include "ops/receiver_fixture.h"
 
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
+
+#include "ops/readings.h"
+#include "util/image_file.h"
+
 namespace orbvex::test {
 namespace {
 
@@ -93,6 +100,22 @@ TEST_F(ReadTest, FileThatCannotBeSavedIsReportedAndNothingIsLeftBehind) {
         EXPECT_THAT(window.beeps, ElementsAre(0x40u));
         EXPECT_THAT(FilesInDir(), ElementsAre("taken.bin"));
     }
+#if !defined(_WIN32)
+    // A save that fails after the whole read (the file-size limit here) fails the read.
+    IgnoreFileSizeSignal();
+    rlimit old{}, tight{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    tight = old;
+    tight.rlim_cur = 4096;
+    window.Forget();
+    window.saveChoice = PathIn("dump.bin");
+    ::setrlimit(RLIMIT_FSIZE, &tight);
+    const bool read = Read();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_FALSE(read);
+    EXPECT_EQ(window.FromEnd(2), "Cannot write file " + PathIn("dump.bin") + ": File too large");
+    EXPECT_THAT(FilesInDir(), ElementsAre("taken.bin"));
+#endif
 }
 
 // A stretch of the flash, as the command line reads and verifies it: short reply
@@ -101,8 +124,12 @@ TEST_F(ReadTest, RangesComeBackExactOrSayWhereTheyStopped) {
     const auto image = RandomBytes(0x1000, 9);
     receiver.SetFlash(image);
     receiver.Config().replyBlockLength = 12;
-    ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000 + 101, 333, PathIn("part.bin")}));
+    receiver.RecordMessages(true);
+    ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000 + 101, 333, PathIn("part.bin"), 3}));
     EXPECT_EQ(ReadFileBytes(PathIn("part.bin")), std::vector<std::uint8_t>(image.begin() + 101, image.begin() + 434));
+    for (const auto& m : receiver.Messages())  // an unaligned address is the DCU's to misread
+        EXPECT_TRUE(m.kind != sim::DcuMessageRecord::Kind::Read || m.address % 4 == 0) << Hex8(m.address);
+    receiver.RecordMessages(false);
 
     receiver.Config().replyBlockLength = 256;
     WriteFileBytes(PathIn("keep.bin"), {'o', 'l', 'd'});
@@ -135,8 +162,13 @@ TEST_F(ReadTest, PassesAndVerifyTellALinkGlitchFromTheFlash) {
     EXPECT_EQ(window.FromEnd(3).rfind("Read 3 passes agree after re-reading ", 0), 0u) << window.FromEnd(3);
     receiver.Faults().corruptReplyOneIn = 0;
 
+    // One turned byte after two passes takes two re-reads to outvote: good, bad, good, good.
     receiver.ResetCounters();
     receiver.Faults().corruptReplyByte = 30000;
+    ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x40000, PathIn("back.bin"), 2}));
+    EXPECT_EQ(ReadFileBytes(PathIn("back.bin")), image);
+
+    receiver.ResetCounters();
     const VerifyResult glitch = RunVerify(window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("image.rom")});
     EXPECT_TRUE(glitch.same);
     EXPECT_EQ(glitch.glitches, 1u);
@@ -147,6 +179,30 @@ TEST_F(ReadTest, PassesAndVerifyTellALinkGlitchFromTheFlash) {
     EXPECT_FALSE(real.same);
     EXPECT_EQ(real.glitches, 0u);
     EXPECT_EQ(window.FromEnd(2).rfind("Verify FAIL ADR[7FF01234]", 0), 0u);
+}
+
+// A byte is settled by more than half of the readings and at least three of them;
+// against a file's byte, two readings and a majority confirm it, four and none showing
+// it prove a difference.
+TEST(Readings, SettleOnlyOnAClearMajority) {
+    const struct { std::vector<std::uint8_t> bytes; int expected; int settled; } rows[] = {
+        {{1, 1, 1}, -1, 1},
+        {{1, 1, 2}, -1, -1},           // two out of three are not enough
+        {{1, 1, 2, 2}, -1, -1},
+        {{1, 1, 1, 2, 2, 2}, -1, -1},  // a tie is no majority
+        {{1, 2, 1, 2, 1}, -1, 1},
+        {{1, 1, 2}, 1, 1},
+        {{2, 2, 2, 1}, 1, -1},
+        {{2, 2, 2, 2}, 1, 2},
+        {{2, 2, 2, 2, 1}, 1, -1},
+    };
+    for (const auto& row : rows) {
+        std::vector<Reading> readings;
+        for (std::uint8_t b : row.bytes) readings.push_back({7, b});
+        const std::uint8_t file[2] = {7, static_cast<std::uint8_t>(row.expected)};
+        const std::optional<Reading> settled = SettledContent(readings, row.expected < 0 ? nullptr : file);
+        EXPECT_EQ(settled ? (*settled)[1] : -1, row.settled) << ::testing::PrintToString(row.bytes) << row.expected;
+    }
 }
 
 // A link fault at the same place of every reply, or at random: a backup and a verify
