@@ -120,17 +120,17 @@ TEST_F(ImageFileTest, AFailedCallOrAKillInTheMiddleOfASaveLeavesTheOldFileAlone)
     }
     // A folder put in the file's place while it is saved: the rename itself fails.
     const auto usurp = [this](SaveStep now) {
-        if (now == SaveStep::Rename) fs::remove(At("old.bin")), fs::create_directories(At("old.bin/inside"));
+        if (now == SaveStep::Rename) fs::remove(At("old.bin")), fs::create_directories(At("old.bin/in"));
         return 0;
     };
     EXPECT_EQ(SaveWholeFile(At("old.bin"), Bytes("new").data(), 3, usurp).error,
               "Cannot write file " + At("old.bin") + ": Is a directory");
     EXPECT_THAT(Names(), ::testing::ElementsAre("old.bin"));
     fs::remove_all(At("old.bin"));
-    Put(At("old.bin"), "old");
     // A second Ctrl-C waits for the save: one that fails then ends the program with the
     // old file in place, one that completes is taken for the program to say so.
     for (const int fault : {EIO, 0}) {
+        Put(At("old.bin"), "old");
         const pid_t child = ::fork();
         if (child == 0) {
             std::signal(SIGINT, SIG_DFL);
