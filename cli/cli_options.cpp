@@ -102,8 +102,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
     std::string remoteTimeout;
     auto* remoteTimeoutOpt = app.add_option(
         "--remote-timeout", remoteTimeout,
-        "With --remote: give up when an answer takes this many seconds, or a stretch of that long brings fewer "
-        "than 100 answers (default 10)");
+        "With --remote: give up when connecting, an answer or room to send takes this many seconds, or a "
+        "stretch of that long brings fewer than 100 answers (default 10)");
     auto* trapOpt = app.add_option("--trap", trap,
                                    "Target-side trap program (default: trap.bin beside this program, else in "
                                    "~/.local/share/orbvex_up/, else in ../share/orbvex_up/ from this program's "
