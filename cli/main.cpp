@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     orbvex::IgnoreFileSizeSignal();
+    orbvex::TakeEndingSignalsAfterSaves();  // a second Ctrl-C while saving: said, and the run ends
     orbvex::cli::CliStreams streams{std::cout, std::cerr, ORBVEX_ISATTY(ORBVEX_FILENO(stderr)) != 0,
                                     [] { return g_interrupted != 0; }};
     return orbvex::cli::RunCli(argc, argv, streams);

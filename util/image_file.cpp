@@ -245,6 +245,7 @@ bool Examine(const std::string& path, SaveTarget& target, FileSaveResult& refusa
 
 // The signals that end a program by default (a second Ctrl-C, a closed terminal) wait
 // while it lives, and take effect once the temporary file is renamed or removed.
+std::atomic<bool> g_takeEndingSignals{false};
 std::atomic<int> g_signalAfterSave{0};
 
 class HeldSignals {
@@ -266,6 +267,7 @@ public:
     // taken instead, for the program to say the file was saved and end as a success.
     // Signals the program handles itself are left to their handlers.
     void TakeEndingSignals() {
+        if (!g_takeEndingSignals) return;
         sigset_t ending;
         sigemptyset(&ending);
         for (int signal : kHeld) {
@@ -411,6 +413,8 @@ FileSaveResult CheckSaveTarget(const std::string& path) {
     if (!probe.Valid()) return Failed("Cannot create file ", path, Reason(errno));
     return {true, {}};
 }
+
+void TakeEndingSignalsAfterSaves() { g_takeEndingSignals = true; }
 
 int TakeSignalThatCameDuringSave() { return g_signalAfterSave.exchange(0); }
 

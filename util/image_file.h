@@ -58,10 +58,13 @@ inline FileSaveResult SaveWholeFile(const std::string& path, const std::vector<s
 // Lets a long read refuse its destination before the first byte is read.
 FileSaveResult CheckSaveTarget(const std::string& path);
 
-// A signal that would have ended the program while a save was placing its file (a
-// second Ctrl-C), taken once the file was saved so that the program can say so and
-// end as a success: its number, or 0 when none came. Where a save failed, such a
-// signal ends the program as usual, with the old file in place.
+// A program that reports its saves itself calls it once: from then on a signal that
+// would end it while a file is saved (a second Ctrl-C) is taken once the file is in
+// place, so that the program can say so and end as a success, instead of ending it as
+// if the save had not happened. Where a save fails, the signal ends it as usual, the
+// old file in place. Other programs end on such a signal once the save is over.
+void TakeEndingSignalsAfterSaves();
+// The signal so taken since the last call, or 0 when none came.
 int TakeSignalThatCameDuringSave();
 
 // Over a file-size limit, a write fails with "File too large" instead of the system

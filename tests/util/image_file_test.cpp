@@ -134,6 +134,7 @@ TEST_F(ImageFileTest, AFailedCallOrAKillInTheMiddleOfASaveLeavesTheOldFileAlone)
         const pid_t child = ::fork();
         if (child == 0) {
             std::signal(SIGINT, SIG_DFL);
+            TakeEndingSignalsAfterSaves();
             const auto ctrlC = [fault](SaveStep now) { return now == SaveStep::Sync ? (::raise(SIGINT), fault) : 0; };
             const bool saved = SaveWholeFile(At("old.bin"), Bytes("new").data(), 3, ctrlC).ok;
             ::_exit(saved && TakeSignalThatCameDuringSave() == SIGINT ? 0 : 3);
