@@ -160,10 +160,10 @@ RemoteBitbangClient::Waited RemoteBitbangClient::AwaitSocket(bool toSend) {
     for (;;) {
         const auto waited = steady_clock::now() - started;
         if (waited >= answerTimeout_) return Waited::TimedOut;
-        const auto slice = std::max<long long>(1, duration_cast<milliseconds>(std::min<steady_clock::duration>(kSlice, answerTimeout_ - waited)).count());
+        const auto left = duration_cast<milliseconds>(answerTimeout_ - waited).count();
+        const int slice = static_cast<int>(std::clamp<long long>(left, 1, kSlice.count()));
         const auto before = steady_clock::now();
-        if (toSend ? socket_.WaitWritable(static_cast<int>(slice)) : socket_.WaitReadable(static_cast<int>(slice)))
-            return Waited::Ready;
+        if (toSend ? socket_.WaitWritable(slice) : socket_.WaitReadable(slice)) return Waited::Ready;
         if (!giveUp_ || !giveUp_()) continue;
         waitedSinceGiveUp_ += steady_clock::now() - before;
         if (waitedSinceGiveUp_ >= milliseconds(kInterruptGraceMs)) return Waited::Interrupted;
