@@ -386,6 +386,8 @@ FileSaveResult CheckSaveTarget(const std::string& path) {
     return {true, {}};
 }
 
+bool CanCreateFilesIn(const std::string& folder) { return Temporary(folder.empty() ? "." : folder).Valid(); }
+
 void IgnoreFileSizeSignal() {
 #if defined(SIGXFSZ)
     std::signal(SIGXFSZ, SIG_IGN);

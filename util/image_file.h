@@ -58,6 +58,9 @@ inline FileSaveResult SaveWholeFile(const std::string& path, const std::vector<s
 // Lets a long read refuse its destination before the first byte is read.
 FileSaveResult CheckSaveTarget(const std::string& path);
 
+// Whether a file can be created in folder now (a file is created there and removed).
+bool CanCreateFilesIn(const std::string& folder);
+
 // Over a file-size limit, a write fails with "File too large" instead of the system
 // ending the process (and leaving a temporary file). Programs that save call it once.
 void IgnoreFileSizeSignal();
