@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -23,13 +22,7 @@
 
 #include "app/dialog_filter.h"
 #include "app/form_layout.h"
-#include "link/dcu.h"
-#include "link/jtag.h"
-#include "link/link_log.h"
-#include "ops/operations.h"
-#include "port/kqportio.h"
 #include "port/port_access.h"
-#include "port/program_dir.h"
 
 TForm1* Form1 = nullptr;
 
@@ -54,15 +47,8 @@ TForm1::TForm1(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend, std
     : QWidget(parent,
               Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      portAccess_(portAccess),
-      backend_(backend),
-      trapFile_(std::move(trapFile)),
-      hooks_(std::move(hooks)) {
-    if (!hooks_.start) hooks_.start = orbvex::RunStart;
-    if (!hooks_.erase) hooks_.erase = orbvex::RunErase;
-    if (!hooks_.write) hooks_.write = orbvex::RunWrite;
-    if (!hooks_.read) hooks_.read = orbvex::RunRead;
-
+      hooks_(std::move(hooks)),
+      controller_(*this, *this, portAccess, backend, std::move(trapFile), hooks_) {
     Form1 = this;
     setObjectName(QStringLiteral("Form1"));
     CreateControls();
@@ -71,7 +57,6 @@ TForm1::TForm1(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend, std
 }
 
 TForm1::~TForm1() {
-    link_.reset();
     if (Form1 == this) Form1 = nullptr;
 }
 
@@ -84,15 +69,12 @@ void TForm1::ConnectHandlers() {
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
 }
 
-void TForm1::FormCreate() { link_.emplace().Open(*this, portAccess_, backend_); }
+void TForm1::FormCreate() { controller_.Open(); }
 
-void TForm1::FormClose() { link_->Close(); }
+void TForm1::FormClose() { controller_.Close(); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    // Port access must not be withdrawn under a running operation: the close waits
-    // until the operation has returned.
-    if (operationRunning_) {
-        closePending_ = true;
+    if (!controller_.MayClose()) {
         event->ignore();
         return;
     }
@@ -100,65 +82,27 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-// Each handler reads its choices at the moment the operation needs them: the port at
-// the click, the file and then the flash size when the operation asks for its file.
-void TForm1::Button5Click() {
-    RunOperation([this] { return hooks_.start(*this, {ChosenPort(), trapFile_}); });
-}
-void TForm1::Button6Click() {
-    RunOperation([this] { return hooks_.erase(*this, {ChosenPort(), ChosenFlash()}); });
-}
-void TForm1::Button7Click() {
-    RunOperation([this] { return hooks_.write(*this, {ChosenPort(), FileChooserFor(false)}); });
-}
-void TForm1::Button8Click() {
-    RunOperation([this] { return hooks_.read(*this, {ChosenPort(), FileChooserFor(true)}); });
-}
-
-std::uint16_t TForm1::ChosenPort() const {
-    return orbvex::app::PortFromButtons(L1->isChecked(), L2->isChecked(), LptBase);
-}
-
-orbvex::FlashRange TForm1::ChosenFlash() const {
-    return orbvex::app::FlashFromButtons(F1->isChecked(), F2->isChecked());
-}
-
-orbvex::FileChooser TForm1::FileChooserFor(bool save) {
-    return [this, save]() -> std::optional<orbvex::ChosenFile> {
-        std::string path;
-        const bool chosen = save ? RunSaveDialog(orbvex::app::kBinDialog, path)
-                                 : RunOpenDialog(orbvex::app::kRomDialog, path);
-        if (!chosen) return std::nullopt;
-        return orbvex::ChosenFile{path, ChosenFlash()};
-    };
-}
-
+void TForm1::Button5Click() { controller_.Start(); }
+void TForm1::Button6Click() { controller_.Erase(); }
+void TForm1::Button7Click() { controller_.Write(); }
+void TForm1::Button8Click() { controller_.Read(); }
 void TForm1::Button1Click() { close(); }
+void TForm1::Button2Click() { controller_.Abort(); }
 
-void TForm1::Button2Click() { orbvex::RunAbort(*this); }
-
-void TForm1::RunOperation(const std::function<bool()>& operation) {
-    // Operations let window messages through while they run; a second one started
-    // from there would interleave with the first on the one JTAG link.
-    if (operationRunning_) return;
-    operationRunning_ = true;
-    QPointer<QWidget> focused = QApplication::focusWidget();
-    SetOperationButtonsEnabled(false);
-
-    operation();
-
-    SetOperationButtonsEnabled(true);
-    if (focused && focused->isEnabled() && isActiveWindow()) focused->setFocus();
-    operationRunning_ = false;
-    if (closePending_) {
-        closePending_ = false;
-        close();
+bool TForm1::IsChecked(orbvex::app::Choice button) const {
+    switch (button) {
+    case orbvex::app::Choice::F1: return F1->isChecked();
+    case orbvex::app::Choice::F2: return F2->isChecked();
+    case orbvex::app::Choice::L1: return L1->isChecked();
+    case orbvex::app::Choice::L2: return L2->isChecked();
     }
+    return false;
 }
 
 void TForm1::SetOperationButtonsEnabled(bool enabled) {
-    // Abort stays live: it is how a running Write is stopped.
+    if (!enabled) focusBeforeRun_ = QApplication::focusWidget();
     for (QPushButton* button : {Button5, Button6, Button7, Button8, Button1}) button->setEnabled(enabled);
+    if (enabled && focusBeforeRun_ && focusBeforeRun_->isEnabled() && isActiveWindow()) focusBeforeRun_->setFocus();
 }
 
 void TForm1::LogLine(const std::string& line) {
@@ -182,35 +126,24 @@ void TForm1::SetProgressMaximum(int maximum) {
     SetProgressPosition(position);
 }
 
-bool TForm1::RunOpenDialog(const orbvex::app::FileDialogSetup& setup, std::string& chosen) {
-    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
-    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-    return RunFileDialog(*OpenDialog1, setup, chosen);
-}
-
-bool TForm1::RunSaveDialog(const orbvex::app::FileDialogSetup& setup, std::string& chosen) {
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog1->setFileMode(QFileDialog::AnyFile);
-    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
-    return RunFileDialog(*SaveDialog1, setup, chosen);
-}
-
-bool TForm1::RunFileDialog(QFileDialog& dialog, const orbvex::app::FileDialogSetup& setup, std::string& chosen) {
+std::optional<std::string> TForm1::RunFileDialog(bool save, const orbvex::app::FileDialogSetup& setup,
+                                                 const std::string& folder) {
+    QFileDialog& dialog = save ? *SaveDialog1 : *OpenDialog1;
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // Read replaces a chosen file without asking, as it always did.
+    if (save) dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     const QString defaultSuffix = QString::fromLatin1(setup.defaultExt);
     dialog.setNameFilters(ToQtNameFilters(setup.filter));
-    dialog.setDirectory(FromNarrow(orbvex::ProgramDirectory()));
+    dialog.setDirectory(FromNarrow(folder));
     dialog.setDefaultSuffix(defaultSuffix);
     dialog.selectFile(QString());
 
     std::optional<QString> path = hooks_.runFileDialog ? hooks_.runFileDialog(dialog) : ExecFileDialog(dialog);
-    if (!path || path->isEmpty()) return false;
+    if (!path || path->isEmpty()) return std::nullopt;
     // A typed name without an extension gets the default one, whichever dialog ran.
-    if (dialog.acceptMode() == QFileDialog::AcceptSave && !defaultSuffix.isEmpty() &&
-        QFileInfo(*path).suffix().isEmpty()) {
-        *path += QLatin1Char('.') + defaultSuffix;
-    }
-    chosen = ToNarrow(QDir::toNativeSeparators(*path));
-    return true;
+    if (save && !defaultSuffix.isEmpty() && QFileInfo(*path).suffix().isEmpty()) *path += QLatin1Char('.') + defaultSuffix;
+    return ToNarrow(QDir::toNativeSeparators(*path));
 }
 
 void TForm1::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }

@@ -1,14 +1,13 @@
 #pragma once
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
 #include <optional>
 #include <string>
 
-#include "app/form_choices.h"
-#include "app/window_link.h"
+#include "app/window_controller.h"
 #include "ops/link_session.h"
-#include "ops/operations.h"
 #include "ops/window_services.h"
 
 class QFileDialog;
@@ -22,24 +21,16 @@ class QRadioButton;
 // What the window hands to the world outside it. Each hook left empty falls back to
 // the real thing (modal dialog, message box, system sound, the operations of ops/);
 // the tests fill them so that nothing blocks and nothing needs a receiver.
-struct TForm1Hooks {
-    template <typename Inputs>
-    using Operation = std::function<bool(orbvex::WindowServices&, const Inputs&)>;
-
+struct TForm1Hooks : orbvex::app::WindowOperations {
     // Runs a file dialog that the window has already set up; the chosen path, or
     // nothing when the operator cancelled.
     std::function<std::optional<QString>(QFileDialog&)> runFileDialog;
     std::function<void(const QString&)> showErrorBox;
     std::function<void(unsigned type)> beep;
-
-    Operation<orbvex::StartInputs> start;  // START
-    Operation<orbvex::EraseInputs> erase;
-    Operation<orbvex::WriteInputs> write;
-    Operation<orbvex::ReadInputs> read;
 };
 
 // The program's one window: two choices, four operations, the log.
-class TForm1 : public QWidget, public orbvex::WindowServices {
+class TForm1 : public QWidget, public orbvex::WindowServices, private orbvex::app::WindowControls {
     Q_OBJECT
 
 public:
@@ -83,10 +74,10 @@ public:
     void Button1Click();
     void Button2Click();
 
-    // True from the click on an operation button until that operation has returned.
-    bool OperationRunning() const { return operationRunning_; }
-    // True when a close was asked for during an operation and waits for its end.
-    bool ClosePending() const { return closePending_; }
+    // What the buttons do, written once for every toolkit.
+    orbvex::app::WindowController& Controller() { return controller_; }
+    bool OperationRunning() const { return controller_.OperationRunning(); }
+    bool ClosePending() const { return controller_.ClosePending(); }
 
     // orbvex::WindowServices
     void LogLine(const std::string& line) override;
@@ -98,11 +89,6 @@ public:
     void ShowErrorBox(const std::string& text) override;
     void Beep(unsigned type) override;
 
-    // Sets up and runs a file dialog; false when the operator cancelled. chosen is the
-    // full path, with the default extension added to a saved name that has none.
-    bool RunOpenDialog(const orbvex::app::FileDialogSetup& setup, std::string& chosen);
-    bool RunSaveDialog(const orbvex::app::FileDialogSetup& setup, std::string& chosen);
-
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -110,22 +96,17 @@ private:
     void CreateControls();
     void ConnectHandlers();
 
-    void RunOperation(const std::function<bool()>& operation);
-    void SetOperationButtonsEnabled(bool enabled);
-    bool RunFileDialog(QFileDialog& dialog, const orbvex::app::FileDialogSetup& setup, std::string& chosen);
-    // What the radio buttons say at the moment an operation asks.
-    std::uint16_t ChosenPort() const;
-    orbvex::FlashRange ChosenFlash() const;
-    // The dialog's answer and the flash chosen right after it, as Write and Read ask.
-    orbvex::FileChooser FileChooserFor(bool save);
+    // orbvex::app::WindowControls. A saved name that has no extension gets the
+    // dialog's default one.
+    bool IsChecked(orbvex::app::Choice button) const override;
+    void SetOperationButtonsEnabled(bool enabled) override;
+    void CloseWindow() override { close(); }
+    std::optional<std::string> RunFileDialog(bool save, const orbvex::app::FileDialogSetup& setup,
+                                             const std::string& folder) override;
 
-    orbvex::PortAccess& portAccess_;
-    orbvex::PortBackend* backend_;
-    std::string trapFile_;
-    std::optional<orbvex::app::WindowLink> link_;
     TForm1Hooks hooks_;
-    bool operationRunning_ = false;
-    bool closePending_ = false;
+    QPointer<QWidget> focusBeforeRun_;
+    orbvex::app::WindowController controller_;
 };
 
 // The one window of the program, while it exists.

@@ -60,6 +60,18 @@ std::string ProgramDirectory() {
     return path.empty() ? std::string("./") : path;
 }
 
+std::string HomeDirectory() {
+#if defined(_WIN32)
+    const char* home = std::getenv("USERPROFILE");
+#else
+    const char* home = std::getenv("HOME");
+#endif
+    if (!home || !*home) return std::string();
+    std::string dir(home);
+    if (!IsSeparator(dir.back())) dir += '/';
+    return dir;
+}
+
 std::string FindProgramFile(const std::string& name) {
     const std::string beside = ProgramDirectory();
     for (const std::string& folder : {beside, UserDataDirectory(), beside + "../share/" + kDataFolderName}) {

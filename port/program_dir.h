@@ -7,6 +7,10 @@ namespace orbvex {
 // fixed files (trap.bin, the driver) lie there, and the file dialogs open there.
 std::string ProgramDirectory();
 
+// The user's home folder ($HOME; %USERPROFILE% on Windows), with its trailing
+// separator; empty when the environment does not say.
+std::string HomeDirectory();
+
 // Puts another folder in its place (tests, and front ends told where to look).
 // An empty string goes back to the executable's folder.
 void SetProgramDirectory(const std::string& dir);

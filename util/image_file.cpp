@@ -418,6 +418,8 @@ void TakeEndingSignalsAfterSaves() { g_takeEndingSignals = true; }
 
 int TakeSignalThatCameDuringSave() { return g_signalAfterSave.exchange(0); }
 
+bool CanCreateFilesIn(const std::string& folder) { return Temporary(folder.empty() ? "." : folder).Valid(); }
+
 void IgnoreFileSizeSignal() {
 #if defined(SIGXFSZ)
     std::signal(SIGXFSZ, SIG_IGN);

@@ -66,6 +66,8 @@ FileSaveResult CheckSaveTarget(const std::string& path);
 void TakeEndingSignalsAfterSaves();
 // The signal so taken since the last call, or 0 when none came.
 int TakeSignalThatCameDuringSave();
+// Whether a file can be created in folder now (a file is created there and removed).
+bool CanCreateFilesIn(const std::string& folder);
 
 // Over a file-size limit, a write fails with "File too large" instead of the system
 // ending the process (and leaving a temporary file). Programs that save call it once.

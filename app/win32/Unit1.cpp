@@ -6,9 +6,6 @@
 #include <initializer_list>
 #include <utility>
 
-#include "port/kqportio.h"
-#include "port/program_dir.h"
-
 namespace {
 
 constexpr const char* kFormClass = "TForm1";
@@ -33,7 +30,7 @@ void RegisterFormClass(HINSTANCE instance, WNDPROC procedure) {
 
 TForm1::TForm1(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend, std::string trapFile, HWND owner,
                TForm1Hooks hooks)
-    : portAccess_(portAccess), backend_(backend), trapFile_(std::move(trapFile)), hooks_(std::move(hooks)) {
+    : hooks_(std::move(hooks)), controller_(*this, *this, portAccess, backend, std::move(trapFile)) {
     const HINSTANCE instance = GetModuleHandleA(nullptr);
     RegisterFormClass(instance, WindowProc);
     RECT frame{0, 0, orbvex::app::kWindow.clientWidth, orbvex::app::kWindow.clientHeight};
@@ -131,59 +128,38 @@ void TForm1::OnCommand(HWND control, UINT notification) {
 }
 
 void TForm1::OnClose() {
-    // Port access must not be withdrawn under a running operation: the close waits
-    // until the operation has returned.
-    if (operationRunning_) {
-        closePending_ = true;
-        return;
-    }
+    if (!controller_.MayClose()) return;
     FormClose();
     DestroyWindow(hwnd_);
 }
 
-void TForm1::FormCreate() { link_.Open(*this, portAccess_, backend_); }
+void TForm1::CloseWindow() { SendMessageA(hwnd_, WM_CLOSE, 0, 0); }
 
-void TForm1::FormClose() { link_.Close(); }
+void TForm1::FormCreate() { controller_.Open(); }
 
-// Each handler reads its choices at the moment the operation needs them: the port at
-// the click, the file and then the flash size when the operation asks for its file.
-void TForm1::Button5Click() {
-    RunOperation([this] { return orbvex::RunStart(*this, {ChosenPort(), trapFile_}); });
-}
-void TForm1::Button6Click() {
-    RunOperation([this] { return orbvex::RunErase(*this, {ChosenPort(), ChosenFlash()}); });
-}
-void TForm1::Button7Click() {
-    RunOperation([this] { return orbvex::RunWrite(*this, {ChosenPort(), FileChooserFor(false)}); });
-}
-void TForm1::Button8Click() {
-    RunOperation([this] { return orbvex::RunRead(*this, {ChosenPort(), FileChooserFor(true)}); });
-}
+void TForm1::FormClose() { controller_.Close(); }
 
-void TForm1::Button1Click() { SendMessageA(hwnd_, WM_CLOSE, 0, 0); }
+void TForm1::Button5Click() { controller_.Start(); }
+void TForm1::Button6Click() { controller_.Erase(); }
+void TForm1::Button7Click() { controller_.Write(); }
+void TForm1::Button8Click() { controller_.Read(); }
+void TForm1::Button1Click() { CloseWindow(); }
+void TForm1::Button2Click() { controller_.Abort(); }
 
-void TForm1::Button2Click() { orbvex::RunAbort(*this); }
-
-bool TForm1::IsChecked(HWND radio) const { return SendMessageA(radio, BM_GETCHECK, 0, 0) == BST_CHECKED; }
-
-std::uint16_t TForm1::ChosenPort() const { return orbvex::app::PortFromButtons(IsChecked(L1), IsChecked(L2), LptBase); }
-
-orbvex::FlashRange TForm1::ChosenFlash() const { return orbvex::app::FlashFromButtons(IsChecked(F1), IsChecked(F2)); }
-
-orbvex::FileChooser TForm1::FileChooserFor(bool save) {
-    return [this, save]() -> std::optional<orbvex::ChosenFile> {
-        std::string path;
-        if (!RunFileDialog(save, save ? orbvex::app::kBinDialog : orbvex::app::kRomDialog, path)) return std::nullopt;
-        return orbvex::ChosenFile{path, ChosenFlash()};
-    };
+bool TForm1::IsChecked(orbvex::app::Choice button) const {
+    const HWND radio = button == orbvex::app::Choice::F1   ? F1
+                       : button == orbvex::app::Choice::F2 ? F2
+                       : button == orbvex::app::Choice::L1 ? L1
+                                                           : L2;
+    return SendMessageA(radio, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-bool TForm1::RunFileDialog(bool save, const orbvex::app::FileDialogSetup& setup, std::string& chosen) {
+std::optional<std::string> TForm1::RunFileDialog(bool save, const orbvex::app::FileDialogSetup& setup,
+                                                 const std::string& folder) {
     // The filter's '|' separators become the NULs the dialog wants, with one more to end it.
     std::string filter = setup.filter;
     std::replace(filter.begin(), filter.end(), '|', '\0');
     filter.push_back('\0');
-    const std::string folder = orbvex::ProgramDirectory();
     char file[4 * MAX_PATH] = "";
 
     OPENFILENAMEA dialog{};
@@ -201,33 +177,15 @@ bool TForm1::RunFileDialog(bool save, const orbvex::app::FileDialogSetup& setup,
 
     const bool ok = hooks_.runFileDialog ? hooks_.runFileDialog(dialog, save)
                                          : (save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog)) != FALSE;
-    if (!ok || file[0] == '\0') return false;
-    chosen = file;
-    return true;
-}
-
-void TForm1::RunOperation(const std::function<bool()>& operation) {
-    // Operations let window messages through while they run; a second one started
-    // from there would interleave with the first on the one JTAG link.
-    if (operationRunning_) return;
-    operationRunning_ = true;
-    HWND focused = GetFocus();
-    SetOperationButtonsEnabled(false);
-
-    operation();
-
-    SetOperationButtonsEnabled(true);
-    if (focused && IsWindowEnabled(focused) && GetActiveWindow() == hwnd_) SetFocus(focused);
-    operationRunning_ = false;
-    if (closePending_) {
-        closePending_ = false;
-        SendMessageA(hwnd_, WM_CLOSE, 0, 0);
-    }
+    if (!ok || file[0] == '\0') return std::nullopt;
+    return std::string(file);
 }
 
 void TForm1::SetOperationButtonsEnabled(bool enabled) {
-    // Abort stays live: it is how a running Write is stopped.
+    if (!enabled) focusBeforeRun_ = GetFocus();
     for (HWND button : {Button5, Button6, Button7, Button8, Button1}) EnableWindow(button, enabled);
+    if (enabled && focusBeforeRun_ && IsWindowEnabled(focusBeforeRun_) && GetActiveWindow() == hwnd_)
+        SetFocus(focusBeforeRun_);
 }
 
 void TForm1::LogLine(const std::string& line) {

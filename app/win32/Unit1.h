@@ -10,11 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/form_choices.h"
-#include "app/window_link.h"
+#include "app/window_controller.h"
 #include "app/win32/form_controls.h"
 #include "ops/link_session.h"
-#include "ops/operations.h"
 #include "ops/window_services.h"
 
 // What the window hands to the world outside it. Each hook left empty falls back to
@@ -28,7 +26,7 @@ struct TForm1Hooks {
     std::function<void(unsigned type)> beep;
 };
 
-class TForm1 final : public orbvex::WindowServices {
+class TForm1 final : public orbvex::WindowServices, private orbvex::app::WindowControls {
 public:
     // Creating the window runs FormCreate, which wires the backend (null: the real port)
     // and opens port access through portAccess; both must outlive the window. START
@@ -77,22 +75,17 @@ private:
     void OnCommand(HWND control, UINT notification);
     void OnClose();
 
-    void RunOperation(const std::function<bool()>& operation);
-    void SetOperationButtonsEnabled(bool enabled);
-    std::uint16_t ChosenPort() const;
-    orbvex::FlashRange ChosenFlash() const;
-    orbvex::FileChooser FileChooserFor(bool save);
-    bool RunFileDialog(bool save, const orbvex::app::FileDialogSetup& setup, std::string& chosen);
-    bool IsChecked(HWND radio) const;
+    // orbvex::app::WindowControls
+    bool IsChecked(orbvex::app::Choice button) const override;
+    void SetOperationButtonsEnabled(bool enabled) override;
+    void CloseWindow() override;
+    std::optional<std::string> RunFileDialog(bool save, const orbvex::app::FileDialogSetup& setup,
+                                             const std::string& folder) override;
 
-    orbvex::PortAccess& portAccess_;
-    orbvex::PortBackend* backend_;
-    std::string trapFile_;
     TForm1Hooks hooks_;
     HWND hwnd_ = nullptr;
     orbvex::win32::FormControls controls_;
     HWND lastFocus_ = nullptr;
-    orbvex::app::WindowLink link_;
-    bool operationRunning_ = false;
-    bool closePending_ = false;
+    HWND focusBeforeRun_ = nullptr;
+    orbvex::app::WindowController controller_;
 };

@@ -243,38 +243,44 @@ private slots:
 
     void fileDialogs_data() {
         QTest::addColumn<bool>("save");
+        QTest::addColumn<bool>("installed");  // in a folder where no file can be created
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("chosen");  // empty: cancelled
         const QString dir = QDir::tempPath();
-        QTest::newRow("open") << false << dir + "/image.rom" << dir + "/image.rom";
-        QTest::newRow("open cancelled") << false << "" << "";
+        QTest::newRow("open") << false << false << dir + "/image.rom" << dir + "/image.rom";
+        QTest::newRow("open cancelled") << false << false << "" << "";
         // Save adds the default extension only to a name that has none.
-        QTest::newRow("save, no extension") << true << dir + "/backup" << dir + "/backup.bin";
-        QTest::newRow("save, own extension") << true << dir + "/backup.img" << dir + "/backup.img";
-        QTest::newRow("save, default extension") << true << dir + "/backup.bin" << dir + "/backup.bin";
-        QTest::newRow("save cancelled") << true << "" << "";
+        QTest::newRow("save, no extension") << true << false << dir + "/backup" << dir + "/backup.bin";
+        QTest::newRow("save, own extension") << true << false << dir + "/backup.img" << dir + "/backup.img";
+        QTest::newRow("save, default extension") << true << false << dir + "/backup.bin" << dir + "/backup.bin";
+        QTest::newRow("save cancelled") << true << false << "" << "";
+        QTest::newRow("installed, save") << true << true << dir + "/backup" << dir + "/backup.bin";
     }
 
     void fileDialogs() {
         QFETCH(bool, save);
+        QFETCH(bool, installed);
         QFETCH(QString, typed);
         QFETCH(QString, chosen);
         Bench f;
         f.who.dialogAnswers.push_back(typed);
-        orbvex::SetProgramDirectory(QDir::tempPath().toStdString());
-        const orbvex::app::FileDialogSetup& setup = save ? orbvex::app::kBinDialog : orbvex::app::kRomDialog;
-        std::string answer = "untouched";
-        const bool accepted = save ? f.window->RunSaveDialog(setup, answer) : f.window->RunOpenDialog(setup, answer);
-        QCOMPARE(accepted, !chosen.isEmpty());
-        QCOMPARE(QString::fromStdString(answer), chosen.isEmpty() ? "untouched" : QDir::toNativeSeparators(chosen));
+        orbvex::SetProgramDirectory(installed ? "/proc" : QDir::tempPath().toStdString());
+        const std::optional<std::string> answer = f.window->Controller().ChooseFile(save);
+        QCOMPARE(answer.has_value(), !chosen.isEmpty());
+        if (answer) QCOMPARE(QString::fromStdString(*answer), QDir::toNativeSeparators(chosen));
+        f.window->Controller().ChooseFile(save);  // cancelled
 
-        QCOMPARE(f.who.dialogs.size(), std::size_t(1));
+        QCOMPARE(f.who.dialogs.size(), std::size_t(2));
         const apptest::DialogSeen& seen = f.who.dialogs[0];
         QCOMPARE(seen.mode, save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         QCOMPARE(seen.nameFilters.size(), 2);
         QCOMPARE(seen.nameFilters[0], save ? QStringLiteral("BIN files (*.bin)") : QStringLiteral("ROM files (*.rom)"));
-        QCOMPARE(seen.directory, QDir(QDir::tempPath()).absolutePath());
         QCOMPARE(seen.defaultSuffix, save ? QStringLiteral("bin") : QStringLiteral("rom"));
+        // The program's folder; an installed program's dialogs open in the home folder,
+        // then in the folder the last file was chosen in.
+        const QString tmp = QDir(QDir::tempPath()).absolutePath();
+        QCOMPARE(seen.directory, installed ? QDir::homePath() : tmp);
+        QCOMPARE(f.who.dialogs[1].directory, tmp);
         // Open takes only a file that exists; Read replaces a chosen file without
         // asking, as it always did.
         if (save) QVERIFY(f.window->SaveDialog1->testOption(QFileDialog::DontConfirmOverwrite));
