@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "port/port_backend.h"
+#include "port/losable_cable.h"
 #include "remote/remote_bitbang_socket.h"
 
 namespace orbvex {
@@ -22,16 +22,15 @@ namespace orbvex {
 // The link writes only the data register and reads only the status register, so the
 // port number is not looked at.
 //
-// When the connection drops (or the peer stops answering), the drop is reported once
-// through the drop handler, writes are thrown away and every read answers TDO 1, so
-// the operation under way fails by its normal paths instead of hanging.
+// When the connection drops (or the peer stops answering), the cable is lost: reported
+// once, and the operation under way fails by its normal paths instead of hanging.
 //
 // The answer timeout bounds the wait for one answer, and the whole of a slow peer's
 // waits: over every stretch of that length spent waiting, at least
 // kLeastAnswersPerTimeout answers must have come. A healthy peer gives thousands; one
 // that dribbles an answer every 0.2 s is dropped after one stretch, not after the tens
 // of thousands of answers a START needs.
-class RemoteBitbangClient final : public PortBackend {
+class RemoteBitbangClient final : public LosableCable {
 public:
     static constexpr int kDefaultAnswerTimeoutMs = 10000;
     static constexpr int kLeastAnswersPerTimeout = 100;
@@ -50,10 +49,6 @@ public:
     void Flush() override;
     // Sends the queue and a quit request, and closes the connection.
     void Quit();
-
-    bool Dropped() const { return dropped_; }
-    const std::string& DropReason() const { return dropReason_; }
-    void SetDropHandler(std::function<void(const std::string&)> handler) { onDrop_ = std::move(handler); }
 
     // Waits for answers to requests sent since the last such wait.
     std::uint64_t RoundTrips() const { return roundTrips_; }
@@ -76,9 +71,6 @@ private:
     std::size_t answersTaken_ = 0;
     int lastPins_ = -1;   // TCK/TMS/TDI as last sent, -1 before the first write
     int lastReset_ = -1;  // reset line as last sent
-    bool dropped_ = false;
-    std::string dropReason_;
-    std::function<void(const std::string&)> onDrop_;
     std::uint64_t roundTrips_ = 0;
     std::uint64_t bytesSent_ = 0;
     std::chrono::milliseconds answerTimeout_;
