@@ -9,11 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "port/ftdi_api.h"
-#include "port/gpiod_api.h"
 #include "port/port_access.h"
-#include "port/ppdev_api.h"
 #include "util/flash_map.h"
+
+namespace orbvex {
+class FtdiApi;
+class GpiodApi;
+class PpdevApi;
+}  // namespace orbvex
 
 namespace orbvex::cables {
 
@@ -22,9 +25,9 @@ namespace orbvex::cables {
 struct DeviceApis {
     PpdevApi* ppdev;
     GpiodApi* gpiod;
-    FtdiApi* ftdi = &SystemFtdiApi();
+    FtdiApi* ftdi;
 };
-inline DeviceApis SystemDeviceApis() { return {&SystemPpdevApi(), &SystemGpiodApi(), &SystemFtdiApi()}; }
+DeviceApis SystemDeviceApis();
 
 // What the front end adds to a cable's own parameters.
 struct CableSettings {

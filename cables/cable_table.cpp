@@ -1,6 +1,12 @@
 #include "cables/cable.h"
 
+#include "port/ftdi_api.h"
+#include "port/gpiod_api.h"
+#include "port/ppdev_api.h"
+
 namespace orbvex::cables {
+
+DeviceApis SystemDeviceApis() { return {&SystemPpdevApi(), &SystemGpiodApi(), &SystemFtdiApi()}; }
 
 // Each defined in its own file.
 extern const CableType kVirtualCable;
