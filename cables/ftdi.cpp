@@ -1,6 +1,6 @@
 // --ftdi: an FTDI USB chip as the cable, in MPSSE or synchronous bit-bang mode.
 #include "cables/cable.h"
-#include "cables/lost_cable.h"
+#include "cables/backend_cable.h"
 #include "port/ftdi_cable.h"
 #include "port/ftdi_selection.h"
 

@@ -1,6 +1,6 @@
 // --gpio: GPIO lines as the cable, through libgpiod.
 #include "cables/cable.h"
-#include "cables/lost_cable.h"
+#include "cables/backend_cable.h"
 #include "port/gpio_cable.h"
 #include "port/gpio_wiring.h"
 

@@ -3,7 +3,7 @@
 #include "cables/parallel_port.h"
 
 #include "cables/cable.h"
-#include "cables/lost_cable.h"
+#include "cables/backend_cable.h"
 #include "port/ppdev_cable.h"
 #include "util/text.h"
 

@@ -1,7 +1,7 @@
 // --remote: a remote bit-bang server drives (or simulates) the pins at the other end of
 // a socket.
 #include "cables/cable.h"
-#include "cables/lost_cable.h"
+#include "cables/backend_cable.h"
 #include "remote/remote_bitbang_client.h"
 
 namespace orbvex::cables {
