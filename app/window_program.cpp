@@ -2,10 +2,16 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QRadioButton>
 #include <QScreen>
+
+#include <iostream>
 
 #include "app/Unit1.h"
 #include "app/form_layout.h"
+#include "port/kqportio.h"
+#include "util/image_file.h"
+#include "util/standard_streams.h"
 
 namespace orbvex::app {
 
@@ -34,11 +40,37 @@ void CenterOnScreen(TForm1& window) {
     window.move(frame.topLeft());
 }
 
-int RunWindowProgram(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend, const std::string& trapFile) {
-    TForm1 window(portAccess, backend, trapFile);
-    CenterOnScreen(window);
-    window.show();
-    return QApplication::exec();
+void FixPortChoice(TForm1& window, std::uint16_t base) {
+    for (QRadioButton* button : {window.L1, window.L2}) button->setAutoExclusive(false);
+    window.L1->setChecked(base == kLpt1Base);
+    window.L2->setChecked(base == kLpt2Base);
+    for (QRadioButton* button : {window.L1, window.L2}) {
+        button->setAutoExclusive(true);
+        button->setEnabled(false);
+    }
+    LptBase = base;
+}
+
+int RunWindowProgram(const WindowProgram& program, int argc, char** argv) {
+    OpenClosedStandardStreams();
+    QApplication application(argc, argv);
+    InitApplication();
+    IgnoreFileSizeSignal();
+    WindowCable opened = OpenWindowCable(program, argc, argv);
+    int status = opened.exitCode;
+    if (opened.cable) {
+        cables::Cable& cable = *opened.cable;
+        TForm1 window(cable.Access(), cable.Backend(), opened.trapFile);
+        if (opened.portFixed) FixPortChoice(window, cable.LptBase());
+        cable.ReportLossTo([&window](const std::string& line) { window.LogLine(line); });
+        CenterOnScreen(window);
+        window.show();
+        status = QApplication::exec();
+        cable.ReportLossTo([](const std::string&) {});  // the window is about to go
+    }
+    status = CloseWindowCable(opened, status);
+    if (!opened.message.empty()) (status == 0 ? std::cout : std::cerr) << opened.message << std::endl;
+    return status;
 }
 
 }  // namespace orbvex::app

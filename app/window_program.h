@@ -2,12 +2,10 @@
 
 class TForm1;
 
+#include <cstdint>
 #include <string>
 
-namespace orbvex {
-class PortAccess;
-class PortBackend;
-}
+#include "app/window_cable.h"
 
 namespace orbvex::app {
 
@@ -18,8 +16,14 @@ void InitApplication();
 // Places the window in the middle of its screen.
 void CenterOnScreen(TForm1& window);
 
-// Creates the window over the given port access and backend (null: the real port),
-// shows it and runs the message loop until it closes. Returns the loop's exit code.
-int RunWindowProgram(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend, const std::string& trapFile);
+// A cable named on the command line decides the port: the LPT1/LPT2 choice shows it
+// (neither button for another base, which the operations then keep) and is greyed.
+void FixPortChoice(TForm1& window, std::uint16_t base);
+
+// The whole program: opens the cable its command line names (a refusal or a cable that
+// cannot be reached goes to stderr and ends it), creates the window over it, shows it
+// and runs the message loop until it closes, then gives the cable back. Returns the
+// program's exit status.
+int RunWindowProgram(const WindowProgram& program, int argc, char** argv);
 
 }  // namespace orbvex::app

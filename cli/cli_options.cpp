@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "ops/link_session.h"
+#include "cables/cable_options.h"
 #include "util/flash_map.h"
 #include "util/text.h"
 
@@ -65,60 +65,116 @@ bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& 
     return true;
 }
 
-}  // namespace
+// The options as typed, before they are checked; each CLI::Option tells whether it was given.
+struct Given {
+    std::string flash = "1M", trap, virtualFlash, offset, length, passes, remoteTimeout;
+    bool noVerify = false;
+    std::vector<std::string> words;
+    CLI::Option *trapOpt, *virtualFlashOpt, *offsetOpt, *lengthOpt, *passesOpt, *remoteTimeoutOpt;
+};
 
-bool ParsePortChoice(const std::string& text, std::uint16_t& base) {
-    const std::string word = Lower(text);
-    if (word == "lpt1" || word == "lpt2") {
-        base = word == "lpt1" ? kLpt1Base : kLpt2Base;
-        return true;
-    }
-    std::uint64_t value = 0;
-    // The data register, status and the extended registers at +0x400 must all fit in 16 bits.
-    if (!ParseUnsigned(text, 0xFFFF - 0x402, value) || value == 0) return false;
-    base = static_cast<std::uint16_t>(value);
-    return true;
+// Every option but the cables' (the cable table declares those), one line each.
+void DeclareOptions(CLI::App& app, Given& g) {
+    g.remoteTimeoutOpt = app.add_option("--remote-timeout", g.remoteTimeout,
+                                        "With --remote: give up when connecting, an answer or room to send takes this "
+                                        "many seconds, or a stretch of that long brings fewer than 100 answers "
+                                        "(default 10)");
+    g.trapOpt = app.add_option("--trap", g.trap,
+                               "Target-side trap program (default: trap.bin beside this program, else in "
+                               "~/.local/share/orbvex_up/, else in ../share/orbvex_up/ from this program's folder)");
+    app.add_option("--flash", g.flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)");
+    g.virtualFlashOpt = app.add_option("--virtual-flash", g.virtualFlash,
+                                       "With --virtual: flash image file loaded at start (erased flash if missing) "
+                                       "and saved at exit");
+    g.offsetOpt = app.add_option("--offset", g.offset, "read/verify: start this many bytes into the flash (0x.. or decimal, K/M)");
+    g.lengthOpt = app.add_option("--length", g.length, "read/verify: this many bytes (0x.. or decimal, K/M)");
+    g.passesOpt = app.add_option("--passes", g.passes, "read: read the flash this many times, 1 to 9 (default 2)");
+    app.add_flag("--no-verify", g.noVerify, "write: do not read the flash back and compare it with the file");
+    app.add_option("commands", g.words, "start | erase | write FILE | read FILE | verify FILE, several in a row");
 }
+
+bool IsCommandWord(const std::string& text) {
+    const std::string word = Lower(text);
+    return word == "start" || word == "erase" || word == "write" || word == "read" || word == "verify";
+}
+
+// The cable, and the options that belong to one cable only. An empty text when they read.
+std::string TakeCable(const cables::CableOptions& cableOptions, const Given& g, CliOptions& o) {
+    const cables::CableType* named = cableOptions.Named();
+    // A cable option just before the commands swallows the first of them as its value.
+    if (named && named->syntax && IsCommandWord(cableOptions.NamedValue()))
+        return std::string(named->option) + " needs a cable choice before the commands: " + named->syntax;
+    std::unique_ptr<cables::CableChoice> choice;
+    std::string error;
+    if (!cableOptions.Choose(choice, error)) return error;
+    o.cable = choice ? std::move(choice) : cables::DefaultPortCable();
+    if (g.virtualFlashOpt->count() && !o.cable->InProcess()) return "--virtual-flash needs --virtual";
+    if (g.virtualFlashOpt->count() && g.virtualFlash.empty()) return "--virtual-flash needs a file name, got an empty one";
+    if (g.virtualFlashOpt->count()) o.virtualFlashFile = g.virtualFlash;
+    if (!g.remoteTimeoutOpt->count()) return {};
+    constexpr std::uint64_t kLongestTimeout = 86400;
+    std::uint64_t seconds = 0;
+    if (!named || std::string(named->option) != "--remote") return "--remote-timeout needs --remote";
+    if (!ParseUnsigned(g.remoteTimeout, kLongestTimeout, seconds) || seconds == 0)
+        return "--remote-timeout must be a number of seconds from 1 to 86400, got \"" + g.remoteTimeout + "\"";
+    o.remoteTimeoutSeconds = static_cast<int>(seconds);
+    return {};
+}
+
+std::string TakeSettings(const Given& g, CliOptions& o) {
+    const std::optional<FlashRange> chosenFlash = ParseFlashChoice(g.flash);
+    if (!chosenFlash) return "--flash must be 1M or 2M, got \"" + g.flash + "\"";
+    o.flash2M = *chosenFlash == kFlash2M;
+    if (g.trapOpt->count() && g.trap.empty()) return "--trap needs a file name, got an empty one";
+    if (g.trapOpt->count()) o.trapFile = g.trap;
+    std::uint64_t passCount = 0;
+    if (g.passesOpt->count() && (!ParseUnsigned(g.passes, 9, passCount) || passCount == 0))
+        return "--passes must be a number from 1 to 9, got \"" + g.passes + "\"";
+    if (g.passesOpt->count()) o.readPasses = static_cast<int>(passCount);
+    o.verifyWrites = !g.noVerify;
+    return {};
+}
+
+std::string TakeRange(const Given& g, CliOptions& o) {
+    std::uint32_t value = 0;
+    if (g.offsetOpt->count()) {
+        if (!ParseSize(g.offset, value)) return "--offset is not a number: \"" + g.offset + "\"";
+        o.offset = value;
+    }
+    if (g.lengthOpt->count()) {
+        if (!ParseSize(g.length, value) || value == 0) return "--length must be a number above 0, got \"" + g.length + "\"";
+        o.length = value;
+    }
+    const std::uint64_t rangeEnd = std::uint64_t{o.offset.value_or(0)} + o.length.value_or(0);
+    if (o.offset.value_or(0) >= o.FlashSize() || rangeEnd > o.FlashSize()) {
+        std::ostringstream text;
+        text << "--offset/--length reach past the end of the " << (o.flash2M ? "2M" : "1M") << " flash (0x" << std::hex
+             << std::uppercase << o.FlashSize() << " bytes)";
+        return text.str();
+    }
+    return {};
+}
+
+std::string TakeCommands(const Given& g, CliOptions& o) {
+    std::string error;
+    if (!ParseCommands(g.words, o.commands, error)) return error;
+    // A range next to a whole-flash command would look as if it limited that one too.
+    const bool ranged = o.offset || o.length;
+    for (const Command& c : o.commands) {
+        if (ranged && (c.kind == CommandKind::Erase || c.kind == CommandKind::Write))
+            return "--offset/--length apply to read and verify only; erase and write always cover the flash from its start";
+    }
+    return {};
+}
+
+}  // namespace
 
 ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
     ParseOutcome outcome;
-    CliOptions& o = outcome.options;
-
     CLI::App app{kDescription, "orbvex_cli"};
-    bool useVirtual = false;
-    std::string port, remote, gpio, ftdi, trap, flash = "1M", virtualFlash, offset, length;
-    std::vector<std::string> words;
-    auto* virtualOpt = app.add_flag("--virtual", useVirtual, "Work on the built-in virtual receiver instead of a cable");
-    auto* portOpt = app.add_option("--port", port,
-                                   "Parallel port: lpt1 (0x378, default), lpt2 (0x278), a base address such as 0xD010, "
-                                   "or a ppdev device such as /dev/parport0 (Linux, group lp)");
-    auto* gpioOpt = app.add_option("--gpio", gpio,
-                                   "GPIO lines as the cable (Linux): CHIP:tck=N,tms=N,tdi=N,tdo=N[,rst=N], "
-                                   "e.g. gpiochip0:tck=11,tms=25,tdi=10,tdo=9");
-    auto* ftdiOpt = app.add_option("--ftdi", ftdi,
-                                   "An FTDI USB chip as the cable (Linux): [VID:PID][,serial=S][,interface=A|B|C|D]"
-                                   "[,freq=HZ], or auto for the only one plugged in; e.g. 0403:6014,freq=6M");
-    auto* remoteOpt = app.add_option("--remote", remote, "Drive a remote bit-bang server: HOST:PORT or unix:PATH");
-    std::string remoteTimeout;
-    auto* remoteTimeoutOpt = app.add_option(
-        "--remote-timeout", remoteTimeout,
-        "With --remote: give up when connecting, an answer or room to send takes this many seconds, or a "
-        "stretch of that long brings fewer than 100 answers (default 10)");
-    auto* trapOpt = app.add_option("--trap", trap,
-                                   "Target-side trap program (default: trap.bin beside this program, else in "
-                                   "~/.local/share/orbvex_up/, else in ../share/orbvex_up/ from this program's "
-                                   "folder)");
-    app.add_option("--flash", flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)");
-    auto* vflashOpt = app.add_option("--virtual-flash", virtualFlash,
-                                     "With --virtual: flash image file loaded at start (erased flash if missing) and saved at exit");
-    auto* offsetOpt = app.add_option("--offset", offset, "read/verify: start this many bytes into the flash (0x.. or decimal, K/M)");
-    auto* lengthOpt = app.add_option("--length", length, "read/verify: this many bytes (0x.. or decimal, K/M)");
-    std::string passes;
-    auto* passesOpt = app.add_option("--passes", passes, "read: read the flash this many times, 1 to 9 (default 2)");
-    bool noVerify = false;
-    app.add_flag("--no-verify", noVerify, "write: do not read the flash back and compare it with the file");
-    app.add_option("commands", words, "start | erase | write FILE | read FILE | verify FILE, several in a row");
-
+    const cables::CableOptions cableOptions(app);
+    Given given;
+    DeclareOptions(app, given);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -129,102 +185,16 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
         outcome.message = Bad(e.what());
         return outcome;
     }
-
-    auto fail = [&](const std::string& what) {
+    CliOptions& o = outcome.options;
+    std::string error = TakeCable(cableOptions, given, o);
+    if (error.empty()) error = TakeSettings(given, o);
+    if (error.empty()) error = TakeRange(given, o);
+    if (error.empty()) error = TakeCommands(given, o);
+    outcome.run = error.empty();
+    if (!outcome.run) {
         outcome.exitCode = kExitBadArguments;
-        outcome.message = Bad(what);
-        return outcome;
-    };
-
-    // The cables a run can drive, one at a time; a new kind of cable joins this list.
-    const std::pair<const char*, CLI::Option*> cables[] = {
-        {"--virtual", virtualOpt}, {"--port", portOpt}, {"--gpio", gpioOpt},
-        {"--remote", remoteOpt},   {"--ftdi", ftdiOpt}};
-    std::vector<std::string> named;
-    for (const auto& [name, option] : cables)
-        if (option->count()) named.push_back(name);
-    if (named.size() > 1) return fail(named[0] + " and " + named[1] + " exclude each other: a run drives one cable");
-    const bool onDevice = portOpt->count() && port.find('/') != std::string::npos;
-    if (vflashOpt->count() && !useVirtual) return fail("--virtual-flash needs --virtual");
-
-    o.target = useVirtual            ? TargetKind::Virtual
-               : remoteOpt->count()  ? TargetKind::Remote
-               : gpioOpt->count()    ? TargetKind::Gpio
-               : ftdiOpt->count()    ? TargetKind::Ftdi
-               : onDevice            ? TargetKind::Ppdev
-                                     : TargetKind::Hardware;
-    if (onDevice) {
-        o.ppdevDevice = port;
-    } else if (portOpt->count() && !ParsePortChoice(port, o.lptBase)) {
-        return fail("--port must be lpt1, lpt2, a base address such as 0x378 or a device such as /dev/parport0, got \"" +
-                    port + "\"");
+        outcome.message = Bad(error);
     }
-    if (gpioOpt->count()) {
-        std::string error;
-        const std::optional<GpioWiring> spec = ParseGpioWiring(gpio, error);
-        if (!spec) return fail("--gpio: " + error);
-        o.gpio = *spec;
-    }
-    if (ftdiOpt->count()) {
-        std::string error;
-        const std::string word = Lower(ftdi);
-        if (word == "start" || word == "erase" || word == "write" || word == "read" || word == "verify")
-            return fail("--ftdi needs a cable choice before the commands: VID:PID, serial=S, ... or auto");
-        const std::optional<FtdiSelection> selection = ParseFtdiSelection(ftdi, error);
-        if (!selection) return fail("--ftdi: " + error);
-        o.ftdi = *selection;
-    }
-    if (remoteOpt->count()) {
-        std::string error;
-        if (!net::ParseEndpoint(remote, o.remote, error)) return fail("--remote: " + error);
-    }
-    if (remoteTimeoutOpt->count()) {
-        constexpr std::uint64_t kLongestTimeout = 86400;
-        std::uint64_t seconds = 0;
-        if (!remoteOpt->count()) return fail("--remote-timeout needs --remote");
-        if (!ParseUnsigned(remoteTimeout, kLongestTimeout, seconds) || seconds == 0)
-            return fail("--remote-timeout must be a number of seconds from 1 to 86400, got \"" + remoteTimeout + "\"");
-        o.remoteTimeoutSeconds = static_cast<int>(seconds);
-    }
-    const std::optional<FlashRange> chosenFlash = ParseFlashChoice(flash);
-    if (!chosenFlash) return fail("--flash must be 1M or 2M, got \"" + flash + "\"");
-    o.flash2M = *chosenFlash == kFlash2M;
-    if (trapOpt->count() && trap.empty()) return fail("--trap needs a file name, got an empty one");
-    if (vflashOpt->count() && virtualFlash.empty()) return fail("--virtual-flash needs a file name, got an empty one");
-    if (trapOpt->count()) o.trapFile = trap;
-    if (vflashOpt->count()) o.virtualFlashFile = virtualFlash;
-    std::uint64_t passCount = 0;
-    if (passesOpt->count() && (!ParseUnsigned(passes, 9, passCount) || passCount == 0))
-        return fail("--passes must be a number from 1 to 9, got \"" + passes + "\"");
-    if (passesOpt->count()) o.readPasses = static_cast<int>(passCount);
-    o.verifyWrites = !noVerify;
-
-    std::uint32_t value = 0;
-    if (offsetOpt->count()) {
-        if (!ParseSize(offset, value)) return fail("--offset is not a number: \"" + offset + "\"");
-        o.offset = value;
-    }
-    if (lengthOpt->count()) {
-        if (!ParseSize(length, value) || value == 0) return fail("--length must be a number above 0, got \"" + length + "\"");
-        o.length = value;
-    }
-    const std::uint64_t rangeEnd = std::uint64_t{o.offset.value_or(0)} + o.length.value_or(0);
-    if (o.offset.value_or(0) >= o.FlashSize() || rangeEnd > o.FlashSize()) {
-        std::ostringstream text;
-        text << "--offset/--length reach past the end of the " << (o.flash2M ? "2M" : "1M") << " flash (0x" << std::hex
-             << std::uppercase << o.FlashSize() << " bytes)";
-        return fail(text.str());
-    }
-
-    std::string error;
-    if (!ParseCommands(words, o.commands, error)) return fail(error);
-    // A range next to a whole-flash command would look as if it limited that one too.
-    const bool ranged = o.offset || o.length;
-    for (const Command& c : o.commands) {
-        if (ranged && (c.kind == CommandKind::Erase || c.kind == CommandKind::Write))
-            return fail("--offset/--length apply to read and verify only; erase and write always cover the flash from its start");
-    }
-    outcome.run = true;
     return outcome;
 }
 

@@ -1,13 +1,11 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "ops/link_session.h"
-#include "port/ftdi_selection.h"
-#include "port/gpio_wiring.h"
-#include "remote/remote_bitbang_socket.h"
+#include "cables/cable.h"
 #include "util/flash_map.h"
 
 namespace orbvex::cli {
@@ -19,18 +17,9 @@ struct Command {
     std::string file;  // write, read, verify: as given on the command line
 };
 
-// Where the receiver is: on the port's registers, in the tool, behind a server, on a
-// ppdev device, on GPIO lines, on an FTDI USB chip.
-enum class TargetKind { Hardware, Virtual, Remote, Ppdev, Gpio, Ftdi };
-
 struct CliOptions {
-    TargetKind target = TargetKind::Hardware;
-    std::uint16_t lptBase = kLpt1Base;
-    net::Endpoint remote;
+    std::shared_ptr<const cables::CableChoice> cable;  // the cable named, or the port at LPT1
     int remoteTimeoutSeconds = 10;  // for one answer, and for a stretch of slow answers
-    std::string ppdevDevice;  // --port /dev/parportN
-    GpioWiring gpio;
-    FtdiSelection ftdi;
     std::optional<std::string> trapFile;
     bool flash2M = false;
     std::optional<std::string> virtualFlashFile;
@@ -59,9 +48,5 @@ struct ParseOutcome {
 };
 
 ParseOutcome ParseCommandLine(int argc, const char* const* argv);
-
-// "lpt1", "lpt2" or a base address ("0xD010", or decimal). False when it is none.
-// (A ppdev device path is told apart before: it holds a slash.)
-bool ParsePortChoice(const std::string& text, std::uint16_t& base);
 
 }  // namespace orbvex::cli

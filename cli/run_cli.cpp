@@ -73,7 +73,7 @@ bool EndsAfterSave(TerminalWindow& window) {
 
 bool RunOne(const Command& command, const CliOptions& options, const TargetSession& session,
             TerminalWindow& window) {
-    const std::uint16_t port = options.lptBase;
+    const std::uint16_t port = session.LptBase();
     const FlashRange flash = options.Flash();
     const std::string file = Absolute(command.file);
     const bool ranged = options.offset.has_value() || options.length.has_value();

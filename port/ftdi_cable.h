@@ -17,7 +17,7 @@ namespace orbvex {
 // a delay or a reset-line change, or when the queue is long, so that a USB round trip is
 // paid per answer the link waits for rather than per access. The pins the target sees
 // are the link's, clock for clock.
-class FtdiCable final : public DeviceCable {
+class FtdiCable final : public LosableCable {
 public:
     enum class Mode { Mpsse, SyncBitbang };
 

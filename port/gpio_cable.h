@@ -18,7 +18,7 @@ namespace orbvex {
 // change one after the other.) A status read is one read of the TDO line. The link
 // writes only the data register and reads only the status register, so the port number
 // is not looked at.
-class GpioCable final : public DeviceCable {
+class GpioCable final : public LosableCable {
 public:
     // Name the requests carry, shown by gpioinfo as the lines' user.
     static constexpr const char* kConsumer = "orbvex_up";

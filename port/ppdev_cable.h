@@ -14,7 +14,7 @@ namespace orbvex {
 // the cable's whole life; every data-register write is one PPWDATA and every status
 // read one PPRSTATUS, nothing cached and nothing added. The link writes only the data
 // register and reads only the status register, so the port number is not looked at.
-class PpdevCable final : public DeviceCable {
+class PpdevCable final : public LosableCable {
 public:
     // Opens and claims device. Null, and why in error (naming the device, the reason and
     // what to do), when that fails; nothing is left open or claimed then.

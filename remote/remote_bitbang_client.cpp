@@ -26,17 +26,16 @@ RemoteBitbangClient::RemoteBitbangClient(net::Socket socket, int answerTimeoutMs
     if (socket_.Valid()) {
         socket_.SetNonBlocking();  // every wait is the client's own, bounded and interruptible
     } else {
-        dropped_ = true;
-        dropReason_ = "not connected";
+        MarkGone("not connected");
     }
 }
 
 RemoteBitbangClient::~RemoteBitbangClient() {
-    if (!dropped_) SendQueue();
+    if (!Failed()) SendQueue();
 }
 
 void RemoteBitbangClient::Write(std::uint16_t, std::uint8_t value) {
-    if (dropped_) return;
+    if (Failed()) return;
     int reset = (value & kResetLine) ? 1 : 0;
     if (reset != lastReset_) {
         // Line high: TRST released, 'r' (trst 0, srst 0); low: TRST asserted, 't'.
@@ -57,7 +56,7 @@ std::uint8_t RemoteBitbangClient::Read(std::uint16_t port) {
 }
 
 void RemoteBitbangClient::RequestRead(std::uint16_t) {
-    if (dropped_) return;
+    if (Failed()) return;
     Queue('R');
     ++queuedReads_;
     if (queue_.size() >= kQueueLimit) SendQueue();
@@ -74,7 +73,7 @@ std::uint8_t RemoteBitbangClient::TakeRead() {
 bool RemoteBitbangClient::ReceiveAnswers() {
     answers_.clear();
     answersTaken_ = 0;
-    if (dropped_) return false;
+    if (Failed()) return false;
     if (unanswered_ == 0 && !SendQueue()) return false;
     if (unanswered_ == 0) return false;
     if (tripStarted_) ++roundTrips_;
@@ -140,16 +139,15 @@ std::string RemoteBitbangClient::UnexpectedAnswer(std::string received) {
 }
 
 void RemoteBitbangClient::Flush() {
-    if (!dropped_) SendQueue();
+    if (!Failed()) SendQueue();
 }
 
 void RemoteBitbangClient::Quit() {
-    if (dropped_) return;
+    if (Failed()) return;
     Queue('Q');
     SendQueue();
     socket_.Close();
-    dropped_ = true;
-    dropReason_ = "closed";
+    MarkGone("closed");
 }
 
 // Waits for the socket in slices, asking between them whether to give up.
@@ -197,14 +195,12 @@ bool RemoteBitbangClient::SendQueue() {
 }
 
 void RemoteBitbangClient::Drop(const std::string& reason) {
-    if (dropped_) return;
-    dropped_ = true;
-    dropReason_ = reason;
+    if (Failed()) return;
     queue_.clear();
     answers_.clear();
     answersTaken_ = queuedReads_ = unanswered_ = 0;
     socket_.Close();
-    if (onDrop_) onDrop_(reason);
+    Fail(reason);
 }
 
 }  // namespace orbvex

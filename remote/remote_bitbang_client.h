@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "port/port_backend.h"
+#include "port/losable_cable.h"
 #include "remote/remote_bitbang_socket.h"
 
 namespace orbvex {
@@ -22,9 +22,8 @@ namespace orbvex {
 // The link writes only the data register and reads only the status register, so the
 // port number is not looked at.
 //
-// When the connection drops (or the peer stops answering), the drop is reported once
-// through the drop handler, writes are thrown away and every read answers TDO 1, so
-// the operation under way fails by its normal paths instead of hanging.
+// When the connection drops (or the peer stops answering), the cable is lost: reported
+// once, and the operation under way fails by its normal paths instead of hanging.
 //
 // The answer timeout bounds the wait for one answer, and for room to send requests (a
 // peer that takes none is dropped as one that answers none); and the whole of a slow peer's
@@ -36,7 +35,7 @@ namespace orbvex {
 // Once the give-up question says yes (Ctrl-C), a peer that keeps the client waiting
 // for kInterruptGraceMs more is dropped: a live peer lets the operation reach its next
 // safe point, a stuck one does not hold the program for the rest of the timeout.
-class RemoteBitbangClient final : public PortBackend {
+class RemoteBitbangClient final : public LosableCable {
 public:
     static constexpr int kDefaultAnswerTimeoutMs = 10000;
     static constexpr int kLeastAnswersPerTimeout = 100;
@@ -57,9 +56,6 @@ public:
     // Sends the queue and a quit request, and closes the connection.
     void Quit();
 
-    bool Dropped() const { return dropped_; }
-    const std::string& DropReason() const { return dropReason_; }
-    void SetDropHandler(std::function<void(const std::string&)> handler) { onDrop_ = std::move(handler); }
     void SetGiveUp(net::GiveUp giveUp) { giveUp_ = std::move(giveUp); }
 
     // Waits for answers to requests sent since the last such wait.
@@ -85,9 +81,6 @@ private:
     std::size_t answersTaken_ = 0;
     int lastPins_ = -1;   // TCK/TMS/TDI as last sent, -1 before the first write
     int lastReset_ = -1;  // reset line as last sent
-    bool dropped_ = false;
-    std::string dropReason_;
-    std::function<void(const std::string&)> onDrop_;
     net::GiveUp giveUp_;
     std::chrono::steady_clock::duration waitedSinceGiveUp_{};
     std::uint64_t roundTrips_ = 0;

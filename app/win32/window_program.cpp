@@ -4,6 +4,7 @@
 
 #include "app/form_layout.h"
 #include "app/win32/Unit1.h"
+#include "port/kqportio.h"
 
 namespace orbvex::win32 {
 namespace {
@@ -53,10 +54,23 @@ void InitApplication() {
     InitCommonControlsEx(&controls);
 }
 
-int RunWindowProgram(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend, const std::string& trapFile) {
+void FixPortChoice(TForm1& window, std::uint16_t base) {
+    SendMessageA(window.L1, BM_SETCHECK, base == kLpt1Base ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageA(window.L2, BM_SETCHECK, base == kLpt2Base ? BST_CHECKED : BST_UNCHECKED, 0);
+    EnableWindow(window.L1, FALSE);
+    EnableWindow(window.L2, FALSE);
+    LptBase = base;
+}
+
+namespace {
+
+int RunWindow(app::WindowCable& opened) {
+    cables::Cable& cable = *opened.cable;
     InitApplication();
     ApplicationWindow application;
-    TForm1 window(portAccess, backend, trapFile, application.Handle());
+    TForm1 window(cable.Access(), cable.Backend(), opened.trapFile, application.Handle());
+    if (opened.portFixed) FixPortChoice(window, cable.LptBase());
+    cable.ReportLossTo([&window](const std::string& line) { window.LogLine(line); });
     application.SetMainWindow(window.Handle());
     window.Show();
     MSG message;
@@ -67,6 +81,19 @@ int RunWindowProgram(orbvex::PortAccess& portAccess, orbvex::PortBackend* backen
         DispatchMessageA(&message);
     }
     if (message.message == WM_QUIT) status = static_cast<int>(message.wParam);
+    cable.ReportLossTo([](const std::string&) {});  // the window is about to go
+    return status;
+}
+
+}  // namespace
+
+int RunWindowProgram(const app::WindowProgram& program, int argc, const char* const* argv) {
+    app::WindowCable opened = app::OpenWindowCable(program, argc, argv);
+    int status = opened.cable ? RunWindow(opened) : opened.exitCode;
+    status = app::CloseWindowCable(opened, status);
+    // A GUI program has no console to write to.
+    if (!opened.message.empty())
+        MessageBoxA(nullptr, opened.message.c_str(), program.name, status == 0 ? MB_ICONINFORMATION : MB_ICONERROR);
     return status;
 }
 

@@ -3,12 +3,12 @@
 // carries the task-bar button, and the message loop.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
-namespace orbvex {
-class PortAccess;
-class PortBackend;
-}  // namespace orbvex
+#include "app/window_cable.h"
+
+class TForm1;
 
 namespace orbvex::win32 {
 
@@ -35,9 +35,14 @@ private:
 // Once per program, before any window: the common controls the window uses.
 void InitApplication();
 
-// Creates the window over the given port access and backend (null: the real port),
-// shows it and runs the message loop until it closes. START loads trapFile. Returns
-// the program's exit code.
-int RunWindowProgram(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend, const std::string& trapFile);
+// A cable named on the command line decides the port: the LPT1/LPT2 choice shows it
+// (neither button for another base, which the operations then keep) and is greyed.
+void FixPortChoice(TForm1& window, std::uint16_t base);
+
+// The whole program: opens the cable its command line names (a refusal or a cable that
+// cannot be reached is shown in a message box and ends it), creates the window over it,
+// shows it and runs the message loop until it closes, then gives the cable back.
+// Returns the program's exit status.
+int RunWindowProgram(const app::WindowProgram& program, int argc, const char* const* argv);
 
 }  // namespace orbvex::win32

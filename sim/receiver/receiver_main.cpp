@@ -27,6 +27,8 @@ std::atomic<bool> g_stop{false};
 
 extern "C" void OnStopSignal(int) { g_stop = true; }
 
+// Every setting as given on the command line; Validate turns it into the receiver's
+// configuration.
 struct ReceiverOptions {
     std::uint16_t tcpPort = 0;
     std::string unixPath;
@@ -34,6 +36,14 @@ struct ReceiverOptions {
     int idleTimeoutSeconds = 60;
     bool once = false;
     bool quiet = false;
+    std::string flash = "1M";
+    std::string tdoStuck = "none";
+    bool lateAck = false;
+    int replyOutsideFlash = 0;
+    bool replyOutsideFlashGiven = false;
+    std::optional<std::uint32_t> jtiptr;
+    orbvex::sim::ReceiverConfig config;
+    orbvex::sim::ReceiverFaults faults;
 };
 
 // Adds an option that takes a number in decimal or 0x-hexadecimal, from least to most;
@@ -80,6 +90,18 @@ bool ParseCorruptReply(const std::string& text, orbvex::sim::ReceiverFaults& fau
         faults.corruptReplySeed = s;
     } else return false;
     return true;
+}
+
+void TakeCorruptReply(const std::string& text, orbvex::sim::ReceiverFaults& faults) {
+    if (!ParseCorruptReply(text, faults))
+        throw CLI::ValidationError("--corrupt-reply", "must be at:N, every:N or random:N[:SEED] with N from 1 "
+                                                      "(0 for at:) to 2147483647, got \"" + text + "\"");
+}
+
+std::uint32_t ParseJtiptr(const std::string& text) {
+    std::uint64_t value = 0;
+    if (!orbvex::ParseUnsigned(text, 0xFFFFFFFF, value)) throw CLI::ValidationError("--jtiptr", "not a 32-bit number: " + text);
+    return static_cast<std::uint32_t>(value);
 }
 
 // Refused at start rather than after a session whose work it would lose.
@@ -138,108 +160,73 @@ bool SaveImage(const orbvex::sim::VirtualReceiver& receiver, const std::string& 
     return false;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    orbvex::OpenClosedStandardStreams();
-    orbvex::sim::ReceiverConfig config;
-    orbvex::sim::ReceiverFaults faults;
-    ReceiverOptions o;
-    std::string flash = "1M", tdoStuck = "none";
-    bool lateAck = false;
-    std::optional<std::uint32_t> jtiptr;
-
-    CLI::App app{"Serves the virtual receiver over the remote bit-bang protocol (loopback TCP or a unix socket).",
-                 "orbvex_receiver"};
+// One line per option; the checks that need more than one option are in Validate.
+void DeclareOptions(CLI::App& app, ReceiverOptions& o) {
+    orbvex::sim::ReceiverConfig& config = o.config;
+    orbvex::sim::ReceiverFaults& faults = o.faults;
     AddNumber(app, "--tcp", o.tcpPort, 0, 65535, "TCP port on 127.0.0.1 (default 0: any free port, printed at start)");
     app.add_option("--unix", o.unixPath, "Listen on this unix socket instead of TCP")
         ->check([](const std::string& path) { return path.empty() ? std::string("needs a socket path") : std::string(); });
     AddNumber(app, "--idcode", config.idcode, 0, 0xFFFFFFFF, "JTAG IDCODE of the CPU (default 0x10006A5B)");
-    app.add_option("--flash", flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)");
+    app.add_option("--flash", o.flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)");
     app.add_option("--flash-image", o.flashImage,
                    "Flash image file: loaded at start (erased flash if missing), saved after each client and on quit");
     AddNumber(app, "--reply-block", config.replyBlockLength, 4, 256,
               "Data bytes per block-read reply, 4..256 in steps of 4 (default 256)");
-    int replyOutsideFlash = 0;
-    auto* outsideOpt = AddNumber(app, "--reply-outside-flash", replyOutsideFlash, 4, 256,
-                                       "Data bytes per reply to reads outside the flash window, 4..256 in steps of 4 "
-                                       "(default: as --reply-block; 4 makes word reads cheap)");
+    AddNumber(app, "--reply-outside-flash", o.replyOutsideFlash, 4, 256,
+              "Data bytes per reply to reads outside the flash window, 4..256 in steps of 4 "
+              "(default: as --reply-block; 4 makes word reads cheap)")
+        ->each([&o](const std::string&) { o.replyOutsideFlashGiven = true; });
     AddNumber(app, "--erase-busy", config.eraseBusyPolls, 0, 0x7FFFFFFF, "Command-word reads before an erase is done");
     AddNumber(app, "--program-busy", config.programBusyPolls, 0, 0x7FFFFFFF, "Command-word reads before a program command is done");
     AddNumber(app, "--busy-pulses", config.busyPulsesBeforeReply, 0, orbvex::sim::kMostBusyPulses, "0,1,0 pulses the DCU shows before each reply");
-    app.add_flag("--late-ack", lateAck, "Acknowledge bytes only after their data clocks");
-    app.add_option("--tdo-stuck", tdoStuck, "Fault: TDO stuck low or high (none, low, high)");
+    app.add_flag("--late-ack", o.lateAck, "Acknowledge bytes only after their data clocks");
+    app.add_option("--tdo-stuck", o.tdoStuck, "Fault: TDO stuck low or high (none, low, high)");
     app.add_flag("--dcu-silent", faults.dcuSilent, "Fault: the DCU never answers");
     app.add_flag("--halt-ignored", faults.haltIgnored, "Fault: the halt request does not take");
     app.add_flag("--trap-never-done", faults.trapNeverDone, "Fault: the trap program never reports done");
-    app.add_option_function<std::string>(
-           "--jtiptr",
-           [&jtiptr](const std::string& text) {
-               std::uint64_t value = 0;
-               if (!orbvex::ParseUnsigned(text, 0xFFFFFFFF, value))
-                   throw CLI::ValidationError("--jtiptr", "not a 32-bit number: " + text);
-               jtiptr = static_cast<std::uint32_t>(value);
-           },
-           "Fault: what 0x3080 reads, whatever runs")
+    app.add_option_function<std::string>("--jtiptr", [&o](const std::string& text) { o.jtiptr = ParseJtiptr(text); },
+                                         "Fault: what 0x3080 reads, whatever runs")
         ->type_name("N");
     AddNumber(app, "--no-ack-after", faults.noAckAfterBytes, 0, 0x7FFFFFFF, "Fault: stop acknowledging after this many bytes");
     AddNumber(app, "--short-reply", faults.shortReplyAfter, 0, 255,
               "Fault: a block-read reply ends after N data bytes, the DCU falling silent (replies of N or fewer "
               "bytes stay whole)");
-    app.add_option_function<std::string>(
-           "--corrupt-reply",
-           [&faults](const std::string& text) {
-               if (!ParseCorruptReply(text, faults))
-                   throw CLI::ValidationError("--corrupt-reply", "must be at:N, every:N or random:N[:SEED] with N from 1 "
-                                                                 "(0 for at:) to 2147483647, got \"" + text + "\"");
-           },
-           kCorruptReplyHelp)
+    app.add_option_function<std::string>("--corrupt-reply", [&faults](const std::string& text) { TakeCorruptReply(text, faults); },
+                                         kCorruptReplyHelp)
         ->type_name("SPEC");
     AddNumber(app, "--idle-timeout", o.idleTimeoutSeconds, 1, 86400,
               "Drop a client that sends nothing, or takes none of its answers, for this many seconds (default 60)");
     app.add_flag("--once", o.once, "Exit after the first client has gone");
     app.add_flag("--quiet", o.quiet, "Print only the listening address");
+}
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? 0 : 2;
-    }
-    if (config.replyBlockLength % 4 != 0 || replyOutsideFlash % 4 != 0) {
+// The checks no single option can make, and the choices that are words on the command
+// line but switches in the receiver. False, with the reason on stderr, on a refusal.
+bool Validate(ReceiverOptions& o) {
+    if (o.config.replyBlockLength % 4 != 0 || o.replyOutsideFlash % 4 != 0) {
         std::cerr << "orbvex_receiver: --reply-block and --reply-outside-flash take multiples of 4\n";
-        return 2;
+        return false;
     }
-    if (outsideOpt->count()) config.replyLengthOutsideFlash = replyOutsideFlash;
-    const std::optional<orbvex::FlashRange> chosenFlash = orbvex::ParseFlashChoice(flash);
+    if (o.replyOutsideFlashGiven) o.config.replyLengthOutsideFlash = o.replyOutsideFlash;
+    const std::optional<orbvex::FlashRange> chosenFlash = orbvex::ParseFlashChoice(o.flash);
     if (!chosenFlash) {
         std::cerr << "orbvex_receiver: --flash must be 1M or 2M\n";
-        return 2;
+        return false;
     }
-    config.flashSize = chosenFlash->size;
-    config.ack = lateAck ? orbvex::sim::AckTiming::Late : orbvex::sim::AckTiming::Early;
-    if (tdoStuck == "low") faults.tdoStuck = orbvex::sim::TdoStuck::Low;
-    else if (tdoStuck == "high") faults.tdoStuck = orbvex::sim::TdoStuck::High;
-    else if (tdoStuck != "none") {
+    o.config.flashSize = chosenFlash->size;
+    o.config.ack = o.lateAck ? orbvex::sim::AckTiming::Late : orbvex::sim::AckTiming::Early;
+    if (o.tdoStuck == "low") o.faults.tdoStuck = orbvex::sim::TdoStuck::Low;
+    else if (o.tdoStuck == "high") o.faults.tdoStuck = orbvex::sim::TdoStuck::High;
+    else if (o.tdoStuck != "none") {
         std::cerr << "orbvex_receiver: --tdo-stuck must be none, low or high\n";
-        return 2;
+        return false;
     }
-    faults.jtiptrValue = jtiptr;
+    o.faults.jtiptrValue = o.jtiptr;
+    return true;
+}
 
-    orbvex::sim::VirtualReceiver receiver(config);
-    receiver.Faults() = faults;
-    if (!o.flashImage.empty() && !LoadFlash(receiver, o.flashImage)) return 1;
-
-    orbvex::net::Endpoint where;
-    where.isUnix = !o.unixPath.empty();
-    where.path = o.unixPath;
-    where.host = "127.0.0.1";  // where the listener binds: loopback only
-    where.port = o.tcpPort;
-    orbvex::net::Listener listener;
-    std::string error;
-    if (!listener.Open(where, error)) {
-        std::cerr << "orbvex_receiver: cannot listen on " << where.Describe() << ": " << error << '\n';
-        return 1;
-    }
+void CatchStopSignals() {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
 #if !defined(_WIN32)
@@ -247,8 +234,11 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     orbvex::IgnoreFileSizeSignal();
-    std::cout << "listening on " << listener.Bound().Describe() << std::endl;
+}
 
+// Serves clients until a stop signal (or the first client's end with --once), saving the
+// image after each client and at the end. The exit status: 0, or 1 when a save failed.
+int Serve(orbvex::net::Listener& listener, orbvex::sim::VirtualReceiver& receiver, const ReceiverOptions& o) {
     orbvex::ServerLimits limits;
     limits.idleTimeoutMs = o.idleTimeoutSeconds * 1000;
     bool saved = true;
@@ -264,4 +254,39 @@ int main(int argc, char** argv) {
     listener.Close();
     saved = SaveImage(receiver, o.flashImage) && saved;
     return saved ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    orbvex::OpenClosedStandardStreams();
+    ReceiverOptions o;
+    CLI::App app{"Serves the virtual receiver over the remote bit-bang protocol (loopback TCP or a unix socket).",
+                 "orbvex_receiver"};
+    DeclareOptions(app, o);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
+    }
+    if (!Validate(o)) return 2;
+
+    orbvex::sim::VirtualReceiver receiver(o.config);
+    receiver.Faults() = o.faults;
+    if (!o.flashImage.empty() && !LoadFlash(receiver, o.flashImage)) return 1;
+
+    orbvex::net::Endpoint where;
+    where.isUnix = !o.unixPath.empty();
+    where.path = o.unixPath;
+    where.host = "127.0.0.1";  // where the listener binds: loopback only
+    where.port = o.tcpPort;
+    orbvex::net::Listener listener;
+    std::string error;
+    if (!listener.Open(where, error)) {
+        std::cerr << "orbvex_receiver: cannot listen on " << where.Describe() << ": " << error << '\n';
+        return 1;
+    }
+    CatchStopSignals();
+    std::cout << "listening on " << listener.Bound().Describe() << std::endl;
+    return Serve(listener, receiver, o);
 }

@@ -2,6 +2,7 @@
 // Read as the operator presses them, with the file dialogs answered by the test.
 #include <random>
 
+#include "app/window_cable.h"
 #include "link/link_log.h"
 #include "ops/operations.h"
 #include "sim/virtual_receiver.h"
@@ -16,6 +17,7 @@ QString Hex(std::uint32_t value) { return QString::fromStdString(orbvex::Hex8(va
 // The window wired to a virtual receiver, as orbvex_up_virtual wires it.
 struct VirtualBench {
     VirtualBench() { bench.Show(); }
+    explicit VirtualBench(orbvex::PortBackend* cable) : bench(true, {}, cable ? cable : &receiver) { bench.Show(); }
     QByteArray Flash() const {
         const std::vector<std::uint8_t>& flash = receiver.Flash();
         return QByteArray(reinterpret_cast<const char*>(flash.data()), static_cast<int>(flash.size()));
@@ -25,6 +27,20 @@ struct VirtualBench {
     orbvex::sim::VirtualReceiver receiver;
     apptest::Bench bench{true, {}, &receiver};
     TForm1& window = *bench.window;
+};
+
+// The served receiver in a program of its own, on a free loopback port.
+struct ServedReceiver {
+    ServedReceiver() {
+        process.start(QStringLiteral(ORBVEX_BIN_DIR "/orbvex_receiver"), {"--once", "--quiet"});
+        if (process.waitForReadyRead(10000)) address = QString::fromLatin1(process.readLine()).trimmed().section(' ', 2);
+    }
+    ~ServedReceiver() {
+        process.terminate();
+        process.waitForFinished(10000);
+    }
+    QProcess process;
+    QString address;  // "listening on 127.0.0.1:PORT"
 };
 
 }  // namespace
@@ -57,11 +73,47 @@ private slots:
         QVERIFY(!v.window.OperationRunning());
     }
 
+    // With a cable named on the command line, the port choice shows its port, greyed, and
+    // the operations drive that port: a base that is neither LPT1 nor LPT2 included.
+    void aNamedCableFixesThePortChoice() {
+        for (const std::uint16_t base : {orbvex::kLpt2Base, std::uint16_t{0xD010}}) {
+            std::optional<std::uint16_t> erased;
+            TForm1Hooks ops;
+            ops.erase = [&erased](orbvex::WindowServices&, const orbvex::EraseInputs& in) { return erased = in.lptBase, true; };
+            apptest::Bench b(true, ops);
+            orbvex::app::FixPortChoice(*b.window, base);
+            b.Show();
+            QVERIFY(!b.window->L1->isEnabled() && !b.window->L2->isEnabled());
+            QCOMPARE(b.window->L1->isChecked(), false);
+            QCOMPARE(b.window->L2->isChecked(), base == orbvex::kLpt2Base);
+            QTest::mouseClick(b.window->Button6, Qt::LeftButton);
+            QCOMPARE(erased.value_or(0), base);
+        }
+    }
+
+    // On the virtual receiver inside the window, and on one served over remote bit-bang
+    // as orbvex_up_virtual --remote drives it.
+    void eraseWriteAndReadAppendBelowStart_data() {
+        QTest::addColumn<bool>("remote");
+        QTest::newRow("in process") << false;
+        QTest::newRow("orbvex_up_virtual --remote") << true;
+    }
     void eraseWriteAndReadAppendBelowStart() {
-        VirtualBench v;
+        QFETCH(bool, remote);
+        std::optional<ServedReceiver> served;
+        orbvex::app::WindowCable opened;
+        if (remote) {
+            QVERIFY(!served.emplace().address.isEmpty());
+            const QByteArray address = served->address.toLatin1();
+            const char* const argv[] = {"orbvex_up_virtual", "--remote", address.constData()};
+            opened = orbvex::app::OpenWindowCable(orbvex::app::kVirtualProgram, 3, argv);
+            QVERIFY2(opened.cable, opened.message.c_str());
+        }
+        VirtualBench v(remote ? opened.cable->Backend() : nullptr);
         apptest::Bench& b = v.bench;
-        b.Press(v.window.Button5);
-        const QString wptr = QStringLiteral("Trap_Wptr : ") + v.Word(0x80000048);
+        const QStringList started = b.Press(v.window.Button5);
+        QCOMPARE(started.value(started.size() - 2), QStringLiteral("Init OK :)"));
+        const QString wptr = QStringLiteral("Trap_Wptr : ") + started.filter(QStringLiteral("Trap_Wptr ")).value(0).mid(10);
 
         QCOMPARE(b.Press(v.window.Button6), QStringList({"Init JTAG", "DCU OK", wptr,
                                                          "Erase ADR[7FF00000] : Please Wait...", "Erase success !!!",
@@ -82,7 +134,6 @@ private slots:
         QCOMPARE(v.window.Label1->text(), QStringLiteral("7FF01000"));
         QCOMPARE(v.window.ProgressBar1->maximum(), 10485);
         QCOMPARE(v.window.ProgressBar1->value(), 40);
-        QCOMPARE(v.Flash().left(5000), rom);
 
         const QString binPath = dir_.filePath(QStringLiteral("back.bin"));
         b.who.dialogAnswers.push_back(binPath);
@@ -91,7 +142,12 @@ private slots:
         QCOMPARE(v.window.Label1->text(), QStringLiteral("7FFFFF00"));
         QFile image(binPath);
         QVERIFY(image.open(QIODevice::ReadOnly));
-        QVERIFY(image.readAll() == v.Flash());
+        const QByteArray read = image.readAll();
+        QCOMPARE(read.left(5000), rom);
+        QVERIFY(read.mid(5000) == QByteArray(0x100000 - 5000, '\xFF'));
+        if (!remote) QVERIFY(read == v.Flash());
+        b.window.reset();
+        QCOMPARE(orbvex::app::CloseWindowCable(opened, 0), 0);
     }
 };
 

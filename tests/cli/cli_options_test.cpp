@@ -5,7 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "app/window_cable.h"
+#include "cables/cable.h"
+#include "cables/parallel_port.h"
 #include "cli/cli_options.h"
+#include "port/ftdi_selection.h"
 #include "util/text.h"
 
 namespace orbvex::cli {
@@ -18,11 +22,17 @@ ParseOutcome Parse(std::vector<const char*> args) {
     return ParseCommandLine(static_cast<int>(args.size()), args.data());
 }
 
+// The window programs take the same cable options, and refuse them alike.
+app::WindowCable OpenWindow(std::vector<const char*> args) {
+    args.insert(args.begin(), "orbvex_up");
+    return app::OpenWindowCable(app::kPortProgram, static_cast<int>(args.size()), args.data());
+}
+
 TEST(CliOptions, ReadsSeveralCommandsInOrderWithTheirFiles) {
     ParseOutcome p = Parse({"--virtual", "--flash", "2M", "start", "erase", "write", "image.rom", "read", "back.bin",
                             "verify", "image.rom"});
     ASSERT_TRUE(p.run) << p.message;
-    EXPECT_EQ(p.options.target, TargetKind::Virtual);
+    EXPECT_TRUE(p.options.cable->InProcess());
     EXPECT_EQ(p.options.FlashBase(), 0x7FE00000u);
     using C = CommandKind;
     std::vector<std::pair<C, std::string>> commands;
@@ -35,9 +45,7 @@ TEST(CliOptions, ReadsSeveralCommandsInOrderWithTheirFiles) {
 TEST(CliOptions, DefaultsAreTheWindowsStartingChoices) {
     ParseOutcome p = Parse({"start"});
     ASSERT_TRUE(p.run) << p.message;
-    EXPECT_EQ(p.options.target, TargetKind::Hardware);
-    EXPECT_EQ(p.options.lptBase, 0x378);
-    EXPECT_EQ(p.options.FlashBase(), 0x7FF00000u);
+    EXPECT_FALSE(p.options.cable->InProcess());
     EXPECT_FALSE(p.options.trapFile || p.options.offset || p.options.length);
 }
 
@@ -46,10 +54,89 @@ TEST(CliOptions, PortsByNameOrAnyBaseAddress) {
     // In turn, so that each case must change what the one before left.
     const struct { const char* text; std::uint16_t base; } good[] = {{"LPT2", 0x278}, {"0xD010", 0xD010}, {"lpt1", 0x378}};
     for (const auto& c : good) {
-        EXPECT_TRUE(ParsePortChoice(c.text, base)) << c.text;
+        EXPECT_TRUE(cables::ParsePortChoice(c.text, base)) << c.text;
         EXPECT_EQ(base, c.base) << c.text;
     }
-    for (const char* bad : {"lpt3", "0x", "0xG1", "0", "0xFFFF", "-1", ""}) EXPECT_FALSE(ParsePortChoice(bad, base)) << bad;
+    for (const char* bad : {"lpt3", "0x", "0xG1", "0", "0xFFFF", "-1", ""}) EXPECT_FALSE(cables::ParsePortChoice(bad, base)) << bad;
+}
+
+// What every cable of the table shares: its place in the help, its option named alone,
+// a value it takes that is missing or is the first command, another cable beside it.
+TEST(CliOptions, EveryCableOfTheTableIsNamedAloneAndTakesItsValueBeforeTheCommands) {
+    const std::string help = Parse({"--help"}).message;
+    const std::vector<const cables::CableType*>& table = cables::CableTypes();
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const cables::CableType& cable = *table[i];
+        EXPECT_THAT(help, HasSubstr(std::string(cable.option) + (cable.syntax ? std::string(" ") + cable.syntax : "")));
+        EXPECT_THAT(help, HasSubstr(cable.help));
+        for (std::size_t j = 0; j < table.size(); ++j) {
+            if (i == j) continue;
+            std::vector<const char*> both = {table[i]->option};
+            if (table[i]->syntax) both.push_back("x");
+            both.push_back(table[j]->option);
+            if (table[j]->syntax) both.push_back("x");
+            both.push_back("start");
+            const cables::CableType* first = table[std::min(i, j)];
+            const cables::CableType* second = table[std::max(i, j)];
+            const std::string says = std::string(first->option) + " and " + second->option + " exclude each other";
+            ParseOutcome p = Parse(both);
+            EXPECT_EQ(p.exitCode, kExitBadArguments) << cable.option;
+            EXPECT_THAT(p.message, HasSubstr(says));
+            both.pop_back();
+            const app::WindowCable w = OpenWindow(both);
+            EXPECT_EQ(w.exitCode, kExitBadArguments) << cable.option;
+            EXPECT_THAT(w.message, HasSubstr(says));
+            EXPECT_FALSE(w.cable);
+        }
+        if (!cable.syntax) continue;
+        ParseOutcome p = Parse({cable.option});
+        EXPECT_EQ(p.exitCode, kExitBadArguments) << cable.option;
+        EXPECT_THAT(p.message, HasSubstr(cable.option));
+        const app::WindowCable w = OpenWindow({cable.option});
+        EXPECT_EQ(w.exitCode, kExitBadArguments) << cable.option;
+        EXPECT_THAT(w.message, HasSubstr(cable.option));
+        p = Parse({cable.option, "start"});
+        EXPECT_EQ(p.exitCode, kExitBadArguments) << cable.option;
+        EXPECT_THAT(p.message, HasSubstr(std::string(cable.option) + " needs a cable choice before the commands"));
+    }
+}
+
+TEST(WindowOptions, EachProgramHasItsOwnCableUnlessOneIsNamed) {
+    const char* const none[] = {"orbvex_up_virtual"};
+    app::WindowCable w = app::OpenWindowCable(app::kVirtualProgram, 1, none);
+    ASSERT_TRUE(w.cable) << w.message;
+    EXPECT_FALSE(w.portFixed);
+    EXPECT_NE(w.cable->Backend(), nullptr);
+    EXPECT_THAT(w.trapFile, HasSubstr("virtual-receiver-trap.img"));
+    w = OpenWindow({"--virtual", "--trap", "t.bin"});
+    ASSERT_TRUE(w.cable) << w.message;
+    EXPECT_TRUE(w.portFixed);
+    EXPECT_THAT(w.trapFile, ::testing::EndsWith("/t.bin"));
+
+    const struct { app::WindowProgram program; std::vector<const char*> args; const char* says; } refusals[] = {
+        {app::kVirtualProgram, {"--remote", "h:1", "--flash-image", "f.bin"}, "no use with --remote"},
+        {app::kVirtualProgram, {"--flash-image", ""}, "--flash-image needs a file name"},
+        {app::kPortProgram, {"--flash-image", "f.bin"}, "--flash-image"},
+        {app::kPortProgram, {"--trap", ""}, "--trap needs a file name"},
+        {app::kPortProgram, {"--port", "lpt9"}, "--port: must be"},
+    };
+    for (const auto& r : refusals) {
+        std::vector<const char*> args = r.args;
+        args.insert(args.begin(), r.program.name);
+        w = app::OpenWindowCable(r.program, static_cast<int>(args.size()), args.data());
+        EXPECT_EQ(w.exitCode, kExitBadArguments) << r.says;
+        EXPECT_THAT(w.message, HasSubstr(r.says));
+        EXPECT_THAT(w.message, HasSubstr("--help"));
+    }
+}
+
+TEST(CliOptions, FtdiChoiceReadsEveryKey) {
+    std::string error;
+    const std::optional<FtdiSelection> s = ParseFtdiSelection("0x0403:6010,serial=FT4X,interface=b,freq=6M", error);
+    ASSERT_TRUE(s) << error;
+    EXPECT_EQ((std::vector<unsigned>{s->vendor, s->product, unsigned(s->interface), s->frequency.value()}),
+              (std::vector<unsigned>{0x0403, 0x6010, 2, 6000000}));
+    EXPECT_EQ(s->serial, "FT4X");
 }
 
 TEST(CliOptions, SizesTakeHexDecimalAndSuffixes) {
@@ -63,37 +150,16 @@ TEST(CliOptions, SizesTakeHexDecimalAndSuffixes) {
     for (const char* bad : {"", "K", "12x", "0x", "4096M", "99999999999"}) EXPECT_FALSE(ParseSize(bad, v)) << bad;
 }
 
-TEST(CliOptions, RangeAndRemoteAndTrap) {
+TEST(CliOptions, RangeAndTrap) {
     ParseOutcome p = Parse({"--remote", "unix:/tmp/r.sock", "--trap", "t.img", "--offset", "0x100", "--length",
                             "4K", "read", "part.bin"});
     ASSERT_TRUE(p.run) << p.message;
-    EXPECT_EQ(p.options.target, TargetKind::Remote);
-    EXPECT_TRUE(p.options.remote.isUnix);
     EXPECT_EQ(*p.options.trapFile, "t.img");
     EXPECT_EQ(*p.options.offset, 0x100u);
     EXPECT_EQ(*p.options.length, 4096u);
     // Ranges that end exactly at the end of the flash.
     EXPECT_TRUE(Parse({"--virtual", "--flash", "2M", "--offset", "0", "--length", "2M", "read", "a.bin"}).run);
     EXPECT_TRUE(Parse({"--virtual", "--offset", "0xFFFFC", "read", "last-word.bin"}).run);
-}
-
-TEST(CliOptions, CablesTheKernelDrives) {
-    ParseOutcome p = Parse({"--port", "/dev/parport1", "start"});
-    ASSERT_TRUE(p.run) << p.message;
-    EXPECT_EQ(p.options.target, TargetKind::Ppdev);
-    EXPECT_EQ(p.options.ppdevDevice, "/dev/parport1");
-    p = Parse({"--gpio", "gpiochip0:tck=11,tms=25,tdi=10,tdo=9", "start"});
-    ASSERT_TRUE(p.run) << p.message;
-    EXPECT_EQ(p.options.target, TargetKind::Gpio);
-    EXPECT_EQ(p.options.gpio.chip, "gpiochip0");
-    EXPECT_EQ(p.options.gpio.tdo, 9u);
-    p = Parse({"--ftdi", "0x0403:6010,serial=FT4X,interface=b,freq=6M", "start"});
-    ASSERT_TRUE(p.run) << p.message;
-    EXPECT_EQ(p.options.target, TargetKind::Ftdi);
-    EXPECT_EQ((std::vector<unsigned>{p.options.ftdi.vendor, p.options.ftdi.product, unsigned(p.options.ftdi.interface),
-                                     p.options.ftdi.frequency.value()}),
-              (std::vector<unsigned>{0x0403, 0x6010, 2, 6000000}));
-    EXPECT_EQ(p.options.ftdi.serial, "FT4X");
 }
 
 TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
@@ -104,17 +170,9 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--virtual", "write"}, "\"write\" needs a FILE"},
         {{"--virtual", "start", "read"}, "\"read\" needs a FILE"},
         {{"--virtual", "--flash", "4M", "start"}, "--flash must be 1M or 2M"},
-        {{"--port", "lpt9", "start"}, "--port must be"},
-        {{"--virtual", "--remote", "h:1", "start"}, "exclude each other"},
-        {{"--port", "lpt1", "--remote", "h:1", "start"}, "exclude each other"},
+        {{"--port", "lpt9", "start"}, "--port: must be"},
         {{"--remote", "nohost", "start"}, "--remote"},
         {{"--gpio", "gpiochip0:tck=11,tms=25,tdi=10", "start"}, "--gpio: tdo is missing"},
-        {{"--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "--port", "lpt1", "start"}, "--port and --gpio exclude"},
-        {{"--virtual", "--port", "/dev/parport0", "start"}, "--virtual and --port exclude each other"},
-        {{"--port", "lpt1", "--virtual", "start"}, "--virtual and --port exclude each other"},
-        {{"--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "--remote", "h:1", "start"}, "--gpio and --remote exclude"},
-        {{"--ftdi", "start"}, "--ftdi needs a cable choice before the commands"},
-        {{"--ftdi", "auto", "--gpio", "gpiochip0:tck=1,tms=2,tdi=3,tdo=4", "start"}, "--gpio and --ftdi exclude each other"},
         {{"--ftdi", "0403:6014,freq=fast", "start"}, "--ftdi: freq=fast is not a TCK frequency"},
         {{"--ftdi", "freq=31M", "start"}, "--ftdi: freq=31M is not"},
         {{"--ftdi", "0403", "start"}, "--ftdi: \"0403\" is neither VID:PID nor KEY=VALUE"},
@@ -129,7 +187,6 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--virtual", "--flash", "2M", "--offset", "1M", "--length", "1M+", "start"}, "--length"},
         {{"--virtual", "--offset", "0xFF000", "--length", "0x2000", "start"}, "past the end"},
         {{"--virtual", "--bogus", "start"}, "--bogus"},
-        {{"--virtual", "--port"}, "--port"},
         {{"--virtual", "--offset", "0x1000", "start", "write", "a.rom"}, "apply to read and verify only"},
         {{"--virtual", "--length", "16", "erase", "read", "a.bin"}, "apply to read and verify only"},
         {{"--virtual", "--remote-timeout", "5", "start"}, "--remote-timeout needs --remote"},

@@ -67,7 +67,7 @@ protected:
         client_ = std::make_unique<RemoteBitbangClient>(net::Connect(listener_.Bound(), error), answerTimeoutMs);
         server_ = listener_.Accept(2000);
         ASSERT_TRUE(server_.Valid());
-        client_->SetDropHandler([this](const std::string& reason) { drops_.push_back(reason); });
+        client_->SetFailureHandler([this](const std::string& reason) { drops_.push_back(reason); });
     }
 
     // On its own thread: takes requests until 'R' arrives (or the client goes), answers.
@@ -127,7 +127,7 @@ TEST_F(RemoteBitbangClientTest, ADroppedConnectionIsReportedOnceAndReadsTdoHighW
     for (int i = 0; i < 1000; ++i) EXPECT_EQ(client_->Read(0x379), 0x10);
     client_->Write(0x378, 0x00);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
-    EXPECT_TRUE(client_->Dropped());
+    EXPECT_TRUE(client_->Failed());
     ASSERT_EQ(drops_.size(), 1u);
     EXPECT_FALSE(drops_[0].empty());
 }
@@ -156,7 +156,7 @@ TEST_F(RemoteBitbangClientTest, APeerThatDribblesItsAnswersIsDroppedAfterOneTime
     // Counted in answers, not seconds, so that a loaded machine cannot fail it: a counter
     // carried over from the fast stretch would let the slow answers run on to the end.
     int reads = 0;
-    while (reads < 4000 && !client_->Dropped()) client_->Read(0x379), ++reads;
+    while (reads < 4000 && !client_->Failed()) client_->Read(0x379), ++reads;
     EXPECT_LT(reads, 3000 + 2 * RemoteBitbangClient::kLeastAnswersPerTimeout);
     peer_.join();
     EXPECT_THAT(drops_, ::testing::ElementsAre(::testing::StartsWith("the remote receiver answers too slowly: ")));
@@ -170,7 +170,7 @@ TEST_F(RemoteBitbangClientTest, AStuckPeerIsDroppedAtTheTimeoutOrSoonAfterAGiveU
             drops_.clear();
             Connect(givenUp ? 120000 : 300);
             client_->SetGiveUp([givenUp] { return givenUp; });
-            for (std::size_t i = 0; sending && i < (std::size_t{1} << 28) && !client_->Dropped(); ++i)
+            for (std::size_t i = 0; sending && i < (std::size_t{1} << 28) && !client_->Failed(); ++i)
                 client_->Write(0x378, i % 2 ? 0x0A : 0x08);  // clocks and no read, until the buffers are full
             if (!sending) client_->Read(0x379);
             const char* reason = givenUp ? "interrupted" : sending ? "the remote receiver stopped taking requests"
@@ -183,7 +183,7 @@ TEST_F(RemoteBitbangClientTest, AStuckPeerIsDroppedAtTheTimeoutOrSoonAfterAGiveU
 TEST_F(RemoteBitbangClientTest, AnAnswerThatIsNeitherZeroNorOneEndsTheSession) {
     Connect();
     EXPECT_EQ(ReadAnswered('x'), 0x10);
-    EXPECT_TRUE(client_->Dropped());
+    EXPECT_TRUE(client_->Failed());
 }
 
 TEST(RemoteBitbangInterpreter, TurnsRequestsIntoPortAccesses) {
@@ -276,10 +276,10 @@ TEST(RemoteBitbangSession, ASecondClientIsToldTheServerIsBusyAndTheFirstIsServed
     second.RequestRead(0x379);  // the line comes where several answers were due
     second.RequestRead(0x379);
     EXPECT_EQ(second.TakeRead(), 0x10);
-    EXPECT_EQ(second.DropReason(), "the remote receiver said \"busy: another client is connected\"");
+    EXPECT_EQ(second.FailureReason(), "the remote receiver said \"busy: another client is connected\"");
     first.Write(0x378, 0x08);
     EXPECT_EQ(first.Read(0x379), 0x00);
-    EXPECT_FALSE(first.Dropped());
+    EXPECT_FALSE(first.Failed());
     first.Quit();
     served.Join();
     EXPECT_TRUE(served.quitSeen);

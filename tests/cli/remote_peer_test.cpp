@@ -477,7 +477,7 @@ TEST_F(RemoteSession, DrivesTheSequentialEnginesPinsInAFifthOfItsRoundTrips) {
 // code), else what went wrong.
 std::string ServedOrWhyNot(const std::string& address) {
     RemoteBitbangClient client(Dial(address), std::stoi(kSlowHostTimeout) * 1000);
-    if (client.Dropped()) return client.DropReason();
+    if (client.Failed()) return client.FailureReason();
     std::uint32_t idcode = 0, probe = 0;
     bool read = false;
     {
@@ -488,7 +488,7 @@ std::string ServedOrWhyNot(const std::string& address) {
         SelectDcu();
         read = DcuReadWord(0x3000, probe);
     }
-    if (client.Dropped()) return client.DropReason();
+    if (client.Failed()) return client.FailureReason();
     client.Quit();
     if (idcode != 0x10006A5B || !read || probe != 1) return "IDCODE " + Hex8(idcode) + ", probe " + Hex8(probe);
     return "";

@@ -104,7 +104,7 @@ protected:
 
     PpdevStandIn parport;
     GpiodStandIn gpio;
-    std::unique_ptr<DeviceCable> device;
+    std::unique_ptr<LosableCable> device;
     std::string error;
 };
 

@@ -1,0 +1,93 @@
+// --virtual: the virtual receiver inside this process, its flash kept in a file between
+// runs when asked.
+#include <filesystem>
+
+#include "cables/cable.h"
+#include "sim/virtual_receiver.h"
+#include "util/image_file.h"
+
+namespace orbvex::cables {
+namespace {
+
+std::string FlashName(std::uint32_t size) { return size == kFlash2M.size ? "2M" : "1M"; }
+
+class InProcessCable final : public Cable {
+public:
+    InProcessCable(std::uint32_t flashSize, std::optional<std::string> image)
+        : receiver_(Config(flashSize)), image_(std::move(image)) {}
+
+    // The image loaded, and its file checked for saving: refused now rather than after
+    // the work it would lose.
+    bool Load(std::string& error) {
+        if (!image_) return true;
+        const std::string& path = *image_;
+        const std::uint32_t size = receiver_.Config().flashSize;
+        std::error_code unknown;  // a path that cannot be looked at (a link loop) is refused below
+        if (std::filesystem::exists(path, unknown)) {
+            std::vector<std::uint8_t> flash;
+            const FileReadResult read = ReadWholeFile(path, size, flash);
+            if (read.status == FileReadStatus::TooLarge) {
+                error = "the virtual flash file " + path + " holds " + std::to_string(read.size) +
+                        " bytes, more than the " + FlashName(size) + " flash";
+                return false;
+            }
+            if (!read.Ok()) {
+                error = "cannot load the virtual flash from " + path + ": " + read.reason;
+                return false;
+            }
+            // A short image would leave the rest of the flash erased and be saved back larger.
+            if (read.size != size) {
+                error = "the virtual flash file " + path + " holds " + std::to_string(read.size) + " bytes, not the " +
+                        std::to_string(size) + " of the " + FlashName(size) + " flash";
+                return false;
+            }
+            receiver_.SetFlash(flash);
+        }
+        const FileSaveResult usable = CheckSaveTarget(path);
+        if (!usable.ok) error = "cannot save the virtual flash: " + usable.error;
+        return usable.ok;
+    }
+
+    PortAccess& Access() override { return *access_; }
+    PortBackend* Backend() override { return &receiver_; }
+
+    // Saved whole or not at all: a failed save leaves the previous image in place.
+    bool Finish(std::string& error) override {
+        if (!image_) return true;
+        const FileSaveResult result = SaveWholeFile(*image_, receiver_.Flash());
+        if (!result.ok) error = "cannot save the virtual flash: " + result.error;
+        return result.ok;
+    }
+
+private:
+    static sim::ReceiverConfig Config(std::uint32_t flashSize) {
+        sim::ReceiverConfig config;
+        config.flashSize = flashSize;
+        return config;
+    }
+
+    sim::VirtualReceiver receiver_;
+    std::optional<std::string> image_;
+    std::unique_ptr<PortAccess> access_ = MakeUnrestrictedPortAccess();
+};
+
+class InProcessChoice final : public CableChoice {
+public:
+    std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const override {
+        auto cable = std::make_unique<InProcessCable>(settings.flashSize, settings.flashImage);
+        if (!cable->Load(error)) return nullptr;
+        return cable;
+    }
+    bool InProcess() const override { return true; }
+};
+
+std::unique_ptr<CableChoice> Parse(const std::string&, std::string&) { return std::make_unique<InProcessChoice>(); }
+
+}  // namespace
+
+std::unique_ptr<CableChoice> InProcessReceiver() { return std::make_unique<InProcessChoice>(); }
+
+extern const CableType kVirtualCable{"--virtual", nullptr,
+                                     "Work on the built-in virtual receiver instead of a cable", Parse};
+
+}  // namespace orbvex::cables
