@@ -26,7 +26,7 @@ constexpr const char* kDescription =
     "Example: orbvex_cli --virtual --flash 2M start erase write image.rom verify image.rom\n"
     "On Linux: --port lpt1 needs root (or cap_sys_rawio) and falls back to /dev/parport0 without it;\n"
     "--port /dev/parportN needs only group lp; --gpio drives the cable from GPIO lines; --ftdi from an\n"
-    "FTDI USB chip (FT232H, FT2232H, FT4232H, FT2232C/D in MPSSE mode, FT232R in bit-bang mode).\n"
+    "FTDI USB chip (MPSSE on the channels that have it, synchronous bit-bang on the others).\n"
     "The log goes to stdout; errors and the progress bar go to stderr.\n"
     "Exit status: 0 when every command succeeded, 1 when one failed, 2 for bad arguments,\n"
     "130 when interrupted (Ctrl-C or SIGTERM: the running command stops at its next safe point;\n"

@@ -17,6 +17,7 @@ struct FtdiDeviceInfo {
     std::uint16_t vendor = 0, product = 0;
     std::string description;  // the product string, empty when it could not be read
     std::string serial;
+    int interfaces = 0;  // as its USB configuration lists them; 0 when that could not be read
 };
 
 // The chip families the cable tells apart: which mode it drives and how fast.

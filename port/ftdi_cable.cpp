@@ -36,6 +36,7 @@ struct FtdiCable::ChipFacts {
     FtdiChip chip;
     const char* name;
     int interfaces;
+    int mpsseInterfaces;          // from A: the channels with an MPSSE engine; the others bit-bang
     std::uint32_t masterClockHz;  // MPSSE: TCK = master / (2 * (divisor + 1))
     bool highSpeed;               // has the 60 MHz clock and the commands that go with it
 };
@@ -44,11 +45,11 @@ namespace {
 using ChipFacts = FtdiCable::ChipFacts;
 
 constexpr ChipFacts kChips[] = {
-    {FtdiChip::Ft232R, "FT232R", 1, 0, false},
-    {FtdiChip::Ft2232C, "FT2232C/D", 2, 12000000, false},
-    {FtdiChip::Ft2232H, "FT2232H", 2, 60000000, true},
-    {FtdiChip::Ft4232H, "FT4232H", 4, 60000000, true},
-    {FtdiChip::Ft232H, "FT232H", 1, 60000000, true},
+    {FtdiChip::Ft232R, "FT232R", 1, 0, 0, false},
+    {FtdiChip::Ft2232C, "FT2232C/D", 2, 1, 12000000, false},
+    {FtdiChip::Ft2232H, "FT2232H", 2, 2, 60000000, true},
+    {FtdiChip::Ft4232H, "FT4232H", 4, 2, 60000000, true},
+    {FtdiChip::Ft232H, "FT232H", 1, 1, 60000000, true},
 };
 
 const ChipFacts* FactsOf(FtdiChip chip) {
@@ -57,8 +58,10 @@ const ChipFacts* FactsOf(FtdiChip chip) {
     return nullptr;
 }
 
-// Interfaces of FTDI's own product ids, known before the device is opened.
+// Interfaces the device has, known before it is opened: from its USB descriptor, or for
+// FTDI's own product ids from the id; 0 when unknown.
 int KnownInterfaces(const FtdiDeviceInfo& device) {
+    if (device.interfaces > 0) return device.interfaces;
     if (device.vendor != kFtdiVendor) return 0;
     switch (device.product) {
         case 0x6001: case 0x6014: case 0x6015: return 1;
@@ -170,13 +173,14 @@ std::unique_ptr<FtdiCable> FtdiCable::Open(FtdiApi& api, const FtdiSelection& se
         api.Close(handle);
         return nullptr;
     }
-    // The FT4232H has its MPSSE engines on A and B only.
-    const bool mpsse = facts->masterClockHz != 0 && selection.interface <= 2;
+    const bool mpsse = selection.interface <= facts->mpsseInterfaces;
     const std::uint32_t fastest = mpsse ? facts->masterClockHz / 2 : kBitbangFastestTck;
     name = std::string(facts->name) + " " + name + " interface " + selection.InterfaceLetter();
-    if (selection.frequency && *selection.frequency > fastest) {
+    // Whether a channel bit-bangs is the chip's business, not the user's: there a freq=
+    // above what bit-bang can give means its fastest (a slower TCK is always safe).
+    if (mpsse && selection.frequency && *selection.frequency > fastest) {
         error = "freq=" + std::to_string(*selection.frequency) + " is above the " + std::to_string(fastest) +
-                " Hz TCK that " + name + " can give" + (mpsse ? "" : " in bit-bang mode");
+                " Hz TCK that " + name + " can give";
         api.Close(handle);
         return nullptr;
     }

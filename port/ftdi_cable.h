@@ -11,12 +11,12 @@
 
 namespace orbvex {
 
-// The cable played by an FTDI USB chip through libftdi: MPSSE on the chips that have it,
-// synchronous bit-bang on the FT232R (and on the FT4232H's C and D). The link's register
-// writes are queued as the chip's bytes and go out only when an answer is needed, before
-// a delay or a reset-line change, or when the queue is long, so that a USB round trip is
-// paid per answer the link waits for rather than per access. The pins the target sees
-// are the link's, clock for clock.
+// The cable played by an FTDI USB chip through libftdi: MPSSE on the channels that have
+// it, synchronous bit-bang on the others (the FT232R, the FT2232C/D's B, the FT4232H's C
+// and D). The link's register writes are queued as the chip's bytes and go out only when
+// an answer is needed, before a delay or a reset-line change, or when the queue is long,
+// so that a USB round trip is paid per answer the link waits for rather than per access.
+// The pins the target sees are the link's, clock for clock.
 class FtdiCable final : public LosableCable {
 public:
     enum class Mode { Mpsse, SyncBitbang };

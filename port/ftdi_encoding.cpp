@@ -13,7 +13,10 @@ std::uint8_t PinsOf(std::uint8_t data) {
 }
 
 constexpr int kMostDataBits = 8;
-constexpr int kMostTmsBits = 7;  // bit 7 carries TDI
+// A TMS command holds up to 7 bits, bit 7 carrying TDI; but with all 7 the chips also
+// drive that TDI bit onto TMS on the 7th clock's falling edge, leaving TMS where the
+// next command does not expect it. A 7th bit is taken only when TMS stays where TDI puts it.
+constexpr int kSafeTmsBits = 6;
 
 }  // namespace
 
@@ -28,7 +31,8 @@ void MpsseEncoder::Write(std::uint8_t data) {
 
 void MpsseEncoder::AddClock(bool tms, bool tdi) {
     const bool fitsData = kind_ == Kind::Data && tms == tmsAfter_ && bits_ < kMostDataBits;
-    const bool fitsTms = kind_ == Kind::Tms && tdi == ((byte_ & 0x80) != 0) && bits_ < kMostTmsBits;
+    const bool fitsTms = kind_ == Kind::Tms && tdi == ((byte_ & 0x80) != 0) &&
+                         (bits_ < kSafeTmsBits || (bits_ == kSafeTmsBits && tms == tdi));
     if (!fitsData && !fitsTms) {
         Close();
         kind_ = tms == tmsAfter_ ? Kind::Data : Kind::Tms;

@@ -64,10 +64,11 @@ protected:
     std::size_t waiting_ = 0;
 };
 
-// MPSSE (FT2232C/D/H, FT4232H A and B, FT232H): clocks as clock-data commands while TMS
-// stays, TMS commands where it changes; runs merged into one command each (up to 8 bits
-// of TDI, or 7 of TMS under one TDI); TDO read on the rising edge of the clock it belongs
-// to, or with a pin read when no clock follows; the reset line set with the low byte.
+// MPSSE (FT2232C/D A, FT2232H and FT4232H A and B, FT232H): clocks as clock-data commands
+// while TMS stays, TMS commands where it changes; runs merged into one command each (up
+// to 8 bits of TDI, or 6 of TMS under one TDI, 7 when the last equals TDI); TDO read on
+// the rising edge of the clock it belongs to, or with a pin read when no clock follows;
+// the reset line set with the low byte.
 class MpsseEncoder final : public Encoder {
 public:
     MpsseEncoder();
@@ -90,9 +91,9 @@ private:
     std::vector<int> sampledBits_;  // which of its bits answer a request
 };
 
-// Synchronous bit-bang (FT232R, FT4232H C and D): every data-register value is one byte,
-// one pin state; the chip reads the pins just before it applies each byte, so a request
-// is answered by the byte written after it.
+// Synchronous bit-bang (FT232R, FT2232C/D B, FT4232H C and D): every data-register value
+// is one byte, one pin state; the chip reads the pins just before it applies each byte,
+// so a request is answered by the byte written after it.
 class SyncBitbangEncoder final : public Encoder {
 public:
     SyncBitbangEncoder();

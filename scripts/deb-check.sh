@@ -11,8 +11,8 @@
 # it back in another (the flash kept in a file between the two), the bytes compared;
 # START over the unpacked orbvex_receiver finds trap.bin in the user's data folder.
 # The image moved away, START must fail and name the place beside the program. Programs
-# of another architecture run through EMULATOR. Runs lintian when it is installed and
-# shows what it finds.
+# of another architecture run through EMULATOR. Last, lintian: an error fails the
+# check, the warnings and notes are shown.
 check_deb() {
   local deb=$1 scratch=$2
   shift 2
@@ -110,14 +110,14 @@ check_deb() {
   echo "$(basename "$deb"): unpacked, its contents, a virtual write and read-back, START on its served receiver: OK"
   echo "  Depends: $(dpkg-deb -f "$deb" Depends)"
 
-  if command -v lintian >/dev/null; then
-    local findings
-    findings=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[A-Z]: ' || true)
-    if [ -n "$findings" ]; then
-      echo "  lintian:"
-      sed 's/^/    /' <<<"$findings"
-    else
-      echo "  lintian: nothing to report"
-    fi
+  command -v lintian >/dev/null || fail "lintian is not installed (scripts/install-deps.sh installs it)"
+  local findings
+  findings=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[A-Z]: ' || true)
+  if [ -n "$findings" ]; then
+    echo "  lintian:"
+    sed 's/^/    /' <<<"$findings"
+  else
+    echo "  lintian: nothing to report"
   fi
+  ! grep -q '^E: ' <<<"$findings" || fail "lintian finds errors in $(basename "$deb")"
 }

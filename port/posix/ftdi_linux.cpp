@@ -41,6 +41,13 @@ public:
                 info.vendor = descriptor.idVendor;
                 info.product = descriptor.idProduct;
             }
+            // Read from the cached descriptors, without opening the device: a channel the
+            // chip lacks is then named as such rather than as one that could not be claimed.
+            libusb_config_descriptor* config = nullptr;
+            if (libusb_get_config_descriptor(entry->dev, 0, &config) == 0) {
+                info.interfaces = config->bNumInterfaces;
+                libusb_free_config_descriptor(config);
+            }
             // Reading the strings opens the device: without the right to, they stay empty.
             char description[128] = "", serial[128] = "";
             if (ftdi_usb_get_strings(finder_, entry->dev, nullptr, 0, description, sizeof description, serial,

@@ -283,7 +283,10 @@ TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
     gpio.TakeLine("gpiochip0", 2, "i2c");
     gpio.WireTo(receiver, {{11, cable::kTck}, {25, cable::kTms}, {10, cable::kTdi}, {24, cable::kResetLine}});
     FtdiStandIn usb;
-    usb.devices = {{{0x0403, 0x6014, "C232HM", "H1"}, FtdiChip::Ft232H}, {{0x0403, 0x6001, "TTL-232R", "R1"}, FtdiChip::Ft232R}};
+    usb.devices = {{{0x0403, 0x6014, "C232HM", "H1"}, FtdiChip::Ft232H},
+                   {{0x0403, 0x6001, "TTL-232R", "R1"}, FtdiChip::Ft232R},
+                   {{0x0403, 0x6010, "Dual RS232", "D1"}, FtdiChip::Ft2232C},
+                   {{0x1d50, 0x6060, "JTAG", "J1", 1}, FtdiChip::Ft2232H}};
     usb.WireTo(receiver);
     const cli::DeviceApis devices{&parport, &gpio, &usb};
 
@@ -296,13 +299,15 @@ TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
         EXPECT_EQ(ReadBytes(Path("part.bin")), std::vector<std::uint8_t>(flash.begin(), flash.begin() + 4096));
     }
     // START, erase, an odd-sized write read back and START again, on the link's own pins
-    // (ppdev passes each access on) and over FTDI in both modes: the same pin states each time.
+    // (ppdev passes each access on) and over FTDI in both modes (an FT2232D's B has no MPSSE
+    // engine): the same pin states each time.
     const auto image = RandomImage(5001, 3);
     WriteBytes(Path("image.rom"), image);
     std::vector<std::uint64_t> pinStates;
     std::string said;
     for (std::vector<std::string> args :
-         {std::vector<std::string>{"--port", "/dev/parport0"}, {"--ftdi", "0403:6014,freq=6M"}, {"--ftdi", "serial=R1"}}) {
+         {std::vector<std::string>{"--port", "/dev/parport0"}, {"--ftdi", "0403:6014,freq=6M"}, {"--ftdi", "serial=R1"},
+          {"--ftdi", "0403:6010,interface=B,freq=3M"}}) {
         sim::VirtualReceiver fresh;
         PinRecorder pins(fresh);
         parport.target = &pins;
@@ -317,6 +322,7 @@ TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
     EXPECT_THAT(pinStates, ::testing::Each(pinStates[0]));
     EXPECT_THAT(said, HasSubstr("using FTDI cable FT232H 0403:6014 \"C232HM\" serial H1 interface A (MPSSE, TCK 6000000 Hz)"));
     EXPECT_THAT(said, HasSubstr("0403:6001 \"TTL-232R\" serial R1 interface A (synchronous bit-bang, TCK 375000 Hz)"));
+    EXPECT_THAT(said, HasSubstr("FT2232C/D 0403:6010 \"Dual RS232\" serial D1 interface B (synchronous bit-bang, TCK 375000"));
     parport.target = &receiver;
     usb.WireTo(receiver);
     // Unplugged in the middle of a read: the run ends with status 1 and no file.
@@ -345,16 +351,18 @@ TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
         {{"--port", "/dev/parport1", "start"}, "cannot open /dev/parport1: "},
         {{"--gpio", "gpiochip1:tck=11,tms=25,tdi=10,tdo=9", "start"}, "cannot open GPIO chip \"gpiochip1\": "},
         {{"--gpio", "gpiochip0:tck=11,tms=25,tdi=2,tdo=9", "start"}, "already in use by \"i2c\""},
-        {{"--ftdi", "0403:6010", "start"}, "no FTDI cable 0403:6010 found; found: 0403:6014 \"C232HM\" serial H1, 0403:6001"},
+        {{"--ftdi", "0403:6011", "start"}, "no FTDI cable 0403:6011 found; found: 0403:6014 \"C232HM\" serial H1, 0403:6001"},
         {{"--ftdi", "serial=Z9", "start"}, "no FTDI cable with serial Z9 found"},
-        {{"--ftdi", "auto", "start"}, "2 FTDI cables found (0403:6014 \"C232HM\" serial H1, 0403:6001 \"TTL-232R\" serial R1); name one"},
+        {{"--ftdi", "auto", "start"}, "3 FTDI cables found (0403:6014 \"C232HM\" serial H1, 0403:6001 \"TTL-232R\" serial R1, "
+         "0403:6010 \"Dual RS232\" serial D1); name one"},
         {{"--ftdi", "serial=H1", "start"}, "serial H1: permission denied (stand-in says no); install the udev rule "
          "packaging/udev/60-orbvex-ftdi.rules in /etc/udev/rules.d, join the plugdev group",
          [&] { usb.openError = FtdiOpenError::NoAccess; }},
         {{"--ftdi", "serial=H1", "start"}, "cannot claim interface A of FTDI cable 0403:6014 \"C232HM\" serial H1 (stand-in "
          "says no): the kernel's serial driver (ftdi_sio) could not be detached", [&] { usb.openError = FtdiOpenError::Busy; }},
         {{"--ftdi", "serial=R1,interface=B", "start"}, "0403:6001 \"TTL-232R\" serial R1 has no interface B (it has only A)"},
-        {{"--ftdi", "serial=R1,freq=1M", "start"}, "freq=1000000 is above the 375000 Hz TCK that FT232R 0403:6001"},
+        {{"--ftdi", "1d50:6060,interface=B", "start"}, "1d50:6060 \"JTAG\" serial J1 has no interface B (it has only A)"},
+        {{"--ftdi", "serial=D1,freq=12M", "start"}, "freq=12000000 is above the 6000000 Hz TCK that FT2232C/D 0403:6010"},
         {{"--ftdi", "serial=H1", "start"}, "neither MPSSE nor synchronous bit-bang", [&] { usb.devices[0].chip = FtdiChip::Other; }},
     };
     for (const auto& r : refusals) {

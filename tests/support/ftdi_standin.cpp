@@ -16,10 +16,13 @@ int FtdiStandIn::FindAll(std::uint16_t vendor, std::uint16_t product, std::vecto
     return static_cast<int>(found.size());
 }
 
-FtdiOpenError FtdiStandIn::Open(std::size_t index, int, FtdiHandle* opened, std::string* detail) {
+FtdiOpenError FtdiStandIn::Open(std::size_t index, int interface, FtdiHandle* opened, std::string* detail) {
     *detail = "stand-in says no";
     if (openError != FtdiOpenError::None) return openError;
-    chip_ = found_.at(index).chip;
+    const Device& device = found_.at(index);
+    if (device.info.interfaces && interface > device.info.interfaces) return FtdiOpenError::Busy;
+    chip_ = device.chip;
+    interface_ = interface;
     ++openHandles;
     *opened = 1;
     return FtdiOpenError::None;
@@ -33,7 +36,7 @@ int FtdiStandIn::Write(FtdiHandle, const std::uint8_t* data, int size) {
         if (mode_ == 0x04) {  // synchronous bit-bang
             replies_.push_back(PinsNow());
             SetPins(data[i] & kPinOutputs);
-        } else {
+        } else if (HasMpsse()) {
             pending_.push_back(data[i]);
             while (RunMpsse()) {
             }
@@ -49,6 +52,8 @@ int FtdiStandIn::Read(FtdiHandle, std::uint8_t* data, int size) {
     reads += n > 0;
     return n;
 }
+
+bool FtdiStandIn::HasMpsse() const { return chip_ != FtdiChip::Ft2232C || interface_ == 1; }
 
 bool FtdiStandIn::RunMpsse() {
     if (pending_.empty()) return false;
@@ -71,6 +76,8 @@ bool FtdiStandIn::RunMpsse() {
             SetPins(pins | kPinTck);
             SetPins(pins);
         }
+        if ((command & 0x40) && args[0] == 6)  // the 7th clock's falling edge puts TDI's bit onto TMS
+            SetPins(static_cast<std::uint8_t>((pins_ & ~kPinTms) | ((args[1] & 0x80) ? kPinTms : 0)));
         if (command & 0x20) replies_.push_back(sampled);
     } else if (command == kMpsseSetLow) {
         SetPins(args[0] & kPinOutputs);

@@ -11,7 +11,9 @@ namespace orbvex {
 
 // FTDI chips on a USB bus in memory. The open chip plays the byte streams at pin level:
 // MPSSE commands (those the cable uses, and the bad command that shows the engine is there) and
-// synchronous bit-bang bytes (the pins read, then set). Wired to a backend, the pins are
+// synchronous bit-bang bytes (the pins read, then set). As the real chips do, a 7-bit TMS
+// command leaves its TDI bit on TMS, an FT2232C/D's B has no MPSSE engine (its bytes get
+// no answer), and a channel the device lacks cannot be claimed. Wired to a backend, the pins are
 // the cable's with a receiver on the other end: each change of TCK, TMS, TDI or the reset
 // line is a write of its data register, TDO bit 4 of its status register.
 class FtdiStandIn final : public FtdiApi {
@@ -33,7 +35,7 @@ public:
     int SetLatencyTimer(FtdiHandle, unsigned char) override { return Alive(); }
     int SetBitmode(FtdiHandle, unsigned char, unsigned char mode) override { return mode_ = mode, Alive(); }
     int SetBaudRate(FtdiHandle, int) override { return Alive(); }
-    int Purge(FtdiHandle) override { return Alive(); }
+    int Purge(FtdiHandle) override { return pending_.clear(), replies_.clear(), Alive(); }
     int Write(FtdiHandle, const std::uint8_t* data, int size) override;
     int Read(FtdiHandle, std::uint8_t* data, int size) override;
     std::string ErrorText(FtdiHandle) override { return unplugged_ ? "USB device unavailable" : "stand-in error"; }
@@ -41,12 +43,14 @@ public:
 
 private:
     int Alive() const { return unplugged_ ? -666 : 0; }
+    bool HasMpsse() const;
     bool RunMpsse();  // one whole command from pending_, false when it is not all in
     void SetPins(std::uint8_t pins);
     std::uint8_t PinsNow();
 
     std::vector<Device> found_;
     FtdiChip chip_ = FtdiChip::Other;
+    int interface_ = 1;
     unsigned char mode_ = 0;
     bool unplugged_ = false;
     std::vector<std::uint8_t> pending_;
