@@ -20,7 +20,7 @@ constexpr std::uint8_t kStatusIdle = 0xCF;
 struct VirtualReceiver::State {
     explicit State(const ReceiverConfig& initial)
         : config(initial),
-          flash(0x100000),
+          flash(0x100000, &clock),
           memory(&config, &faults, &flash),
           trap(&memory, &flash, &config, &faults),
           cpu(&memory, &trap, &faults),
@@ -46,6 +46,7 @@ struct VirtualReceiver::State {
     ReceiverConfig config;
     ReceiverFaults faults;
     ReceiverCounters counters;
+    SimClock clock;
     NorFlash flash;
     TargetMemory memory;
     TrapProgram trap;
@@ -153,6 +154,14 @@ bool VirtualReceiver::SaveFlashImage(const std::string& path) const {
     state_->memory.ApplyGeometry();
     return state_->flash.SaveFile(path);
 }
+
+const FlashModel& VirtualReceiver::FlashChip() const {
+    state_->memory.ApplyGeometry();
+    return state_->flash.Model();
+}
+
+const std::vector<FlashViolation>& VirtualReceiver::FlashViolations() const { return state_->flash.Violations(); }
+void VirtualReceiver::ClearFlashViolations() { state_->flash.ClearViolations(); }
 
 bool VirtualReceiver::CpuHalted() const { return state_->cpu.State() == CpuModel::Run::Halted; }
 bool VirtualReceiver::TrapRunning() const { return state_->cpu.State() == CpuModel::Run::Trap; }

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "port/port_backend.h"
+#include "sim/flash_model.h"
+#include "sim/nor_flash.h"
 
 namespace orbvex::sim {
 
@@ -43,6 +45,9 @@ struct ReceiverConfig {
                                             // the last one
     int eraseBusyPolls = 3;                 // command-word reads before the trap program sets done
     int programBusyPolls = 2;
+    std::string flashChip;                  // a part of FlashModels() by name; its size then wins over
+                                            // flashSize. Empty (or unknown): the default part of flashSize
+    FlashTiming flashTiming;                // the chip's busy times, in CPU instructions
 };
 
 // Faults counted in bytes count from construction or the last ResetCounters().
@@ -70,6 +75,7 @@ struct ReceiverFaults {
                                                           // starts inside gets no reply
     std::optional<std::uint32_t> jtiptrValue;             // what 0x3080 reads, whatever runs
     bool trapNeverDone = false;                           // the trap program never sets the done bit
+    FlashFaults flash;                                    // a stuck cell bit, a chip never ready, IDs nobody knows
 };
 
 // One DCU message as the virtual DCU understood it (recorded when enabled).
@@ -116,6 +122,10 @@ public:
     // Flash image files: raw bytes, byte i at FlashBase() + i.
     bool LoadFlashImage(const std::string& path);
     bool SaveFlashImage(const std::string& path) const;
+    // The chip in the socket, and what was done to it that it would not take as meant.
+    const FlashModel& FlashChip() const;
+    const std::vector<FlashViolation>& FlashViolations() const;
+    void ClearFlashViolations();
 
     bool CpuHalted() const;
     bool TrapRunning() const;
