@@ -55,6 +55,7 @@ public:
     bool InFlashWindow(std::uint32_t address) const { return address >= flash_->Base() && address < NorFlash::kWindowEnd; }
     NorFlash& Flash() { return *flash_; }
     std::uint8_t* RamAt(std::uint32_t address) { return ram_.data() + (address - kRamBase); }
+    std::uint32_t RamSize() const { return static_cast<std::uint32_t>(ram_.size()); }
 
 private:
     std::uint32_t* RegisterSlot(std::uint32_t wordAddress);

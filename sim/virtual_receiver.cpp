@@ -4,9 +4,9 @@
 #include "sim/dcu_link.h"
 #include "sim/dcu_messages.h"
 #include "sim/nor_flash.h"
+#include "sim/sim_clock.h"
 #include "sim/tap.h"
 #include "sim/target_memory.h"
-#include "sim/trap_program.h"
 
 namespace orbvex::sim {
 namespace {
@@ -22,8 +22,7 @@ struct VirtualReceiver::State {
         : config(initial),
           flash(0x100000, &clock),
           memory(&config, &faults, &flash),
-          trap(&memory, &flash, &config, &faults),
-          cpu(&memory, &trap, &faults),
+          cpu(&memory, &config, &faults, &clock),
           messages(&memory, &cpu, &config, &faults, &counters),
           link(&config, &faults, &counters, &messages),
           tap(&config.idcode, &link) {}
@@ -49,7 +48,6 @@ struct VirtualReceiver::State {
     SimClock clock;
     NorFlash flash;
     TargetMemory memory;
-    TrapProgram trap;
     CpuModel cpu;
     DcuMessages messages;
     DcuLink link;
@@ -89,7 +87,10 @@ void VirtualReceiver::Write(std::uint16_t port, std::uint8_t value) {
     const bool rising = tck && !s.tckHigh;
     const bool falling = !tck && s.tckHigh;
     s.tckHigh = tck;
-    if (rising) ++s.counters.tckCycles;
+    if (rising) {
+        ++s.counters.tckCycles;
+        s.cpu.TckRisingEdge();  // the CPU's clock is the link's, reset line or not
+    }
 
     if ((value & kDataReset) == 0) {
         // The reset line holds the TAP and the DCU's link, not the CPU.
@@ -164,7 +165,10 @@ const std::vector<FlashViolation>& VirtualReceiver::FlashViolations() const { re
 void VirtualReceiver::ClearFlashViolations() { state_->flash.ClearViolations(); }
 
 bool VirtualReceiver::CpuHalted() const { return state_->cpu.State() == CpuModel::Run::Halted; }
-bool VirtualReceiver::TrapRunning() const { return state_->cpu.State() == CpuModel::Run::Trap; }
+bool VirtualReceiver::TrapRunning() const { return state_->cpu.State() == CpuModel::Run::Running; }
+bool VirtualReceiver::CpuStopped() const { return state_->cpu.State() == CpuModel::Run::Stopped; }
+const std::vector<CpuRecord>& VirtualReceiver::CpuRecords() const { return state_->cpu.Core().Records(); }
+std::uint64_t VirtualReceiver::CpuInstructions() const { return state_->cpu.Core().Executed(); }
 
 ReceiverCounters VirtualReceiver::Counters() const { return state_->counters; }
 void VirtualReceiver::ResetCounters() { state_->counters = ReceiverCounters{}; }
