@@ -29,8 +29,8 @@
 ;   never taken for a new one, and touches no flash before the first command: the host
 ;   sets up the memory interface only after the program starts.
 ; - The idle loop lies at the image's start, well inside 0x80000101..0x800002FF.
-; - It writes only its own image (the locals and call frame at its end) and the
-;   command word. Every flash access is a 16-bit device access (devls/devss) to an
+; - It writes only its own image (the locals at its end) and the command word.
+;   Every flash access is a 16-bit device access (devls/devss) to an
 ;   even address inside [base, base + chip size), and the chip ends at or below
 ;   0x80000000, where RAM begins.
 ; - At each command it identifies the chip: the CFI query (primary command set 0x0002:
@@ -42,38 +42,40 @@
 ;   chip's current value in its other half: 0xFF there would ask a programmed half to
 ;   turn 0 bits back into 1. Words already holding their data are skipped, and a word
 ;   that needs a 0 to become 1 fails without a program cycle.
-; - Nothing is kept on the stack across j, cj or call, and everything is reloaded after
-;   a store: no value depends on what the stack holds where the CPU's documents call
-;   it undefined.
+; - Nothing is kept on the stack across j or cj (and there is no call), and everything
+;   is reloaded after a store: no value depends on what the stack holds where the CPU's
+;   documents call it undefined.
 
-.equ LOCALS, 32                  ; words of locals at ws
-.equ F, 4                        ; a called routine sees the locals 4 words further up
+.equ LOCALS, 34                  ; words of locals at ws
 
-; locals (word index from ws)
-.equ TYPE, 0                     ; 1 AMD, 2 Intel
-.equ SIZE, 1                     ; chip size in bytes
-.equ I, 2                        ; offset in the chunk of the word being programmed (-1 at an odd start)
-.equ WA, 3                       ; its flash address
-.equ CUR, 4                      ; the word's current value
-.equ LO, 5
-.equ HI, 6
-.equ DATA, 7                     ; the value it must get
-.equ REASON, 8
-.equ OFFSET, 9
-.equ V, 10                       ; scratch
-.equ V2, 11
-.equ NREG, 12                    ; erase-block regions (Intel)
-.equ RPTR, 13                    ; address of the region being read or erased
-.equ CF, 14                      ; CFI address being read
-.equ K, 15                       ; regions (or blocks) left
-.equ BLK, 16                     ; block being erased
-.equ PA, 17                      ; wait routines: address polled
-.equ PD, 18                      ;   the data expected there (AMD)
-.equ PL, 19                      ;   polls left
-.equ RES, 20                     ;   their answer
-.equ RETRY, 21                   ; Intel program: unlocked and retried once already
-.equ NEXT, 22                    ; where check goes on: 1 program, 2 erase
-.equ REGIONS, 24                 ; 4 regions of 2 words: blocks, block size
+; locals (word index from ws); those the program loop uses most come first, as indices
+; below 16 take one byte
+.equ I, 0                        ; offset in the chunk of the word being programmed (-1 at an odd start)
+.equ WA, 1                       ; its flash address
+.equ CUR, 2                      ; the word's current value
+.equ DATA, 3                     ; the value it must get
+.equ T, 4                        ; scratch
+.equ PA, 5                       ; a wait: the address polled
+.equ PL, 6                       ;   polls left
+.equ RES, 7                      ;   Intel: the status register at the end (0: none)
+.equ A1, 8                       ; base + U1
+.equ A2, 9                       ; base + U2
+.equ BUFL, 10                    ; the mailbox's buffer address and count, at hand
+.equ CNTL, 11
+.equ TYPE, 12                    ; 1 AMD, 2 Intel
+.equ V, 13                       ; scratch
+.equ V2, 14
+.equ RETRY, 15                   ; Intel program: unlocked and retried once already
+.equ SIZE, 16                    ; chip size in bytes
+.equ REASON, 17
+.equ OFFSET, 18
+.equ NREG, 19                    ; erase-block regions (Intel)
+.equ RPTR, 20                    ; address of the region being read or erased
+.equ CF, 21                      ; CFI address being read
+.equ K, 22                       ; regions (or blocks) left
+.equ BLK, 23                     ; block being erased
+.equ NEXT, 24                    ; where check goes on: 1 program, 2 erase
+.equ REGIONS, 26                 ; 4 regions of 2 words: blocks, block size
 
 ; the mailbox, seen from ws
 .equ MB, (end + 8 - ws) / 4
@@ -83,10 +85,10 @@
 .equ CNT, MB + 3
 .equ BASE, MB + 4
 
-; limits of the waits, in polls. One poll is about 15 instructions: a word program
-; (at most a few hundred microseconds on the chips above) gets tens of milliseconds;
-; an erase (a whole AMD chip takes up to minutes) gets far more than any chip needs.
-.equ PROGRAM_POLLS, 0x10000
+; limits of the waits, in polls of about 30 instruction bytes: a word program (at most
+; a few hundred microseconds on the chips above) gets several milliseconds; an erase
+; (a whole AMD chip takes up to minutes) gets far more than any chip needs.
+.equ PROGRAM_POLLS, 0x4000
 .equ ERASE_POLLS, 0x20000000
 
 ; AMD unlock and command cycle addresses: words 0x555 and 0x2AA on the 16-bit bus
@@ -176,6 +178,12 @@ check:
         and
         eqc     0
         cj      bad_range
+        ldl     BASE
+        adc     U1
+        stl     A1
+        ldl     BASE
+        adc     U2
+        stl     A2
 
         ; CFI query: 0x98 to word 0x55; "QRY" at words 0x10..0x12
         ldc     0x98
@@ -352,19 +360,21 @@ cfi_leave_amd:
         devss
         j       not_identified
 
-; No CFI: the AMD autoselect codes of the parts known without it.
+; No CFI: the AMD autoselect codes of the parts known without it. (Intel parts of this
+; class all answer the query, so this is no AMD sequence to one of them.) The reset
+; first, in case the chip took the query after all.
 autoselect:
-        ldc     0xAA
+        ldc     0xF0
         ldl     BASE
-        adc     U1
+        devss
+        ldc     0xAA
+        ldl     A1
         devss
         ldc     0x55
-        ldl     BASE
-        adc     U2
+        ldl     A2
         devss
         ldc     0x90
-        ldl     BASE
-        adc     U1
+        ldl     A1
         devss
         ldl     BASE
         devls
@@ -464,6 +474,10 @@ program_checked:
         gtu
         eqc     0
         cj      bad_range
+        ldl     BUF
+        stl     BUFL
+        ldl     CNT
+        stl     CNTL
         ; I := -(ADDR & 1): the first word starts at the even address at or below ADDR
         ldl     ADDR
         ldc     1
@@ -473,7 +487,7 @@ program_checked:
         stl     I
 
 next_word:
-        ldl     CNT                     ; while I < CNT
+        ldl     CNTL                    ; while I < count
         ldl     I
         gt
         cj      done
@@ -490,40 +504,40 @@ next_word:
         gt
         cj      lo_keep
         ldl     I
-        ldl     BUF
+        ldl     BUFL
         bsub
         lb
-        stl     LO
+        stl     DATA
         j       hi
 lo_keep:
         ldl     CUR
         ldc     0xFF
         and
-        stl     LO
+        stl     DATA
 hi:
-        ; high byte: the chunk's when I + 1 < CNT, else the chip's
-        ldl     CNT
+        ; high byte: the chunk's when I + 1 < count, else the chip's
+        ldl     CNTL
         ldl     I
         adc     1
         gt
         cj      hi_keep
         ldl     I
-        ldl     BUF
+        ldl     BUFL
         bsub
         adc     1
         lb
         ldc     8
         shl
-        stl     HI
+        stl     T
         j       merge
 hi_keep:
         ldl     CUR
         ldc     0xFF00
         and
-        stl     HI
+        stl     T
 merge:
-        ldl     LO
-        ldl     HI
+        ldl     DATA
+        ldl     T
         or
         stl     DATA
         ldl     DATA                    ; already there: nothing to do
@@ -543,36 +557,50 @@ word_programmable:
 
         ; AMD: unlock, 0xA0, then the data; DQ7 data polling at the word
         ldc     0xAA
-        ldl     BASE
-        adc     U1
+        ldl     A1
         devss
         ldc     0x55
-        ldl     BASE
-        adc     U2
+        ldl     A2
         devss
         ldc     0xA0
-        ldl     BASE
-        adc     U1
+        ldl     A1
         devss
         ldl     DATA
         ldl     WA
         devss
-        ldl     WA
-        stl     PA
-        ldl     DATA
-        stl     PD
         ldc     PROGRAM_POLLS
         stl     PL
-        call    amd_wait
-        ldl     RES
+amd_poll:
+        ldl     WA
+        devls
+        ldl     DATA
+        xor
+        ldc     0x80
+        and
         cj      word_verify
-        ldl     RES
-        eqc     1
-        cj      program_timeout
-        ldc     0xF0                    ; DQ5: the chip gave up; reset it
+        ldl     WA
+        devls
+        ldc     0x20
+        and
+        cj      amd_poll_again
+        ldl     WA                      ; DQ5: one more look, DQ7 may have just turned
+        devls
+        ldl     DATA
+        xor
+        ldc     0x80
+        and
+        cj      word_verify
+        ldc     0xF0                    ; the chip gave up; reset it
         ldl     BASE
         devss
         j       program_failed
+amd_poll_again:
+        ldl     PL
+        adc     -1
+        stl     PL
+        ldl     PL
+        cj      program_timeout
+        j       amd_poll
 
 program_intel:
         ldc     0
@@ -588,7 +616,10 @@ intel_again:
         stl     PA
         ldc     PROGRAM_POLLS
         stl     PL
-        call    intel_wait
+        ldc     1
+        stl     NEXT
+        j       intel_wait
+intel_program_waited:
         ldl     RES
         cj      program_timeout
         ldl     RES
@@ -658,47 +689,57 @@ erase_checked:
         eqc     1
         cj      erase_intel
 
-        ; AMD chip erase: unlock, 0x80, unlock, 0x10; DQ7 reads 1 at the base when done
+        ; AMD chip erase: unlock, 0x80, unlock, 0x10; then DQ7 data polling at the base,
+        ; which reads 0 while erasing and 1 (erased) when done
         ldc     0xAA
-        ldl     BASE
-        adc     U1
+        ldl     A1
         devss
         ldc     0x55
-        ldl     BASE
-        adc     U2
+        ldl     A2
         devss
         ldc     0x80
-        ldl     BASE
-        adc     U1
+        ldl     A1
         devss
         ldc     0xAA
-        ldl     BASE
-        adc     U1
+        ldl     A1
         devss
         ldc     0x55
-        ldl     BASE
-        adc     U2
+        ldl     A2
         devss
         ldc     0x10
-        ldl     BASE
-        adc     U1
+        ldl     A1
         devss
-        ldl     BASE
-        stl     PA
-        ldc     0xFFFF
-        stl     PD
         ldc     ERASE_POLLS
         stl     PL
-        call    amd_wait
-        ldl     RES
+erase_poll:
+        ldl     BASE
+        devls
+        ldc     0x80
+        and
+        eqc     0
         cj      erase_verify
-        ldl     RES
-        eqc     1
-        cj      erase_timeout
+        ldl     BASE
+        devls
+        ldc     0x20
+        and
+        cj      erase_poll_again
+        ldl     BASE                    ; DQ5: one more look
+        devls
+        ldc     0x80
+        and
+        eqc     0
+        cj      erase_verify
         ldc     0xF0
         ldl     BASE
         devss
         j       erase_failed
+erase_poll_again:
+        ldl     PL
+        adc     -1
+        stl     PL
+        ldl     PL
+        cj      erase_timeout
+        j       erase_poll
 erase_verify:
         ldl     BASE
         devls
@@ -743,7 +784,10 @@ next_block:
         stl     PA
         ldc     ERASE_POLLS
         stl     PL
-        call    intel_wait
+        ldc     2
+        stl     NEXT
+        j       intel_wait
+intel_erase_waited:
         ldl     RES
         cj      erase_timeout
         ldl     RES
@@ -792,79 +836,38 @@ erase_timeout:
         stl     REASON
         j       fail
 
-; --- waits (called; the locals are F words up) ----------------------------------------
-
-; AMD data polling at PA for the data PD. RES: 0 DQ7 shows the data (done), 1 the chip
-; set DQ5 and still shows otherwise (failed), 2 no answer within PL polls.
-amd_wait:
-        ldl     PA + F
-        devls
-        ldl     PD + F
-        xor
-        ldc     0x80
-        and
-        cj      aw_done
-        ldl     PA + F
-        devls
-        ldc     0x20
-        and
-        cj      aw_again
-        ldl     PA + F                  ; DQ5: one more look, DQ7 may have just turned
-        devls
-        ldl     PD + F
-        xor
-        ldc     0x80
-        and
-        cj      aw_done
-        ldc     1
-        stl     RES + F
-        ret
-aw_again:
-        ldl     PL + F
-        adc     -1
-        stl     PL + F
-        ldl     PL + F
-        cj      aw_timeout
-        j       amd_wait
-aw_timeout:
-        ldc     2
-        stl     RES + F
-        ret
-aw_done:
-        ldc     0
-        stl     RES + F
-        ret
-
-; Intel status polling at PA: RES is the status register once SR.7 says ready, 0 when
-; it did not within PL polls.
+; Intel status polling at PA, at most PL polls: RES is the status register once SR.7
+; says ready, 0 when it never did. Goes on as NEXT says: 1 program, 2 erase.
 intel_wait:
-        ldl     PA + F
+        ldl     PA
         devls
         ldc     0x80
         and
         cj      iw_again
-        ldl     PA + F
+        ldl     PA
         devls
         ldc     0xFF
         and
-        stl     RES + F
-        ret
+        stl     RES
+        j       iw_back
 iw_again:
-        ldl     PL + F
+        ldl     PL
         adc     -1
-        stl     PL + F
-        ldl     PL + F
+        stl     PL
+        ldl     PL
         cj      iw_timeout
         j       intel_wait
 iw_timeout:
         ldc     0
-        stl     RES + F
-        ret
+        stl     RES
+iw_back:
+        ldl     NEXT
+        eqc     1
+        cj      intel_erase_waited
+        j       intel_program_waited
 
-; --- the workspace: a call frame, then the locals; the mailbox follows the image ------
+; --- the workspace: the locals; the mailbox follows the image -------------------------
         .align  4
-frame:
-        .space  16
 ws:
         .space  LOCALS * 4
 end:
