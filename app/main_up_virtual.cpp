@@ -3,7 +3,6 @@
 
 #include "app/window_program.h"
 #include "port/port_access.h"
-#include "port/program_dir.h"
 #include "sim/virtual_receiver.h"
 #include "util/image_file.h"
 
@@ -15,7 +14,6 @@ int main(int argc, char** argv) {
     // The receiver outlives the window: closing the window releases the cable on it.
     orbvex::sim::VirtualReceiver receiver;
     std::unique_ptr<orbvex::PortAccess> portAccess = orbvex::MakeUnrestrictedPortAccess();
-    // The virtual programs, and only they, load the receiver's own trap image.
-    return orbvex::app::RunWindowProgram(*portAccess, &receiver,
-                                         orbvex::FindProgramFile(orbvex::sim::kVirtualTrapImageName));
+    // The receiver's CPU runs whatever trap the host loads: the same trap.bin as on a real one.
+    return orbvex::app::RunWindowProgram(*portAccess, &receiver, "trap.bin");
 }

@@ -5,7 +5,6 @@
 #include "port/ftdi_cable.h"
 #include "port/gpio_cable.h"
 #include "port/ppdev_cable.h"
-#include "port/program_dir.h"
 #include "util/image_file.h"
 
 namespace orbvex::cli {
@@ -18,7 +17,6 @@ TargetSession::~TargetSession() { Close(); }
 std::string TargetSession::TrapFile() const {
     // A name typed on the command line means a file relative to where the user stands.
     if (options_.trapFile) return std::filesystem::absolute(*options_.trapFile).string();
-    if (options_.target == TargetKind::Virtual) return FindProgramFile(sim::kVirtualTrapImageName);
     return "trap.bin";  // beside the executable, in the user's data folder or in the package's
 }
 

@@ -87,7 +87,6 @@ DcuByteSink::Reply DcuMessages::AddressComplete() {
 
 DcuByteSink::Reply DcuMessages::AnswerRead() {
     const int length = ReplyLength();
-    cpu_->BeforeRead(address_, static_cast<std::uint32_t>(length));
     reply_[0] = static_cast<std::uint8_t>(length & 0xFF);  // 256 travels as 0
     for (int i = 0; i < length; ++i) reply_[1 + i] = memory_->ReadByte(address_ + static_cast<std::uint32_t>(i));
     // The length byte announces the whole block even when the reply breaks off early.

@@ -116,6 +116,23 @@ bool LoadFlash(orbvex::sim::VirtualReceiver& receiver, const std::string& path) 
     return true;
 }
 
+// What the CPU met since the last report: an instruction it does not know, or a value the
+// documents leave undefined put to use.
+void ReportCpu(const orbvex::sim::VirtualReceiver& receiver, std::size_t& reported) {
+    static const char* const kWhat[] = {"unknown instruction, CPU stopped", "undefined address",
+                                        "undefined jump condition",         "undefined gcall target",
+                                        "undefined shift count",            "undefined data stored outside RAM at",
+                                        "shift by 32 or more",              "misaligned access at"};
+    const auto& records = receiver.CpuRecords();
+    for (; reported < records.size(); ++reported) {
+        const orbvex::sim::CpuRecord& r = records[reported];
+        char line[96];
+        std::snprintf(line, sizeof line, "orbvex_receiver: CPU at %08X: %s %08X\n", static_cast<unsigned>(r.iptr),
+                      kWhat[static_cast<int>(r.event)], static_cast<unsigned>(r.value));
+        std::cerr << line;
+    }
+}
+
 bool SaveImage(const orbvex::sim::VirtualReceiver& receiver, const std::string& path) {
     if (path.empty()) return true;
     const orbvex::FileSaveResult saved = orbvex::SaveWholeFile(path, receiver.Flash());
@@ -149,14 +166,20 @@ int main(int argc, char** argv) {
     auto* outsideOpt = AddNumber(app, "--reply-outside-flash", replyOutsideFlash, 4, 256,
                                        "Data bytes per reply to reads outside the flash window, 4..256 in steps of 4 "
                                        "(default: as --reply-block; 4 makes word reads cheap)");
-    AddNumber(app, "--erase-busy", config.eraseBusyPolls, 0, 0x7FFFFFFF, "Command-word reads before an erase is done");
-    AddNumber(app, "--program-busy", config.programBusyPolls, 0, 0x7FFFFFFF, "Command-word reads before a program command is done");
+    std::uint64_t eraseBusy = 0;
+    auto* eraseBusyOpt = AddNumber(app, "--erase-busy", eraseBusy, 0, 0x7FFFFFFF,
+                                   "CPU instructions the flash chip stays busy per erase (a sector, a block or the "
+                                   "whole chip)");
+    AddNumber(app, "--program-busy", config.flashTiming.wordProgram, 0, 0x7FFFFFFF,
+              "CPU instructions the flash chip stays busy per programmed word");
+    AddNumber(app, "--cpu-rate", config.cpuRate, 1, 1000000, "CPU instructions per TCK clock (default 20)");
     AddNumber(app, "--busy-pulses", config.busyPulsesBeforeReply, 0, orbvex::sim::kMostBusyPulses, "0,1,0 pulses the DCU shows before each reply");
     app.add_flag("--late-ack", lateAck, "Acknowledge bytes only after their data clocks");
     app.add_option("--tdo-stuck", tdoStuck, "Fault: TDO stuck low or high (none, low, high)");
     app.add_flag("--dcu-silent", faults.dcuSilent, "Fault: the DCU never answers");
     app.add_flag("--halt-ignored", faults.haltIgnored, "Fault: the halt request does not take");
-    app.add_flag("--trap-never-done", faults.trapNeverDone, "Fault: the trap program never reports done");
+    app.add_flag("--trap-never-done", faults.flash.neverReady,
+                 "Fault: the flash chip never finishes a program or erase, so the trap never reports done");
     app.add_option_function<std::string>(
            "--jtiptr",
            [&jtiptr](const std::string& text) {
@@ -195,6 +218,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (outsideOpt->count()) config.replyLengthOutsideFlash = replyOutsideFlash;
+    if (eraseBusyOpt->count()) config.flashTiming.blockErase = config.flashTiming.chipErase = eraseBusy;
     const std::optional<orbvex::FlashRange> chosenFlash = orbvex::ParseFlashChoice(flash);
     if (!chosenFlash) {
         std::cerr << "orbvex_receiver: --flash must be 1M or 2M\n";
@@ -235,11 +259,13 @@ int main(int argc, char** argv) {
     orbvex::ServerLimits limits;
     limits.idleTimeoutMs = o.idleTimeoutSeconds * 1000;
     bool saved = true;
+    std::size_t cpuReported = 0;
     orbvex::ServeRemoteBitbang(
         listener, receiver, &g_stop,
         [&](orbvex::ServerEvent event) {
             if (!o.quiet) std::cout << orbvex::Describe(event) << std::endl;
             if (!orbvex::ClientGone(event) || event == orbvex::ServerEvent::Stopped) return true;
+            ReportCpu(receiver, cpuReported);
             saved = SaveImage(receiver, o.flashImage) && saved;
             return !o.once;
         },

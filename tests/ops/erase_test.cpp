@@ -40,8 +40,8 @@ class EraseFails : public ReceiverTest {};
 
 // Polls cost 100 ms of the fixture's clock: a terminal hears every 10 s, the log nothing.
 TEST_F(EraseFails, WhenTheTrapProgramNeverReportsDone) {
+    window.trapFile = FaultTrap("never-done");
     Connect();
-    receiver.Faults().trapNeverDone = true;
     EXPECT_FALSE(Erase());
     EXPECT_EQ(window.FromEnd(2), "Fail");
     EXPECT_EQ(window.FromEnd(1), kSeparatorLine);

@@ -108,6 +108,9 @@ inline std::uint32_t FastTicks() {
     return now += 100;
 }
 
+// A trap built to fail (never-done, done-late, leaves-window), beside the programs.
+inline std::string FaultTrap(const std::string& name) { return std::string(ORBVEX_BIN_DIR) + "/fault-" + name + ".bin"; }
+
 inline std::vector<std::uint8_t> RandomBytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
     std::vector<std::uint8_t> bytes(size);

@@ -108,15 +108,16 @@ TEST_F(WriteTest, AbortBeforeTheTransferWritesNothing) {
 }
 
 // Abort pressed while the first chunk is uploaded: its command still goes out, and the
-// write stops at the first poll that finds it busy, or before the next chunk.
+// write stops at the first poll that finds it busy, or before the next chunk. A trap that
+// reports done late (or at once) and writes no flash tells the two apart.
 TEST_F(WriteTest, AbortDuringAnUploadStopsAfterThatChunksCommand) {
     auto rom = RandomBytes(9000, 3);
-    for (int busyPolls : {5, 0}) {
-        SCOPED_TRACE(busyPolls);
-        receiver.SetFlash({});
+    window.trapFile = FaultTrap("done-late");
+    for (std::uint32_t delay : {1000000u, 0u}) {
+        SCOPED_TRACE(delay);
         window.abortAtProcessCall = 0;
         Prepare(rom);
-        receiver.Config().programBusyPolls = busyPolls;
+        receiver.PokeWord(Mailbox() + 0x14, delay);
         window.abortAtProcessCall = 2;  // the processing after the first chunk's upload
 
         EXPECT_FALSE(Write());
@@ -126,31 +127,38 @@ TEST_F(WriteTest, AbortDuringAnUploadStopsAfterThatChunksCommand) {
         EXPECT_EQ(DataBufferBlocks().size(), 17u);  // the first chunk only
         EXPECT_EQ(CommandWordReads(), 1);
         EXPECT_THAT(window.labels, ElementsAre("7FF00000"));
-        EXPECT_TRUE(FlashStartsWith(busyPolls ? std::vector<std::uint8_t>{}
-                                              : std::vector<std::uint8_t>(rom.begin(), rom.begin() + 4096),
-                                    0xFF));
+        EXPECT_TRUE(FlashStartsWith({}, 0xFF));
         receiver.ClearMessages();
     }
 }
 
+// The trap reports done a set time after each command; the longest time the wait still
+// accepts must be seen on the 1000th read, and the next longer one must fail after 1001.
 TEST_F(WriteTest, DoneOnTheThousandthPollCountsButNotOnTheLastPoll) {
+    window.trapFile = FaultTrap("done-late");
     Prepare(RandomBytes(100, 9));
-    receiver.Config().programBusyPolls = 999;
-    EXPECT_TRUE(Write());
-    EXPECT_EQ(CommandWordReads(), 1000);
-
-    receiver.ClearMessages();
-    receiver.Config().programBusyPolls = 1000;
-    window.Forget();
-    EXPECT_FALSE(Write());
-    EXPECT_EQ(CommandWordReads(), 1001);
-    EXPECT_EQ(window.FromEnd(3).rfind("Error writing flash at address 7FF00000 ACK = ", 0), 0u);
+    const auto writeWithDelay = [this](std::uint32_t delay) {
+        receiver.ClearMessages();
+        window.Forget();
+        receiver.PokeWord(Mailbox() + 0x14, delay);
+        const bool done = Write();
+        return std::make_pair(done, CommandWordReads());
+    };
+    std::uint32_t accepted = 0, refused = 1u << 24;
+    ASSERT_FALSE(writeWithDelay(refused).first);
+    while (refused - accepted > 1) {
+        const std::uint32_t middle = accepted + (refused - accepted) / 2;
+        (writeWithDelay(middle).first ? accepted : refused) = middle;
+    }
+    EXPECT_EQ(writeWithDelay(accepted), std::make_pair(true, 1000L));
+    EXPECT_EQ(writeWithDelay(refused), std::make_pair(false, 1001L));
+    EXPECT_EQ(window.FromEnd(3).rfind("Error writing flash at address 7FF00000 ACK = 00000100", 0), 0u);
 }
 
 // A chunk that fails ends the write before the next one is sent.
 TEST_F(WriteTest, ChunkThatIsNeverDoneFails) {
+    window.trapFile = FaultTrap("never-done");
     Prepare(RandomBytes(9000, 5));
-    receiver.Faults().trapNeverDone = true;
     EXPECT_FALSE(Write());
     std::uint32_t status = receiver.PeekWord(Mailbox());
     EXPECT_EQ(status & 1u, 0u);
