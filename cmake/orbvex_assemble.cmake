@@ -19,8 +19,10 @@ endif()
 
 function(orbvex_assemble target source output)
   get_filename_component(source ${source} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  get_filename_component(folder ${output} DIRECTORY)
   add_custom_command(
     OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
     COMMAND ${ORBVEX_ST20ASM_COMMAND} ${source} ${output}
     DEPENDS ${source} ${ORBVEX_ST20ASM_DEPENDS}
     COMMENT "Assembling ${source}"
