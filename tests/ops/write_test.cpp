@@ -133,26 +133,44 @@ TEST_F(WriteTest, AbortDuringAnUploadStopsAfterThatChunksCommand) {
 }
 
 // The trap reports done a set time after each command; the longest time the wait still
-// accepts must be seen on the 1000th read, and the next longer one must fail after 1001.
+// accepts must be seen on the 1000th read; the next longer one, seen on the 1001st, fails.
 TEST_F(WriteTest, DoneOnTheThousandthPollCountsButNotOnTheLastPoll) {
     window.trapFile = FaultTrap("done-late");
+    receiver.Config().cpuRate = 1;                    // fine steps of the trap's delay against the polls,
+    receiver.Config().replyLengthOutsideFlash = 4;    // and polls that cost few clocks
     Prepare(RandomBytes(100, 9));
-    const auto writeWithDelay = [this](std::uint32_t delay) {
+    // Each try from a fresh START, so that none inherits the timing of the one before.
+    const auto writeWithDelay = [this](std::int64_t delay) {
+        EXPECT_TRUE(Start());
         receiver.ClearMessages();
         window.Forget();
-        receiver.PokeWord(Mailbox() + 0x14, delay);
+        receiver.PokeWord(Mailbox() + 0x14, static_cast<std::uint32_t>(delay));
         const bool done = Write();
         return std::make_pair(done, CommandWordReads());
     };
-    std::uint32_t accepted = 0, refused = 1u << 24;
+    // The reads grow with the delay at a nearly steady pace: a few secant steps from two
+    // short delays come close below the 1000th, then halving finds the boundary.
+    std::int64_t d0 = 200, d1 = 2000;
+    long r0 = writeWithDelay(d0).second, r1 = writeWithDelay(d1).second;
+    ASSERT_GT(r1, r0);
+    double pace = static_cast<double>(d1 - d0) / static_cast<double>(r1 - r0);  // delay per read
+    for (int step = 0; step < 3 && r1 != 990; ++step) {
+        const auto d2 = d1 + static_cast<std::int64_t>(static_cast<double>(990 - r1) * pace);
+        const long r2 = writeWithDelay(d2).second;
+        if (r2 != r1) pace = static_cast<double>(d2 - d1) / static_cast<double>(r2 - r1);
+        d1 = d2;
+        r1 = r2;
+    }
+    std::int64_t accepted = d1, refused = d1 + static_cast<std::int64_t>(20 * pace);
+    ASSERT_TRUE(writeWithDelay(accepted).first);
     ASSERT_FALSE(writeWithDelay(refused).first);
     while (refused - accepted > 1) {
-        const std::uint32_t middle = accepted + (refused - accepted) / 2;
+        const std::int64_t middle = accepted + (refused - accepted) / 2;
         (writeWithDelay(middle).first ? accepted : refused) = middle;
     }
     EXPECT_EQ(writeWithDelay(accepted), std::make_pair(true, 1000L));
     EXPECT_EQ(writeWithDelay(refused), std::make_pair(false, 1001L));
-    EXPECT_EQ(window.FromEnd(3).rfind("Error writing flash at address 7FF00000 ACK = 00000100", 0), 0u);
+    EXPECT_EQ(window.FromEnd(3), "Error writing flash at address 7FF00000 ACK = 00000101") << "seen too late";
 }
 
 // A chunk that fails ends the write before the next one is sent.
