@@ -16,7 +16,9 @@ bool DcuMessages::WillAccept() {
 
 DcuByteSink::Reply DcuMessages::OnByte(std::uint8_t value, bool accepted) {
     if (!accepted) {
-        // A byte the DCU did not take breaks the message it belonged to.
+        // A byte the DCU did not take breaks the message it belonged to; the bytes it
+        // took are stored.
+        if (phase_ == Phase::WriteData) FlushPendingBytes();
         phase_ = Phase::Ignoring;
         return {};
     }
@@ -108,16 +110,19 @@ void DcuMessages::StoreDataByte(std::uint8_t value) {
     // A word reaches memory whole, as one bus cycle: the CPU, which runs between the
     // clocks that carry its bytes, never sees part of it (a trap program that answered
     // a command quickly would otherwise have its answer overwritten by the rest of it).
-    if ((end & 3u) == 0 || last) {
-        for (std::uint32_t i = 0; i < pendingCount_; ++i) memory_->WriteByte(end - pendingCount_ + i, pending_[i]);
-        pendingCount_ = 0;
-    }
+    if ((end & 3u) == 0 || last) FlushPendingBytes();
     if ((end & 3u) == 0) {
         cpu_->AfterWordWrite(end - 4);
     } else if (last) {
         cpu_->AfterWordWrite(end & ~3u);
     }
     if (last) phase_ = Phase::Dropping;
+}
+
+void DcuMessages::FlushPendingBytes() {
+    const std::uint32_t end = address_ + dataIndex_;
+    for (std::uint32_t i = 0; i < pendingCount_; ++i) memory_->WriteByte(end - pendingCount_ + i, pending_[i]);
+    pendingCount_ = 0;
 }
 
 int DcuMessages::ReplyLength() const {

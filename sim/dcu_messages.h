@@ -42,6 +42,7 @@ private:
     Reply AddressComplete();
     Reply AnswerRead();
     void StoreDataByte(std::uint8_t value);
+    void FlushPendingBytes();
     void NoteWordsWritten(std::uint32_t endAddress);
     int ReplyLength() const;
     bool ReadRefused() const;
