@@ -21,7 +21,8 @@ public:
     std::uint32_t ReadWord(std::uint32_t address) override { return memory_->ReadWord(address); }
     void WriteWord(std::uint32_t address, std::uint32_t value) override { memory_->WriteWord(address, value); }
     St20RamWindow Ram() override {
-        return {TargetMemory::kRamBase, memory_->RamAt(TargetMemory::kRamBase), memory_->RamSize()};
+        return {TargetMemory::kRamBase, memory_->RamAt(TargetMemory::kRamBase), memory_->RamSize(),
+                memory_->RamWrites()};
     }
 
 private:

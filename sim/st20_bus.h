@@ -5,10 +5,13 @@ namespace orbvex::sim {
 
 // A stretch of plain RAM the CPU may reach directly, for instruction fetches and the
 // loads and stores of its workspace; everything else goes through the bus calls.
+// `writes` counts the writes others (the DCU, side doors) made to it: while it stands
+// still, a loop that only reads RAM repeats exactly and may be skipped over.
 struct St20RamWindow {
     std::uint32_t base = 0;
     std::uint8_t* bytes = nullptr;
     std::uint32_t size = 0;
+    std::uint64_t writes = 0;
 };
 
 // The CPU's bus cycles, little-endian, at addresses the CPU has already aligned.

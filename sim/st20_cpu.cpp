@@ -32,21 +32,47 @@ void St20Cpu::Start(std::uint32_t iptr, std::uint32_t wptr) {
     error_ = false;
     stopped_ = false;
     start_ = iptr;
+    loopValid_ = false;
+    Touch();
 }
 
 std::uint64_t St20Cpu::Run(std::uint64_t count) {
     if (stopped_) return 0;
-    ram_ = bus_->Ram();
-    std::uint64_t done = 0;
-    while (done < count && !stopped_) {
-        Step();
-        if (!stopped_) ++done;
+    const St20RamWindow ram = bus_->Ram();
+    if (ram.bytes != ram_.bytes || ram.size != ram_.size || ram.writes != ram_.writes) {
+        Touch();
+        loopValid_ = false;
     }
-    executed_ += done;
-    return done;
+    ram_ = ram;
+    const std::uint64_t first = executed_;
+    const std::uint64_t end = executed_ + count;
+    if (period_ != 0) executed_ += count / period_ * period_;
+    while (executed_ < end && !stopped_) {
+        Step();
+        if (stopped_) break;
+        ++executed_;
+        if (jumpedBack_ && LoopClosed()) executed_ += (end - executed_) / period_ * period_;
+    }
+    return executed_ - first;
+}
+
+// Called after a backward jump: true when the state is the one at the previous backward
+// jump and nothing but registers changed in between, so the round repeats from here on.
+bool St20Cpu::LoopClosed() {
+    jumpedBack_ = false;
+    const bool same = loopValid_ && !effect_ && loop_.r.a == r_.a && loop_.r.b == r_.b && loop_.r.c == r_.c &&
+                      loop_.r.wptr == r_.wptr && loop_.r.iptr == r_.iptr && loop_.r.oreg == r_.oreg &&
+                      loop_.undef == undef_ && loop_.error == error_;
+    if (same) period_ = executed_ - loopAt_;
+    loop_ = {r_, undef_, error_};
+    loopAt_ = executed_;
+    loopValid_ = true;
+    effect_ = false;
+    return same;
 }
 
 void St20Cpu::Note(Event event, std::uint32_t value) {
+    Touch();
     ++recordCount_;
     if (records_.size() < kMaxRecords) records_.push_back({event, start_, value});
 }
@@ -91,17 +117,23 @@ std::uint32_t St20Cpu::Aligned(std::uint32_t address, std::uint32_t mask) {
 }
 
 std::uint8_t St20Cpu::Fetch(std::uint32_t address) {
-    return InRam(address, 1) ? *RamAt(address) : bus_->ReadByte(address);
+    if (InRam(address, 1)) return *RamAt(address);
+    Touch();
+    return bus_->ReadByte(address);
 }
 
 std::uint32_t St20Cpu::LoadWord(std::uint32_t address) {
     address = Aligned(address, 3);
-    if (!InRam(address, 4)) return bus_->ReadWord(address);
+    if (!InRam(address, 4)) {
+        Touch();
+        return bus_->ReadWord(address);
+    }
     const std::uint8_t* p = RamAt(address);
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
 void St20Cpu::StoreWord(std::uint32_t address, std::uint32_t value, bool undefined) {
+    Touch();
     address = Aligned(address, 3);
     if (!InRam(address, 4)) {
         if (undefined) Note(Event::UndefinedData, address);
@@ -116,12 +148,16 @@ void St20Cpu::StoreWord(std::uint32_t address, std::uint32_t value, bool undefin
 
 std::uint16_t St20Cpu::LoadHalf(std::uint32_t address) {
     address = Aligned(address, 1);
-    if (!InRam(address, 2)) return bus_->ReadHalf(address);
+    if (!InRam(address, 2)) {
+        Touch();
+        return bus_->ReadHalf(address);
+    }
     const std::uint8_t* p = RamAt(address);
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
 void St20Cpu::StoreHalf(std::uint32_t address, std::uint16_t value, bool undefined) {
+    Touch();
     address = Aligned(address, 1);
     if (!InRam(address, 2)) {
         if (undefined) Note(Event::UndefinedData, address);
@@ -133,10 +169,13 @@ void St20Cpu::StoreHalf(std::uint32_t address, std::uint16_t value, bool undefin
 }
 
 std::uint8_t St20Cpu::LoadByte(std::uint32_t address) {
-    return InRam(address, 1) ? *RamAt(address) : bus_->ReadByte(address);
+    if (InRam(address, 1)) return *RamAt(address);
+    Touch();
+    return bus_->ReadByte(address);
 }
 
 void St20Cpu::StoreByte(std::uint32_t address, std::uint8_t value, bool undefined) {
+    Touch();
     if (InRam(address, 1)) {
         *RamAt(address) = value;
         return;
@@ -177,6 +216,7 @@ void St20Cpu::Step() {
     switch (byte >> 4) {
     case kJ:
         r_.iptr = next + operand;
+        jumpedBack_ = r_.iptr <= at;
         // Whether j may deschedule, and what A, B, C hold after it, is left open: nothing
         // is promised across a j.
         undef_ = kUndefA | kUndefB | kUndefC;
@@ -208,6 +248,7 @@ void St20Cpu::Step() {
         if (undef_ & kUndefA) Note(Event::UndefinedCondition, r_.a);
         if (r_.a == 0) {
             r_.iptr = next + operand;
+            jumpedBack_ = r_.iptr <= at;
         } else {
             Pop();
         }

@@ -16,6 +16,10 @@ namespace orbvex::sim {
 // outside RAM is recorded; so are shifts by 32 or more (they give 0) and misaligned word
 // and 16-bit accesses (done at the address with its low bits cleared). An operation it
 // does not know stops it, recorded with the address where the instruction began.
+//
+// A loop that only reads RAM and comes back to the same registers repeats exactly while
+// nobody writes that RAM, so whole rounds of it are counted rather than executed: a trap
+// idling on its command word costs almost nothing, and every count stays exact.
 class St20Cpu {
 public:
     enum class Event {
@@ -63,6 +67,11 @@ public:
 
 private:
     void Step();
+    void Touch() {  // an effect beyond the registers: no round may be skipped over it
+        effect_ = true;
+        period_ = 0;
+    }
+    bool LoopClosed();
     void Operate(std::uint32_t operation, std::uint32_t next);
     void Note(Event event, std::uint32_t value);
 
@@ -94,6 +103,18 @@ private:
     bool stopped_ = false;
     std::uint32_t start_ = 0;  // first byte of the instruction being executed
     std::uint64_t executed_ = 0;
+    // The state at the last backward jump, and whether anything but registers changed since.
+    struct Snapshot {
+        Registers r;
+        unsigned undef;
+        bool error;
+    };
+    Snapshot loop_{};
+    std::uint64_t loopAt_ = 0;
+    bool loopValid_ = false;
+    bool effect_ = true;
+    bool jumpedBack_ = false;
+    std::uint64_t period_ = 0;  // instructions per round of a pure loop; 0: none known
     std::vector<Record> records_;
     std::uint64_t recordCount_ = 0;
 };

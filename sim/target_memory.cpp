@@ -58,6 +58,7 @@ void TargetMemory::WriteByte(std::uint32_t address, std::uint8_t value) {
     if (address >= kRamBase) {
         const std::uint32_t offset = address - kRamBase;
         if (offset < ram_.size()) ram_[offset] = value;
+        ++ramWrites_;
         return;
     }
     if (address >= flash_->Base()) {
@@ -105,6 +106,7 @@ void TargetMemory::WriteWord(std::uint32_t address, std::uint32_t value) {
     if (InRam(address, 4)) {
         std::uint8_t* cell = RamAt(address);
         for (int i = 0; i < 4; ++i) cell[i] = static_cast<std::uint8_t>(value >> (8 * i));
+        ++ramWrites_;
         return;
     }
     WriteHalf(address, static_cast<std::uint16_t>(value));
@@ -136,6 +138,7 @@ void TargetMemory::PokeByte(std::uint32_t address, std::uint8_t value) {
     if (address >= kRamBase) {
         const std::uint32_t offset = address - kRamBase;
         if (offset < ram_.size()) ram_[offset] = value;
+        ++ramWrites_;
         return;
     }
     if (address >= flash_->Base()) {

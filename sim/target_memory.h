@@ -56,6 +56,7 @@ public:
     NorFlash& Flash() { return *flash_; }
     std::uint8_t* RamAt(std::uint32_t address) { return ram_.data() + (address - kRamBase); }
     std::uint32_t RamSize() const { return static_cast<std::uint32_t>(ram_.size()); }
+    std::uint64_t RamWrites() const { return ramWrites_; }  // through the calls above, not RamAt()
 
 private:
     std::uint32_t* RegisterSlot(std::uint32_t wordAddress);
@@ -66,6 +67,7 @@ private:
     const ReceiverFaults* faults_;
     NorFlash* flash_;
     std::vector<std::uint8_t> ram_;
+    std::uint64_t ramWrites_ = 0;
     std::uint32_t emi_ = 0;
     std::uint32_t probe_ = kProbeValue;
     std::uint32_t dcuControl_ = 0;

@@ -29,6 +29,7 @@ public:
     std::vector<std::uint8_t> ram = std::vector<std::uint8_t>(0x2000, 0);
     std::vector<std::string> cycles;
     std::map<std::uint32_t, std::uint32_t> device;
+    std::uint64_t writes = 0;  // the RAM writes of others
 
     std::uint8_t ReadByte(std::uint32_t a) override { return Log("rb", a, device[a]) & 0xFF; }
     void WriteByte(std::uint32_t a, std::uint8_t v) override { device[a] = Log("wb", a, v); }
@@ -36,7 +37,9 @@ public:
     void WriteHalf(std::uint32_t a, std::uint16_t v) override { device[a] = Log("wh", a, v); }
     std::uint32_t ReadWord(std::uint32_t a) override { return Log("rw", a, device[a]); }
     void WriteWord(std::uint32_t a, std::uint32_t v) override { device[a] = Log("ww", a, v); }
-    orbvex::sim::St20RamWindow Ram() override { return {kCode, ram.data(), static_cast<std::uint32_t>(ram.size())}; }
+    orbvex::sim::St20RamWindow Ram() override {
+        return {kCode, ram.data(), static_cast<std::uint32_t>(ram.size()), writes};
+    }
 
     std::uint32_t Word(std::uint32_t a) const {
         const std::uint8_t* p = &ram[a - kCode];
@@ -191,6 +194,27 @@ TEST(St20Cpu, CountsEveryInstructionByteOfALoop) {
     Program run({0x60, 0x0E}, 100);  // j -2: a loop of one prefixed jump
     EXPECT_EQ(run.cpu.Executed(), 1000u);
     EXPECT_EQ(run.cpu.Regs().iptr, kCode);
+}
+
+// A loop that only reads RAM is counted rather than run; the result must be what running
+// it one instruction at a time gives, also when someone else writes the word it waits on.
+TEST(St20Cpu, SkippedLoopsEndWhereSteppedOnesDo) {
+    // wait: ldl 0; cj wait; ldl 0; adc 1; stl 1; j wait  (counts how often it saw a command)
+    const Bytes code = {0x70, 0x60, 0xAD, 0x70, 0x81, 0xD1, 0x60, 0x08};
+    Program stepped(code, 0), skipped(code, 0);
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 20 * 997; ++i) stepped.cpu.Run(1);
+        for (int i = 0; i < 997; ++i) skipped.cpu.Run(20);
+        EXPECT_EQ(stepped.cpu.Executed(), skipped.cpu.Executed());
+        EXPECT_EQ(stepped.cpu.Regs().iptr, skipped.cpu.Regs().iptr);
+        EXPECT_EQ(stepped.cpu.Regs().a, skipped.cpu.Regs().a);
+        EXPECT_EQ(stepped.bus.Word(kW0 + 4), skipped.bus.Word(kW0 + 4));
+        for (Program* p : {&stepped, &skipped}) {
+            p->bus.ram[kW0 - kCode] = static_cast<std::uint8_t>(round + 1);
+            ++p->bus.writes;
+        }
+    }
+    EXPECT_EQ(skipped.bus.Word(kW0 + 4), 3u);
 }
 
 }  // namespace
