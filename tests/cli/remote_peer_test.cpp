@@ -151,6 +151,32 @@ TEST(CliRemote, ALinkLostRightAfterTheLastAnswerFailsTheRun) {
     EXPECT_THAT(run.err, AllOf(HasSubstr(served.Address() + " lost"), Not(HasSubstr("\"start\" failed"))));
 }
 
+// The trap program's failure answer ends the run at once, with its reason on stdout.
+TEST(CliRemote, ATrapProgramFailureStopsTheRunAndSaysWhy) {
+    TempDir dir;
+    WriteBytes(dir.Path("image.rom"), std::vector<std::uint8_t>(0x20, 0x00));
+    const struct {
+        sim::FlashFaults fault;
+        const char* command;
+        const char* lines;
+    } cases[] = {
+        {{std::nullopt, false, true}, "erase", "Erase failed: chip not identified\nFail\n"},
+        {{sim::StuckBit{0x11, 7}, false, false}, "write",
+         "Error writing flash at address 7FF00000: program failed at 7FF00010\nWrite Flash END\n"},
+    };
+    for (const auto& c : cases) {
+        ServedReceiver served;
+        served.Receiver().Faults().flash = c.fault;
+        std::vector<std::string> args = {"--remote", served.Address(), "--remote-timeout", kSlowHostTimeout, "start",
+                                         c.command};
+        if (c.command == std::string("write")) args.push_back(dir.Path("image.rom"));
+        ToolRun run = RunTool(args);
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_THAT(run.out, HasSubstr(c.lines));
+        EXPECT_THAT(run.err, HasSubstr(std::string("\"") + c.command + "\" failed"));
+    }
+}
+
 TEST(CliRemote, NoServerIsAClearFailureNotAnArgumentError) {
     TempDir dir;
     const std::string address = "unix:" + dir.Path("nobody.sock");

@@ -59,6 +59,7 @@ public:
     int abortAtProcessCall = 0;  // 1-based; 0 never
     std::function<void()> onProcessMessages;
     std::function<bool()> stopWhen;  // the command line's Ctrl-C
+    bool stopAtTrapFailure = false;  // as the command line does
 
     void LogLine(const std::string& line) override { lines.push_back(line); }
     void ClearLog() override {
@@ -77,6 +78,7 @@ public:
     void ShowErrorBox(const std::string& text) override { errorBoxes.push_back(text); }
     void Beep(unsigned type) override { beeps.push_back(type); }
     bool StopRequested() override { return stopWhen && stopWhen(); }
+    bool StopAtTrapFailure() override { return stopAtTrapFailure; }
     void StillWaiting(const std::string& text) override { waitNotices.push_back(text); }
     void TransferProgress(std::uint64_t done, std::uint64_t total) override {
         transfer.emplace_back(done, total);

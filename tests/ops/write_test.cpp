@@ -188,6 +188,43 @@ TEST_F(WriteTest, ChunkThatIsNeverDoneFails) {
     EXPECT_EQ(window.waitNotices.at(0), "the target has not answered yet (write ADR[7FF00000], 10 s, poll 100 of 1000)");
 }
 
+// The project's trap program on a faulty chip: never a success. The window waits its
+// 1000 polls out and shows the trap program's answer after " ACK = "; the command line
+// stops at the first read that shows it and names the reason. (A chip that never gets
+// ready stays busy: it comes last.)
+class TrapFailures : public WriteTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TrapFailures, AreNamedOnTheCommandLineAndShownAfterAckInTheWindow) {
+    const bool commandLine = GetParam();
+    const struct {
+        sim::FlashFaults fault;
+        std::uint32_t chunk, answer;
+        const char* reason;
+    } cases[] = {
+        {{sim::StuckBit{0x1235, 3}, false, false}, 0x7FF01000, 0x00032342, "program failed at 7FF01234"},
+        {{std::nullopt, false, true}, 0x7FF00000, 0x00010002, "chip not identified"},
+        {{std::nullopt, true, false}, 0x7FF00000, 0x00040002, "time-out at 7FF00000"},
+    };
+    auto rom = RandomBytes(9000, 8);
+    rom[0x1235] = 0x00;
+    window.stopAtTrapFailure = commandLine;
+    for (const auto& c : cases) {
+        receiver.SetFlash({});
+        receiver.Faults().flash = {};
+        Prepare(rom);
+        receiver.Faults().flash = c.fault;
+        receiver.ClearMessages();
+        EXPECT_FALSE(Write()) << c.reason;
+        EXPECT_EQ(receiver.PeekWord(Mailbox()), c.answer) << c.reason;
+        EXPECT_EQ(window.FromEnd(3), "Error writing flash at address " + Hex8(c.chunk) +
+                                         (commandLine ? std::string(": ") + c.reason : " ACK = " + Hex8(c.answer)));
+        EXPECT_EQ(CommandWordReads() < 1000, commandLine) << c.reason;
+        window.Forget();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowAndCommandLine, TrapFailures, ::testing::Bool());
+
 TEST_F(WriteTest, UnreadableCommandWordFailsTheChunk) {
     Prepare(RandomBytes(9000, 6));
     receiver.Faults().refusedReadRanges = {{Mailbox(), Mailbox() + 3}};
