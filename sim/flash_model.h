@@ -36,10 +36,10 @@ struct FlashModel {
     std::vector<FlashBlock> Blocks() const;
 };
 
-// Busy times in CPU instructions, scaled down from the datasheets' typical values
-// (about 10 us a word, 0.7 s a sector, 50 us of sector-erase window) so that a whole
-// session on the virtual receiver stays quick while the order of magnitude between
-// them is kept.
+// Busy times in CPU instructions. The datasheets' typical values (about 10 us a word,
+// 50 us of sector-erase window, 0.7 s a sector, 25 s the chip) are squeezed so that a
+// whole session on the virtual receiver stays quick; their order is kept, and each is
+// long enough that a program polls the chip several times while it is busy.
 struct FlashTiming {
     std::uint64_t wordProgram = 60;
     std::uint64_t blockErase = 3000;
