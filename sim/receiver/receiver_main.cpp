@@ -81,41 +81,6 @@ bool ParseCorruptReply(const std::string& text, orbvex::sim::ReceiverFaults& fau
     return true;
 }
 
-// The flash from the image file, or erased flash when there is no file yet (in a folder
-// that exists, so that it can be saved there). False, with the reason on stderr, for
-// anything that cannot be a flash image.
-bool LoadFlash(orbvex::sim::VirtualReceiver& receiver, const std::string& path) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    if (!fs::exists(path, ec)) {
-        if (ec) {
-            std::cerr << "orbvex_receiver: cannot use the flash image " << path << ": " << ec.message() << '\n';
-            return false;
-        }
-        const fs::path folder = fs::path(path).parent_path().empty() ? fs::path(".") : fs::path(path).parent_path();
-        if (!fs::is_directory(folder, ec)) {
-            std::cerr << "orbvex_receiver: cannot save the flash image as " << path << ": " << folder.string()
-                      << " is not a folder\n";
-            return false;
-        }
-        return true;
-    }
-    std::vector<std::uint8_t> image;
-    const std::uint32_t size = receiver.Config().flashSize;
-    const orbvex::FileReadResult read = orbvex::ReadWholeFile(path, size, image);
-    if (read.status == orbvex::FileReadStatus::TooLarge) {
-        std::cerr << "orbvex_receiver: the flash image " << path << " holds " << read.size << " bytes, more than the "
-                  << (size >> 20) << "M flash\n";
-        return false;
-    }
-    if (!read.Ok()) {
-        std::cerr << "orbvex_receiver: cannot load the flash from " << path << ": " << read.reason << '\n';
-        return false;
-    }
-    receiver.SetFlash(image);
-    return true;
-}
-
 // The chip named by --flash-chip, with --flash only as a check; false with the reason on
 // stderr when they disagree or the name is unknown.
 bool ChooseFlashChip(const std::string& name, bool sizeGiven, orbvex::sim::ReceiverConfig& config) {
@@ -153,6 +118,41 @@ void ReportFlashViolations(orbvex::sim::VirtualReceiver& receiver) {
         std::cout << "flash: further violations not kept\n";
     std::cout.flush();
     receiver.ClearFlashViolations();
+}
+
+// The flash from the image file, or erased flash when there is no file yet (in a folder
+// that exists, so that it can be saved there). False, with the reason on stderr, for
+// anything that cannot be a flash image.
+bool LoadFlash(orbvex::sim::VirtualReceiver& receiver, const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::exists(path, ec)) {
+        if (ec) {
+            std::cerr << "orbvex_receiver: cannot use the flash image " << path << ": " << ec.message() << '\n';
+            return false;
+        }
+        const fs::path folder = fs::path(path).parent_path().empty() ? fs::path(".") : fs::path(path).parent_path();
+        if (!fs::is_directory(folder, ec)) {
+            std::cerr << "orbvex_receiver: cannot save the flash image as " << path << ": " << folder.string()
+                      << " is not a folder\n";
+            return false;
+        }
+        return true;
+    }
+    std::vector<std::uint8_t> image;
+    const std::uint32_t size = receiver.Config().flashSize;
+    const orbvex::FileReadResult read = orbvex::ReadWholeFile(path, size, image);
+    if (read.status == orbvex::FileReadStatus::TooLarge) {
+        std::cerr << "orbvex_receiver: the flash image " << path << " holds " << read.size << " bytes, more than the "
+                  << (size >> 20) << "M flash\n";
+        return false;
+    }
+    if (!read.Ok()) {
+        std::cerr << "orbvex_receiver: cannot load the flash from " << path << ": " << read.reason << '\n';
+        return false;
+    }
+    receiver.SetFlash(image);
+    return true;
 }
 
 bool SaveImage(const orbvex::sim::VirtualReceiver& receiver, const std::string& path) {
@@ -297,8 +297,8 @@ int main(int argc, char** argv) {
         listener, receiver, &g_stop,
         [&](orbvex::ServerEvent event) {
             if (!o.quiet) std::cout << orbvex::Describe(event) << std::endl;
+            if (!o.quiet && orbvex::ClientGone(event)) ReportFlashViolations(receiver);
             if (!orbvex::ClientGone(event) || event == orbvex::ServerEvent::Stopped) return true;
-            if (!o.quiet) ReportFlashViolations(receiver);
             saved = SaveImage(receiver, o.flashImage) && saved;
             return !o.once;
         },
