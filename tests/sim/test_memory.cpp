@@ -124,6 +124,9 @@ TEST_F(FlashWindow, PlainWritesDoNotChangeTheFlash) {
     cable_.WriteWord(0x2030, 0x16D1);
     EXPECT_TRUE(cable_.WriteWord(0x7FF00000, 0));
     EXPECT_EQ(receiver_.PeekWord(0x7FF00000), 0xFFFFFFFFu);
+    ASSERT_EQ(receiver_.FlashViolations().size(), 4u) << "the DCU writes bytes, which the 16-bit chip refuses";
+    EXPECT_EQ(receiver_.FlashViolations()[3].kind, orbvex::sim::FlashViolation::Kind::ByteWrite);
+    EXPECT_EQ(receiver_.FlashViolations()[3].offset, 3u);
 }
 
 TEST_F(FlashWindow, TwoMegabyteFlashSitsLower) {
