@@ -64,7 +64,7 @@ struct FlashFaults {
 // The parts on offer, in the order --help lists them.
 const std::vector<FlashModel>& FlashModels();
 const FlashModel* FindFlashModel(const std::string& name);  // any case; nullptr when unknown
-// What a receiver of this flash size carries when no part is named.
+// What a receiver carries when no part is named: the 2 MB part for 2 MB, else the 1 MB one.
 const FlashModel& DefaultFlashModel(std::uint32_t size);
 // The part as a chip with the unknownChip fault shows it.
 FlashModel UnknownVariant(const FlashModel& model);
