@@ -112,10 +112,16 @@ bool ParseStuckBit(const std::string& text, std::uint32_t flashSize, orbvex::sim
     return true;
 }
 
+// What the client did to the flash that the chip would not take as meant; a flood (a
+// read of the window before the memory interface is set up) is cut short.
 void ReportFlashViolations(orbvex::sim::VirtualReceiver& receiver) {
-    for (const orbvex::sim::FlashViolation& v : receiver.FlashViolations()) std::cout << Describe(v) << '\n';
-    if (receiver.FlashViolations().size() >= orbvex::sim::NorFlash::kViolationsKept)
-        std::cout << "flash: further violations not kept\n";
+    constexpr std::size_t kShown = 16;
+    const auto& violations = receiver.FlashViolations();
+    for (std::size_t i = 0; i < violations.size() && i < kShown; ++i) std::cout << Describe(violations[i]) << '\n';
+    if (violations.size() > kShown) {
+        const bool cut = violations.size() >= orbvex::sim::NorFlash::kViolationsKept;
+        std::cout << "flash: " << (cut ? "at least " : "") << violations.size() - kShown << " more violations\n";
+    }
     std::cout.flush();
     receiver.ClearFlashViolations();
 }
