@@ -25,6 +25,7 @@ private:
     enum class Mode {
         Read, Unlocked1, Unlocked2, ProgramSetup, EraseSetup, EraseUnlocked1, EraseUnlocked2,
         Autoselect, Cfi, EraseWindow, Busy, Failed,
+        Bypass, BypassProgramSetup, BypassExit,  // unlock bypass: programs without unlock cycles
     };
     enum class Job { Program, Erase };
 
@@ -44,6 +45,7 @@ private:
     bool Finishes() const { return !chip_.Faults().neverReady; }
 
     Mode mode_ = Mode::Read;
+    Mode idle_ = Mode::Read;           // where a finished program returns: Read or Bypass
     Job job_ = Job::Program;
     bool fails_ = false;
     std::uint64_t end_ = 0;
@@ -69,7 +71,7 @@ void AmdCommandSet::Update() {
         for (std::size_t block : erasing_) chip_.EraseBlock(chip_.Blocks()[block]);
         erasing_.clear();
     }
-    mode_ = Mode::Read;
+    mode_ = idle_;
 }
 
 bool AmdCommandSet::ReadingArray() {
@@ -136,10 +138,21 @@ void AmdCommandSet::Write(std::uint32_t word, std::uint16_t value) {
         if (at == kUnlock1 && command == 0x90) mode_ = Mode::Autoselect;
         else if (at == kUnlock1 && command == 0xA0) mode_ = Mode::ProgramSetup;
         else if (at == kUnlock1 && command == 0x80) mode_ = Mode::EraseSetup;
+        else if (at == kUnlock1 && command == 0x20) mode_ = idle_ = Mode::Bypass;
         else if (command == 0xF0) mode_ = Mode::Read;
         else NoCommand(word, value);
         return;
-    case Mode::ProgramSetup: return StartProgram(word, value);
+    case Mode::ProgramSetup:
+    case Mode::BypassProgramSetup: return StartProgram(word, value);
+    case Mode::Bypass:
+        if (command == 0xA0) mode_ = Mode::BypassProgramSetup;
+        else if (command == 0x90) mode_ = Mode::BypassExit;
+        else Violation(FlashViolation::Kind::NotACommand, word, value);
+        return;
+    case Mode::BypassExit:
+        if (command != 0x00) Violation(FlashViolation::Kind::NotACommand, word, value);
+        mode_ = idle_ = command == 0x00 ? Mode::Read : Mode::Bypass;
+        return;
     case Mode::EraseSetup:
         if (at == kUnlock1 && command == 0xAA) mode_ = Mode::EraseUnlocked1;
         else NoCommand(word, value);
@@ -175,7 +188,7 @@ void AmdCommandSet::Write(std::uint32_t word, std::uint16_t value) {
         return;
     case Mode::Busy: return Violation(FlashViolation::Kind::WhileBusy, word, value);
     case Mode::Failed:
-        if (command == 0xF0) mode_ = Mode::Read;
+        if (command == 0xF0) mode_ = idle_ = Mode::Read;
         else Violation(FlashViolation::Kind::WhileBusy, word, value);
         return;
     }

@@ -36,10 +36,10 @@ struct FlashModel {
     std::vector<FlashBlock> Blocks() const;
 };
 
-// Busy times in CPU instructions, scaled down from the datasheets' typical values
-// (about 10 us a word, 0.7 s a sector, 50 us of sector-erase window) so that a whole
-// session on the virtual receiver stays quick while the order of magnitude between
-// them is kept.
+// Busy times in CPU instructions. The datasheets' typical values (about 10 us a word,
+// 50 us of sector-erase window, 0.7 s a sector, 25 s the chip) are squeezed so that a
+// whole session on the virtual receiver stays quick; their order is kept, and each is
+// long enough that a program polls the chip several times while it is busy.
 struct FlashTiming {
     std::uint64_t wordProgram = 60;
     std::uint64_t blockErase = 3000;
@@ -64,7 +64,7 @@ struct FlashFaults {
 // The parts on offer, in the order --help lists them.
 const std::vector<FlashModel>& FlashModels();
 const FlashModel* FindFlashModel(const std::string& name);  // any case; nullptr when unknown
-// What a receiver of this flash size carries when no part is named.
+// What a receiver carries when no part is named: the 2 MB part for 2 MB, else the 1 MB one.
 const FlashModel& DefaultFlashModel(std::uint32_t size);
 // The part as a chip with the unknownChip fault shows it.
 FlashModel UnknownVariant(const FlashModel& model);

@@ -69,7 +69,6 @@ public:
     void Record(FlashViolation::Kind kind, std::uint32_t offset, std::uint16_t value = 0);
 
     // Storage side doors.
-    void Resize(std::uint32_t size);
     void EraseChip();
     void Program(std::uint32_t offset, const std::uint8_t* data, std::uint32_t count);
     std::uint8_t At(std::uint32_t offset) const { return bytes_[offset]; }
@@ -95,6 +94,7 @@ public:
     std::uint8_t CfiByte(std::uint32_t word) const;
 
 private:
+    void Resize(std::uint32_t size);
     void Rebuild();
 
     std::vector<std::uint8_t> bytes_;

@@ -3,15 +3,13 @@
 namespace orbvex::sim {
 namespace {
 
-constexpr std::uint32_t kFlashSmall = 0x100000;
-constexpr std::uint32_t kFlashLarge = 0x200000;
 constexpr std::uint32_t kMinRam = 4u << 20;
 constexpr std::uint32_t kMaxRam = 256u << 20;
 
 // A named part brings its own size; otherwise the default part of the configured size.
 const FlashModel& FlashModelOf(const ReceiverConfig& config) {
-    if (const FlashModel* named = FindFlashModel(config.flashChip)) return *named;
-    return DefaultFlashModel(config.flashSize == kFlashLarge ? kFlashLarge : kFlashSmall);
+    const FlashModel* named = config.flashChip.empty() ? nullptr : FindFlashModel(config.flashChip);
+    return named ? *named : DefaultFlashModel(config.flashSize);
 }
 
 std::uint32_t RamSizeOf(const ReceiverConfig& config) {

@@ -81,6 +81,51 @@ bool ParseCorruptReply(const std::string& text, orbvex::sim::ReceiverFaults& fau
     return true;
 }
 
+// The chip named by --flash-chip, with --flash only as a check; false with the reason on
+// stderr when they disagree or the name is unknown.
+bool ChooseFlashChip(const std::string& name, bool sizeGiven, orbvex::sim::ReceiverConfig& config) {
+    const orbvex::sim::FlashModel* model = orbvex::sim::FindFlashModel(name);
+    if (model == nullptr) {
+        std::cerr << "orbvex_receiver: --flash-chip " << name << " is no part this receiver knows (see --help)\n";
+        return false;
+    }
+    if (sizeGiven && model->size != config.flashSize) {
+        std::cerr << "orbvex_receiver: --flash-chip " << model->name << " holds " << (model->size >> 20)
+                  << "M, but --flash says " << (config.flashSize >> 20) << "M\n";
+        return false;
+    }
+    config.flashChip = model->name;
+    config.flashSize = model->size;
+    return true;
+}
+
+// "ADDRESS:BIT" inside the flash window into a stuck cell bit.
+bool ParseStuckBit(const std::string& text, std::uint32_t flashSize, orbvex::sim::StuckBit& stuck) {
+    const std::size_t colon = text.find(':');
+    std::uint64_t address = 0, bit = 0;
+    if (colon == std::string::npos || !orbvex::ParseUnsigned(text.substr(0, colon), 0xFFFFFFFF, address) ||
+        !orbvex::ParseUnsigned(text.substr(colon + 1), 7, bit))
+        return false;
+    const std::uint32_t base = orbvex::sim::NorFlash::kWindowEnd - flashSize;
+    if (address < base || address >= orbvex::sim::NorFlash::kWindowEnd) return false;
+    stuck = {static_cast<std::uint32_t>(address - base), static_cast<unsigned>(bit)};
+    return true;
+}
+
+// What the client did to the flash that the chip would not take as meant; a flood (a
+// read of the window before the memory interface is set up) is cut short.
+void ReportFlashViolations(orbvex::sim::VirtualReceiver& receiver) {
+    constexpr std::size_t kShown = 16;
+    const auto& violations = receiver.FlashViolations();
+    for (std::size_t i = 0; i < violations.size() && i < kShown; ++i) std::cout << Describe(violations[i]) << '\n';
+    if (violations.size() > kShown) {
+        const bool cut = violations.size() >= orbvex::sim::NorFlash::kViolationsKept;
+        std::cout << "flash: " << (cut ? "at least " : "") << violations.size() - kShown << " more violations\n";
+    }
+    std::cout.flush();
+    receiver.ClearFlashViolations();
+}
+
 // The flash from the image file, or erased flash when there is no file yet (in a folder
 // that exists, so that it can be saved there). False, with the reason on stderr, for
 // anything that cannot be a flash image.
@@ -147,7 +192,7 @@ int main(int argc, char** argv) {
     orbvex::sim::ReceiverConfig config;
     orbvex::sim::ReceiverFaults faults;
     ReceiverOptions o;
-    std::string flash = "1M", tdoStuck = "none";
+    std::string flash = "1M", tdoStuck = "none", flashChip, stuckBit;
     bool lateAck = false;
     std::optional<std::uint32_t> jtiptr;
 
@@ -157,7 +202,17 @@ int main(int argc, char** argv) {
     app.add_option("--unix", o.unixPath, "Listen on this unix socket instead of TCP")
         ->check([](const std::string& path) { return path.empty() ? std::string("needs a socket path") : std::string(); });
     AddNumber(app, "--idcode", config.idcode, 0, 0xFFFFFFFF, "JTAG IDCODE of the CPU (default 0x10006A5B)");
-    app.add_option("--flash", flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)");
+    auto* flashOpt = app.add_option("--flash", flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)");
+    std::string chipNames;
+    for (const auto& model : orbvex::sim::FlashModels()) chipNames += (chipNames.empty() ? "" : ", ") + model.name;
+    app.add_option("--flash-chip", flashChip,
+                   "Flash part, which also sets the size: " + chipNames +
+                       " (default: 29LV800B for 1M, 29LV160B for 2M)")
+        ->type_name("NAME");
+    app.add_option("--flash-stuck-bit", stuckBit, "Fault: a flash cell bit that never programs (ADDRESS:BIT, BIT 0..7)")
+        ->type_name("ADDRESS:BIT");
+    app.add_flag("--flash-never-ready", faults.flash.neverReady, "Fault: the flash never finishes a program or erase");
+    app.add_flag("--flash-unknown", faults.flash.unknownChip, "Fault: the flash answers with IDs nobody knows and no CFI");
     app.add_option("--flash-image", o.flashImage,
                    "Flash image file: loaded at start (erased flash if missing), saved after each client and on quit");
     AddNumber(app, "--reply-block", config.replyBlockLength, 4, 256,
@@ -225,6 +280,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     config.flashSize = chosenFlash->size;
+    if (!flashChip.empty() && !ChooseFlashChip(flashChip, flashOpt->count() > 0, config)) return 2;
+    if (!stuckBit.empty()) {
+        orbvex::sim::StuckBit stuck{};
+        if (!ParseStuckBit(stuckBit, config.flashSize, stuck)) {
+            std::cerr << "orbvex_receiver: --flash-stuck-bit must be ADDRESS:BIT inside the flash, BIT 0..7\n";
+            return 2;
+        }
+        faults.flash.stuckBit = stuck;
+    }
     config.ack = lateAck ? orbvex::sim::AckTiming::Late : orbvex::sim::AckTiming::Early;
     if (tdoStuck == "low") faults.tdoStuck = orbvex::sim::TdoStuck::Low;
     else if (tdoStuck == "high") faults.tdoStuck = orbvex::sim::TdoStuck::High;
@@ -264,6 +328,7 @@ int main(int argc, char** argv) {
         listener, receiver, &g_stop,
         [&](orbvex::ServerEvent event) {
             if (!o.quiet) std::cout << orbvex::Describe(event) << std::endl;
+            if (!o.quiet && orbvex::ClientGone(event)) ReportFlashViolations(receiver);
             if (!orbvex::ClientGone(event) || event == orbvex::ServerEvent::Stopped) return true;
             ReportCpu(receiver, cpuReported);
             saved = SaveImage(receiver, o.flashImage) && saved;

@@ -146,6 +146,8 @@ const Script kScripts[] = {
     {"autoselect needs a reset before the next command", "29LV800B", Fault::None,
      "555=AA 2AA=55 555=90 555=AA r1=225B 0=F0 r1=FFFF", "N"},
     {"a byte write on the word bus is refused", "29LV800B", Fault::None, "b0=AA b1=55 r0=FFFF", "BB"},
+    {"unlock bypass: two-cycle programs until 90/00", "29LV160B", Fault::None,
+     "555=AA 2AA=55 555=20 0=A0 0=1234 ~0 +p r0=1234 0=A0 1=5678 +p r1=5678 0=90 0=0 0=A0", "N"},
     {"a stuck bit fails the program with DQ5", "29LV800B", Fault::Stuck,
      "555=AA 2AA=55 555=A0 8=0 +p ~8 +f r8&20=20 0=F0 r8=10", ""},
     {"a chip that never finishes: busy forever, no DQ5", "29LV800B", Fault::NeverReady,
