@@ -276,8 +276,8 @@ TEST(ServedReceiverProcess, OpenOcdScansTheChainAndReadsTheIdcodeItWasGiven) {
 }
 
 // The project's trap, executed by the served receiver's CPU, flashes every chip it can
-// carry: START, erase over old contents, write (with its read-back) and read, through
-// orbvex_cli; the receiver saves what the chip then holds.
+// carry: START, erase over old contents, write and a verifying read, through orbvex_cli;
+// the receiver saves what the chip then holds.
 TEST(ServedReceiverProcess, OrbvexCliFlashesEveryChipThroughIt) {
     const struct { const char* chip; const char* flash; std::uint32_t size; } chips[] = {
         {"29LV800B", "1M", 0x100000},  {"29LV800T", "1M", 0x100000},  {"29LV160B", "2M", 0x200000},
@@ -290,24 +290,23 @@ TEST(ServedReceiverProcess, OrbvexCliFlashesEveryChipThroughIt) {
     for (const auto& c : chips) {
         threads.emplace_back([&dir, &image, c] {
             SCOPED_TRACE(c.chip);
-            const std::string name = c.chip, flash = dir.Path(name + ".img"), back = dir.Path(name + ".bin");
+            const std::string name = c.chip, flash = dir.Path(name + ".img");
             WriteBytes(flash, RandomImage(c.size, 3));
             Program receiver({Bin("orbvex_receiver"), "--unix", dir.Path(name + ".sock"), "--flash-chip", name,
                               "--flash-image", flash, "--once", "--quiet"});
             ASSERT_FALSE(receiver.ListeningAddress().empty()) << receiver.Output();
             Program tool({Bin("orbvex_cli"), "--remote", "unix:" + dir.Path(name + ".sock"), "--remote-timeout",
-                          kSlowHostTimeout, "--flash", c.flash, "--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "--length", "8K",
-                          "start", "erase", "write", dir.Path("image.rom"), "read", back});
-            EXPECT_EQ(tool.Wait(), 0) << tool.Output();
+                          kSlowHostTimeout, "--flash", c.flash, "--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase",
+                          "write", dir.Path("image.rom"), "verify", dir.Path("image.rom")});
+            ASSERT_EQ(tool.Wait(), 0) << tool.Output();  // else the receiver would wait for it forever
             EXPECT_THAT(tool.Output(), HasSubstr("Init OK :)"));
             EXPECT_THAT(tool.Output(), HasSubstr("Erase success !!!"));
             EXPECT_THAT(tool.Output(), HasSubstr("Write Flash END"));
+            EXPECT_THAT(tool.Output(), HasSubstr("Verify OK"));
             EXPECT_EQ(receiver.Wait(), 0) << receiver.Output();
             auto expected = image;
             expected.resize(c.size, 0xFF);
             EXPECT_EQ(ReadBytes(flash), expected);
-            expected.resize(0x2000);
-            EXPECT_EQ(ReadBytes(back), expected);
         });
     }
     for (auto& t : threads) t.join();
