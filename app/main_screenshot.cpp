@@ -12,7 +12,6 @@
 #include "app/Unit1.h"
 #include "app/window_program.h"
 #include "port/port_access.h"
-#include "port/program_dir.h"
 #include "sim/virtual_receiver.h"
 
 namespace {
@@ -45,7 +44,7 @@ int main(int argc, char** argv) {
     hooks.showErrorBox = [](const QString& text) { std::fprintf(stderr, "error box: %s\n", qPrintable(text)); };
     int status = 0;
     {
-        TForm1 window(*portAccess, backend, orbvex::FindProgramFile(orbvex::sim::kVirtualTrapImageName), hooks);
+        TForm1 window(*portAccess, backend, "trap.bin", hooks);
         window.show();
         if (virtualReceiver) window.Button5->click();
         QApplication::processEvents();

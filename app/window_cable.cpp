@@ -6,8 +6,6 @@
 #include <optional>
 
 #include "cables/cable_options.h"
-#include "port/program_dir.h"
-#include "sim/virtual_receiver.h"
 
 namespace orbvex::app {
 namespace {
@@ -73,7 +71,6 @@ WindowCable OpenWindowCable(const WindowProgram& program, int argc, const char* 
 
     // A name typed on the command line means a file relative to where the user stands.
     if (given.trap) opened.trapFile = std::filesystem::absolute(*given.trap).string();
-    else if (program.virtualReceiver || choice->InProcess()) opened.trapFile = FindProgramFile(sim::kVirtualTrapImageName);
     else opened.trapFile = "trap.bin";  // beside the executable, in the user's data folder or in the package's
 
     cables::CableSettings settings;

@@ -2,8 +2,6 @@
 
 #include <filesystem>
 
-#include "port/program_dir.h"
-#include "sim/virtual_receiver.h"
 
 namespace orbvex::cli {
 
@@ -15,7 +13,6 @@ TargetSession::~TargetSession() { Close(); }
 std::string TargetSession::TrapFile() const {
     // A name typed on the command line means a file relative to where the user stands.
     if (options_.trapFile) return std::filesystem::absolute(*options_.trapFile).string();
-    if (options_.cable->InProcess()) return FindProgramFile(sim::kVirtualTrapImageName);
     return "trap.bin";  // beside the executable, in the user's data folder or in the package's
 }
 

@@ -29,6 +29,7 @@ public:
     void StillWaiting(const std::string& text) override { Complain(text); }
     void TransferProgress(std::uint64_t done, std::uint64_t total) override;
     bool StopRequested() override { return abortPoll_ && abortPoll_(); }
+    bool StopAtTrapFailure() override { return true; }
 
     // Writes a line of the tool's own (not the log's) to stderr.
     void Complain(const std::string& text);

@@ -26,6 +26,20 @@ inline constexpr std::uint32_t kSize = kDataBuffer + kDataBufferSize;  // the tr
 inline constexpr std::uint32_t kProgramCommand = 0x100;
 inline constexpr std::uint32_t kEraseCommand = 0x400;
 inline constexpr std::uint32_t kDoneBit = 0x1;  // set by the trap program when a command is finished
+// The trap program's failure answer: bit 0 clear, bit 1 set, in bits 4..15 the byte
+// offset in the chunk of the word that failed, in bits 16..31 the reason.
+inline constexpr std::uint32_t kFailureBit = 0x2;
+inline constexpr unsigned kFailureOffsetShift = 4;
+inline constexpr std::uint32_t kFailureOffsetMask = 0xFFF;
+inline constexpr unsigned kFailureReasonShift = 16;
+enum FailureReason : std::uint32_t {
+    kChipNotIdentified = 1,
+    kEraseFailed = 2,
+    kProgramFailed = 3,
+    kTimeOut = 4,
+    kOutsideChip = 5,
+    kNotACommand = 6,
+};
 // Reads of the command word that may show the done bit; one more read ends the wait.
 inline constexpr int kPollLimit = 1000;
 }  // namespace mailbox

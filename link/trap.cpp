@@ -88,7 +88,7 @@ bool StartTrap(std::uint32_t loadAddress) {
     return ok;
 }
 
-bool TrapCall(std::uint32_t flashBase, const std::function<bool()>& stop) {
+bool TrapCall(std::uint32_t flashBase, const std::function<bool(std::uint32_t)>& stop) {
     // A workspace word of 0 means the trap program was never installed: its mailbox
     // would be the CPU's low control registers.
     if (TrapWptr == 0) return false;
@@ -123,12 +123,30 @@ std::optional<std::uint64_t> TrapFileSize(const std::string& fileName) {
     return size;
 }
 
-CommandWait WaitForTrapCommand(std::uint32_t& status, const std::function<bool()>& stop) {
+CommandWait WaitForTrapCommand(std::uint32_t& status, const std::function<bool(std::uint32_t)>& stop) {
     for (int polls = 0;; ++polls) {
         if (!DcuReadWord(TrapWptr + mailbox::kCommand, status)) return CommandWait::ReadFailed;
         if (status & mailbox::kDoneBit) return polls < mailbox::kPollLimit ? CommandWait::Done : CommandWait::NotDone;
         if (polls >= mailbox::kPollLimit) return CommandWait::NotDone;
-        if (stop && stop()) return CommandWait::Stopped;
+        if (stop && stop(status)) return CommandWait::Stopped;
+    }
+}
+
+bool IsTrapFailure(std::uint32_t status) {
+    return (status & (mailbox::kDoneBit | mailbox::kFailureBit)) == mailbox::kFailureBit;
+}
+
+std::string TrapFailureText(std::uint32_t status, std::optional<std::uint32_t> chunkAddress) {
+    const std::uint32_t offset = (status >> mailbox::kFailureOffsetShift) & mailbox::kFailureOffsetMask;
+    const std::string at = chunkAddress ? " at " + Hex8(*chunkAddress + offset) : std::string();
+    switch (status >> mailbox::kFailureReasonShift) {
+        case mailbox::kChipNotIdentified: return "chip not identified";
+        case mailbox::kEraseFailed: return "erase failed";
+        case mailbox::kProgramFailed: return "program failed" + at;
+        case mailbox::kTimeOut: return "time-out" + at;
+        case mailbox::kOutsideChip: return "range outside the chip";
+        case mailbox::kNotACommand: return "not a command";
+        default: return "failure " + Hex8(status);
     }
 }
 

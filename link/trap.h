@@ -18,9 +18,9 @@ extern std::uint32_t TrapIptr;  // trap instruction pointer word, as last read
 // holding the blocks sent so far.
 bool LoadTrapFile(std::uint32_t loadAddress, const std::string& fileName, const std::function<bool()>& stop = {});
 bool StartTrap(std::uint32_t loadAddress);
-// stop, when given, is asked between the reads of the command word; the call then
-// fails with the trap program possibly still at work.
-bool TrapCall(std::uint32_t flashBase, const std::function<bool()>& stop = {});
+// stop, when given, is asked between the reads of the command word, with the word
+// read; the call then fails with the trap program possibly still at work.
+bool TrapCall(std::uint32_t flashBase, const std::function<bool(std::uint32_t)>& stop = {});
 // False, after its log line, when the write failed; a series of them runs on regardless.
 bool WriteWordLogged(std::uint32_t address, std::uint32_t value);
 
@@ -42,7 +42,14 @@ enum class CommandWait {
 
 // Reads the mailbox's command word at TrapWptr until the done bit shows, at most
 // kPollLimit + 1 times, with no pause between reads. status is the last word read
-// (0 after a failed read). stop, when given, is asked after each read without completion.
-CommandWait WaitForTrapCommand(std::uint32_t& status, const std::function<bool()>& stop = {});
+// (0 after a failed read). stop, when given, is asked after each read without
+// completion, with the word read.
+CommandWait WaitForTrapCommand(std::uint32_t& status, const std::function<bool(std::uint32_t)>& stop = {});
+
+// True when the command word holds the trap program's failure answer.
+bool IsTrapFailure(std::uint32_t status);
+// That failure in words ("program failed at 7FF00123"); chunkAddress, for a program
+// command, places the failing word.
+std::string TrapFailureText(std::uint32_t status, std::optional<std::uint32_t> chunkAddress);
 
 }  // namespace orbvex

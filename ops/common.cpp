@@ -54,14 +54,20 @@ namespace {
 constexpr std::uint32_t kStillWaitingEveryMs = 10000;
 }
 
-TrapWaitWatch::TrapWaitWatch(WindowServices& window, std::string what, std::function<bool()> stop)
+TrapWaitWatch::TrapWaitWatch(WindowServices& window, std::string what, std::function<bool()> stop,
+                             std::optional<std::uint32_t> chunkAddress)
     : window_(window),
       what_(std::move(what)),
       stop_(std::move(stop)),
+      chunkAddress_(chunkAddress),
       started_(TickCountMs()),
       nextNotice_(kStillWaitingEveryMs) {}
 
-bool TrapWaitWatch::operator()() {
+bool TrapWaitWatch::operator()(std::uint32_t status) {
+    if (IsTrapFailure(status) && window_.StopAtTrapFailure()) {
+        failure_ = TrapFailureText(status, chunkAddress_);
+        return true;
+    }
     ++polls_;
     const std::uint32_t waited = TickCountMs() - started_;
     if (waited >= nextNotice_) {

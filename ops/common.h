@@ -64,19 +64,26 @@ void EndOperation(WindowServices& window);
 // Reads 0x3000 as a sign of life and logs "DCU OK" or "DCU Fail".
 bool DcuAnswers(WindowServices& window);
 
-// Asked between the polls of a trap command: true when the operation is to stop
-// (stop, when given, says so). Meanwhile it tells a user at a terminal every 10 s that
-// the target has not answered yet, so that a long wait is seen to be alive.
+// Asked between the polls of a trap command, with the command word read: true when the
+// operation is to stop (stop, when given, says so; or the word shows the trap program's
+// failure and the front end stops at it: Failure() then says why). Meanwhile it tells a
+// user at a terminal every 10 s that the target has not answered yet, so that a long
+// wait is seen to be alive.
 class TrapWaitWatch {
 public:
-    // what: the command waited for, as the notice names it ("erase ADR[7FF00000]").
-    TrapWaitWatch(WindowServices& window, std::string what, std::function<bool()> stop = {});
-    bool operator()();
+    // what: the command waited for, as the notice names it ("erase ADR[7FF00000]");
+    // chunkAddress: a program command's flash address, which places a failing word.
+    TrapWaitWatch(WindowServices& window, std::string what, std::function<bool()> stop = {},
+                  std::optional<std::uint32_t> chunkAddress = {});
+    bool operator()(std::uint32_t status);
+    const std::optional<std::string>& Failure() const { return failure_; }
 
 private:
     WindowServices& window_;
     std::string what_;
     std::function<bool()> stop_;
+    std::optional<std::uint32_t> chunkAddress_;
+    std::optional<std::string> failure_;
     std::uint32_t started_;
     std::uint32_t nextNotice_;
     int polls_ = 0;

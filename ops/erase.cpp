@@ -16,8 +16,9 @@ bool RunErase(WindowServices& window, const EraseInputs& in) {
         const std::uint32_t base = in.flash.base;
         window.LogLine("Erase ADR[" + Hex8(base) + "] : Please Wait...");
         TrapWaitWatch watch(window, "erase ADR[" + Hex8(base) + "]", [&window] { return window.StopRequested(); });
-        erased = TrapCall(base, [&watch] { return watch(); });
-        if (!erased && window.StopRequested())
+        erased = TrapCall(base, [&watch](std::uint32_t status) { return watch(status); });
+        if (watch.Failure()) window.LogLine("Erase failed: " + *watch.Failure());
+        if (!erased && !watch.Failure() && window.StopRequested())
             window.LogLine("Erase interrupted while the trap program works: the flash may be partly erased");
         else
             window.LogLine(erased ? "Erase success !!!" : "Fail");

@@ -27,6 +27,11 @@ public:
     // raises AbortRequested, which Write alone heeds.
     virtual bool StopRequested() { return false; }
 
+    // True for a front end that stops waiting at the first read of the command word
+    // that shows the trap program's failure, and says why. The window waits its polls
+    // out and shows the word after " ACK = ", as it always did.
+    virtual bool StopAtTrapFailure() { return false; }
+
     // A word for a user who waits at a terminal while the target is slow to answer:
     // the log stays as it is. The window ignores it; its log already says what runs.
     virtual void StillWaiting(const std::string& text) { (void)text; }

@@ -60,10 +60,13 @@ bool SendProgramCommand(WindowServices& window, std::uint32_t flashAddress, std:
 ChunkOutcome WaitForDone(WindowServices& window, std::uint32_t flashAddress) {
     std::uint32_t status = 0;
     TrapWaitWatch watch(window, "write ADR[" + Hex8(flashAddress) + "]",
-                        [&window] { return AbortRequested || window.StopRequested(); });
-    switch (WaitForTrapCommand(status, [&watch] { return watch(); })) {
+                        [&window] { return AbortRequested || window.StopRequested(); }, flashAddress);
+    switch (WaitForTrapCommand(status, [&watch](std::uint32_t word) { return watch(word); })) {
         case CommandWait::Done: return ChunkOutcome::Programmed;
-        case CommandWait::Stopped: return ChunkOutcome::Aborted;
+        case CommandWait::Stopped:
+            if (!watch.Failure()) return ChunkOutcome::Aborted;
+            window.LogLine("Error writing flash at address " + Hex8(flashAddress) + ": " + *watch.Failure());
+            return ChunkOutcome::NotDone;
         case CommandWait::NotDone:
         case CommandWait::ReadFailed: break;
     }

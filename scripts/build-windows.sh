@@ -114,10 +114,9 @@ if [ -f "$cli" ]; then
   SECONDS=0
   lpt=$build/cli-inpout32
   rm -rf "$lpt" && mkdir -p "$lpt"
-  cp "$cli" "$driver" "$build/bin/virtual-receiver-trap.img" "$build/standin/inpout32.dll" "$lpt/"
+  cp "$cli" "$driver" "$build/bin/trap.bin" "$build/standin/inpout32.dll" "$lpt/"
   head -c $((1024 * 1024)) /dev/urandom >"$lpt/image.rom"
-  (cd "$lpt" && "$wine_run" ./orbvex_cli.exe --port lpt1 --trap virtual-receiver-trap.img start erase write image.rom \
-    read back.bin) >"$lpt/out" 2>"$lpt/err" || fail "orbvex_cli.exe --port lpt1 through InpOut32 failed: $(cat "$lpt/err")"
+  (cd "$lpt" && "$wine_run" ./orbvex_cli.exe --port lpt1 start erase write image.rom read back.bin) >"$lpt/out" 2>"$lpt/err" || fail "orbvex_cli.exe --port lpt1 through InpOut32 failed: $(cat "$lpt/err")"
   tr -d '\r' <"$lpt/out" | grep -qx "Init OK :)" || fail "orbvex_cli.exe --port lpt1 through InpOut32 did not reach \"Init OK :)\" ($lpt/out)"
   grep -q "through InpOut32" "$lpt/err" || fail "orbvex_cli.exe did not say it used InpOut32 ($lpt/err)"
   cmp -s "$lpt/image.rom" "$lpt/back.bin" || fail "orbvex_cli.exe through InpOut32 read back other bytes than it wrote ($lpt)"

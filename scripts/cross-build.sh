@@ -10,7 +10,7 @@ fail() {
 # build for this machine: the native tree when there is one, else a small tree of
 # their own. A cross build without an emulator finds them on PATH by name.
 host_tools=()
-for tool in sim_make_trap_image; do
+for tool in orbvex_st20asm; do
   grep -qs "add_executable($tool " "$root"/*/CMakeLists.txt && host_tools+=("$tool")
 done
 build_host_tools() {

@@ -6,11 +6,11 @@
 # is emptied first, and kept when a check fails) and checks that it holds what the
 # package promises, that its programs carry no path into the build tree, that apt finds
 # every dependency for a bare system, and that the unpacked orbvex_cli, started from
-# another folder with a bare environment, finds the virtual receiver's trap image
-# through its data folder: START, erase and write an image in one call, START and read
-# it back in another (the flash kept in a file between the two), the bytes compared;
-# START over the unpacked orbvex_receiver finds trap.bin in the user's data folder.
-# The image moved away, START must fail and name the place beside the program. Programs
+# another folder with a bare environment, finds trap.bin through its data folder:
+# START, erase and write an image in one call, START and read it back in another (the
+# flash kept in a file between the two), the bytes compared; START over the unpacked
+# orbvex_receiver takes the user's own trap.bin (in the user's data folder) before the
+# package's. The package's moved away, START must fail and name the file. Programs
 # of another architecture run through EMULATOR. Last, lintian: an error fails the
 # check, the warnings and notes are shown.
 check_deb() {
@@ -23,7 +23,7 @@ check_deb() {
 
   local package
   package=$(dpkg-deb -f "$deb" Package)
-  local want=(usr/bin/orbvex_cli usr/bin/orbvex_receiver usr/share/orbvex_up/virtual-receiver-trap.img
+  local want=(usr/bin/orbvex_cli usr/bin/orbvex_receiver usr/share/orbvex_up/trap.bin
     usr/share/man/man1/orbvex_cli.1.gz usr/share/man/man1/orbvex_receiver.1.gz)
   if [ "$package" = orbvex-up ]; then
     local window
@@ -72,9 +72,12 @@ check_deb() {
   cmp -s "$work/image.rom" "$work/back.bin" || fail "the unpacked orbvex_cli read back other bytes than it wrote"
 
   # The packaged receiver, served on a socket, and a START that takes trap.bin from the
-  # user's data folder (the receiver's CPU runs only its own image, so that is its copy).
+  # user's data folder: a copy 4 bytes longer, which puts the workspace 4 bytes higher.
   mkdir -p "$work/home/.local/share/orbvex_up"
-  cp "$data/virtual-receiver-trap.img" "$work/home/.local/share/orbvex_up/trap.bin"
+  local own=$work/home/.local/share/orbvex_up/trap.bin
+  head -c 4 /dev/zero | cat "$data/trap.bin" - >"$own"
+  local wptr
+  wptr=$(printf 'Trap_Wptr %08X' $((0x80000140 + ($(stat -c %s "$own") & ~3) + 8)))
   # (a receiver that failed to end when its client goes would otherwise hold the run)
   env -i PATH=/usr/bin:/bin timeout 300 "${emulator[@]}" "$bin/orbvex_receiver" --unix "$work/receiver.sock" \
     --once --quiet >"$work/receiver.log" 2>&1 &
@@ -89,14 +92,15 @@ check_deb() {
     fail "START on the unpacked orbvex_receiver with the user's trap.bin failed: $(tail -n 3 "$work/remote.log") $(cat "$work/receiver.log")"
   fi
   wait "$receiver" || fail "the unpacked orbvex_receiver ended with status $?: $(cat "$work/receiver.log")"
-  rm "$work/home/.local/share/orbvex_up/trap.bin"
+  grep -qxF "$wptr" "$work/remote.log" || fail "START did not take the user's own trap.bin: $(grep Trap_Wptr "$work/remote.log")"
+  rm "$own"
 
-  mv "$data/virtual-receiver-trap.img" "$scratch/"
+  mv "$data/trap.bin" "$scratch/"
   local status=0
   run_unpacked start >"$work/missing.log" 2>&1 || status=$?
-  mv "$scratch/virtual-receiver-trap.img" "$data/"
-  if [ "$status" -ne 1 ] || ! grep -qxF "File $bin/virtual-receiver-trap.img  fail" "$work/missing.log"; then
-    fail "with no trap image in the data folder START gave status $status: $(tail -n 3 "$work/missing.log")"
+  mv "$scratch/trap.bin" "$data/"
+  if [ "$status" -ne 1 ] || ! grep -qxF "File trap.bin  fail" "$work/missing.log"; then
+    fail "with no trap.bin in the data folder START gave status $status: $(tail -n 3 "$work/missing.log")"
   fi
 
   # The window on the virtual receiver starts from the unpacked tree (and stays up).

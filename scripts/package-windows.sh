@@ -2,8 +2,7 @@
 # Builds and tests the 32-bit Windows programs (scripts/build-windows.sh), then packs
 # what a Windows user needs into build-windows/orbvex_up-windows-x86.zip (or the file
 # named): the window on the real port and on the virtual receiver, the command-line
-# tool, the port driver, the virtual receiver's trap image and a note on what the user
-# supplies.
+# tool, the port driver, the trap program trap.bin and a note on each.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORBVEX_WINDOWS_BUILD_DIR:-$root/build-windows}
@@ -15,7 +14,7 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 folder=$stage/orbvex_up
 mkdir -p "$folder"
-for file in orbvex_up.exe orbvex_up_virtual.exe orbvex_cli.exe kqiopm.sys virtual-receiver-trap.img; do
+for file in orbvex_up.exe orbvex_up_virtual.exe orbvex_cli.exe kqiopm.sys trap.bin; do
   cp "$build/bin/$file" "$folder/"
 done
 i686-w64-mingw32-strip "$folder"/*.exe "$folder"/kqiopm.sys  # symbols are for debugging here, not for users
@@ -29,8 +28,9 @@ orbvex_cli.exe             the same operations from the command line (orbvex_cli
 kqiopm.sys                 the port-permission driver for 32-bit Windows NT, 2000, XP,
                            7 and 10; the programs install, start, stop and remove it
                            themselves: run them as an administrator
-virtual-receiver-trap.img  the virtual receiver's own trap program; keep it beside
-                           orbvex_up_virtual.exe
+trap.bin                   the receiver-side flash program that START copies into the
+                           receiver's RAM (the virtual receiver runs it too); a trap.bin
+                           of your own put here in its place is the one START loads
 
 What each Windows needs for the parallel port:
 
@@ -44,9 +44,7 @@ Windows 95, 98, ME           nothing
 kqiopm.sys is not signed. Where Windows refuses it (Secure Boot on a recent Windows
 10), install InpOut32 as on 64-bit Windows: the programs go on to it by themselves.
 
-One file is not included: trap.bin, the receiver's target-side program, which START
-copies into the receiver's RAM. Put it beside orbvex_up.exe. The virtual receiver
-(orbvex_up_virtual.exe) needs nothing and works everywhere.
+The virtual receiver (orbvex_up_virtual.exe) needs no hardware and works everywhere.
 TEXT
 
 rm -f "$zip"

@@ -1,11 +1,10 @@
 #include "sim/cpu_model.h"
 
-#include <vector>
-
 namespace orbvex::sim {
 
-CpuModel::CpuModel(TargetMemory* memory, TrapProgram* trap, const ReceiverFaults* faults)
-    : memory_(memory), trap_(trap), faults_(faults) {
+CpuModel::CpuModel(TargetMemory* memory, const ReceiverConfig* config, const ReceiverFaults* faults,
+                   SimClock* clock)
+    : memory_(memory), config_(config), faults_(faults), clock_(clock), bus_(memory), core_(&bus_) {
     memory_->SetJtiptr(kFirmwareIptr);
 }
 
@@ -18,13 +17,17 @@ void CpuModel::AfterWordWrite(std::uint32_t address) {
         WriteDcuControl(memory_->Register(address));
         return;
     default:
-        if (trap_->Running() && CoversCommandWord(address, 4)) trap_->OnCommandWritten();
         return;
     }
 }
 
-void CpuModel::BeforeRead(std::uint32_t address, std::uint32_t count) {
-    if (trap_->Running() && CoversCommandWord(address, count)) trap_->OnCommandPolled();
+void CpuModel::TckRisingEdge() {
+    const int rate = config_->cpuRate > 0 ? config_->cpuRate : 0;
+    clock_->instructions += static_cast<std::uint64_t>(rate);
+    if (run_ != Run::Running) return;
+    core_.Run(static_cast<std::uint64_t>(rate));
+    if (core_.Stopped()) run_ = Run::Stopped;
+    memory_->SetJtiptr(core_.Regs().iptr);
 }
 
 void CpuModel::WriteDcuControl(std::uint32_t value) {
@@ -42,39 +45,13 @@ void CpuModel::WriteDcuControl(std::uint32_t value) {
     }
 }
 
-void CpuModel::Halt() {
-    trap_->Stop();
-    run_ = Run::Halted;
-}
+void CpuModel::Halt() { run_ = Run::Halted; }
 
 void CpuModel::StartFromTrapWords() {
     const std::uint32_t iptr = memory_->PeekWord(kTrapIptrWord);
-    const std::uint32_t wptr = memory_->PeekWord(kTrapWptrWord);
-    const std::uint32_t imageSize = static_cast<std::uint32_t>(VirtualTrapImage().size());
-    const bool workspaceClear = wptr >= iptr + imageSize && memory_->InRam(wptr, TrapProgram::kMailboxSize);
-    if (VirtualImageAt(iptr) && workspaceClear) {
-        run_ = Run::Trap;
-        trap_->Start(wptr);
-        memory_->SetJtiptr(iptr + kTrapLoopOffset);
-    } else {
-        run_ = Run::Wild;
-        trap_->Stop();
-        memory_->SetJtiptr(kWildIptr);
-    }
-}
-
-bool CpuModel::VirtualImageAt(std::uint32_t address) const {
-    const std::vector<std::uint8_t> image = VirtualTrapImage();
-    if (!memory_->InRam(address, static_cast<std::uint32_t>(image.size()))) return false;
-    for (std::uint32_t i = 0; i < image.size(); ++i) {
-        if (memory_->PeekByte(address + i) != image[i]) return false;
-    }
-    return true;
-}
-
-bool CpuModel::CoversCommandWord(std::uint32_t address, std::uint32_t count) const {
-    const std::uint64_t command = trap_->Workspace();
-    return address <= command && command < static_cast<std::uint64_t>(address) + count;
+    core_.Start(iptr, memory_->PeekWord(kTrapWptrWord));
+    run_ = Run::Running;
+    memory_->SetJtiptr(iptr);
 }
 
 }  // namespace orbvex::sim

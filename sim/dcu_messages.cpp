@@ -16,7 +16,9 @@ bool DcuMessages::WillAccept() {
 
 DcuByteSink::Reply DcuMessages::OnByte(std::uint8_t value, bool accepted) {
     if (!accepted) {
-        // A byte the DCU did not take breaks the message it belonged to.
+        // A byte the DCU did not take breaks the message it belonged to; the bytes it
+        // took are stored.
+        if (phase_ == Phase::WriteData) FlushPendingBytes();
         phase_ = Phase::Ignoring;
         return {};
     }
@@ -58,6 +60,7 @@ void DcuMessages::BeginMessage(std::uint8_t command) {
     address_ = 0;
     addressBytes_ = 0;
     dataIndex_ = 0;
+    pendingCount_ = 0;
     if (preamble_) {
         phase_ = (command & 3u) == 0 ? Phase::WriteAddress : Phase::Ignoring;
     } else {
@@ -87,7 +90,6 @@ DcuByteSink::Reply DcuMessages::AddressComplete() {
 
 DcuByteSink::Reply DcuMessages::AnswerRead() {
     const int length = ReplyLength();
-    cpu_->BeforeRead(address_, static_cast<std::uint32_t>(length));
     reply_[0] = static_cast<std::uint8_t>(length & 0xFF);  // 256 travels as 0
     for (int i = 0; i < length; ++i) reply_[1 + i] = memory_->ReadByte(address_ + static_cast<std::uint32_t>(i));
     // The length byte announces the whole block even when the reply breaks off early.
@@ -101,16 +103,26 @@ DcuByteSink::Reply DcuMessages::AnswerRead() {
 
 void DcuMessages::StoreDataByte(std::uint8_t value) {
     CountRecordedBytes(1);
-    memory_->WriteByte(address_ + dataIndex_, value);
+    pending_[pendingCount_++] = value;
     ++dataIndex_;
     const std::uint32_t end = address_ + dataIndex_;
     const bool last = dataIndex_ == command_;
+    // A word reaches memory whole, as one bus cycle: the CPU, which runs between the
+    // clocks that carry its bytes, never sees part of it (a trap program that answered
+    // a command quickly would otherwise have its answer overwritten by the rest of it).
+    if ((end & 3u) == 0 || last) FlushPendingBytes();
     if ((end & 3u) == 0) {
         cpu_->AfterWordWrite(end - 4);
     } else if (last) {
         cpu_->AfterWordWrite(end & ~3u);
     }
     if (last) phase_ = Phase::Dropping;
+}
+
+void DcuMessages::FlushPendingBytes() {
+    const std::uint32_t end = address_ + dataIndex_;
+    for (std::uint32_t i = 0; i < pendingCount_; ++i) memory_->WriteByte(end - pendingCount_ + i, pending_[i]);
+    pendingCount_ = 0;
 }
 
 int DcuMessages::ReplyLength() const {

@@ -42,6 +42,7 @@ private:
     Reply AddressComplete();
     Reply AnswerRead();
     void StoreDataByte(std::uint8_t value);
+    void FlushPendingBytes();
     void NoteWordsWritten(std::uint32_t endAddress);
     int ReplyLength() const;
     bool ReadRefused() const;
@@ -61,6 +62,8 @@ private:
     std::uint32_t address_ = 0;
     int addressBytes_ = 0;
     std::uint32_t dataIndex_ = 0;
+    std::uint8_t pending_[4] = {};  // the bytes of the word being received
+    std::uint32_t pendingCount_ = 0;
     std::uint8_t reply_[257] = {};
 
     bool recording_ = false;

@@ -3,13 +3,13 @@
 namespace orbvex::sim {
 namespace {
 
-constexpr std::uint32_t kFlashSmall = 0x100000;
-constexpr std::uint32_t kFlashLarge = 0x200000;
 constexpr std::uint32_t kMinRam = 4u << 20;
 constexpr std::uint32_t kMaxRam = 256u << 20;
 
-std::uint32_t FlashSizeOf(const ReceiverConfig& config) {
-    return config.flashSize == kFlashLarge ? kFlashLarge : kFlashSmall;
+// A named part brings its own size; otherwise the default part of the configured size.
+const FlashModel& FlashModelOf(const ReceiverConfig& config) {
+    const FlashModel* named = config.flashChip.empty() ? nullptr : FindFlashModel(config.flashChip);
+    return named ? *named : DefaultFlashModel(config.flashSize);
 }
 
 std::uint32_t RamSizeOf(const ReceiverConfig& config) {
@@ -22,12 +22,14 @@ std::uint32_t RamSizeOf(const ReceiverConfig& config) {
 
 TargetMemory::TargetMemory(const ReceiverConfig* config, const ReceiverFaults* faults, NorFlash* flash)
     : config_(config), faults_(faults), flash_(flash) {
+    flash_->SetTiming(&config_->flashTiming);
+    flash_->SetFaults(&faults_->flash);
     ApplyGeometry();
 }
 
 void TargetMemory::ApplyGeometry() {
-    const std::uint32_t flashSize = FlashSizeOf(*config_);
-    if (flash_->Size() != flashSize) flash_->Resize(flashSize);
+    const FlashModel& model = FlashModelOf(*config_);
+    if (flash_->Model().name != model.name) flash_->SetModel(model);
     const std::uint32_t ramSize = RamSizeOf(*config_);
     if (ram_.size() != ramSize) ram_.resize(ramSize, 0);
 }
@@ -43,9 +45,7 @@ std::uint8_t TargetMemory::ReadByte(std::uint32_t address) {
         const std::uint32_t offset = address - kRamBase;
         return offset < ram_.size() ? ram_[offset] : 0;
     }
-    if (address >= flash_->Base()) {
-        return FlashEnabled() ? flash_->At(address - flash_->Base()) : Noise();
-    }
+    if (address >= flash_->Base()) return FlashOnBus(address) ? flash_->ReadByte(address - flash_->Base()) : Noise();
     const std::uint32_t word = address & ~3u;
     const std::uint32_t shift = (address & 3u) * 8;
     if (word == kJtiptr && faults_->jtiptrValue) return static_cast<std::uint8_t>(*faults_->jtiptrValue >> shift);
@@ -56,13 +56,65 @@ void TargetMemory::WriteByte(std::uint32_t address, std::uint8_t value) {
     if (address >= kRamBase) {
         const std::uint32_t offset = address - kRamBase;
         if (offset < ram_.size()) ram_[offset] = value;
+        ++ramWrites_;
         return;
     }
-    if (address >= flash_->Base() || address == kJtiptr) return;
+    if (address >= flash_->Base()) {
+        if (FlashOnBus(address)) flash_->WriteByte(address - flash_->Base(), value);
+        return;
+    }
+    if (address == kJtiptr) return;
     std::uint32_t* slot = RegisterSlot(address & ~3u);
     if (slot == nullptr || slot == &jtiptr_ || slot == &probe_) return;
     const std::uint32_t shift = (address & 3u) * 8;
     *slot = (*slot & ~(0xFFu << shift)) | (static_cast<std::uint32_t>(value) << shift);
+}
+
+std::uint16_t TargetMemory::ReadHalf(std::uint32_t address) {
+    address &= ~1u;
+    if (address >= flash_->Base() && address < kRamBase) {
+        if (FlashOnBus(address)) return flash_->ReadHalf(address - flash_->Base());
+        return static_cast<std::uint16_t>(Noise() | (Noise() << 8));
+    }
+    return static_cast<std::uint16_t>(ReadByte(address) | (ReadByte(address + 1) << 8));
+}
+
+void TargetMemory::WriteHalf(std::uint32_t address, std::uint16_t value) {
+    address &= ~1u;
+    if (address >= flash_->Base() && address < kRamBase) {
+        if (FlashOnBus(address)) flash_->WriteHalf(address - flash_->Base(), value);
+        return;
+    }
+    WriteByte(address, static_cast<std::uint8_t>(value));
+    WriteByte(address + 1, static_cast<std::uint8_t>(value >> 8));
+}
+
+std::uint32_t TargetMemory::ReadWord(std::uint32_t address) {
+    address &= ~3u;
+    if (InRam(address, 4)) {
+        const std::uint8_t* cell = RamAt(address);
+        return cell[0] | (cell[1] << 8) | (cell[2] << 16) | (static_cast<std::uint32_t>(cell[3]) << 24);
+    }
+    const std::uint16_t low = ReadHalf(address);
+    return low | (static_cast<std::uint32_t>(ReadHalf(address + 2)) << 16);
+}
+
+void TargetMemory::WriteWord(std::uint32_t address, std::uint32_t value) {
+    address &= ~3u;
+    if (InRam(address, 4)) {
+        std::uint8_t* cell = RamAt(address);
+        for (int i = 0; i < 4; ++i) cell[i] = static_cast<std::uint8_t>(value >> (8 * i));
+        ++ramWrites_;
+        return;
+    }
+    WriteHalf(address, static_cast<std::uint16_t>(value));
+    WriteHalf(address + 2, static_cast<std::uint16_t>(value >> 16));
+}
+
+bool TargetMemory::FlashOnBus(std::uint32_t address) {
+    if (FlashEnabled()) return true;
+    flash_->Record(FlashViolation::Kind::OffBus, address - flash_->Base());
+    return false;
 }
 
 std::uint8_t TargetMemory::PeekByte(std::uint32_t address) const {
@@ -84,6 +136,7 @@ void TargetMemory::PokeByte(std::uint32_t address, std::uint8_t value) {
     if (address >= kRamBase) {
         const std::uint32_t offset = address - kRamBase;
         if (offset < ram_.size()) ram_[offset] = value;
+        ++ramWrites_;
         return;
     }
     if (address >= flash_->Base()) {

@@ -7,9 +7,9 @@
 
 namespace orbvex::sim {
 
-// The CPU's address space as the DCU reaches it: control registers low, the flash
-// window below 0x80000000 (behind the memory interface), RAM from 0x80000000.
-// Storage only; what the CPU makes of register writes is the CPU model's business.
+// The CPU's address space as the DCU and the CPU reach it: control registers low, the
+// flash window below 0x80000000 (behind the memory interface), RAM from 0x80000000.
+// What the CPU makes of register writes is the CPU model's business.
 class TargetMemory {
 public:
     static constexpr std::uint32_t kEmiRegister = 0x2030;
@@ -26,11 +26,19 @@ public:
     // Follows the configured RAM and flash sizes (they may change between messages).
     void ApplyGeometry();
 
-    // The bus as the DCU sees it. Unmapped addresses read 0 and ignore writes; the flash
-    // window reads bus noise until the memory interface is set up, and plain writes to
-    // it do nothing (a NOR chip is only changed by its own command sequences).
+    // Bus cycles, shared by the DCU and the CPU. Unmapped addresses read 0 and ignore
+    // writes. Until the memory interface is set up the flash window is off the bus: reads
+    // give noise, writes do nothing, and both are recorded. Then the chip sits there on a
+    // 16-bit bus: a half access is one cycle, a word access two (low half first), and a
+    // byte write is refused and recorded. Reads return what the chip drives: array data,
+    // or status and identifiers when it is not reading its array. Half and word accesses
+    // ignore the low address bits they cannot use.
     std::uint8_t ReadByte(std::uint32_t address);
     void WriteByte(std::uint32_t address, std::uint8_t value);
+    std::uint16_t ReadHalf(std::uint32_t address);
+    void WriteHalf(std::uint32_t address, std::uint16_t value);
+    std::uint32_t ReadWord(std::uint32_t address);
+    void WriteWord(std::uint32_t address, std::uint32_t value);
 
     // Side doors: the stored contents, flash included whatever the EMI holds.
     std::uint8_t PeekByte(std::uint32_t address) const;
@@ -45,16 +53,21 @@ public:
     bool FlashEnabled() const { return emi_ == kEmiFlashSetting; }
     bool InRam(std::uint32_t address, std::uint32_t count) const;
     bool InFlashWindow(std::uint32_t address) const { return address >= flash_->Base() && address < NorFlash::kWindowEnd; }
+    NorFlash& Flash() { return *flash_; }
     std::uint8_t* RamAt(std::uint32_t address) { return ram_.data() + (address - kRamBase); }
+    std::uint32_t RamSize() const { return static_cast<std::uint32_t>(ram_.size()); }
+    std::uint64_t RamWrites() const { return ramWrites_; }  // through the calls above, not RamAt()
 
 private:
     std::uint32_t* RegisterSlot(std::uint32_t wordAddress);
     std::uint8_t Noise();
+    bool FlashOnBus(std::uint32_t address);  // in the window: records an access while it is off
 
     const ReceiverConfig* config_;
     const ReceiverFaults* faults_;
     NorFlash* flash_;
     std::vector<std::uint8_t> ram_;
+    std::uint64_t ramWrites_ = 0;
     std::uint32_t emi_ = 0;
     std::uint32_t probe_ = kProbeValue;
     std::uint32_t dcuControl_ = 0;

@@ -4,9 +4,9 @@
 #include "sim/dcu_link.h"
 #include "sim/dcu_messages.h"
 #include "sim/nor_flash.h"
+#include "sim/sim_clock.h"
 #include "sim/tap.h"
 #include "sim/target_memory.h"
-#include "sim/trap_program.h"
 
 namespace orbvex::sim {
 namespace {
@@ -20,10 +20,9 @@ constexpr std::uint8_t kStatusIdle = 0xCF;
 struct VirtualReceiver::State {
     explicit State(const ReceiverConfig& initial)
         : config(initial),
-          flash(0x100000),
+          flash(0x100000, &clock),
           memory(&config, &faults, &flash),
-          trap(&memory, &flash, &config, &faults),
-          cpu(&memory, &trap, &faults),
+          cpu(&memory, &config, &faults, &clock),
           messages(&memory, &cpu, &config, &faults, &counters),
           link(&config, &faults, &counters, &messages),
           tap(&config.idcode, &link) {}
@@ -46,9 +45,9 @@ struct VirtualReceiver::State {
     ReceiverConfig config;
     ReceiverFaults faults;
     ReceiverCounters counters;
+    SimClock clock;
     NorFlash flash;
     TargetMemory memory;
-    TrapProgram trap;
     CpuModel cpu;
     DcuMessages messages;
     DcuLink link;
@@ -88,7 +87,10 @@ void VirtualReceiver::Write(std::uint16_t port, std::uint8_t value) {
     const bool rising = tck && !s.tckHigh;
     const bool falling = !tck && s.tckHigh;
     s.tckHigh = tck;
-    if (rising) ++s.counters.tckCycles;
+    if (rising) {
+        ++s.counters.tckCycles;
+        s.cpu.TckRisingEdge();  // the CPU's clock is the link's, reset line or not
+    }
 
     if ((value & kDataReset) == 0) {
         // The reset line holds the TAP and the DCU's link, not the CPU.
@@ -154,8 +156,19 @@ bool VirtualReceiver::SaveFlashImage(const std::string& path) const {
     return state_->flash.SaveFile(path);
 }
 
+const FlashModel& VirtualReceiver::FlashChip() const {
+    state_->memory.ApplyGeometry();
+    return state_->flash.Model();
+}
+
+const std::vector<FlashViolation>& VirtualReceiver::FlashViolations() const { return state_->flash.Violations(); }
+void VirtualReceiver::ClearFlashViolations() { state_->flash.ClearViolations(); }
+
 bool VirtualReceiver::CpuHalted() const { return state_->cpu.State() == CpuModel::Run::Halted; }
-bool VirtualReceiver::TrapRunning() const { return state_->cpu.State() == CpuModel::Run::Trap; }
+bool VirtualReceiver::TrapRunning() const { return state_->cpu.State() == CpuModel::Run::Running; }
+bool VirtualReceiver::CpuStopped() const { return state_->cpu.State() == CpuModel::Run::Stopped; }
+const std::vector<CpuRecord>& VirtualReceiver::CpuRecords() const { return state_->cpu.Core().Records(); }
+std::uint64_t VirtualReceiver::CpuInstructions() const { return state_->cpu.Core().Executed(); }
 
 ReceiverCounters VirtualReceiver::Counters() const { return state_->counters; }
 void VirtualReceiver::ResetCounters() { state_->counters = ReceiverCounters{}; }

@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "port/port_backend.h"
+#include "sim/flash_model.h"
+#include "sim/nor_flash.h"
+#include "sim/st20_cpu.h"
 
 namespace orbvex::sim {
 
@@ -41,14 +44,14 @@ struct ReceiverConfig {
                                             // (at most kMostBusyPulses),
     int busyGapClocks = 16;                 // with this many quiet clocks before each pulse and after
                                             // the last one
-    int eraseBusyPolls = 3;                 // command-word reads before the trap program sets done
-    int programBusyPolls = 2;
+    int cpuRate = 20;                       // CPU instructions per rising TCK edge (the receiver's
+                                            // clock advances by as many whether or not the CPU runs)
+    std::string flashChip;                  // a part of FlashModels() by name; its size then wins over
+                                            // flashSize. Empty (or unknown): the default part of flashSize
+    FlashTiming flashTiming;                // the chip's busy times, in CPU instructions
 };
 
 // Faults counted in bytes count from construction or the last ResetCounters().
-// A trap command with bad parameters (outside the flash or RAM, count 0 or above 4096,
-// memory interface not set up) is refused: flash untouched, bit 1 set in the command word,
-// never the done bit.
 struct ReceiverFaults {
     TdoStuck tdoStuck = TdoStuck::None;                   // no cable
     bool dcuSilent = false;                               // the DCU never acknowledges or replies
@@ -69,7 +72,7 @@ struct ReceiverFaults {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> refusedReadRanges;  // [first, last]: a read that
                                                           // starts inside gets no reply
     std::optional<std::uint32_t> jtiptrValue;             // what 0x3080 reads, whatever runs
-    bool trapNeverDone = false;                           // the trap program never sets the done bit
+    FlashFaults flash;                                    // a stuck cell bit, a chip never ready, IDs nobody knows
 };
 
 // One DCU message as the virtual DCU understood it (recorded when enabled).
@@ -80,6 +83,8 @@ struct DcuMessageRecord {
     std::uint32_t dataBytes;    // data bytes received (writes) or sent (reads)
 };
 
+using CpuRecord = St20Cpu::Record;
+
 struct ReceiverCounters {
     std::uint64_t tckCycles = 0;
     std::uint64_t portReads = 0;
@@ -89,7 +94,7 @@ struct ReceiverCounters {
 };
 
 // The receiver on the other end of the cable: its CPU's TAP, the DCU, RAM, registers,
-// a NOR flash and the trap program. It answers the port registers of any base:
+// a NOR flash, and the CPU running whatever program the host installs. It answers the port registers of any base:
 // base + 0 is the data register the host writes, base + 1 the status register it reads.
 class VirtualReceiver : public orbvex::PortBackend {
 public:
@@ -116,9 +121,17 @@ public:
     // Flash image files: raw bytes, byte i at FlashBase() + i.
     bool LoadFlashImage(const std::string& path);
     bool SaveFlashImage(const std::string& path) const;
+    // The chip in the socket, and what was done to it that it would not take as meant.
+    const FlashModel& FlashChip() const;
+    const std::vector<FlashViolation>& FlashViolations() const;
+    void ClearFlashViolations();
 
     bool CpuHalted() const;
-    bool TrapRunning() const;
+    bool TrapRunning() const;  // released by the start series and still executing
+    bool CpuStopped() const;   // at an instruction it does not know
+    // What the CPU met that the documents leave open, and where it stopped.
+    const std::vector<CpuRecord>& CpuRecords() const;
+    std::uint64_t CpuInstructions() const;  // executed since construction
 
     ReceiverCounters Counters() const;
     void ResetCounters();
@@ -131,12 +144,5 @@ private:
     struct State;
     State* state_;
 };
-
-// The bytes of the virtual receiver's own trap image, the only image its CPU runs.
-// It opens with a plain-text line saying what it is, and is not CPU code.
-std::vector<std::uint8_t> VirtualTrapImage();
-
-// File name of that image beside the virtual programs.
-inline constexpr const char* kVirtualTrapImageName = "virtual-receiver-trap.img";
 
 }  // namespace orbvex::sim

@@ -1,6 +1,6 @@
 // The same window with the virtual receiver on the other end of the cable, or with the
-// cable its command line names; either way START loads the virtual receiver's own trap
-// image.
+// cable its command line names; either way START loads the same
+// trap.bin as on a real receiver, which the virtual receiver's CPU runs.
 #include <windows.h>
 
 #include <cstdlib>

@@ -38,6 +38,10 @@ struct ReceiverOptions {
     bool quiet = false;
     std::string flash = "1M";
     std::string tdoStuck = "none";
+    std::string flashChip, stuckBit;
+    bool flashGiven = false;
+    std::uint64_t eraseBusy = 0;
+    bool eraseBusyGiven = false;
     bool lateAck = false;
     int replyOutsideFlash = 0;
     bool replyOutsideFlashGiven = false;
@@ -104,6 +108,51 @@ std::uint32_t ParseJtiptr(const std::string& text) {
     return static_cast<std::uint32_t>(value);
 }
 
+// The chip named by --flash-chip, with --flash only as a check; false with the reason on
+// stderr when they disagree or the name is unknown.
+bool ChooseFlashChip(const std::string& name, bool sizeGiven, orbvex::sim::ReceiverConfig& config) {
+    const orbvex::sim::FlashModel* model = orbvex::sim::FindFlashModel(name);
+    if (model == nullptr) {
+        std::cerr << "orbvex_receiver: --flash-chip " << name << " is no part this receiver knows (see --help)\n";
+        return false;
+    }
+    if (sizeGiven && model->size != config.flashSize) {
+        std::cerr << "orbvex_receiver: --flash-chip " << model->name << " holds " << (model->size >> 20)
+                  << "M, but --flash says " << (config.flashSize >> 20) << "M\n";
+        return false;
+    }
+    config.flashChip = model->name;
+    config.flashSize = model->size;
+    return true;
+}
+
+// "ADDRESS:BIT" inside the flash window into a stuck cell bit.
+bool ParseStuckBit(const std::string& text, std::uint32_t flashSize, orbvex::sim::StuckBit& stuck) {
+    const std::size_t colon = text.find(':');
+    std::uint64_t address = 0, bit = 0;
+    if (colon == std::string::npos || !orbvex::ParseUnsigned(text.substr(0, colon), 0xFFFFFFFF, address) ||
+        !orbvex::ParseUnsigned(text.substr(colon + 1), 7, bit))
+        return false;
+    const std::uint32_t base = orbvex::sim::NorFlash::kWindowEnd - flashSize;
+    if (address < base || address >= orbvex::sim::NorFlash::kWindowEnd) return false;
+    stuck = {static_cast<std::uint32_t>(address - base), static_cast<unsigned>(bit)};
+    return true;
+}
+
+// What the client did to the flash that the chip would not take as meant; a flood (a
+// read of the window before the memory interface is set up) is cut short.
+void ReportFlashViolations(orbvex::sim::VirtualReceiver& receiver) {
+    constexpr std::size_t kShown = 16;
+    const auto& violations = receiver.FlashViolations();
+    for (std::size_t i = 0; i < violations.size() && i < kShown; ++i) std::cout << Describe(violations[i]) << '\n';
+    if (violations.size() > kShown) {
+        const bool cut = violations.size() >= orbvex::sim::NorFlash::kViolationsKept;
+        std::cout << "flash: " << (cut ? "at least " : "") << violations.size() - kShown << " more violations\n";
+    }
+    std::cout.flush();
+    receiver.ClearFlashViolations();
+}
+
 // Refused at start rather than after a session whose work it would lose.
 bool SaveTargetUsable(const std::string& path) {
     const orbvex::FileSaveResult usable = orbvex::CheckSaveTarget(path);
@@ -152,12 +201,35 @@ bool LoadFlash(orbvex::sim::VirtualReceiver& receiver, const std::string& path) 
     return SaveTargetUsable(path);
 }
 
+// What the CPU met since the last report: an instruction it does not know, or a value the
+// documents leave undefined put to use.
+void ReportCpu(const orbvex::sim::VirtualReceiver& receiver, std::size_t& reported) {
+    static const char* const kWhat[] = {"unknown instruction, CPU stopped", "undefined address",
+                                        "undefined jump condition",         "undefined gcall target",
+                                        "undefined shift count",            "undefined data stored outside RAM at",
+                                        "shift by 32 or more",              "misaligned access at"};
+    const auto& records = receiver.CpuRecords();
+    for (; reported < records.size(); ++reported) {
+        const orbvex::sim::CpuRecord& r = records[reported];
+        char line[96];
+        std::snprintf(line, sizeof line, "orbvex_receiver: CPU at %08X: %s %08X\n", static_cast<unsigned>(r.iptr),
+                      kWhat[static_cast<int>(r.event)], static_cast<unsigned>(r.value));
+        std::cerr << line;
+    }
+}
+
 bool SaveImage(const orbvex::sim::VirtualReceiver& receiver, const std::string& path) {
     if (path.empty()) return true;
     const orbvex::FileSaveResult saved = orbvex::SaveWholeFile(path, receiver.Flash());
     if (saved.ok) return true;
     std::cerr << "orbvex_receiver: cannot save the flash: " << saved.error << '\n';
     return false;
+}
+
+std::string FlashChipNames() {
+    std::string names;
+    for (const auto& model : orbvex::sim::FlashModels()) names += (names.empty() ? "" : ", ") + model.name;
+    return names;
 }
 
 // One line per option; the checks that need more than one option are in Validate.
@@ -168,7 +240,16 @@ void DeclareOptions(CLI::App& app, ReceiverOptions& o) {
     app.add_option("--unix", o.unixPath, "Listen on this unix socket instead of TCP")
         ->check([](const std::string& path) { return path.empty() ? std::string("needs a socket path") : std::string(); });
     AddNumber(app, "--idcode", config.idcode, 0, 0xFFFFFFFF, "JTAG IDCODE of the CPU (default 0x10006A5B)");
-    app.add_option("--flash", o.flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)");
+    app.add_option("--flash", o.flash, "Flash size: 1M (at 7FF00000, default) or 2M (at 7FE00000)")
+        ->each([&o](const std::string&) { o.flashGiven = true; });
+    app.add_option("--flash-chip", o.flashChip,
+                   "Flash part, which also sets the size: " + FlashChipNames() +
+                       " (default: 29LV800B for 1M, 29LV160B for 2M)")
+        ->type_name("NAME");
+    app.add_option("--flash-stuck-bit", o.stuckBit, "Fault: a flash cell bit that never programs (ADDRESS:BIT, BIT 0..7)")
+        ->type_name("ADDRESS:BIT");
+    app.add_flag("--flash-never-ready", faults.flash.neverReady, "Fault: the flash never finishes a program or erase");
+    app.add_flag("--flash-unknown", faults.flash.unknownChip, "Fault: the flash answers with IDs nobody knows and no CFI");
     app.add_option("--flash-image", o.flashImage,
                    "Flash image file: loaded at start (erased flash if missing), saved after each client and on quit");
     AddNumber(app, "--reply-block", config.replyBlockLength, 4, 256,
@@ -177,14 +258,19 @@ void DeclareOptions(CLI::App& app, ReceiverOptions& o) {
               "Data bytes per reply to reads outside the flash window, 4..256 in steps of 4 "
               "(default: as --reply-block; 4 makes word reads cheap)")
         ->each([&o](const std::string&) { o.replyOutsideFlashGiven = true; });
-    AddNumber(app, "--erase-busy", config.eraseBusyPolls, 0, 0x7FFFFFFF, "Command-word reads before an erase is done");
-    AddNumber(app, "--program-busy", config.programBusyPolls, 0, 0x7FFFFFFF, "Command-word reads before a program command is done");
+    AddNumber(app, "--erase-busy", o.eraseBusy, 0, 0x7FFFFFFF,
+              "CPU instructions the flash chip stays busy per erase (a sector, a block or the whole chip)")
+        ->each([&o](const std::string&) { o.eraseBusyGiven = true; });
+    AddNumber(app, "--program-busy", config.flashTiming.wordProgram, 0, 0x7FFFFFFF,
+              "CPU instructions the flash chip stays busy per programmed word");
+    AddNumber(app, "--cpu-rate", config.cpuRate, 1, 1000000, "CPU instructions per TCK clock (default 20)");
     AddNumber(app, "--busy-pulses", config.busyPulsesBeforeReply, 0, orbvex::sim::kMostBusyPulses, "0,1,0 pulses the DCU shows before each reply");
     app.add_flag("--late-ack", o.lateAck, "Acknowledge bytes only after their data clocks");
     app.add_option("--tdo-stuck", o.tdoStuck, "Fault: TDO stuck low or high (none, low, high)");
     app.add_flag("--dcu-silent", faults.dcuSilent, "Fault: the DCU never answers");
     app.add_flag("--halt-ignored", faults.haltIgnored, "Fault: the halt request does not take");
-    app.add_flag("--trap-never-done", faults.trapNeverDone, "Fault: the trap program never reports done");
+    app.add_flag("--trap-never-done", faults.flash.neverReady,
+                 "Fault: the flash chip never finishes a program or erase, so the trap never reports done");
     app.add_option_function<std::string>("--jtiptr", [&o](const std::string& text) { o.jtiptr = ParseJtiptr(text); },
                                          "Fault: what 0x3080 reads, whatever runs")
         ->type_name("N");
@@ -215,6 +301,16 @@ bool Validate(ReceiverOptions& o) {
         return false;
     }
     o.config.flashSize = chosenFlash->size;
+    if (o.eraseBusyGiven) o.config.flashTiming.blockErase = o.config.flashTiming.chipErase = o.eraseBusy;
+    if (!o.flashChip.empty() && !ChooseFlashChip(o.flashChip, o.flashGiven, o.config)) return false;
+    if (!o.stuckBit.empty()) {
+        orbvex::sim::StuckBit stuck{};
+        if (!ParseStuckBit(o.stuckBit, o.config.flashSize, stuck)) {
+            std::cerr << "orbvex_receiver: --flash-stuck-bit must be ADDRESS:BIT inside the flash, BIT 0..7\n";
+            return false;
+        }
+        o.faults.flash.stuckBit = stuck;
+    }
     o.config.ack = o.lateAck ? orbvex::sim::AckTiming::Late : orbvex::sim::AckTiming::Early;
     if (o.tdoStuck == "low") o.faults.tdoStuck = orbvex::sim::TdoStuck::Low;
     else if (o.tdoStuck == "high") o.faults.tdoStuck = orbvex::sim::TdoStuck::High;
@@ -242,11 +338,14 @@ int Serve(orbvex::net::Listener& listener, orbvex::sim::VirtualReceiver& receive
     orbvex::ServerLimits limits;
     limits.idleTimeoutMs = o.idleTimeoutSeconds * 1000;
     bool saved = true;
+    std::size_t cpuReported = 0;
     orbvex::ServeRemoteBitbang(
         listener, receiver, &g_stop,
         [&](orbvex::ServerEvent event) {
             if (!o.quiet) std::cout << orbvex::Describe(event) << std::endl;
+            if (!o.quiet && orbvex::ClientGone(event)) ReportFlashViolations(receiver);
             if (!orbvex::ClientGone(event) || event == orbvex::ServerEvent::Stopped) return true;
+            ReportCpu(receiver, cpuReported);
             saved = SaveImage(receiver, o.flashImage) && saved;
             return !o.once;
         },

@@ -225,9 +225,11 @@ TEST_F(CliRun, WritesAreReadBackUnlessTold) {
     WriteBytes(Path("other.rom"), other);
     ToolRun run = OnFlash({"start", "write", Path("other.rom")});
     EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.out, HasSubstr("Write Flash END"));
-    EXPECT_THAT(run.out, HasSubstr("Verify FAIL ADR[7FF00064]"));
-    run = OnFlash({"--no-verify", "start", "write", Path("other.rom")});
+    EXPECT_THAT(run.out, HasSubstr("Error writing flash at address 7FF00000: program failed at 7FF00064"));
+    run = OnFlash({"start", "write", Path("image.rom")});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_THAT(run.out, HasSubstr("Verify"));
+    run = OnFlash({"--no-verify", "start", "write", Path("image.rom")});
     EXPECT_EQ(run.status, 0);
     EXPECT_THAT(run.out, Not(HasSubstr("Verify")));
 }

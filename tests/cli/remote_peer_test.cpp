@@ -151,6 +151,32 @@ TEST(CliRemote, ALinkLostRightAfterTheLastAnswerFailsTheRun) {
     EXPECT_THAT(run.err, AllOf(HasSubstr(served.Address() + " lost"), Not(HasSubstr("\"start\" failed"))));
 }
 
+// The trap program's failure answer ends the run at once, with its reason on stdout.
+TEST(CliRemote, ATrapProgramFailureStopsTheRunAndSaysWhy) {
+    TempDir dir;
+    WriteBytes(dir.Path("image.rom"), std::vector<std::uint8_t>(0x20, 0x00));
+    const struct {
+        sim::FlashFaults fault;
+        const char* command;
+        const char* lines;
+    } cases[] = {
+        {{std::nullopt, false, true}, "erase", "Erase failed: chip not identified\nFail\n"},
+        {{sim::StuckBit{0x11, 7}, false, false}, "write",
+         "Error writing flash at address 7FF00000: program failed at 7FF00010\nWrite Flash END\n"},
+    };
+    for (const auto& c : cases) {
+        ServedReceiver served;
+        served.Receiver().Faults().flash = c.fault;
+        std::vector<std::string> args = {"--remote", served.Address(), "--remote-timeout", kSlowHostTimeout, "start",
+                                         c.command};
+        if (c.command == std::string("write")) args.push_back(dir.Path("image.rom"));
+        ToolRun run = RunTool(args);
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_THAT(run.out, HasSubstr(c.lines));
+        EXPECT_THAT(run.err, HasSubstr(std::string("\"") + c.command + "\" failed"));
+    }
+}
+
 TEST(CliRemote, NoServerIsAClearFailureNotAnArgumentError) {
     TempDir dir;
     const std::string address = "unix:" + dir.Path("nobody.sock");
@@ -251,27 +277,41 @@ TEST(ServedReceiverProcess, OpenOcdScansTheChainAndReadsTheIdcodeItWasGiven) {
     EXPECT_THAT(client.Output(), Not(HasSubstr("UNEXPECTED")));
 }
 
-TEST(ServedReceiverProcess, OrbvexCliFlashesAndVerifiesAFiveThousandByteImageThroughIt) {
+// The project's trap, executed by the served receiver's CPU, flashes every chip it can
+// carry: START, erase over old contents, write and a verifying read, through orbvex_cli;
+// the receiver saves what the chip then holds.
+TEST(ServedReceiverProcess, OrbvexCliFlashesEveryChipThroughIt) {
+    const struct { const char* chip; const char* flash; std::uint32_t size; } chips[] = {
+        {"29LV800B", "1M", 0x100000},  {"29LV800T", "1M", 0x100000},  {"29LV160B", "2M", 0x200000},
+        {"29LV160T", "2M", 0x200000},  {"28F800B3B", "1M", 0x100000}, {"28F160B3T", "2M", 0x200000},
+    };
     TempDir dir;
-    const auto image = RandomImage(5000, 7);
+    const auto image = RandomImage(5001, 7);
     WriteBytes(dir.Path("image.rom"), image);
-    const std::string flash = dir.Path("served-flash.img"), socket = dir.Path("rbb.sock");
-    Program receiver({Bin("orbvex_receiver"), "--unix", socket, "--flash-image", flash, "--once", "--quiet"});
-    ASSERT_FALSE(receiver.ListeningAddress().empty()) << receiver.Output();
-
-    Program tool({Bin("orbvex_cli"), "--remote", "unix:" + socket, "--remote-timeout", kSlowHostTimeout, "--trap",
-                  ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase", "write", dir.Path("image.rom"), "verify",
-                  dir.Path("image.rom")});
-    EXPECT_EQ(tool.Wait(), 0) << tool.Output();
-    EXPECT_THAT(tool.Output(), HasSubstr("Init OK :)"));
-    EXPECT_THAT(tool.Output(), HasSubstr("Write Flash END"));
-    EXPECT_THAT(tool.Output(), HasSubstr("Verify OK"));
-
-    // The receiver saved what was written when its client had gone.
-    EXPECT_EQ(receiver.Wait(), 0) << receiver.Output();
-    auto expected = image;
-    expected.resize(0x100000, 0xFF);
-    EXPECT_EQ(ReadBytes(flash), expected);
+    std::vector<std::thread> threads;
+    for (const auto& c : chips) {
+        threads.emplace_back([&dir, &image, c] {
+            SCOPED_TRACE(c.chip);
+            const std::string name = c.chip, flash = dir.Path(name + ".img");
+            WriteBytes(flash, RandomImage(c.size, 3));
+            Program receiver({Bin("orbvex_receiver"), "--unix", dir.Path(name + ".sock"), "--flash-chip", name,
+                              "--flash-image", flash, "--once", "--quiet"});
+            ASSERT_FALSE(receiver.ListeningAddress().empty()) << receiver.Output();
+            Program tool({Bin("orbvex_cli"), "--remote", "unix:" + dir.Path(name + ".sock"), "--remote-timeout",
+                          kSlowHostTimeout, "--flash", c.flash, "--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase",
+                          "write", dir.Path("image.rom"), "verify", dir.Path("image.rom")});
+            ASSERT_EQ(tool.Wait(), 0) << tool.Output();  // else the receiver would wait for it forever
+            EXPECT_THAT(tool.Output(), HasSubstr("Init OK :)"));
+            EXPECT_THAT(tool.Output(), HasSubstr("Erase success !!!"));
+            EXPECT_THAT(tool.Output(), HasSubstr("Write Flash END"));
+            EXPECT_THAT(tool.Output(), HasSubstr("Verify OK"));
+            EXPECT_EQ(receiver.Wait(), 0) << receiver.Output();
+            auto expected = image;
+            expected.resize(c.size, 0xFF);
+            EXPECT_EQ(ReadBytes(flash), expected);
+        });
+    }
+    for (auto& t : threads) t.join();
 }
 
 // A fault at the same place of every reply fails a backup, and a reply that breaks

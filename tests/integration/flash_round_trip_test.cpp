@@ -73,17 +73,53 @@ INSTANTIATE_TEST_SUITE_P(
                               20971, "7FFFFE00"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Write does not erase: programming only clears bits, so old and new are ANDed.
-TEST_F(RoundTrip, WritingWithoutEraseGivesOldAndNew) {
+// The project's trap, executed by the receiver's CPU, on every chip the receiver carries:
+// each erased whole over old contents, written with a ROM whose last chunk ends on an odd
+// byte, read back whole, with nothing done that the chip or the CPU would not take as meant.
+struct Chip {
+    const char* name;
+    std::uint32_t size;
+};
+
+class EveryChip : public RoundTrip, public ::testing::WithParamInterface<Chip> {};
+
+TEST_P(EveryChip, StartEraseWriteRead) {
+    const Chip& chip = GetParam();
+    receiver.Config().flashChip = chip.name;
+    receiver.Config().flashSize = chip.size;
+    window.f2 = chip.size == 0x200000;
+    Connect();
+    receiver.SetFlash(RandomBytes(chip.size, 5));
+    ASSERT_TRUE(Erase()) << ::testing::PrintToString(window.lines);
+    auto rom = RandomBytes(9001, 6);
+    WriteRom(rom);
+    auto back = ReadBack();
+    ASSERT_EQ(back.size(), chip.size);
+    EXPECT_TRUE(std::equal(rom.begin(), rom.end(), back.begin()));
+    EXPECT_TRUE(std::all_of(back.begin() + rom.size(), back.end(), [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(receiver.FlashViolations().empty());
+    EXPECT_TRUE(receiver.CpuRecords().empty());
+    EXPECT_TRUE(receiver.TrapRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, EveryChip,
+                         ::testing::Values(Chip{"29LV800B", 0x100000}, Chip{"29LV800T", 0x100000},
+                                           Chip{"29LV160B", 0x200000}, Chip{"29LV160T", 0x200000},
+                                           Chip{"28F800B3B", 0x100000}, Chip{"28F160B3T", 0x200000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Write does not erase: over old contents that only need bits cleared it lands, and the
+// bytes beyond the ROM keep what they held.
+TEST_F(RoundTrip, WritingWithoutEraseLeavesTheRestAlone) {
     Connect();
     auto old = RandomBytes(0x100000, 25);
-    receiver.SetFlash(old);
     auto rom = RandomBytes(8192 + 3, 26);
+    for (std::size_t i = 0; i < rom.size(); ++i) old[i] |= rom[i];
+    receiver.SetFlash(old);
     WriteRom(rom);
     auto back = ReadBack();
     ASSERT_EQ(back.size(), 0x100000u);
-    for (std::size_t i = 0; i < back.size(); ++i)
-        ASSERT_EQ(back[i], i < rom.size() ? (old[i] & rom[i]) : old[i]) << i;
+    for (std::size_t i = 0; i < back.size(); ++i) ASSERT_EQ(back[i], i < rom.size() ? rom[i] : old[i]) << i;
 }
 
 // The same session over the cables the kernel drives, their system calls played by

@@ -40,14 +40,41 @@ class EraseFails : public ReceiverTest {};
 
 // Polls cost 100 ms of the fixture's clock: a terminal hears every 10 s, the log nothing.
 TEST_F(EraseFails, WhenTheTrapProgramNeverReportsDone) {
+    window.trapFile = FaultTrap("never-done");
     Connect();
-    receiver.Faults().trapNeverDone = true;
     EXPECT_FALSE(Erase());
     EXPECT_EQ(window.FromEnd(2), "Fail");
     EXPECT_EQ(window.FromEnd(1), kSeparatorLine);
     EXPECT_EQ(window.lines.size(), 6u);
     ASSERT_EQ(window.waitNotices.size(), 10u);
     EXPECT_EQ(window.waitNotices[0], "the target has not answered yet (erase ADR[7FF00000], 10 s, poll 100 of 1000)");
+}
+
+// The project's trap program on a chip it cannot erase: "Fail" in the window, and on the
+// command line the reason before it when the trap program gave one.
+TEST_F(EraseFails, WhenTheChipCannotBeErased) {
+    const struct {
+        sim::FlashFaults fault;
+        std::uint32_t answer;
+        const char* reason;
+    } cases[] = {
+        {{std::nullopt, false, true}, 0x00010002, "chip not identified"},
+        {{std::nullopt, true, false}, 0x00000400, ""},  // still erasing when the polls run out
+    };
+    for (const auto& c : cases) {
+        for (const bool commandLine : {false, true}) {
+            receiver.Faults().flash = {};
+            receiver.SetFlash(std::vector<std::uint8_t>(0x20, 0x00));
+            Connect();
+            receiver.Faults().flash = c.fault;
+            window.stopAtTrapFailure = commandLine;
+            EXPECT_FALSE(Erase()) << c.reason;
+            EXPECT_EQ(receiver.PeekWord(Mailbox()), c.answer) << c.reason;
+            EXPECT_EQ(window.FromEnd(2), "Fail");
+            if (commandLine && *c.reason) EXPECT_EQ(window.FromEnd(3), std::string("Erase failed: ") + c.reason);
+            else EXPECT_EQ(window.FromEnd(3).rfind("Erase ADR[", 0), 0u);
+        }
+    }
 }
 
 }  // namespace

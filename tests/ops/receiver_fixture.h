@@ -59,6 +59,7 @@ public:
     int abortAtProcessCall = 0;  // 1-based; 0 never
     std::function<void()> onProcessMessages;
     std::function<bool()> stopWhen;  // the command line's Ctrl-C
+    bool stopAtTrapFailure = false;  // as the command line does
 
     void LogLine(const std::string& line) override { lines.push_back(line); }
     void ClearLog() override {
@@ -77,6 +78,7 @@ public:
     void ShowErrorBox(const std::string& text) override { errorBoxes.push_back(text); }
     void Beep(unsigned type) override { beeps.push_back(type); }
     bool StopRequested() override { return stopWhen && stopWhen(); }
+    bool StopAtTrapFailure() override { return stopAtTrapFailure; }
     void StillWaiting(const std::string& text) override { waitNotices.push_back(text); }
     void TransferProgress(std::uint64_t done, std::uint64_t total) override {
         transfer.emplace_back(done, total);
@@ -107,6 +109,9 @@ inline std::uint32_t FastTicks() {
     static std::uint32_t now = 0;
     return now += 100;
 }
+
+// A trap built to fail (never-done, done-late, leaves-window), beside the programs.
+inline std::string FaultTrap(const std::string& name) { return std::string(ORBVEX_BIN_DIR) + "/fault-" + name + ".bin"; }
 
 inline std::vector<std::uint8_t> RandomBytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);

@@ -35,7 +35,7 @@ TEST_F(StartTest, HealthyTargetLogsTheFourteenLinesAndRunsTheTrapProgram) {
     // The clear stops right below the load address, which holds the image's first word.
     EXPECT_EQ(receiver.PeekWord(0x80000000), 0x80000000u);
     EXPECT_EQ(receiver.PeekWord(0x8000013C), 0x80000000u);
-    EXPECT_EQ(receiver.PeekByte(0x80000140), sim::VirtualTrapImage().at(0));
+    EXPECT_EQ(receiver.PeekByte(0x80000140), ReadFileBytes(ORBVEX_VIRTUAL_TRAP_IMAGE).at(0));
 }
 
 TEST_F(StartTest, RunsTheSameWayAgainAndWithTheTwoMegabyteFlash) {

@@ -108,15 +108,16 @@ TEST_F(WriteTest, AbortBeforeTheTransferWritesNothing) {
 }
 
 // Abort pressed while the first chunk is uploaded: its command still goes out, and the
-// write stops at the first poll that finds it busy, or before the next chunk.
+// write stops at the first poll that finds it busy, or before the next chunk. A trap that
+// reports done late (or at once) and writes no flash tells the two apart.
 TEST_F(WriteTest, AbortDuringAnUploadStopsAfterThatChunksCommand) {
     auto rom = RandomBytes(9000, 3);
-    for (int busyPolls : {5, 0}) {
-        SCOPED_TRACE(busyPolls);
-        receiver.SetFlash({});
+    window.trapFile = FaultTrap("done-late");
+    for (std::uint32_t delay : {1000000u, 0u}) {
+        SCOPED_TRACE(delay);
         window.abortAtProcessCall = 0;
         Prepare(rom);
-        receiver.Config().programBusyPolls = busyPolls;
+        receiver.PokeWord(Mailbox() + 0x14, delay);
         window.abortAtProcessCall = 2;  // the processing after the first chunk's upload
 
         EXPECT_FALSE(Write());
@@ -126,31 +127,56 @@ TEST_F(WriteTest, AbortDuringAnUploadStopsAfterThatChunksCommand) {
         EXPECT_EQ(DataBufferBlocks().size(), 17u);  // the first chunk only
         EXPECT_EQ(CommandWordReads(), 1);
         EXPECT_THAT(window.labels, ElementsAre("7FF00000"));
-        EXPECT_TRUE(FlashStartsWith(busyPolls ? std::vector<std::uint8_t>{}
-                                              : std::vector<std::uint8_t>(rom.begin(), rom.begin() + 4096),
-                                    0xFF));
+        EXPECT_TRUE(FlashStartsWith({}, 0xFF));
         receiver.ClearMessages();
     }
 }
 
+// The trap reports done a set time after each command; the longest time the wait still
+// accepts must be seen on the 1000th read; the next longer one, seen on the 1001st, fails.
 TEST_F(WriteTest, DoneOnTheThousandthPollCountsButNotOnTheLastPoll) {
+    window.trapFile = FaultTrap("done-late");
+    receiver.Config().cpuRate = 1;                    // fine steps of the trap's delay against the polls,
+    receiver.Config().replyLengthOutsideFlash = 4;    // and polls that cost few clocks
     Prepare(RandomBytes(100, 9));
-    receiver.Config().programBusyPolls = 999;
-    EXPECT_TRUE(Write());
-    EXPECT_EQ(CommandWordReads(), 1000);
-
-    receiver.ClearMessages();
-    receiver.Config().programBusyPolls = 1000;
-    window.Forget();
-    EXPECT_FALSE(Write());
-    EXPECT_EQ(CommandWordReads(), 1001);
-    EXPECT_EQ(window.FromEnd(3).rfind("Error writing flash at address 7FF00000 ACK = ", 0), 0u);
+    // Each try from a fresh START, so that none inherits the timing of the one before.
+    const auto writeWithDelay = [this](std::int64_t delay) {
+        EXPECT_TRUE(Start());
+        receiver.ClearMessages();
+        window.Forget();
+        receiver.PokeWord(Mailbox() + 0x14, static_cast<std::uint32_t>(delay));
+        const bool done = Write();
+        return std::make_pair(done, CommandWordReads());
+    };
+    // The reads grow with the delay at a nearly steady pace: a few secant steps from two
+    // short delays come close below the 1000th, then halving finds the boundary.
+    std::int64_t d0 = 200, d1 = 2000;
+    long r0 = writeWithDelay(d0).second, r1 = writeWithDelay(d1).second;
+    ASSERT_GT(r1, r0);
+    double pace = static_cast<double>(d1 - d0) / static_cast<double>(r1 - r0);  // delay per read
+    for (int step = 0; step < 3 && r1 != 990; ++step) {
+        const auto d2 = d1 + static_cast<std::int64_t>(static_cast<double>(990 - r1) * pace);
+        const long r2 = writeWithDelay(d2).second;
+        if (r2 != r1) pace = static_cast<double>(d2 - d1) / static_cast<double>(r2 - r1);
+        d1 = d2;
+        r1 = r2;
+    }
+    std::int64_t accepted = d1, refused = d1 + static_cast<std::int64_t>(20 * pace);
+    ASSERT_TRUE(writeWithDelay(accepted).first);
+    ASSERT_FALSE(writeWithDelay(refused).first);
+    while (refused - accepted > 1) {
+        const std::int64_t middle = accepted + (refused - accepted) / 2;
+        (writeWithDelay(middle).first ? accepted : refused) = middle;
+    }
+    EXPECT_EQ(writeWithDelay(accepted), std::make_pair(true, 1000L));
+    EXPECT_EQ(writeWithDelay(refused), std::make_pair(false, 1001L));
+    EXPECT_EQ(window.FromEnd(3), "Error writing flash at address 7FF00000 ACK = 00000101") << "seen too late";
 }
 
 // A chunk that fails ends the write before the next one is sent.
 TEST_F(WriteTest, ChunkThatIsNeverDoneFails) {
+    window.trapFile = FaultTrap("never-done");
     Prepare(RandomBytes(9000, 5));
-    receiver.Faults().trapNeverDone = true;
     EXPECT_FALSE(Write());
     std::uint32_t status = receiver.PeekWord(Mailbox());
     EXPECT_EQ(status & 1u, 0u);
@@ -161,6 +187,43 @@ TEST_F(WriteTest, ChunkThatIsNeverDoneFails) {
     EXPECT_EQ(DataBufferBlocks().size(), 17u);
     EXPECT_EQ(window.waitNotices.at(0), "the target has not answered yet (write ADR[7FF00000], 10 s, poll 100 of 1000)");
 }
+
+// The project's trap program on a faulty chip: never a success. The window waits its
+// 1000 polls out and shows the trap program's answer after " ACK = "; the command line
+// stops at the first read that shows it and names the reason. (A chip that never gets
+// ready stays busy: it comes last.)
+class TrapFailures : public WriteTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TrapFailures, AreNamedOnTheCommandLineAndShownAfterAckInTheWindow) {
+    const bool commandLine = GetParam();
+    const struct {
+        sim::FlashFaults fault;
+        std::uint32_t chunk, answer;
+        const char* reason;
+    } cases[] = {
+        {{sim::StuckBit{0x1235, 3}, false, false}, 0x7FF01000, 0x00032342, "program failed at 7FF01234"},
+        {{std::nullopt, false, true}, 0x7FF00000, 0x00010002, "chip not identified"},
+        {{std::nullopt, true, false}, 0x7FF00000, 0x00040002, "time-out at 7FF00000"},
+    };
+    auto rom = RandomBytes(9000, 8);
+    rom[0x1235] = 0x00;
+    window.stopAtTrapFailure = commandLine;
+    for (const auto& c : cases) {
+        receiver.SetFlash({});
+        receiver.Faults().flash = {};
+        Prepare(rom);
+        receiver.Faults().flash = c.fault;
+        receiver.ClearMessages();
+        EXPECT_FALSE(Write()) << c.reason;
+        EXPECT_EQ(receiver.PeekWord(Mailbox()), c.answer) << c.reason;
+        EXPECT_EQ(window.FromEnd(3), "Error writing flash at address " + Hex8(c.chunk) +
+                                         (commandLine ? std::string(": ") + c.reason : " ACK = " + Hex8(c.answer)));
+        EXPECT_EQ(CommandWordReads() < 1000, commandLine) << c.reason;
+        window.Forget();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowAndCommandLine, TrapFailures, ::testing::Bool());
 
 TEST_F(WriteTest, UnreadableCommandWordFailsTheChunk) {
     Prepare(RandomBytes(9000, 6));

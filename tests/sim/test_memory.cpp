@@ -3,12 +3,14 @@
 #include <cstdio>
 
 #include "sim/nor_flash.h"
+#include "sim/target_memory.h"
 #include "sim_test.h"
 
 namespace {
 
 using namespace simtest;
 using orbvex::sim::NorFlash;
+using orbvex::sim::TargetMemory;
 
 TEST(NorFlashChip, ProgrammingOnlyClearsBitsAndEraseSetsAll) {
     NorFlash flash(0x100000);
@@ -30,6 +32,72 @@ TEST(NorFlashChip, WindowBoundsForBothSizes) {
     EXPECT_TRUE(large.Contains(0x7FE00000, 4096));
     EXPECT_FALSE(large.Contains(0x7FDFFFFF, 1));
     EXPECT_FALSE(large.Contains(0xFFFFFFFF, 2)) << "no wrap-around past the top of the address space";
+}
+
+// The bus as the CPU drives it: 16-bit cycles into the flash window, and the chip's
+// answers seen by every reader of the bus.
+class FlashBus : public ::testing::Test {
+protected:
+    using Kind = orbvex::sim::FlashViolation::Kind;
+    std::string Kinds() const {
+        std::string kinds;
+        for (const auto& v : flash_.Violations()) kinds += static_cast<char>('0' + static_cast<int>(v.kind));
+        return kinds;
+    }
+    void EnableEmi() { memory_.SetRegister(TargetMemory::kEmiRegister, TargetMemory::kEmiFlashSetting); }
+
+    orbvex::sim::ReceiverConfig config_;
+    orbvex::sim::ReceiverFaults faults_;
+    NorFlash flash_{0x100000};
+    TargetMemory memory_{&config_, &faults_, &flash_};
+};
+
+TEST_F(FlashBus, OffTheBusUntilTheMemoryInterfaceIsSetAndRecorded) {
+    memory_.WriteHalf(0x7FF00AAA, 0xAA);
+    memory_.ReadHalf(0x7FF00000);
+    EXPECT_EQ(flash_.Violations().size(), 2u);
+    EXPECT_EQ(flash_.Violations()[0].kind, Kind::OffBus);
+    EXPECT_EQ(flash_.Violations()[0].offset, 0xAAAu);
+    EnableEmi();
+    memory_.WriteHalf(0x7FF00AAA, 0xAA);
+    memory_.WriteHalf(0x7FF00554, 0x55);
+    memory_.WriteHalf(0x7FF00AAA, 0x90);
+    EXPECT_EQ(memory_.ReadWord(0x7FF00000), 0x225B0001u) << "a word is two half cycles, low half first";
+    EXPECT_EQ(memory_.ReadByte(0x7FF00002), 0x5B) << "any reader sees what the chip drives";
+    memory_.WriteWord(0x7FF00000, 0x00F0);
+    EXPECT_EQ(memory_.ReadWord(0x7FF00000), 0xFFFFFFFFu);
+    EXPECT_EQ(flash_.Violations().size(), 3u) << "the upper half of the word write is no command";
+}
+
+TEST_F(FlashBus, ByteWritesIntoTheFlashAreRefusedAndHalvesProgramWords) {
+    EnableEmi();
+    memory_.WriteByte(0x7FF00010, 0x00);
+    const std::uint16_t program[][2] = {{0xAAA, 0xAA}, {0x554, 0x55}, {0xAAA, 0xA0}, {0x11, 0x1234}};
+    for (const auto& cycle : program) memory_.WriteHalf(0x7FF00000 + cycle[0], cycle[1]);
+    EXPECT_EQ(flash_.At(0x10), 0x34) << "a half access ignores the low address bit";
+    EXPECT_EQ(flash_.At(0x11), 0x12);
+    EXPECT_EQ(Kinds(), "1");
+}
+
+TEST_F(FlashBus, RamAndRegistersTakeEveryWidthLittleEndian) {
+    memory_.WriteWord(0x80000100, 0x11223344);
+    memory_.WriteHalf(0x80000104, 0xBEEF);
+    EXPECT_EQ(memory_.ReadHalf(0x80000102), 0x1122);
+    EXPECT_EQ(memory_.ReadByte(0x80000105), 0xBE);
+    EXPECT_EQ(memory_.ReadWord(0x80000104), 0x0000BEEFu);
+    memory_.WriteWord(TargetMemory::kEmiRegister, TargetMemory::kEmiFlashSetting);
+    EXPECT_TRUE(memory_.FlashEnabled());
+    EXPECT_TRUE(flash_.Violations().empty());
+}
+
+TEST_F(FlashBus, ANamedPartBringsItsSize) {
+    config_.flashChip = "28F160B3T";
+    memory_.ApplyGeometry();
+    EXPECT_EQ(flash_.Base(), 0x7FE00000u);
+    EXPECT_EQ(flash_.Model().commandSet, orbvex::sim::CommandSet::Intel);
+    config_.flashChip.clear();
+    memory_.ApplyGeometry();
+    EXPECT_EQ(flash_.Model().name, "29LV800B");
 }
 
 using FlashWindow = DcuTest;
@@ -56,6 +124,9 @@ TEST_F(FlashWindow, PlainWritesDoNotChangeTheFlash) {
     cable_.WriteWord(0x2030, 0x16D1);
     EXPECT_TRUE(cable_.WriteWord(0x7FF00000, 0));
     EXPECT_EQ(receiver_.PeekWord(0x7FF00000), 0xFFFFFFFFu);
+    ASSERT_EQ(receiver_.FlashViolations().size(), 4u) << "the DCU writes bytes, which the 16-bit chip refuses";
+    EXPECT_EQ(receiver_.FlashViolations()[3].kind, orbvex::sim::FlashViolation::Kind::ByteWrite);
+    EXPECT_EQ(receiver_.FlashViolations()[3].offset, 3u);
 }
 
 TEST_F(FlashWindow, TwoMegabyteFlashSitsLower) {

@@ -1,22 +1,24 @@
-// The virtual trap program: started by the start series only for the virtual image,
-// serving the flash mailbox with busy polls; anything else runs wild.
+// The receiver's CPU: halted until the start series releases it at the trap words, then
+// executing whatever the host installed, in step with TCK, on the memory the DCU reaches.
 #include "sim_test.h"
 
 namespace {
 
 using namespace simtest;
-using orbvex::sim::VirtualTrapImage;
+using orbvex::sim::CpuRecord;
+using Event = orbvex::sim::St20Cpu::Event;
 
 constexpr std::uint32_t kLoad = 0x80000140;
-constexpr std::uint32_t kFlash1M = 0x7FF00000;
 
 bool InJtiptrWindow(std::optional<std::uint32_t> v) { return v && *v > 0x80000100 && *v < 0x80000300; }
+
+Bytes FaultTrap(const char* name) { return ReadFile(std::string(ORBVEX_BIN_DIR) + "/fault-" + name + ".bin"); }
 
 class Trap : public DcuTest {
 protected:
     // What a host does to connect: halt, install an image, point the trap words at it,
     // run the start series and set up the memory interface.
-    void Connect(Bytes image = VirtualTrapImage(), bool withEmi = true) {
+    void Connect(const Bytes& image) {
         cable_.WriteWord(0x3004, 0x80000000);
         for (std::uint32_t a = kRam; a < kLoad; a += 4) cable_.WriteWord(a, kRam);
         InstallImage(image);
@@ -25,9 +27,10 @@ protected:
                                 0x44000000u, 0x40000000u, 0x60000000u, 0x40000000u, 0u}) {
             cable_.WriteWord(0x3004, v);
         }
-        if (withEmi) cable_.WriteWord(0x2030, 0x16D1);
+        cable_.WriteWord(0x2030, 0x16D1);
     }
     void InstallImage(Bytes image) {
+        ASSERT_FALSE(image.empty()) << "the build writes the fault traps beside the programs";
         image.resize((image.size() + 3) & ~std::size_t{3}, 0);
         cable_.WriteChunks(kLoad, image);
         cable_.WriteWord(0x8000004C, kLoad);
@@ -37,71 +40,43 @@ protected:
     std::uint32_t Wptr() { return receiver_.PeekWord(0x80000048); }
 
     // Writes a command and polls its word until done; returns the reads it took, or -1.
-    int RunCommand(std::uint32_t command, int pollLimit = 50) {
+    int RunCommand(std::uint32_t command, int pollLimit) {
         cable_.WriteWord(Wptr(), command);
         for (int reads = 1; reads <= pollLimit; ++reads) {
             const auto word = cable_.ReadWord(Wptr());
             EXPECT_TRUE(word);
-            lastStatus_ = word.value_or(0);
-            if (lastStatus_ & 1u) return reads;
+            if (word.value_or(0) & 1u) return reads;
         }
         return -1;
     }
-
-    int Program(std::uint32_t flashAddress, const Bytes& data) {
-        const std::uint32_t w = Wptr();
-        cable_.WriteChunks(w + 0x1C, data);
-        cable_.WriteWord(w + 0x04, flashAddress);
-        cable_.WriteWord(w + 0x08, w + 0x1C);
-        cable_.WriteWord(w + 0x0C, static_cast<std::uint32_t>(data.size()));
-        cable_.WriteWord(w + 0x10, kFlash1M);
-        return RunCommand(0x100);
-    }
-
-    int Erase(std::uint32_t base = kFlash1M) {
-        cable_.WriteWord(Wptr() + 0x10, base);
-        return RunCommand(0x400);
-    }
-
-    std::uint32_t lastStatus_ = 0;
 };
 
-TEST(TrapImage, OpensWithPlainTextAndIsWrittenByTheBuild) {
-    const Bytes image = VirtualTrapImage();
-    EXPECT_EQ(std::string(image.begin(), image.begin() + 34), "ORBVEX VIRTUAL RECEIVER TRAP IMAGE");
-    EXPECT_EQ(ReadFile(std::string(ORBVEX_BIN_DIR) + "/" + orbvex::sim::kVirtualTrapImageName), image)
-        << "the build writes the image beside the programs";
-}
-
-TEST_F(Trap, StartsAfterTheSeriesForTheVirtualImageStopsOnHaltAndStartsAgain) {
+TEST_F(Trap, HaltedUntilTheSeriesStartsItAtTheTrapWordsAndJtiptrFollowsIt) {
     EXPECT_FALSE(InJtiptrWindow(cable_.ReadWord(0x3080))) << "the firmware runs before the start";
-    Connect();
+    const std::uint64_t before = receiver_.CpuInstructions();
+    InstallImage(FaultTrap("never-done"));
+    cable_.WriteWord(0x3004, 0x80000000);
+    cable_.ReadWord(0x3080);
+    EXPECT_TRUE(receiver_.CpuHalted());
+    EXPECT_EQ(receiver_.CpuInstructions(), before) << "nothing runs before the series";
+
+    receiver_.PokeWord(Wptr(), 0x400);  // a command left from an earlier run
+    Connect(FaultTrap("never-done"));
     EXPECT_TRUE(receiver_.TrapRunning());
-    EXPECT_FALSE(receiver_.CpuHalted());
-    const auto jtiptr = cable_.ReadWord(0x3080);
-    EXPECT_TRUE(InJtiptrWindow(jtiptr)) << std::hex << jtiptr.value_or(0);
+    EXPECT_EQ(receiver_.PeekWord(Wptr()), 0u) << "the program ran from the trap words and cleared it";
+    EXPECT_EQ(cable_.ReadWord(0x3080), kLoad + 2) << "its idle loop";
 
     cable_.WriteWord(0x3004, 0x80000000);
     EXPECT_TRUE(receiver_.CpuHalted());
-    EXPECT_FALSE(receiver_.TrapRunning());
-    Connect();
+    const std::uint64_t halted = receiver_.CpuInstructions();
+    cable_.ReadWord(0x3080);
+    EXPECT_EQ(receiver_.CpuInstructions(), halted);
+    Connect(FaultTrap("never-done"));
     EXPECT_TRUE(receiver_.TrapRunning());
 }
 
-TEST_F(Trap, AnyOtherImageRunsWild) {
-    Bytes image = VirtualTrapImage();
-    image[300] ^= 1;
-    Connect(image);
-    EXPECT_FALSE(receiver_.TrapRunning());
-    const auto jtiptr = cable_.ReadWord(0x3080);
-    EXPECT_TRUE(jtiptr);
-    EXPECT_FALSE(InJtiptrWindow(jtiptr));
-    EXPECT_EQ(Erase(), -1) << "nobody answers the mailbox";
-    EXPECT_EQ(lastStatus_, 0x400u);
-}
-
 TEST_F(Trap, NothingStartsWithoutTheSeries) {
-    InstallImage(VirtualTrapImage());
+    InstallImage(FaultTrap("never-done"));
     // A halt and release, then the boot step alone without the trap enable.
     for (std::uint32_t step : {0x80000000u, 0xCC000000u}) {
         cable_.WriteWord(0x3004, step);
@@ -110,58 +85,48 @@ TEST_F(Trap, NothingStartsWithoutTheSeries) {
     }
 }
 
-TEST_F(Trap, EraseIsBusyForTheSetPollsThenErasesTheWholeChipFromItsBase) {
-    receiver_.Config().eraseBusyPolls = 4;
-    for (std::uint32_t size : {0x100000u, 0x200000u}) {
-        receiver_.Config().flashSize = size;
-        receiver_.SetFlash(Bytes(size, 0x00));
-        Connect();
-        EXPECT_EQ(Erase(0x80000000 - size), 5) << std::hex << size;
-        EXPECT_EQ(lastStatus_, 0x401u);
-        EXPECT_TRUE(std::all_of(receiver_.Flash().begin(), receiver_.Flash().end(), [](auto b) { return b == 0xFF; }));
+TEST_F(Trap, RunsTheSetNumberOfInstructionsPerClock) {
+    for (int rate : {20, 3}) {
+        receiver_.Config().cpuRate = rate;
+        Connect(FaultTrap("never-done"));
+        const std::uint64_t instructions = receiver_.CpuInstructions();
+        const std::uint64_t clocks = receiver_.Counters().tckCycles;
+        cable_.ReadWord(0x3080);
+        EXPECT_EQ(receiver_.CpuInstructions() - instructions,
+                  static_cast<std::uint64_t>(rate) * (receiver_.Counters().tckCycles - clocks));
     }
 }
 
-TEST_F(Trap, ProgramAndsTheChunkIntoTheFlash) {
-    receiver_.Config().programBusyPolls = 0;
-    Connect();
-    const Bytes chunk = Pattern(904, 1);
-    EXPECT_EQ(Program(kFlash1M + 0x1000, chunk), 1);
-    EXPECT_TRUE(std::equal(chunk.begin(), chunk.end(), receiver_.Flash().begin() + 0x1000));
-    EXPECT_EQ(receiver_.Flash()[0x1000 + 904], 0xFF) << "exactly the byte count";
-
-    Program(kFlash1M + 0x1000, Bytes(904, 0x0F));
-    EXPECT_EQ(receiver_.Flash()[0x1000 + 1], chunk[1] & 0x0F) << "old AND new";
+// The program and the DCU share the mailbox: the command the host writes is what the
+// program sees, and the done bit it sets is what the host reads, as late as it was told.
+TEST_F(Trap, AnAssembledProgramServesTheMailbox) {
+    Connect(FaultTrap("done-late"));
+    receiver_.PokeWord(Wptr() + 0x14, 0);
+    EXPECT_EQ(RunCommand(0x400, 5), 1);
+    receiver_.PokeWord(Wptr() + 0x14, 100000);  // 700000 instructions: several polls
+    const int reads = RunCommand(0x100, 1000);
+    EXPECT_GT(reads, 2) << reads;
+    EXPECT_EQ(receiver_.PeekWord(Wptr()), 0x101u);
+    EXPECT_TRUE(receiver_.CpuRecords().empty());
 }
 
-TEST_F(Trap, BadParametersAreRefusedWithoutTouchingTheFlash) {
-    Connect();
-    const Bytes before = receiver_.Flash();
-    EXPECT_EQ(Program(0x7FFFFF00, Bytes(0x200, 0)), -1) << "runs past the flash end";
-    EXPECT_EQ(lastStatus_, 0x102u) << "the error bit, never the done bit";
-    EXPECT_EQ(Program(kFlash1M - 0x100, Bytes(16, 0)), -1) << "below the flash";
-    cable_.WriteWord(Wptr() + 0x0C, 4097);
-    EXPECT_EQ(RunCommand(0x100), -1) << "more than the data buffer";
-    EXPECT_EQ(Erase(0x7FE00000), -1) << "a 2 MB base on a 1 MB chip";
-    EXPECT_EQ(RunCommand(0x200), -1) << "an unknown command";
-    EXPECT_EQ(lastStatus_, 0x202u);
-    EXPECT_EQ(receiver_.Flash(), before);
+TEST_F(Trap, AnUnknownInstructionStopsTheCpuWhereItIs) {
+    // ldc 0; stl 0; then operation #17.
+    Connect({0x40, 0xD0, 0x21, 0xF7});
+    cable_.ReadWord(0x3080);
+    EXPECT_TRUE(receiver_.CpuStopped());
+    ASSERT_EQ(receiver_.CpuRecords().size(), 1u);
+    const CpuRecord& stop = receiver_.CpuRecords()[0];
+    EXPECT_EQ(stop.event, Event::UnknownInstruction);
+    EXPECT_EQ(stop.iptr, kLoad + 2);
+    EXPECT_EQ(cable_.ReadWord(0x3080), kLoad + 2);
 }
 
-TEST_F(Trap, FlashIsOutOfReachWithoutTheMemoryInterface) {
-    receiver_.SetFlash(Bytes(0x100000, 0x00));
-    Connect(VirtualTrapImage(), /*withEmi=*/false);
-    EXPECT_TRUE(receiver_.TrapRunning());
-    EXPECT_EQ(Erase(), -1);
-    EXPECT_EQ(receiver_.Flash()[0], 0x00);
-}
-
-TEST_F(Trap, NeverDoneFault) {
-    Connect();
-    receiver_.Faults().trapNeverDone = true;
-    EXPECT_EQ(Erase(), -1);
-    receiver_.Faults().trapNeverDone = false;
-    EXPECT_GT(Erase(), 0);
+TEST_F(Trap, AProgramThatLeavesTheIdleWindowShowsThere) {
+    Connect(FaultTrap("leaves-window"));
+    const auto jtiptr = cable_.ReadWord(0x3080);
+    EXPECT_TRUE(jtiptr);
+    EXPECT_FALSE(InJtiptrWindow(jtiptr)) << std::hex << jtiptr.value_or(0);
 }
 
 }  // namespace

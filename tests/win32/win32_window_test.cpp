@@ -85,7 +85,7 @@ LOGFONTA Logical(const orbvex::app::FontSpec& spec) {
 
 std::vector<std::string> StartLog() {
     const auto trapSize = static_cast<std::uint32_t>(
-        std::filesystem::file_size(orbvex::ProgramDirectory() + orbvex::sim::kVirtualTrapImageName));
+        std::filesystem::file_size(orbvex::ProgramDirectory() + "trap.bin"));
     return {"Init JTAG", "IDCODE : 10006A5B", "CPU : STi5512", "Stop CPU", "Clear Trap : Please Wait...",
             "Load Trap -> Ram : Please Wait...", "Load Trap : LEN Ok", "Init Trap : Please Wait...",
             "Trap_Wptr " + orbvex::Hex8(0x80000140u + (trapSize & ~3u) + 8), "Trap_Iptr 80000140",
@@ -130,7 +130,7 @@ protected:
             boxes.push_back(text + (form && IsWindowVisible(form->Handle()) ? "" : " (before the window)"));
         };
         hooks.beep = [this](unsigned type) { beeps.push_back(type); };
-        form = std::make_unique<TForm1>(*access, backend, orbvex::ProgramDirectory() + orbvex::sim::kVirtualTrapImageName,
+        form = std::make_unique<TForm1>(*access, backend, orbvex::ProgramDirectory() + "trap.bin",
                                         application.Handle(), hooks);
         application.SetMainWindow(form->Handle());
         form->Show();

@@ -1,0 +1,5 @@
+; A trap that takes every command and finishes none: the host's wait runs out.
+; Like a real trap it clears the command word first, then idles inside its own image.
+        ldc 0
+        stl 0           ; the command word
+idle:   j idle

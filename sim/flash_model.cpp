@@ -1,0 +1,142 @@
+#include "sim/flash_model.h"
+
+#include <algorithm>
+
+#include "util/text.h"
+
+namespace orbvex::sim {
+namespace {
+
+constexpr std::uint32_t kK = 1024;
+constexpr std::uint32_t k1M = 0x100000;
+constexpr std::uint32_t k2M = 0x200000;
+constexpr std::uint16_t kAmd = 0x01;
+constexpr std::uint16_t kIntel = 0x89;
+
+// Boot sectors of the AMD parts: 16K, 8K, 8K, 32K at the bottom, mirrored at the top.
+std::vector<EraseRegion> AmdRegions(std::uint32_t size, bool top) {
+    const EraseRegion main{(size - 64 * kK) / (64 * kK), 64 * kK};
+    std::vector<EraseRegion> boot{{1, 16 * kK}, {2, 8 * kK}, {1, 32 * kK}};
+    if (!top) {
+        boot.push_back(main);
+        return boot;
+    }
+    std::reverse(boot.begin(), boot.end());
+    boot.insert(boot.begin(), main);
+    return boot;
+}
+
+// Eight 8K parameter blocks at the boot end, the rest 64K main blocks.
+std::vector<EraseRegion> IntelRegions(std::uint32_t size, bool top) {
+    const EraseRegion params{8, 8 * kK};
+    const EraseRegion main{(size - 64 * kK) / (64 * kK), 64 * kK};
+    return top ? std::vector<EraseRegion>{main, params} : std::vector<EraseRegion>{params, main};
+}
+
+FlashModel Amd(const char* name, std::uint16_t device, std::uint32_t size, bool top) {
+    return {name, CommandSet::Amd, kAmd, device, size, top, false, true, AmdRegions(size, top)};
+}
+
+FlashModel Intel(const char* name, std::uint16_t device, std::uint32_t size, bool top) {
+    return {name, CommandSet::Intel, kIntel, device, size, top, false, true, IntelRegions(size, top)};
+}
+
+// The 29LV800 codes come from public driver tables; no datasheet page we could read
+// shows them, so they are the likeliest values rather than confirmed ones.
+std::vector<FlashModel> BuildModels() {
+    return {
+        Amd("29LV800B", 0x225B, k1M, false),   Amd("29LV800T", 0x22DA, k1M, true),
+        Amd("29LV160B", 0x2249, k2M, false),   Amd("29LV160T", 0x22C4, k2M, true),
+        Intel("28F800B3B", 0x8893, k1M, false), Intel("28F800B3T", 0x8892, k1M, true),
+        Intel("28F160B3B", 0x8891, k2M, false), Intel("28F160B3T", 0x8890, k2M, true),
+    };
+}
+
+unsigned Log2(std::uint32_t value) {
+    unsigned n = 0;
+    while ((1u << (n + 1)) <= value) ++n;
+    return n;
+}
+
+void Put16(std::vector<std::uint8_t>& table, std::size_t at, std::uint32_t value) {
+    table[at] = static_cast<std::uint8_t>(value);
+    table[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+}  // namespace
+
+std::vector<FlashBlock> FlashModel::Blocks() const {
+    std::vector<FlashBlock> blocks;
+    std::uint32_t offset = 0;
+    for (const EraseRegion& region : regions) {
+        for (std::uint32_t i = 0; i < region.blocks; ++i, offset += region.blockSize) {
+            blocks.push_back({offset, region.blockSize});
+        }
+    }
+    return blocks;
+}
+
+const std::vector<FlashModel>& FlashModels() {
+    static const std::vector<FlashModel> models = BuildModels();
+    return models;
+}
+
+const FlashModel* FindFlashModel(const std::string& name) {
+    const std::string wanted = Lower(name);
+    for (const FlashModel& model : FlashModels()) {
+        if (Lower(model.name) == wanted) return &model;
+    }
+    return nullptr;
+}
+
+const FlashModel& DefaultFlashModel(std::uint32_t size) {
+    return *FindFlashModel(size == k2M ? "29LV160B" : "29LV800B");
+}
+
+// 0x66 has an even number of bits set, so no maker's JEDEC code can be it.
+FlashModel UnknownVariant(const FlashModel& model) {
+    FlashModel unknown = model;
+    unknown.manufacturer = 0x66;
+    unknown.device = 0x2266;
+    unknown.answersCfi = false;
+    return unknown;
+}
+
+std::vector<std::uint8_t> CfiTable(const FlashModel& model) {
+    const bool amd = model.commandSet == CommandSet::Amd;
+    std::vector<std::uint8_t> t(0x50, 0);
+    t[0x10] = 'Q';
+    t[0x11] = 'R';
+    t[0x12] = 'Y';
+    Put16(t, 0x13, amd ? 0x0002 : 0x0003);  // primary command set
+    const std::size_t extended = amd ? 0x40 : 0x35;
+    Put16(t, 0x15, static_cast<std::uint32_t>(extended));
+    t[0x1B] = 0x27;                // Vcc 2.7 V to 3.6 V
+    t[0x1C] = 0x36;
+    t[0x1D] = amd ? 0x00 : 0xB4;   // Vpp 11.4 V to 12.6 V for the fast Intel program
+    t[0x1E] = amd ? 0x00 : 0xC6;
+    t[0x1F] = amd ? 0x04 : 0x05;   // typical word program 2^n us
+    t[0x21] = 0x0A;                // typical block erase 2^n ms
+    t[0x23] = amd ? 0x05 : 0x04;   // maximum word program 2^n times typical
+    t[0x25] = amd ? 0x04 : 0x03;   // maximum block erase 2^n times typical
+    t[0x27] = static_cast<std::uint8_t>(Log2(model.size));
+    Put16(t, 0x28, amd ? 0x0002 : 0x0001);  // x8/x16, or x16 only
+    t[0x2C] = static_cast<std::uint8_t>(model.regions.size());
+    for (std::size_t i = 0; i < model.regions.size(); ++i) {
+        Put16(t, 0x2D + 4 * i, model.regions[i].blocks - 1);
+        Put16(t, 0x2F + 4 * i, model.regions[i].blockSize / 256);
+    }
+    t[extended] = 'P';
+    t[extended + 1] = 'R';
+    t[extended + 2] = 'I';
+    t[extended + 3] = '1';
+    t[extended + 4] = '0';
+    if (amd) {
+        t[0x46] = 0x02;  // erase suspend: read and write
+        t[0x47] = 0x01;  // sector protection
+        t[0x4F] = model.topBoot ? 0x03 : 0x02;
+    }
+    return t;
+}
+
+}  // namespace orbvex::sim

@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/st20asm/st20_asm.h"
+
+namespace orbvex::st20asm {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Image(const std::string& source) {
+    const Assembly a = Assemble(source);
+    for (const Diagnostic& d : a.errors) ADD_FAILURE() << source << ": line " << d.line << ": " << d.message;
+    return a.image;
+}
+
+struct Case {
+    const char* source;
+    Bytes bytes;
+};
+
+// Encodings the instruction-set documents spell out, and what labels make of them.
+TEST(St20Asm, EncodesAsTheDocumentsSpellOut) {
+    const Case cases[] = {
+        {"ldc 0x987", {0x29, 0x28, 0x47}},
+        {"ldc -31", {0x61, 0x41}},
+        {"ldc #FFFFFFE1", {0x61, 0x41}},  // the same word read as unsigned
+        {"ldc #3", {0x43}},
+        {"ldc #35", {0x23, 0x45}},
+        {"add", {0xF5}},
+        {"ladd", {0x21, 0xF6}},
+        {"and", {0x24, 0xF6}},
+        {"devss", {0x2F, 0xF3}},
+        {"ret", {0x22, 0xF0}},
+        {"nop", {0x63, 0xF0}},
+        {"ldprodid", {0x68, 0xFC}},
+        {"ldc 0x80000000", {0x28, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x40}},
+        {"ajw -4", {0x60, 0xBC}},
+        {"ldc 0", {0x40}},
+        // j/cj/call to a label: relative to the address after the whole instruction.
+        {"top: j top", {0x60, 0x0E}},
+        {"cj next\nnext:", {0xA0}},
+        {"call far\n.space 20\nfar:", {0x21, 0x94, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"j 3", {0x03}},
+        // labels and names in operands and data
+        {".equ size, end - start\nstart: ldc size\n.byte 1, -1\nend:", {0x43, 0x01, 0xFF}},
+        {".word here\nhere: .align 8\n", {0x04, 0, 0, 0, 0, 0, 0, 0}},
+        {"# a comment\n  ldl 1 ; another\n.align 4", {0x71, 0, 0, 0}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Image(c.source), c.bytes) << c.source;
+}
+
+// A forward jump over code whose own size depends on the jump's: the layout must settle
+// on the shortest chain that still reaches.
+TEST(St20Asm, ForwardReferencesSettleOnTheShortestChains) {
+    std::string source = "j done\n";
+    for (int i = 0; i < 15; ++i) source += "add\n";
+    source += "cj done\ndone: ldc done\n";
+    const Bytes image = Image(source);
+    ASSERT_EQ(image.size(), 2u + 15 + 1 + 2);
+    EXPECT_EQ(image[0], 0x21);  // 16 bytes on: one prefix
+    EXPECT_EQ(image[1], 0x00);
+    EXPECT_EQ(image[17], 0xA0);
+    EXPECT_EQ(image[18], 0x21);  // ldc 18
+    EXPECT_EQ(image[19], 0x42);
+
+    const Assembly based = Assemble("here: ldc here", 0x80000140);
+    EXPECT_EQ(based.image, (Bytes{0x28, 0x20, 0x20, 0x20, 0x20, 0x21, 0x24, 0x40}));
+}
+
+TEST(St20Asm, RefusesWhatItCannotAssemble) {
+    for (const char* source : {"ldc missing", "bogus", "add 1", "ldc", "x:\nx:", ".byte 256", "j a + b\na:\nb:",
+                               ".equ a, a\nldc a", "ldc 1/0", ".align 0", "ldc 0x100000000"}) {
+        const Assembly a = Assemble(source);
+        EXPECT_FALSE(a.errors.empty()) << source;
+        EXPECT_TRUE(a.image.empty()) << source;
+    }
+    EXPECT_EQ(Assemble("add\n\nbogus").errors.at(0).line, 3);
+}
+
+}  // namespace
+}  // namespace orbvex::st20asm

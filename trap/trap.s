@@ -1,0 +1,873 @@
+; The receiver-side flash program ("trap program"), for ST20-C2 cores.
+;
+; The host copies this image to 0x80000140 and starts it there with Wptr at
+; 0x80000140 + (image size rounded down to 4) + 8: the mailbox, 32-bit words at Wptr:
+;
+;   +0x00  command word      0x100 program, 0x400 erase; the answer is written back here
+;   +0x04  flash address     program: where the chunk's first byte goes (any address)
+;   +0x08  buffer address    program: the chunk's bytes (the host puts them at Wptr+0x1C)
+;   +0x0C  byte count        program: 1 to 4096
+;   +0x10  flash base        both: where the chip starts (command cycles go there)
+;   +0x14..+0x1B             never touched by the host; unused here
+;   +0x1C..+0x101B           the data buffer
+;
+; Answers in the command word:
+;   done     the command with bit 0 set (success only)
+;   failure  0x2 | (offset << 4) | (reason << 16): bit 0 clear, bit 1 set; offset is
+;            the byte offset in the chunk of the word that failed (program failures and
+;            program time-outs, else 0); reasons:
+;              1 chip not identified
+;              2 erase failed
+;              3 program failed (at chunk address + offset)
+;              4 time-out (the chip never said it was done)
+;              5 range outside the chip (or a flash base no chip can have)
+;              6 not a command (an unknown value, or a count of 0 or above 4096)
+; A command word of 0, or one with bit 0 or bit 1 set (an answer), is no new command.
+;
+; Rules this program keeps:
+; - It clears the command word at start, so that one left in RAM by an earlier run is
+;   never taken for a new one, and touches no flash before the first command: the host
+;   sets up the memory interface only after the program starts.
+; - The idle loop lies at the image's start, well inside 0x80000101..0x800002FF.
+; - It writes only its own image (the locals at its end) and the command word.
+;   Every flash access is a 16-bit device access (devls/devss) to an
+;   even address inside [base, base + chip size), and the chip ends at or below
+;   0x80000000, where RAM begins.
+; - At each command it identifies the chip: the CFI query (primary command set 0x0002:
+;   AMD/JEDEC; 0x0001 or 0x0003: Intel/Sharp), else the AMD autoselect IDs of the
+;   29LV800/29LV160 class. No AMD unlock sequence ever goes to a part that answered as
+;   Intel: a chip erase's last cycle (0x10) is a program setup there.
+; - Every wait for the chip has a limit.
+; - A word that only partly belongs to the chunk (odd address or odd end) keeps the
+;   chip's current value in its other half: 0xFF there would ask a programmed half to
+;   turn 0 bits back into 1. Words already holding their data are skipped, and a word
+;   that needs a 0 to become 1 fails without a program cycle.
+; - Nothing is kept on the stack across j or cj (and there is no call), and everything
+;   is reloaded after a store: no value depends on what the stack holds where the CPU's
+;   documents call it undefined.
+
+.equ LOCALS, 34                  ; words of locals at ws
+
+; locals (word index from ws); those the program loop uses most come first, as indices
+; below 16 take one byte
+.equ I, 0                        ; offset in the chunk of the word being programmed (-1 at an odd start)
+.equ WA, 1                       ; its flash address
+.equ CUR, 2                      ; the word's current value
+.equ DATA, 3                     ; the value it must get
+.equ T, 4                        ; scratch
+.equ PA, 5                       ; a wait: the address polled
+.equ PL, 6                       ;   polls left
+.equ RES, 7                      ;   Intel: the status register at the end (0: none)
+.equ A1, 8                       ; base + U1
+.equ A2, 9                       ; base + U2
+.equ BUFL, 10                    ; the mailbox's buffer address and count, at hand
+.equ CNTL, 11
+.equ TYPE, 12                    ; 1 AMD, 2 Intel
+.equ V, 13                       ; scratch
+.equ V2, 14
+.equ RETRY, 15                   ; Intel program: unlocked and retried once already
+.equ SIZE, 16                    ; chip size in bytes
+.equ REASON, 17
+.equ OFFSET, 18
+.equ NREG, 19                    ; erase-block regions (Intel)
+.equ RPTR, 20                    ; address of the region being read or erased
+.equ CF, 21                      ; CFI address being read
+.equ K, 22                       ; regions (or blocks) left
+.equ BLK, 23                     ; block being erased
+.equ NEXT, 24                    ; where check goes on: 1 program, 2 erase
+.equ REGIONS, 26                 ; 4 regions of 2 words: blocks, block size
+
+; the mailbox, seen from ws
+.equ MB, (end + 8 - ws) / 4
+.equ CMD, MB
+.equ ADDR, MB + 1
+.equ BUF, MB + 2
+.equ CNT, MB + 3
+.equ BASE, MB + 4
+
+; limits of the waits, in polls of about 30 instruction bytes: a word program (at most
+; a few hundred microseconds on the chips above) gets several milliseconds; an erase
+; (a whole AMD chip takes up to minutes) gets far more than any chip needs.
+.equ PROGRAM_POLLS, 0x4000
+.equ ERASE_POLLS, 0x20000000
+
+; AMD unlock and command cycle addresses: words 0x555 and 0x2AA on the 16-bit bus
+.equ U1, 0xAAA
+.equ U2, 0x554
+
+start:
+        ajw     (ws - end - 8) / 4      ; the workspace moves into the image's reserved end
+        ldc     0
+        stl     CMD
+
+; Wait for a command: a word with bits 0 and 1 clear that is not 0.
+idle:
+        ldl     CMD
+        cj      idle
+        ldl     CMD
+        ldc     3
+        and
+        eqc     0
+        cj      idle
+
+        ldl     CMD
+        eqc     0x100
+        cj      not_program
+        j       program
+not_program:
+        ldl     CMD
+        eqc     0x400
+        cj      not_command
+        j       erase
+not_command:
+        ldc     6
+        stl     REASON
+        j       fail
+
+; --- answers -------------------------------------------------------------------------
+
+done:
+        ldl     CMD
+        adc     1
+        stl     CMD
+        j       idle
+
+; fail_word: REASON at the word being programmed (I); fail: REASON, offset 0
+fail_word:
+        ldl     I
+        ldc     -1
+        gt
+        cj      fail
+        ldl     I
+        stl     OFFSET
+        j       report
+fail:
+        ldc     0
+        stl     OFFSET
+report:
+        ldl     REASON
+        ldc     16
+        shl
+        ldl     OFFSET
+        ldc     4
+        shl
+        or
+        adc     2
+        stl     CMD
+        j       idle
+
+bad_range:
+        ldc     5
+        stl     REASON
+        j       fail
+
+; --- the command's checks and the chip ---------------------------------------------
+; check: the flash base must lie in 0x70000000..0x7FFFFFFE and be even; then the
+; chip is identified (TYPE, SIZE, the regions) and must end at or below 0x80000000.
+; Reached with a j; it goes on as NEXT says: 1 to program, 2 to erase.
+
+check:
+        ldc     0x10000000
+        ldl     BASE
+        ldc     0x70000000
+        diff
+        gtu
+        cj      bad_range
+        ldl     BASE
+        ldc     1
+        and
+        eqc     0
+        cj      bad_range
+        ldl     BASE
+        adc     U1
+        stl     A1
+        ldl     BASE
+        adc     U2
+        stl     A2
+
+        ; CFI query: 0x98 to word 0x55; "QRY" at words 0x10..0x12
+        ldc     0x98
+        ldl     BASE
+        adc     0xAA
+        devss
+        ldl     BASE
+        adc     0x20
+        devls
+        ldc     0xFF
+        and
+        eqc     0x51
+        cj      autoselect
+        ldl     BASE
+        adc     0x22
+        devls
+        ldc     0xFF
+        and
+        eqc     0x52
+        cj      autoselect
+        ldl     BASE
+        adc     0x24
+        devls
+        ldc     0xFF
+        and
+        eqc     0x59
+        cj      autoselect
+
+        ; primary command set, words 0x13 (low) and 0x14 (high)
+        ldl     BASE
+        adc     0x28
+        devls
+        ldc     0xFF
+        and
+        ldc     8
+        shl
+        ldl     BASE
+        adc     0x26
+        devls
+        ldc     0xFF
+        and
+        or
+        stl     V2
+        ; size 2^n, word 0x27: n from 16 (64 KiB) to 28
+        ldl     BASE
+        adc     0x4E
+        devls
+        ldc     0xFF
+        and
+        stl     V
+        ldl     V
+        ldc     15
+        gt
+        cj      cfi_unusable
+        ldc     29
+        ldl     V
+        gt
+        cj      cfi_unusable
+        ldc     1
+        ldl     V
+        shl
+        stl     SIZE
+
+        ldl     V2
+        eqc     2
+        cj      cfi_not_amd
+        ldc     1
+        stl     TYPE
+        ldc     0xF0                    ; back to reading the array
+        ldl     BASE
+        devss
+        j       identified
+
+cfi_not_amd:
+        ldl     V2
+        ldc     2
+        or
+        eqc     3                       ; 1 or 3
+        cj      cfi_unusable
+        ; erase-block regions: their number at word 0x2C, then 4 words each
+        ldl     BASE
+        adc     0x58
+        devls
+        ldc     0xFF
+        and
+        stl     NREG
+        ldl     NREG
+        ldc     0
+        gt
+        cj      cfi_unusable
+        ldc     5
+        ldl     NREG
+        gt
+        cj      cfi_unusable
+        ldlp    REGIONS
+        stl     RPTR
+        ldl     BASE
+        adc     0x5A
+        stl     CF
+        ldl     NREG
+        stl     K
+cfi_region:
+        ldl     CF                      ; blocks - 1
+        adc     2
+        devls
+        ldc     0xFF
+        and
+        ldc     8
+        shl
+        ldl     CF
+        devls
+        ldc     0xFF
+        and
+        or
+        adc     1
+        ldl     RPTR
+        stnl    0
+        ldl     CF                      ; block size / 256
+        adc     6
+        devls
+        ldc     0xFF
+        and
+        ldc     8
+        shl
+        ldl     CF
+        adc     4
+        devls
+        ldc     0xFF
+        and
+        or
+        ldc     8
+        shl
+        stl     V
+        ldl     V
+        cj      cfi_unusable
+        ldl     V
+        ldl     RPTR
+        stnl    1
+        ldl     RPTR
+        ldnlp   2
+        stl     RPTR
+        ldl     CF
+        adc     8
+        stl     CF
+        ldl     K
+        adc     -1
+        stl     K
+        ldl     K
+        cj      cfi_intel_done
+        j       cfi_region
+cfi_intel_done:
+        ldc     2
+        stl     TYPE
+        ldc     0xFF                    ; read array
+        ldl     BASE
+        devss
+        j       identified
+
+; The chip answered the query with values this program cannot use: leave query mode
+; with the command set's own reset, and give up.
+cfi_unusable:
+        ldl     V2
+        ldc     2
+        or
+        eqc     3
+        cj      cfi_leave_amd
+        ldc     0xFF
+        ldl     BASE
+        devss
+        j       not_identified
+cfi_leave_amd:
+        ldc     0xF0
+        ldl     BASE
+        devss
+        j       not_identified
+
+; No CFI: the AMD autoselect codes of the parts known without it. (Intel parts of this
+; class all answer the query, so this is no AMD sequence to one of them.) The reset
+; first, in case the chip took the query after all.
+autoselect:
+        ldc     0xF0
+        ldl     BASE
+        devss
+        ldc     0xAA
+        ldl     A1
+        devss
+        ldc     0x55
+        ldl     A2
+        devss
+        ldc     0x90
+        ldl     A1
+        devss
+        ldl     BASE
+        devls
+        ldc     0xFF
+        and
+        stl     V                       ; manufacturer
+        ldl     BASE
+        adc     2
+        devls
+        stl     V2                      ; device
+        ; an Intel-family maker (0x89, 0xB0) is left in read-array mode with 0xFF
+        ldl     V
+        eqc     0x89
+        cj      as_not_89
+        j       as_leave_intel
+as_not_89:
+        ldl     V
+        eqc     0xB0
+        cj      as_leave_amd
+as_leave_intel:
+        ldc     0xFF
+        ldl     BASE
+        devss
+        j       not_identified
+as_leave_amd:
+        ldc     0xF0
+        ldl     BASE
+        devss
+        ldc     0x200000
+        stl     SIZE
+        ldl     V2
+        eqc     0x22C4                  ; 29LV160 top boot
+        cj      as_not_160t
+        j       as_amd
+as_not_160t:
+        ldl     V2
+        eqc     0x2249                  ; 29LV160 bottom boot
+        cj      as_not_160b
+        j       as_amd
+as_not_160b:
+        ldc     0x100000
+        stl     SIZE
+        ldl     V2
+        eqc     0x22DA                  ; 29LV800 top boot
+        cj      as_not_800t
+        j       as_amd
+as_not_800t:
+        ldl     V2
+        eqc     0x225B                  ; 29LV800 bottom boot
+        cj      not_identified
+as_amd:
+        ldc     1
+        stl     TYPE
+        j       identified
+
+not_identified:
+        ldc     1
+        stl     REASON
+        j       fail
+
+identified:
+        ; the chip must end at or below 0x80000000: SIZE <= 0x80000000 - BASE
+        ldl     SIZE
+        mint
+        ldl     BASE
+        diff
+        gt
+        eqc     0
+        cj      bad_range
+        ldl     NEXT
+        eqc     1
+        cj      erase_checked
+        j       program_checked
+
+; --- program -------------------------------------------------------------------------
+
+program:
+        ldl     CNT                     ; 1..4096
+        ldc     0
+        gt
+        cj      not_command
+        ldc     4097
+        ldl     CNT
+        gt
+        cj      not_command
+        ldc     1
+        stl     NEXT
+        j       check
+program_checked:
+        ; [ADDR, ADDR + CNT) inside [BASE, BASE + SIZE): ADDR - BASE <= SIZE - CNT, unsigned
+        ldl     ADDR
+        ldl     BASE
+        diff
+        ldl     SIZE
+        ldl     CNT
+        diff
+        gtu
+        eqc     0
+        cj      bad_range
+        ldl     BUF
+        stl     BUFL
+        ldl     CNT
+        stl     CNTL
+        ; I := -(ADDR & 1): the first word starts at the even address at or below ADDR
+        ldl     ADDR
+        ldc     1
+        and
+        not
+        adc     1
+        stl     I
+
+next_word:
+        ldl     CNTL                    ; while I < count
+        ldl     I
+        gt
+        cj      done
+        ldl     I
+        ldl     ADDR
+        bsub
+        stl     WA
+        ldl     WA
+        devls
+        stl     CUR
+        ; low byte: the chunk's when I >= 0, else the chip's
+        ldl     I
+        ldc     -1
+        gt
+        cj      lo_keep
+        ldl     I
+        ldl     BUFL
+        bsub
+        lb
+        stl     DATA
+        j       hi
+lo_keep:
+        ldl     CUR
+        ldc     0xFF
+        and
+        stl     DATA
+hi:
+        ; high byte: the chunk's when I + 1 < count, else the chip's
+        ldl     CNTL
+        ldl     I
+        adc     1
+        gt
+        cj      hi_keep
+        ldl     I
+        ldl     BUFL
+        bsub
+        adc     1
+        lb
+        ldc     8
+        shl
+        stl     T
+        j       merge
+hi_keep:
+        ldl     CUR
+        ldc     0xFF00
+        and
+        stl     T
+merge:
+        ldl     DATA
+        ldl     T
+        or
+        stl     DATA
+        ldl     DATA                    ; already there: nothing to do
+        ldl     CUR
+        diff
+        cj      word_done
+        ldl     CUR                     ; a 0 that must become 1: no program can do it
+        not
+        ldl     DATA
+        and
+        cj      word_programmable
+        j       program_failed
+word_programmable:
+        ldl     TYPE
+        eqc     1
+        cj      program_intel
+
+        ; AMD: unlock, 0xA0, then the data; DQ7 data polling at the word
+        ldc     0xAA
+        ldl     A1
+        devss
+        ldc     0x55
+        ldl     A2
+        devss
+        ldc     0xA0
+        ldl     A1
+        devss
+        ldl     DATA
+        ldl     WA
+        devss
+        ldc     PROGRAM_POLLS
+        stl     PL
+amd_poll:
+        ldl     WA
+        devls
+        ldl     DATA
+        xor
+        ldc     0x80
+        and
+        cj      word_verify
+        ldl     WA
+        devls
+        ldc     0x20
+        and
+        cj      amd_poll_again
+        ldl     WA                      ; DQ5: one more look, DQ7 may have just turned
+        devls
+        ldl     DATA
+        xor
+        ldc     0x80
+        and
+        cj      word_verify
+        ldc     0xF0                    ; the chip gave up; reset it
+        ldl     BASE
+        devss
+        j       program_failed
+amd_poll_again:
+        ldl     PL
+        adc     -1
+        stl     PL
+        ldl     PL
+        cj      program_timeout
+        j       amd_poll
+
+program_intel:
+        ldc     0
+        stl     RETRY
+intel_again:
+        ldc     0x40
+        ldl     WA
+        devss
+        ldl     DATA
+        ldl     WA
+        devss
+        ldl     WA
+        stl     PA
+        ldc     PROGRAM_POLLS
+        stl     PL
+        ldc     1
+        stl     NEXT
+        j       intel_wait
+intel_program_waited:
+        ldl     RES
+        cj      program_timeout
+        ldl     RES
+        ldc     0x1A                    ; SR.4 program error, SR.3 Vpp low, SR.1 locked
+        and
+        cj      intel_ok
+        ldc     0x50                    ; clear the status register
+        ldl     WA
+        devss
+        ; a locked block (SR.1) is unlocked and the word tried again, once
+        ldl     RES
+        ldc     0x02
+        and
+        cj      intel_failed
+        ldl     RETRY
+        eqc     0
+        cj      intel_failed
+        ldc     1
+        stl     RETRY
+        ldc     0x60
+        ldl     WA
+        devss
+        ldc     0xD0
+        ldl     WA
+        devss
+        j       intel_again
+intel_failed:
+        ldc     0xFF
+        ldl     WA
+        devss
+        j       program_failed
+intel_ok:
+        ldc     0xFF                    ; read array again, to check the word
+        ldl     WA
+        devss
+
+word_verify:
+        ldl     WA
+        devls
+        ldl     DATA
+        diff
+        cj      word_done
+        j       program_failed
+word_done:
+        ldl     I
+        adc     2
+        stl     I
+        j       next_word
+
+program_failed:
+        ldc     3
+        stl     REASON
+        j       fail_word
+program_timeout:
+        ldc     4
+        stl     REASON
+        j       fail_word
+
+; --- erase ---------------------------------------------------------------------------
+
+erase:
+        ldc     2
+        stl     NEXT
+        j       check
+erase_checked:
+        ldl     TYPE
+        eqc     1
+        cj      erase_intel
+
+        ; AMD chip erase: unlock, 0x80, unlock, 0x10; then DQ7 data polling at the base,
+        ; which reads 0 while erasing and 1 (erased) when done
+        ldc     0xAA
+        ldl     A1
+        devss
+        ldc     0x55
+        ldl     A2
+        devss
+        ldc     0x80
+        ldl     A1
+        devss
+        ldc     0xAA
+        ldl     A1
+        devss
+        ldc     0x55
+        ldl     A2
+        devss
+        ldc     0x10
+        ldl     A1
+        devss
+        ldc     ERASE_POLLS
+        stl     PL
+erase_poll:
+        ldl     BASE
+        devls
+        ldc     0x80
+        and
+        eqc     0
+        cj      erase_verify
+        ldl     BASE
+        devls
+        ldc     0x20
+        and
+        cj      erase_poll_again
+        ldl     BASE                    ; DQ5: one more look
+        devls
+        ldc     0x80
+        and
+        eqc     0
+        cj      erase_verify
+        ldc     0xF0
+        ldl     BASE
+        devss
+        j       erase_failed
+erase_poll_again:
+        ldl     PL
+        adc     -1
+        stl     PL
+        ldl     PL
+        cj      erase_timeout
+        j       erase_poll
+erase_verify:
+        ldl     BASE
+        devls
+        eqc     0xFFFF
+        cj      erase_failed
+        j       done
+
+; Intel: every block of the CFI regions, unlocked first, erased and checked in turn
+erase_intel:
+        ldlp    REGIONS
+        stl     RPTR
+        ldl     BASE
+        stl     BLK
+next_region:
+        ldl     NREG
+        cj      done
+        ldl     RPTR
+        ldnl    0
+        stl     K
+next_block:
+        ldl     K
+        cj      region_done
+        ldl     SIZE                    ; never past the chip's end
+        ldl     BLK
+        ldl     BASE
+        diff
+        gtu
+        cj      done
+        ldc     0x60
+        ldl     BLK
+        devss
+        ldc     0xD0
+        ldl     BLK
+        devss
+        ldc     0x20
+        ldl     BLK
+        devss
+        ldc     0xD0
+        ldl     BLK
+        devss
+        ldl     BLK
+        stl     PA
+        ldc     ERASE_POLLS
+        stl     PL
+        ldc     2
+        stl     NEXT
+        j       intel_wait
+intel_erase_waited:
+        ldl     RES
+        cj      erase_timeout
+        ldl     RES
+        ldc     0x3A                    ; SR.5 erase, SR.4, SR.3 Vpp, SR.1 locked
+        and
+        cj      block_ok
+        ldc     0x50
+        ldl     BLK
+        devss
+        ldc     0xFF
+        ldl     BLK
+        devss
+        j       erase_failed
+block_ok:
+        ldc     0xFF
+        ldl     BLK
+        devss
+        ldl     BLK
+        devls
+        eqc     0xFFFF
+        cj      erase_failed
+        ldl     RPTR
+        ldnl    1
+        ldl     BLK
+        bsub
+        stl     BLK
+        ldl     K
+        adc     -1
+        stl     K
+        j       next_block
+region_done:
+        ldl     RPTR
+        ldnlp   2
+        stl     RPTR
+        ldl     NREG
+        adc     -1
+        stl     NREG
+        j       next_region
+
+erase_failed:
+        ldc     2
+        stl     REASON
+        j       fail
+erase_timeout:
+        ldc     4
+        stl     REASON
+        j       fail
+
+; Intel status polling at PA, at most PL polls: RES is the status register once SR.7
+; says ready, 0 when it never did. Goes on as NEXT says: 1 program, 2 erase.
+intel_wait:
+        ldl     PA
+        devls
+        ldc     0x80
+        and
+        cj      iw_again
+        ldl     PA
+        devls
+        ldc     0xFF
+        and
+        stl     RES
+        j       iw_back
+iw_again:
+        ldl     PL
+        adc     -1
+        stl     PL
+        ldl     PL
+        cj      iw_timeout
+        j       intel_wait
+iw_timeout:
+        ldc     0
+        stl     RES
+iw_back:
+        ldl     NEXT
+        eqc     1
+        cj      intel_erase_waited
+        j       intel_program_waited
+
+; --- the workspace: the locals; the mailbox follows the image -------------------------
+        .align  4
+ws:
+        .space  LOCALS * 4
+end:
