@@ -1,0 +1,161 @@
+#pragma once
+#include <algorithm>
+#include <cstdint>
+
+#include "link/dcu.h"
+#include "link/dcu_clocking.h"
+#include "link/dcu_frame.h"
+#include "link/jtag.h"
+
+namespace orbvex::dcu {
+
+// Samples, at the fewest, that could still complete a pattern opening with 0,1 (the
+// start and the acknowledge pattern both do).
+inline int SamplesToPattern(unsigned window) {
+    if ((window & 3u) == 0b01u) return 1;
+    return (window & 1u) == 0 ? 2 : 3;
+}
+
+// The DCU's framed bytes, over a clocking of dcu_clocking.h: the start and acknowledge
+// waits, a receive and a send. A clocking that drives ahead sends a clock before the
+// samples before it are back wherever none of them could change its pins; one that
+// samples at once sends each clock when its turn comes. The pins are the same either
+// way: only when the samples are read differs.
+//
+// One object lives for one message. A receive told that another follows drives the
+// first clocks of the next start wait with its data clocks; the object takes every
+// sample it asked for before it goes, and sends what the cable still holds.
+template <class Clocking>
+class FramedBytes {
+public:
+    FramedBytes() = default;
+    ~FramedBytes() {
+        while (asked_ > 0) Take();
+        clocking_.Finish();
+    }
+    FramedBytes(const FramedBytes&) = delete;
+    FramedBytes& operator=(const FramedBytes&) = delete;
+
+    // Every 0,1,0 on TDO restarts the budget (the DCU is busy); the clock that completed
+    // it counts as the first of the new one. On success dataAhead tells how many data
+    // clocks went out with the wait.
+    bool WaitStart(std::int32_t limit, int& dataAhead) {
+        unsigned window = 0;
+        std::int32_t n = 0;
+        std::int32_t total = 0;
+        int ahead = waitAhead_;
+        waitAhead_ = 0;
+        for (;;) {
+            AskAhead(ahead, StartWaitRoom(limit, window, n, total));
+            if (ahead == 0) return false;  // the budget is spent
+            window = Shift(window, Take());
+            --ahead;
+            if (window == kAckPattern) n = 0;
+            ++n;
+            ++total;
+            if (window == kStartPattern) {
+                dataAhead = ahead;
+                return true;
+            }
+        }
+    }
+
+    // With `ahead` clocks already driven. Every clock it drives is TDI 0, as is the
+    // trailing clock of a send, so it may run one clock past the earliest end; on
+    // return ahead (0 or 1) says whether that clock went out too.
+    bool WaitAck(std::int32_t limit, int& ahead) {
+        unsigned window = 0;
+        for (std::int32_t n = 0; n < limit && window != kAckPattern; ++n) {
+            AskAhead(ahead, std::min(SamplesToPattern(window), limit - n) + 1);
+            window = Shift(window, Take());
+            --ahead;
+        }
+        return window == kAckPattern;
+    }
+
+    // anotherFollows: whether a further receive comes right after a successful one.
+    bool Receive(std::uint8_t& out, bool anotherFollows) {
+        int dataAhead = 0;
+        if (!WaitStart(StartWaitLimit, dataAhead)) {
+            out = 0;
+            return false;
+        }
+        // TDI 1 on the fifth data clock acknowledges the byte to the DCU.
+        for (int i = dataAhead; i < kByteBits; ++i) Ask(i == kReceiveAckBit);
+        if (Clocking::kDrivesAhead && anotherFollows) {
+            for (const std::int32_t room = StartWaitRoom(StartWaitLimit, 0, 0, 0); waitAhead_ < room; ++waitAhead_) {
+                Ask(false);
+            }
+        }
+        std::uint8_t byte = 0;
+        for (int i = 0; i < kByteBits; ++i) {
+            if (Take()) byte = static_cast<std::uint8_t>(byte | (1u << i));
+        }
+        out = byte;
+        return true;
+    }
+
+    bool Send(std::uint8_t value) {
+        Drive(false);
+        Drive(true);
+        Drive(true);
+        for (int i = 0; i < kByteBits; ++i) Ask(((value >> i) & 1u) != 0);
+        // The clock after the data clocks drives TDI 0 whether it turns out to be the
+        // first of the acknowledge wait or the trailing clock: driven ahead, it goes with
+        // them, sampled.
+        int ahead = 0;
+        if (Clocking::kDrivesAhead) {
+            Ask(false);
+            ahead = 1;
+        }
+        // A sample of 1 after one of 0 acknowledges; the one before the first data clock
+        // counts as 0.
+        bool acknowledged = false;
+        bool previous = false;
+        for (int i = 0; i < kByteBits; ++i) {
+            const bool sample = Take();
+            if (sample && !previous) acknowledged = true;
+            previous = sample;
+        }
+        if (!acknowledged) acknowledged = WaitAck(kAckWaitLimit, ahead);
+        if (ahead > 0) {
+            Take();  // the trailing clock, driven already: its sample decides nothing
+        } else {
+            Drive(false);
+        }
+        return acknowledged;
+    }
+
+private:
+    void Ask(bool tdi) {
+        clocking_.Ask(tdi);
+        ++asked_;
+    }
+    bool Take() {
+        --asked_;
+        return clocking_.Take();
+    }
+    static void Drive(bool tdi) { JtagStep(false, tdi, false); }
+
+    // Drives wait clocks (TDI 0) until `ahead` of them are out, room at most. A clocking
+    // that samples at once drives only the one whose sample is wanted next.
+    void AskAhead(int& ahead, std::int32_t room) {
+        if (!Clocking::kDrivesAhead) room = std::min<std::int32_t>(room, 1);
+        for (; ahead < room; ++ahead) Ask(false);
+    }
+
+    // Clocks that may be driven past the last sample taken in a start wait. Were the
+    // start pattern to complete as early as it could, the clocks after it would be data
+    // clocks, and those before the acknowledging one drive TDI 0 like wait clocks. The
+    // wait's own budget bounds them too: past it the link would do whatever comes next.
+    static std::int32_t StartWaitRoom(std::int32_t limit, unsigned window, std::int32_t n, std::int32_t total) {
+        return std::min({static_cast<std::int32_t>(SamplesToPattern(window) + kReceiveAckBit), limit - n,
+                         kStartWaitClockCap - total});
+    }
+
+    Clocking clocking_;
+    int asked_ = 0;      // samples asked for and not yet taken
+    int waitAhead_ = 0;  // clocks of the next start wait driven already
+};
+
+}  // namespace orbvex::dcu
