@@ -29,10 +29,7 @@ template <class Clocking>
 class FramedBytes {
 public:
     FramedBytes() = default;
-    ~FramedBytes() {
-        while (asked_ > 0) Take();
-        clocking_.Finish();
-    }
+    ~FramedBytes() { clocking_.Finish(); }
     FramedBytes(const FramedBytes&) = delete;
     FramedBytes& operator=(const FramedBytes&) = delete;
 
@@ -45,11 +42,8 @@ public:
         std::int32_t total = 0;
         int ahead = waitAhead_;
         waitAhead_ = 0;
-        for (;;) {
-            AskAhead(ahead, StartWaitRoom(limit, window, n, total));
-            if (ahead == 0) return false;  // the budget is spent
-            window = Shift(window, Take());
-            --ahead;
+        for (bool sample; clocking_.WaitSample(ahead, StartWaitRoom(limit, window, n, total), sample);) {
+            window = Shift(window, sample);
             if (window == kAckPattern) n = 0;
             ++n;
             ++total;
@@ -58,6 +52,7 @@ public:
                 return true;
             }
         }
+        return false;  // the budget is spent
     }
 
     // With `ahead` clocks already driven. Every clock it drives is TDI 0, as is the
@@ -65,10 +60,10 @@ public:
     // return ahead (0 or 1) says whether that clock went out too.
     bool WaitAck(std::int32_t limit, int& ahead) {
         unsigned window = 0;
+        bool sample = false;
         for (std::int32_t n = 0; n < limit && window != kAckPattern; ++n) {
-            AskAhead(ahead, std::min(SamplesToPattern(window), limit - n) + 1);
-            window = Shift(window, Take());
-            --ahead;
+            clocking_.WaitSample(ahead, std::min(SamplesToPattern(window), limit - n) + 1, sample);
+            window = Shift(window, sample);
         }
         return window == kAckPattern;
     }
@@ -127,34 +122,21 @@ public:
     }
 
 private:
-    void Ask(bool tdi) {
-        clocking_.Ask(tdi);
-        ++asked_;
-    }
-    bool Take() {
-        --asked_;
-        return clocking_.Take();
-    }
+    void Ask(bool tdi) { clocking_.Ask(tdi); }
+    bool Take() { return clocking_.Take(); }
     static void Drive(bool tdi) { JtagStep(false, tdi, false); }
-
-    // Drives wait clocks (TDI 0) until `ahead` of them are out, room at most. A clocking
-    // that samples at once drives only the one whose sample is wanted next.
-    void AskAhead(int& ahead, std::int32_t room) {
-        if (!Clocking::kDrivesAhead) room = std::min<std::int32_t>(room, 1);
-        for (; ahead < room; ++ahead) Ask(false);
-    }
 
     // Clocks that may be driven past the last sample taken in a start wait. Were the
     // start pattern to complete as early as it could, the clocks after it would be data
     // clocks, and those before the acknowledging one drive TDI 0 like wait clocks. The
     // wait's own budget bounds them too: past it the link would do whatever comes next.
     static std::int32_t StartWaitRoom(std::int32_t limit, unsigned window, std::int32_t n, std::int32_t total) {
-        return std::min({static_cast<std::int32_t>(SamplesToPattern(window) + kReceiveAckBit), limit - n,
-                         kStartWaitClockCap - total});
+        const std::int32_t budget = std::min(limit - n, kStartWaitClockCap - total);
+        if (!Clocking::kDrivesAhead) return budget;  // only whether a clock is left counts
+        return std::min(static_cast<std::int32_t>(SamplesToPattern(window) + kReceiveAckBit), budget);
     }
 
     Clocking clocking_;
-    int asked_ = 0;      // samples asked for and not yet taken
     int waitAhead_ = 0;  // clocks of the next start wait driven already
 };
 

@@ -15,20 +15,26 @@ class ClockAtOnce {
 public:
     static constexpr bool kDrivesAhead = false;
     void Ask(bool tdi) {
-        if (JtagStep(false, tdi, true)) held_ |= 1u << count_;
-        ++count_;
+        const std::uint32_t end = 1u << (31 - __builtin_clz(held_));
+        held_ = (held_ ^ end) | (JtagStep(false, tdi, true) ? end : 0u) | (end << 1);
     }
     bool Take() {
         const bool sample = (held_ & 1u) != 0;
         held_ >>= 1;
-        --count_;
         return sample;
+    }
+    // The sample of the next clock of a wait (TDI 0), while room is left for one.
+    static bool WaitSample(int& /*ahead*/, std::int32_t room, bool& sample) {
+        if (room <= 0) return false;
+        sample = JtagStep(false, false, true);
+        return true;
     }
     void Finish() {}
 
 private:
-    std::uint32_t held_ = 0;  // samples asked for and not yet taken, oldest in bit 0
-    int count_ = 0;           // never more than a byte's data clocks
+    // Samples asked for and not yet taken, oldest in bit 0, under a 1 that marks their
+    // end. One word, never more than a byte's data clocks: it stays in a register.
+    std::uint32_t held_ = 1;
 };
 
 // Cables with a round trip (remote bit-bang, FTDI): a clock goes out with a request for
@@ -37,9 +43,30 @@ private:
 class ClockAhead {
 public:
     static constexpr bool kDrivesAhead = true;
-    void Ask(bool tdi) { JtagStepAhead(false, tdi); }
-    bool Take() { return JtagTakeSample(); }
-    void Finish() { JtagFlush(); }
+    void Ask(bool tdi) {
+        JtagStepAhead(false, tdi);
+        ++asked_;
+    }
+    bool Take() {
+        --asked_;
+        return JtagTakeSample();
+    }
+    // The sample of the next clock of a wait (TDI 0), after driving wait clocks until
+    // `ahead` of them are out, room at most; false once none is out.
+    bool WaitSample(int& ahead, std::int32_t room, bool& sample) {
+        for (; ahead < room; ++ahead) Ask(false);
+        if (ahead == 0) return false;
+        --ahead;
+        sample = Take();
+        return true;
+    }
+    void Finish() {
+        while (asked_ > 0) Take();
+        JtagFlush();
+    }
+
+private:
+    int asked_ = 0;  // samples asked for and not yet taken
 };
 
 }  // namespace orbvex::dcu
