@@ -76,17 +76,15 @@ public:
             return false;
         }
         // TDI 1 on the fifth data clock acknowledges the byte to the DCU.
-        for (int i = dataAhead; i < kByteBits; ++i) Ask(i == kReceiveAckBit);
+        clocking_.Ask((1u << kReceiveAckBit) >> dataAhead, kByteBits - dataAhead);
         if (Clocking::kDrivesAhead && anotherFollows) {
-            for (const std::int32_t room = StartWaitRoom(StartWaitLimit, 0, 0, 0); waitAhead_ < room; ++waitAhead_) {
-                Ask(false);
+            const std::int32_t room = StartWaitRoom(StartWaitLimit, 0, 0, 0);
+            if (waitAhead_ < room) {
+                clocking_.Ask(0, room - waitAhead_);
+                waitAhead_ = room;
             }
         }
-        std::uint8_t byte = 0;
-        for (int i = 0; i < kByteBits; ++i) {
-            if (Take()) byte = static_cast<std::uint8_t>(byte | (1u << i));
-        }
-        out = byte;
+        out = static_cast<std::uint8_t>(clocking_.Take(kByteBits));
         return true;
     }
 
@@ -94,27 +92,22 @@ public:
         Drive(false);
         Drive(true);
         Drive(true);
-        for (int i = 0; i < kByteBits; ++i) Ask(((value >> i) & 1u) != 0);
+        clocking_.Ask(value, kByteBits);
         // The clock after the data clocks drives TDI 0 whether it turns out to be the
         // first of the acknowledge wait or the trailing clock: driven ahead, it goes with
         // them, sampled.
         int ahead = 0;
         if (Clocking::kDrivesAhead) {
-            Ask(false);
+            clocking_.Ask(0, 1);
             ahead = 1;
         }
         // A sample of 1 after one of 0 acknowledges; the one before the first data clock
         // counts as 0.
-        bool acknowledged = false;
-        bool previous = false;
-        for (int i = 0; i < kByteBits; ++i) {
-            const bool sample = Take();
-            if (sample && !previous) acknowledged = true;
-            previous = sample;
-        }
+        const std::uint32_t samples = clocking_.Take(kByteBits);
+        bool acknowledged = (samples & ~(samples << 1)) != 0;
         if (!acknowledged) acknowledged = WaitAck(kAckWaitLimit, ahead);
         if (ahead > 0) {
-            Take();  // the trailing clock, driven already: its sample decides nothing
+            clocking_.Take(1);  // the trailing clock, driven already: its sample decides nothing
         } else {
             Drive(false);
         }
@@ -122,8 +115,6 @@ public:
     }
 
 private:
-    void Ask(bool tdi) { clocking_.Ask(tdi); }
-    bool Take() { return clocking_.Take(); }
     static void Drive(bool tdi) { JtagStep(false, tdi, false); }
 
     // Clocks that may be driven past the last sample taken in a start wait. Were the

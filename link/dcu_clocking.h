@@ -5,23 +5,29 @@
 
 // The two ways a DCU clock's TDO sample comes back, for the framed bytes of dcu_bytes.h.
 // Both drive TMS low (the TAP stays in Shift-DR), and both give samples back in the
-// order they were asked for.
+// order their clocks went out. Ask drives count sampled clocks, TDI from bit 0 of tdi
+// up; Take gives back the next count samples, the oldest in bit 0.
 namespace orbvex::dcu {
 
 // Cables that answer at once (the port instructions, ppdev, GPIO, a target in this
 // process): each clock reads TDO before its rising edge, exactly as JtagStep does, and
-// the sample waits here until the byte layer takes it. No clock is driven ahead.
+// the samples wait here until the byte layer takes them. No clock is driven ahead.
 class ClockAtOnce {
 public:
     static constexpr bool kDrivesAhead = false;
-    void Ask(bool tdi) {
-        const std::uint32_t end = 1u << (31 - __builtin_clz(held_));
-        held_ = (held_ ^ end) | (JtagStep(false, tdi, true) ? end : 0u) | (end << 1);
+    void Ask(std::uint32_t tdi, int count) {
+        std::uint32_t samples = 0;
+        for (int i = 0; i < count; ++i) {
+            if (JtagStep(false, ((tdi >> i) & 1u) != 0, true)) samples |= 1u << i;
+        }
+        held_ |= samples << heldCount_;
+        heldCount_ += count;
     }
-    bool Take() {
-        const bool sample = (held_ & 1u) != 0;
-        held_ >>= 1;
-        return sample;
+    std::uint32_t Take(int count) {
+        const std::uint32_t samples = held_ & ((1u << count) - 1u);
+        held_ >>= count;
+        heldCount_ -= count;
+        return samples;
     }
     // The sample of the next clock of a wait (TDI 0), while room is left for one.
     static bool WaitSample(int& /*ahead*/, std::int32_t room, bool& sample) {
@@ -32,9 +38,9 @@ public:
     void Finish() {}
 
 private:
-    // Samples asked for and not yet taken, oldest in bit 0, under a 1 that marks their
-    // end. One word, never more than a byte's data clocks: it stays in a register.
-    std::uint32_t held_ = 1;
+    // Never more than a byte's data clocks: the byte layer takes them before it asks again.
+    std::uint32_t held_ = 0;
+    int heldCount_ = 0;
 };
 
 // Cables with a round trip (remote bit-bang, FTDI): a clock goes out with a request for
@@ -43,25 +49,32 @@ private:
 class ClockAhead {
 public:
     static constexpr bool kDrivesAhead = true;
-    void Ask(bool tdi) {
-        JtagStepAhead(false, tdi);
-        ++asked_;
+    void Ask(std::uint32_t tdi, int count) {
+        for (int i = 0; i < count; ++i) JtagStepAhead(false, ((tdi >> i) & 1u) != 0);
+        asked_ += count;
     }
-    bool Take() {
-        --asked_;
-        return JtagTakeSample();
+    std::uint32_t Take(int count) {
+        std::uint32_t samples = 0;
+        for (int i = 0; i < count; ++i) {
+            if (JtagTakeSample()) samples |= 1u << i;
+        }
+        asked_ -= count;
+        return samples;
     }
     // The sample of the next clock of a wait (TDI 0), after driving wait clocks until
     // `ahead` of them are out, room at most; false once none is out.
     bool WaitSample(int& ahead, std::int32_t room, bool& sample) {
-        for (; ahead < room; ++ahead) Ask(false);
+        if (ahead < room) {
+            Ask(0, room - ahead);
+            ahead = room;
+        }
         if (ahead == 0) return false;
         --ahead;
-        sample = Take();
+        sample = Take(1) != 0;
         return true;
     }
     void Finish() {
-        while (asked_ > 0) Take();
+        while (asked_ > 0) Take(1);
         JtagFlush();
     }
 
