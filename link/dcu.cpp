@@ -1,7 +1,6 @@
 #include "link/dcu.h"
 
-#include "link/dcu_batched.h"
-#include "link/dcu_frame.h"
+#include "link/dcu_bytes.h"
 #include "link/jtag.h"
 
 std::int32_t StartWaitLimit = 2024;
@@ -13,21 +12,11 @@ constexpr std::uint8_t kReadCommand = 0x01;
 constexpr std::uint8_t kWordWriteCommand = 0x04;
 constexpr int kMaxReplyBytes = 256;
 
-// Every DCU clock keeps TMS low, so the TAP stays in Shift-DR.
-inline bool Clock(bool tdi, bool sample) { return JtagStep(false, tdi, sample); }
-
-// The framed bytes as the sequential engine moves them, each sample waited for where
-// it is taken. The messages below run on this or on BatchedBytes, the same clocks.
-struct SequentialBytes {
-    static bool Receive(std::uint8_t& out, bool /*anotherFollows*/) { return DcuReceiveByte(out); }
-    static bool Send(std::uint8_t value) { return DcuSendByte(value); }
-};
-
 // The raw 0,1,0 on TDI that opens every write message.
 void WritePreamble() {
-    Clock(false, false);
-    Clock(true, false);
-    Clock(false, false);
+    JtagStep(false, false, false);
+    JtagStep(false, true, false);
+    JtagStep(false, false, false);
 }
 
 // Throws away whatever the DCU still has to send. False when it kept sending past
@@ -105,78 +94,41 @@ bool WriteWord(Bytes& bytes, std::uint32_t address, std::uint32_t value) {
     return commandOk && addressOk && valueOk;
 }
 
-// Runs a message on the byte layer that suits the cable: clocks driven ahead of their
-// samples where each answer costs a round trip, today's engine everywhere else.
+// Runs a message on the clocking that suits the cable: clocks driven ahead of their
+// samples where each answer costs a round trip, each sample taken at once elsewhere.
+// The byte layer lives for the whole message: it goes, flushing the cable, after it.
 template <class Message>
 auto OnThisCable(Message message) {
-    if (LinkDefersReads()) {
-        BatchedBytes bytes;
-        return message(bytes);
-    }
-    SequentialBytes bytes;
-    return message(bytes);
+    return LinkDefersReads() ? message(FramedBytes<ClockAhead>()) : message(FramedBytes<ClockAtOnce>());
 }
 
 }  // namespace
 
+// A wait on its own has nothing after it that could go out with it: it samples at once.
 bool WaitStart(std::int32_t limit) {
-    unsigned window = 0;
-    std::int32_t n = 0;
-    std::int32_t total = 0;
-    while (n < limit && window != kStartPattern && total < kStartWaitClockCap) {
-        window = Shift(window, Clock(false, true));
-        if (window == kAckPattern) n = 0;  // the DCU is busy: its budget starts again
-        ++n;
-        ++total;
-    }
-    return window == kStartPattern;
+    int dataAhead = 0;
+    return FramedBytes<ClockAtOnce>().WaitStart(limit, dataAhead);
 }
 
 bool WaitAck(std::int32_t limit) {
-    unsigned window = 0;
-    for (std::int32_t n = 0; n < limit && window != kAckPattern; ++n) {
-        window = Shift(window, Clock(false, true));
-    }
-    return window == kAckPattern;
+    int ahead = 0;
+    return FramedBytes<ClockAtOnce>().WaitAck(limit, ahead);
 }
 
 bool DcuReceiveByte(std::uint8_t& out) {
-    if (!WaitStart(StartWaitLimit)) {
-        out = 0;
-        return false;
-    }
-    std::uint8_t byte = 0;
-    for (int i = 0; i < kByteBits; ++i) {
-        // TDI 1 on the fifth data clock acknowledges the byte to the DCU.
-        if (Clock(i == kReceiveAckBit, true)) byte = static_cast<std::uint8_t>(byte | (1u << i));
-    }
-    out = byte;
-    return true;
+    return OnThisCable([&](auto&& bytes) { return bytes.Receive(out, false); });
 }
 
 bool DcuSendByte(std::uint8_t value) {
-    Clock(false, false);
-    Clock(true, false);
-    Clock(true, false);
-    bool acknowledged = false;
-    bool previous = false;
-    for (int i = 0; i < kByteBits; ++i) {
-        const bool sample = Clock(((value >> i) & 1u) != 0, true);
-        if (sample && !previous) acknowledged = true;
-        previous = sample;
-    }
-    if (!acknowledged) acknowledged = WaitAck(kAckWaitLimit);
-    Clock(false, false);
-    return acknowledged;
+    return OnThisCable([&](auto&& bytes) { return bytes.Send(value); });
 }
 
 bool DcuSendWord(std::uint32_t value) {
-    SequentialBytes bytes;
-    return SendWord(bytes, value);
+    return OnThisCable([&](auto&& bytes) { return SendWord(bytes, value); });
 }
 
 std::int32_t DcuReadBlock(std::uint32_t address, std::uint8_t* buffer) {
-    return OnThisCable([&](auto& bytes) { return ReadBlock(bytes, address, buffer); });
+    return OnThisCable([&](auto&& bytes) { return ReadBlock(bytes, address, buffer); });
 }
 
 bool DcuReadWord(std::uint32_t address, std::uint32_t& out) {
@@ -190,9 +142,9 @@ bool DcuReadWord(std::uint32_t address, std::uint32_t& out) {
 }
 
 std::int32_t DcuWriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint8_t length) {
-    return OnThisCable([&](auto& bytes) { return WriteBlock(bytes, address, data, length); });
+    return OnThisCable([&](auto&& bytes) { return WriteBlock(bytes, address, data, length); });
 }
 
 bool DcuWriteWord(std::uint32_t address, std::uint32_t value) {
-    return OnThisCable([&](auto& bytes) { return WriteWord(bytes, address, value); });
+    return OnThisCable([&](auto&& bytes) { return WriteWord(bytes, address, value); });
 }

@@ -1,8 +1,7 @@
 #pragma once
 #include <cstdint>
 
-// How bytes are framed on the DCU's data register, shared by the sequential engine and
-// the one that drives clocks ahead of their samples. Windows hold the last three TDO
+// How bytes are framed on the DCU's data register. Windows hold the last three TDO
 // samples, oldest in bit 2.
 namespace orbvex::dcu {
 

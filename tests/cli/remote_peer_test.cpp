@@ -54,8 +54,7 @@ using ::testing::Not;
 constexpr const char* kSlowHostTimeout = "120";
 
 // A virtual receiver served on a loopback port from a thread of this process. With a
-// limit it hangs up after that many status reads, as a peer that dies would. It keeps
-// what it was driven through: every data-register value, and when the reset line moved.
+// limit it hangs up after that many status reads, as a peer that dies would.
 class ServedReceiver : public PortBackend {
 public:
     explicit ServedReceiver(std::uint64_t dropAfterReads = 0) : dropAfter_(dropAfterReads) {
@@ -74,7 +73,6 @@ public:
         Join();
     }
     std::string Address() const { return listener_.Bound().Describe(); }
-    sim::VirtualReceiver& Receiver() { return receiver_; }
     // Returns once its client has gone.
     void Join() {
         if (thread_.joinable()) thread_.join();
@@ -85,15 +83,7 @@ public:
         return receiver_.Read(port);
     }
     std::uint64_t Reads() const { return reads_; }
-    void Write(std::uint16_t port, std::uint8_t value) override {
-        if ((value ^ (pins.empty() ? cable::kResetLine : pins.back())) & cable::kResetLine)  // it starts high
-            resetMoves.push_back(std::chrono::steady_clock::now());
-        pins.push_back(static_cast<char>(value));
-        receiver_.Write(port, value);
-    }
-
-    std::string pins;
-    std::vector<std::chrono::steady_clock::time_point> resetMoves;  // down, up, down...
+    void Write(std::uint16_t port, std::uint8_t value) override { receiver_.Write(port, value); }
 
 private:
     sim::VirtualReceiver receiver_;
@@ -455,61 +445,6 @@ net::Socket Dial(const std::string& address) {
     std::string error;
     net::ParseEndpoint(address, where, error);
     return net::Connect(where, error);
-}
-
-// Over remote bit-bang the link drives clocks ahead of their samples. The receiver must
-// be driven through exactly the sequential engine's pins, whatever it does, for a fifth
-// of the round trips, and be held in reset for the whole 100 ms of each JtagInit.
-class RemoteSession : public ReceiverTest {};
-
-TEST_F(RemoteSession, DrivesTheSequentialEnginesPinsInAFifthOfItsRoundTrips) {
-    ChooseRom(RandomBytes(1001, 3));
-    auto session = [this](PortBackend& cable) {  // START, erase, an odd-sized write, START again, a ranged read
-        link.emplace(*access, &cable);
-        Start();
-        Erase();
-        Write();
-        Start();
-        RunReadRange(window, {kLpt1Base, 0x7FF00321, 777, PathIn("range.bin")});
-        link.reset();
-    };
-    const std::function<void(sim::VirtualReceiver&)> rows[] = {
-        [](sim::VirtualReceiver&) {},  // healthy, and in real time
-        [](sim::VirtualReceiver& r) { r.Config().ack = sim::AckTiming::Late; },
-        [](sim::VirtualReceiver& r) { r.Config().busyPulsesBeforeReply = 2; },
-        [](sim::VirtualReceiver& r) { r.Faults().tdoStuck = sim::TdoStuck::High; },
-        [](sim::VirtualReceiver& r) { r.Faults().tdoStuck = sim::TdoStuck::Low; },
-        [](sim::VirtualReceiver& r) { r.Faults().noAckAfterBytes = 2000; },
-        [](sim::VirtualReceiver& r) { r.Faults().shortReplyAfter = 100; },
-    };
-    for (const auto& set : rows) {
-        const auto row = "row " + std::to_string(&set - rows);
-        ServedReceiver sequential, served, replayed;  // the first is only driven in-process
-        set(sequential.Receiver());
-        set(served.Receiver());
-        session(sequential);
-        const bool timed = &set == &rows[0];
-        if (timed) SetTickSource(nullptr);
-        RemoteBitbangClient client(Dial(served.Address()));
-        session(client);
-        SetTickSource(&FastTicks);
-        client.Quit();
-        served.Join();
-        {  // what the sequential engine's writes become on their way to a served receiver
-            RemoteBitbangClient replay(Dial(replayed.Address()));
-            for (char value : sequential.pins) replay.Write(kLpt1Base, static_cast<std::uint8_t>(value));
-            replay.Quit();
-        }
-        replayed.Join();
-
-        EXPECT_TRUE(served.pins == replayed.pins)
-            << row << ": " << replayed.pins.size() << " values expected, " << served.pins.size() << " driven";
-        EXPECT_LE(client.RoundTrips() * 5, sequential.Reads()) << row;
-        if (!timed) continue;
-        EXPECT_EQ(served.resetMoves.size(), 11u);  // five JtagInit, then the release
-        for (std::size_t up = 1; up < served.resetMoves.size(); up += 2)
-            EXPECT_GE(served.resetMoves[up] - served.resetMoves[up - 1], 100ms) << "reset " << up / 2;
-    }
 }
 
 // What a new client gets from the receiver at address: "" when it is served (the
