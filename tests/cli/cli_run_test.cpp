@@ -349,7 +349,14 @@ TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
     const long startWrites = startUnplugged(-1);
     for (long cut = 1; cut <= 3; ++cut) EXPECT_EQ(startUnplugged(startWrites - cut), 1) << cut;
 
-    const struct { std::vector<std::string> args; const char* says; std::function<void()> arrange = nullptr; } refusals[] = {
+    struct Refusal {
+        Refusal(std::vector<std::string> a, const char* s, std::function<void()> f = nullptr)
+            : args(std::move(a)), says(s), arrange(std::move(f)) {}
+        std::vector<std::string> args;
+        const char* says;
+        std::function<void()> arrange;
+    };
+    const Refusal refusals[] = {
         {{"--port", "/dev/parport1", "start"}, "cannot open /dev/parport1: "},
         {{"--gpio", "gpiochip1:tck=11,tms=25,tdi=10,tdo=9", "start"}, "cannot open GPIO chip \"gpiochip1\": "},
         {{"--gpio", "gpiochip0:tck=11,tms=25,tdi=2,tdo=9", "start"}, "already in use by \"i2c\""},

@@ -153,10 +153,10 @@ TEST(St20Cpu, ProgramsLeaveTheirResults) {
         SCOPED_TRACE(row.name);
         Program run(row.code, row.end);
         EXPECT_FALSE(run.cpu.Stopped());
-        if (row.a) EXPECT_EQ(run.cpu.Regs().a, *row.a);
-        if (row.b) EXPECT_EQ(run.cpu.Regs().b, *row.b);
-        if (row.word) EXPECT_EQ(run.bus.Word(row.word->first), row.word->second);
-        if (row.undefined) EXPECT_EQ(run.cpu.Undefined(), *row.undefined);
+        if (row.a) { EXPECT_EQ(run.cpu.Regs().a, *row.a); }
+        if (row.b) { EXPECT_EQ(run.cpu.Regs().b, *row.b); }
+        if (row.word) { EXPECT_EQ(run.bus.Word(row.word->first), row.word->second); }
+        if (row.undefined) { EXPECT_EQ(run.cpu.Undefined(), *row.undefined); }
         EXPECT_EQ(run.Events(), row.records);
     }
 }
