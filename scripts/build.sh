@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
-# Configures and builds the native tree into build/ (or $ORBVEX_BUILD_DIR): the targets
-# named as arguments (and what they need), or everything.
+# Configures and builds the native tree into build/ (or $ORBVEX_BUILD_DIR). Arguments of
+# the form -DNAME=VALUE go to the configuration (kept for later builds of the same tree);
+# the others name the targets to build (and what they need). No target: everything.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORBVEX_BUILD_DIR:-$root/build}
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+settings=()
 targets=()
-[ $# -eq 0 ] || targets=(--target "$@")
+for arg in "$@"; do
+  case $arg in
+    -D*) settings+=("$arg") ;;
+    *) targets+=("$arg") ;;
+  esac
+done
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${settings[@]}" >/dev/null
+[ ${#targets[@]} -eq 0 ] || targets=(--target "${targets[@]}")
 cmake --build "$build" --parallel "$(nproc)" "${targets[@]}"
