@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "sim/sim_clock.h"
 #include "sim/st20_bus.h"
 
 namespace orbvex::sim {
@@ -50,6 +51,10 @@ public:
 
     explicit St20Cpu(St20Bus* bus) : bus_(bus) {}
 
+    // The receiver's clock, which the timer follows; without one it follows the
+    // instructions executed.
+    void SetClock(const SimClock* clock) { clock_ = clock; }
+
     // Starts afresh at iptr with the workspace at wptr; A, B and C undefined.
     void Start(std::uint32_t iptr, std::uint32_t wptr);
 
@@ -73,6 +78,13 @@ private:
     }
     bool LoopClosed();
     void Operate(std::uint32_t operation, std::uint32_t next);
+    bool Extended(std::uint32_t operation);
+    bool Process(std::uint32_t operation);
+    void Double(std::uint32_t low, std::uint32_t high);
+    void Check(bool fails);
+    std::uint32_t Timer() const;
+    void Move();
+    void LoopEnd();
     void Note(Event event, std::uint32_t value);
 
     void Push(std::uint32_t value, unsigned undefined = 0);
@@ -96,6 +108,10 @@ private:
     std::uint32_t Shift(bool left);
 
     St20Bus* bus_;
+    const SimClock* clock_ = nullptr;
+    std::uint64_t runStart_ = 0;     // executed_ when the current run began
+    std::uint32_t timerOffset_ = 0;  // set by sttimer
+    bool haltOnError_ = false;
     St20RamWindow ram_;
     Registers r_;
     unsigned undef_ = kUndefA | kUndefB | kUndefC;
