@@ -66,29 +66,56 @@ std::uint64_t St20Cpu::Run(std::uint64_t count) {
     runStart_ = executed_;
     const std::uint64_t first = executed_;
     const std::uint64_t end = executed_ + count;
-    if (period_ != 0) executed_ += count / period_ * period_;
     while (executed_ < end && !stopped_) {
+        if (period_ != 0) {
+            Replay(end);
+            break;
+        }
         Step();
         if (stopped_) break;
         ++executed_;
-        if (jumpedBack_ && LoopClosed()) executed_ += (end - executed_) / period_ * period_;
+        if (tracing_) Trace();
+        if (jumpedBack_) LoopClosed();
     }
     return executed_ - first;
 }
 
-// Called after a backward jump: true when the state is the one at the previous backward
-// jump and nothing but registers changed in between, so the round repeats from here on.
-bool St20Cpu::LoopClosed() {
+// Called after a backward jump. When the state is the one at the previous backward jump
+// and nothing but registers changed in between, the round repeats: the next round is
+// traced, and once a traced round closes the same way, the loop is known and replayed.
+void St20Cpu::LoopClosed() {
     jumpedBack_ = false;
     const bool same = loopValid_ && !effect_ && loop_.r.a == r_.a && loop_.r.b == r_.b && loop_.r.c == r_.c &&
                       loop_.r.wptr == r_.wptr && loop_.r.iptr == r_.iptr && loop_.r.oreg == r_.oreg &&
                       loop_.undef == undef_ && loop_.error == error_;
-    if (same) period_ = executed_ - loopAt_;
+    if (same && tracing_ && round_.size() == executed_ - loopAt_) period_ = executed_ - loopAt_;
+    tracing_ = same && period_ == 0;
+    if (tracing_) round_.clear();
     loop_ = {r_, undef_, error_};
     loopAt_ = executed_;
     loopValid_ = true;
     effect_ = false;
-    return same;
+}
+
+void St20Cpu::Trace() {
+    if (round_.size() == kMaxRound) {
+        tracing_ = false;
+        return;
+    }
+    round_.push_back({r_, undef_, error_});
+}
+
+// Moves a known loop on to `end` without running it: the state there is the traced one
+// at the same place in the round, exactly what running every instruction would leave.
+void St20Cpu::Replay(std::uint64_t end) {
+    const std::uint64_t place = (end - loopAt_) % period_;
+    const Snapshot& state = place == 0 ? loop_ : round_[place - 1];
+    r_ = state.r;
+    undef_ = state.undef;
+    error_ = state.error;
+    start_ = r_.iptr;
+    loopAt_ = end - place;
+    executed_ = end;
 }
 
 void St20Cpu::Note(Event event, std::uint32_t value) {

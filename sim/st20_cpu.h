@@ -19,8 +19,9 @@ namespace orbvex::sim {
 // does not know stops it, recorded with the address where the instruction began.
 //
 // A loop that only reads RAM and comes back to the same registers repeats exactly while
-// nobody writes that RAM, so whole rounds of it are counted rather than executed: a trap
-// idling on its command word costs almost nothing, and every count stays exact.
+// nobody writes that RAM, so once one round of it is traced, it is replayed rather than
+// executed, to the very instruction a run ends at: a trap idling on its command word costs
+// almost nothing, and every count and register stays exact.
 class St20Cpu {
 public:
     enum class Event {
@@ -75,8 +76,11 @@ private:
     void Touch() {  // an effect beyond the registers: no round may be skipped over it
         effect_ = true;
         period_ = 0;
+        tracing_ = false;
     }
-    bool LoopClosed();
+    void LoopClosed();
+    void Trace();
+    void Replay(std::uint64_t end);
     void Operate(std::uint32_t operation, std::uint32_t next);
     bool Extended(std::uint32_t operation);
     bool Process(std::uint32_t operation);
@@ -130,7 +134,10 @@ private:
     bool loopValid_ = false;
     bool effect_ = true;
     bool jumpedBack_ = false;
-    std::uint64_t period_ = 0;  // instructions per round of a pure loop; 0: none known
+    std::uint64_t period_ = 0;  // instructions per round of a traced pure loop; 0: none known
+    static constexpr std::size_t kMaxRound = 256;  // longer loops are run, not replayed
+    bool tracing_ = false;
+    std::vector<Snapshot> round_;  // the state after each instruction of the round
     std::vector<Record> records_;
     std::uint64_t recordCount_ = 0;
 };
