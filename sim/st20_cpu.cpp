@@ -546,8 +546,12 @@ bool St20Cpu::Process(std::uint32_t operation) {
         error_ = false;
         return true;
     // The core keeps the halt-on-error flag for testhalterr; setting the error flag never halts it.
-    case kClrhalterr: haltOnError_ = false; return true;
-    case kSethalterr: haltOnError_ = true; return true;
+    // A loop is replayed from its registers alone, so a change of the flag ends any replay.
+    case kClrhalterr:
+    case kSethalterr:
+        Touch();
+        haltOnError_ = operation == kSethalterr;
+        return true;
     case kTesthalterr: Push(haltOnError_ ? 1 : 0); return true;
     case kLdpri: Push(kLowPriority); return true;
     case kLdtimer:
