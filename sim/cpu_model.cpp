@@ -5,6 +5,7 @@ namespace orbvex::sim {
 CpuModel::CpuModel(TargetMemory* memory, const ReceiverConfig* config, const ReceiverFaults* faults,
                    SimClock* clock)
     : memory_(memory), config_(config), faults_(faults), clock_(clock), bus_(memory), core_(&bus_) {
+    core_.SetClock(clock_);
     memory_->SetJtiptr(kFirmwareIptr);
 }
 

@@ -17,7 +17,26 @@ enum Operation : std::uint32_t {
     kGtu = 0x5F, kPop = 0x79, kSsub = 0xC1, kSs = 0xC8, kLs = 0xCA, kDevlb = 0xF0, kDevsb = 0xF1,
     kDevls = 0xF2, kDevss = 0xF3, kDevlw = 0xF4, kDevsw = 0xF5, kLsx = 0xF9,
     kNop = 0xFFFFFFC0,  // table number 0x30, reached through nfix
+    // Long arithmetic, checks, counts and the process's own flags and timer.
+    kSeterr = 0x10, kCsub0 = 0x13, kLadd = 0x16, kNorm = 0x19, kLdiv = 0x1A, kXdble = 0x1D, kLdpri = 0x1E,
+    kRem = 0x1F, kLend = 0x21, kLdtimer = 0x22, kTesterr = 0x29, kDiv = 0x2C, kLmul = 0x31, kBcnt = 0x34,
+    kLshr = 0x35, kLshl = 0x36, kLsum = 0x37, kLsub = 0x38, kXword = 0x3A, kGajw = 0x3C, kWcnt = 0x3F,
+    kMove = 0x4A, kCsngl = 0x4C, kCcnt1 = 0x4D, kLdiff = 0x4F, kSum = 0x52, kMul = 0x53, kSttimer = 0x54,
+    kCword = 0x56, kClrhalterr = 0x57, kSethalterr = 0x58, kTesthalterr = 0x59, kBitcnt = 0x76,
+    kBitrevword = 0x77, kBitrevnbits = 0x78, kXbword = 0xB8, kLbx = 0xB9, kXsword = 0xF8,
 };
+
+// The process started by the start series runs at low priority, whose timer ticks every
+// 64 microseconds; taking one instruction as a microsecond, it ticks every 64 instructions
+// of the receiver's clock, so time-outs built on it repeat exactly.
+constexpr std::uint64_t kInstructionsPerTick = 64;
+constexpr std::uint32_t kLowPriority = 1;
+
+std::uint32_t ReverseBits(std::uint32_t value) {
+    std::uint32_t reversed = 0;
+    for (int i = 0; i < 32; ++i, value >>= 1) reversed = (reversed << 1) | (value & 1);
+    return reversed;
+}
 
 bool AddOverflows(std::uint32_t x, std::uint32_t y, std::uint32_t sum) { return ((~(x ^ y) & (x ^ sum)) >> 31) != 0; }
 bool SubOverflows(std::uint32_t x, std::uint32_t y, std::uint32_t diff) { return (((x ^ y) & (x ^ diff)) >> 31) != 0; }
@@ -44,31 +63,59 @@ std::uint64_t St20Cpu::Run(std::uint64_t count) {
         loopValid_ = false;
     }
     ram_ = ram;
+    runStart_ = executed_;
     const std::uint64_t first = executed_;
     const std::uint64_t end = executed_ + count;
-    if (period_ != 0) executed_ += count / period_ * period_;
     while (executed_ < end && !stopped_) {
+        if (period_ != 0) {
+            Replay(end);
+            break;
+        }
         Step();
         if (stopped_) break;
         ++executed_;
-        if (jumpedBack_ && LoopClosed()) executed_ += (end - executed_) / period_ * period_;
+        if (tracing_) Trace();
+        if (jumpedBack_) LoopClosed();
     }
     return executed_ - first;
 }
 
-// Called after a backward jump: true when the state is the one at the previous backward
-// jump and nothing but registers changed in between, so the round repeats from here on.
-bool St20Cpu::LoopClosed() {
+// Called after a backward jump. When the state is the one at the previous backward jump
+// and nothing but registers changed in between, the round repeats: the next round is
+// traced, and once a traced round closes the same way, the loop is known and replayed.
+void St20Cpu::LoopClosed() {
     jumpedBack_ = false;
     const bool same = loopValid_ && !effect_ && loop_.r.a == r_.a && loop_.r.b == r_.b && loop_.r.c == r_.c &&
                       loop_.r.wptr == r_.wptr && loop_.r.iptr == r_.iptr && loop_.r.oreg == r_.oreg &&
                       loop_.undef == undef_ && loop_.error == error_;
-    if (same) period_ = executed_ - loopAt_;
+    if (same && tracing_ && round_.size() == executed_ - loopAt_) period_ = executed_ - loopAt_;
+    tracing_ = same && period_ == 0;
+    if (tracing_) round_.clear();
     loop_ = {r_, undef_, error_};
     loopAt_ = executed_;
     loopValid_ = true;
     effect_ = false;
-    return same;
+}
+
+void St20Cpu::Trace() {
+    if (round_.size() == kMaxRound) {
+        tracing_ = false;
+        return;
+    }
+    round_.push_back({r_, undef_, error_});
+}
+
+// Moves a known loop on to `end` without running it: the state there is the traced one
+// at the same place in the round, exactly what running every instruction would leave.
+void St20Cpu::Replay(std::uint64_t end) {
+    const std::uint64_t place = (end - loopAt_) % period_;
+    const Snapshot& state = place == 0 ? loop_ : round_[place - 1];
+    r_ = state.r;
+    undef_ = state.undef;
+    error_ = state.error;
+    start_ = r_.iptr;
+    loopAt_ = end - place;
+    executed_ = end;
 }
 
 void St20Cpu::Note(Event event, std::uint32_t value) {
@@ -329,10 +376,196 @@ void St20Cpu::Operate(std::uint32_t operation, std::uint32_t next) {
         return;
     case kNop: return;
     default:
+        if (Extended(operation)) return;
         stopped_ = true;
         r_.iptr = start_;
         Note(Event::UnknownInstruction, operation);
         return;
+    }
+}
+
+// A := low and B := high of a double-length result of A, B and C; C undefined.
+void St20Cpu::Double(std::uint32_t low, std::uint32_t high) {
+    const unsigned resultUndefined = (undef_ & (kUndefA | kUndefB | kUndefC)) ? kUndefA | kUndefB : 0;
+    r_.a = low;
+    r_.b = high;
+    undef_ = resultUndefined | kUndefC;
+}
+
+// A check: the error flag when it fails, and B moves up into A.
+void St20Cpu::Check(bool fails) {
+    if (fails) error_ = true;
+    Pop();
+}
+
+std::uint32_t St20Cpu::Timer() const {
+    const std::uint64_t now = clock_ ? clock_->instructions + (executed_ - runStart_) : executed_;
+    return static_cast<std::uint32_t>(now / kInstructionsPerTick) + timerOffset_;
+}
+
+// The block copy moves bytes one by one from C to B, ascending: the documents leave
+// overlapping blocks open, and a count above 2^31 (negative) moves nothing.
+void St20Cpu::Move() {
+    const std::uint32_t count = r_.a;
+    const std::uint32_t to = Address(r_.b, kUndefB), from = Address(r_.c, kUndefC);
+    Touch();
+    if (static_cast<std::int32_t>(count) > 0) {
+        for (std::uint32_t i = 0; i < count; ++i) StoreByte(to + i, LoadByte(from + i), false);
+    }
+    undef_ = kUndefA | kUndefB | kUndefC;
+}
+
+// The loop end: B points at the index and the count; while the count stays above 0 the
+// index steps and the loop jumps A bytes back from the next instruction.
+void St20Cpu::LoopEnd() {
+    const std::uint32_t block = Address(r_.b, kUndefB);
+    const std::uint32_t count = LoadWord(block + 4) - 1;
+    StoreWord(block + 4, count, false);
+    if (static_cast<std::int32_t>(count) > 0) {
+        StoreWord(block, LoadWord(block) + 1, false);
+        r_.iptr -= r_.a;
+        jumpedBack_ = r_.iptr <= start_;
+    }
+    undef_ = kUndefA | kUndefB | kUndefC;
+}
+
+bool St20Cpu::Extended(std::uint32_t operation) {
+    const std::uint32_t a = r_.a, b = r_.b, c = r_.c, carry = r_.c & 1;
+    const std::int32_t sa = static_cast<std::int32_t>(a), sb = static_cast<std::int32_t>(b);
+    const std::uint64_t wide = (static_cast<std::uint64_t>(c) << 32) | b;
+    switch (operation) {
+    case kSum: Binary(b + a); return true;
+    case kMul: {
+        const std::int64_t product = static_cast<std::int64_t>(sb) * sa;
+        if (product != static_cast<std::int32_t>(product)) error_ = true;
+        Binary(b * a);
+        return true;
+    }
+    case kDiv:
+    case kRem: {
+        const bool fails = a == 0 || (sa == -1 && b == 0x80000000u);
+        if (fails) error_ = true;
+        Binary(fails ? 0 : static_cast<std::uint32_t>(operation == kDiv ? sb / sa : sb % sa));
+        if (fails) undef_ |= kUndefA;
+        return true;
+    }
+    case kLadd:
+    case kLsub: {
+        const std::int64_t exact = operation == kLadd ? std::int64_t{sb} + sa + carry : std::int64_t{sb} - sa - carry;
+        if (exact != static_cast<std::int32_t>(exact)) error_ = true;
+        Double(static_cast<std::uint32_t>(exact), 0);
+        undef_ |= kUndefB;
+        return true;
+    }
+    case kLsum: {
+        const std::uint64_t total = std::uint64_t{b} + a + carry;
+        Double(static_cast<std::uint32_t>(total), static_cast<std::uint32_t>(total >> 32));
+        return true;
+    }
+    case kLdiff: {
+        const std::uint64_t total = std::uint64_t{b} - a - carry;
+        Double(static_cast<std::uint32_t>(total), static_cast<std::uint32_t>(total >> 32) & 1);
+        return true;
+    }
+    case kLmul: {
+        const std::uint64_t total = std::uint64_t{b} * a + c;
+        Double(static_cast<std::uint32_t>(total), static_cast<std::uint32_t>(total >> 32));
+        return true;
+    }
+    case kLdiv: {
+        // The quotient must fit a word; when it does not, the flag is set and both are undefined.
+        const bool fails = c >= a;
+        if (fails) error_ = true;
+        Double(fails ? 0 : static_cast<std::uint32_t>(wide / a), fails ? 0 : static_cast<std::uint32_t>(wide % a));
+        if (fails) undef_ |= kUndefA | kUndefB;
+        return true;
+    }
+    case kLshl:
+    case kLshr: {
+        if (undef_ & kUndefA) Note(Event::UndefinedShift, a);
+        const std::uint64_t shifted = a >= 64 ? 0 : operation == kLshl ? wide << a : wide >> a;
+        Double(static_cast<std::uint32_t>(shifted), static_cast<std::uint32_t>(shifted >> 32));
+        return true;
+    }
+    case kNorm: {
+        std::uint64_t value = (static_cast<std::uint64_t>(b) << 32) | a;
+        std::uint32_t places = 0;
+        if (value == 0) places = 64;
+        while (value != 0 && (value >> 63) == 0) value <<= 1, ++places;
+        r_.a = static_cast<std::uint32_t>(value);
+        r_.b = static_cast<std::uint32_t>(value >> 32);
+        r_.c = places;
+        undef_ = (undef_ & (kUndefA | kUndefB)) ? kUndefA | kUndefB | kUndefC : 0;
+        return true;
+    }
+    case kCsub0: Check(b >= a); return true;
+    case kCcnt1: Check(b == 0 || b > a); return true;
+    case kCword: Check(sb >= sa || sb < -sa); return true;
+    case kCsngl:
+        if (b != (sa < 0 ? 0xFFFFFFFFu : 0)) error_ = true;
+        r_.b = c;
+        undef_ = (undef_ & kUndefA) | ((undef_ >> 1) & kUndefB) | kUndefC;
+        return true;
+    case kXword: Binary((b ^ a) - a); return true;
+    case kXbword: r_.a = static_cast<std::uint32_t>(static_cast<std::int8_t>(a)); return true;
+    case kXsword: r_.a = static_cast<std::uint32_t>(static_cast<std::int16_t>(a)); return true;
+    case kLbx:
+        r_.a = static_cast<std::uint32_t>(static_cast<std::int8_t>(LoadByte(Address(a, kUndefA))));
+        return true;
+    case kXdble:
+        r_.c = b;
+        r_.b = sa < 0 ? 0xFFFFFFFFu : 0;
+        undef_ = (undef_ & kUndefA) | ((undef_ & kUndefA) << 1) | ((undef_ & kUndefB) << 1);
+        return true;
+    case kBcnt: r_.a = a * 4; return true;
+    case kWcnt:
+        Push(static_cast<std::uint32_t>(sa >> 2), undef_ & kUndefA);
+        r_.b = a & 3;
+        return true;
+    case kBitcnt: Binary(static_cast<std::uint32_t>(__builtin_popcount(a)) + b); return true;
+    case kBitrevword: r_.a = ReverseBits(a); return true;
+    case kBitrevnbits:
+        if (a > 32) Note(Event::ShiftBeyondWord, a);
+        Binary(a == 0 || a > 32 ? 0 : ReverseBits(b) >> (32 - a));
+        return true;
+    case kGajw:
+        r_.a = r_.wptr;
+        r_.wptr = Aligned(Address(a, kUndefA), 3);
+        undef_ &= ~kUndefA;
+        return true;
+    default: return Process(operation);
+    }
+}
+
+// The operations on the process's own state: its error flags, priority, timer and loops.
+bool St20Cpu::Process(std::uint32_t operation) {
+    switch (operation) {
+    case kSeterr: error_ = true; return true;
+    case kTesterr:
+        Push(error_ ? 0 : 1);
+        error_ = false;
+        return true;
+    // The core keeps the halt-on-error flag for testhalterr; setting the error flag never halts it.
+    // A loop is replayed from its registers alone, so a change of the flag ends any replay.
+    case kClrhalterr:
+    case kSethalterr:
+        Touch();
+        haltOnError_ = operation == kSethalterr;
+        return true;
+    case kTesthalterr: Push(haltOnError_ ? 1 : 0); return true;
+    case kLdpri: Push(kLowPriority); return true;
+    case kLdtimer:
+        Touch();  // time moves on while a loop's registers repeat: never skip over a read of it
+        Push(Timer());
+        return true;
+    case kSttimer:
+        timerOffset_ = 0;
+        timerOffset_ = r_.a - Timer();
+        Pop();
+        return true;
+    case kMove: Move(); return true;
+    case kLend: LoopEnd(); return true;
+    default: return false;
     }
 }
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "sim/sim_clock.h"
 #include "sim/st20_bus.h"
 
 namespace orbvex::sim {
@@ -18,8 +19,9 @@ namespace orbvex::sim {
 // does not know stops it, recorded with the address where the instruction began.
 //
 // A loop that only reads RAM and comes back to the same registers repeats exactly while
-// nobody writes that RAM, so whole rounds of it are counted rather than executed: a trap
-// idling on its command word costs almost nothing, and every count stays exact.
+// nobody writes that RAM, so once one round of it is traced, it is replayed rather than
+// executed, to the very instruction a run ends at: a trap idling on its command word costs
+// almost nothing, and every count and register stays exact.
 class St20Cpu {
 public:
     enum class Event {
@@ -50,6 +52,10 @@ public:
 
     explicit St20Cpu(St20Bus* bus) : bus_(bus) {}
 
+    // The receiver's clock, which the timer follows; without one it follows the
+    // instructions executed.
+    void SetClock(const SimClock* clock) { clock_ = clock; }
+
     // Starts afresh at iptr with the workspace at wptr; A, B and C undefined.
     void Start(std::uint32_t iptr, std::uint32_t wptr);
 
@@ -70,9 +76,19 @@ private:
     void Touch() {  // an effect beyond the registers: no round may be skipped over it
         effect_ = true;
         period_ = 0;
+        tracing_ = false;
     }
-    bool LoopClosed();
+    void LoopClosed();
+    void Trace();
+    void Replay(std::uint64_t end);
     void Operate(std::uint32_t operation, std::uint32_t next);
+    bool Extended(std::uint32_t operation);
+    bool Process(std::uint32_t operation);
+    void Double(std::uint32_t low, std::uint32_t high);
+    void Check(bool fails);
+    std::uint32_t Timer() const;
+    void Move();
+    void LoopEnd();
     void Note(Event event, std::uint32_t value);
 
     void Push(std::uint32_t value, unsigned undefined = 0);
@@ -96,6 +112,10 @@ private:
     std::uint32_t Shift(bool left);
 
     St20Bus* bus_;
+    const SimClock* clock_ = nullptr;
+    std::uint64_t runStart_ = 0;     // executed_ when the current run began
+    std::uint32_t timerOffset_ = 0;  // set by sttimer
+    bool haltOnError_ = false;
     St20RamWindow ram_;
     Registers r_;
     unsigned undef_ = kUndefA | kUndefB | kUndefC;
@@ -114,7 +134,10 @@ private:
     bool loopValid_ = false;
     bool effect_ = true;
     bool jumpedBack_ = false;
-    std::uint64_t period_ = 0;  // instructions per round of a pure loop; 0: none known
+    std::uint64_t period_ = 0;  // instructions per round of a traced pure loop; 0: none known
+    static constexpr std::size_t kMaxRound = 256;  // longer loops are run, not replayed
+    bool tracing_ = false;
+    std::vector<Snapshot> round_;  // the state after each instruction of the round
     std::vector<Record> records_;
     std::uint64_t recordCount_ = 0;
 };

@@ -84,6 +84,7 @@ public:
     }
     std::uint64_t Reads() const { return reads_; }
     void Write(std::uint16_t port, std::uint8_t value) override { receiver_.Write(port, value); }
+    sim::VirtualReceiver& Receiver() { return receiver_; }
 
 private:
     sim::VirtualReceiver receiver_;
