@@ -8,21 +8,21 @@ namespace orbvex::cables {
 
 DeviceApis SystemDeviceApis() { return {&SystemPpdevApi(), &SystemGpiodApi(), &SystemFtdiApi()}; }
 
-// Each defined in its own file.
-extern const CableType kVirtualCable;
-extern const CableType kParallelPortCable;
-extern const CableType kGpioCable;
-extern const CableType kRemoteCable;
-extern const CableType kFtdiCable;
+// The table, one line per cable, in the order a refusal names two of them; each entry is
+// defined in a file of its own.
+#define ORBVEX_CABLE_TABLE(CABLE) \
+    CABLE(kVirtualCable)          \
+    CABLE(kParallelPortCable)     \
+    CABLE(kGpioCable)             \
+    CABLE(kRemoteCable)           \
+    CABLE(kFtdiCable)
+
+#define ORBVEX_DECLARE_CABLE(name) extern const CableType name;
+#define ORBVEX_LIST_CABLE(name) &name,
+ORBVEX_CABLE_TABLE(ORBVEX_DECLARE_CABLE)
 
 const std::vector<const CableType*>& CableTypes() {
-    static const std::vector<const CableType*> table = {
-        &kVirtualCable,
-        &kParallelPortCable,
-        &kGpioCable,
-        &kRemoteCable,
-        &kFtdiCable,
-    };
+    static const std::vector<const CableType*> table = {ORBVEX_CABLE_TABLE(ORBVEX_LIST_CABLE)};
     return table;
 }
 
