@@ -15,7 +15,8 @@ DeviceApis SystemDeviceApis() { return {&SystemPpdevApi(), &SystemGpiodApi(), &S
     CABLE(kParallelPortCable)     \
     CABLE(kGpioCable)             \
     CABLE(kRemoteCable)           \
-    CABLE(kFtdiCable)
+    CABLE(kFtdiCable)             \
+    /* a new cable: one line above this one */
 
 #define ORBVEX_DECLARE_CABLE(name) extern const CableType name;
 #define ORBVEX_LIST_CABLE(name) &name,
