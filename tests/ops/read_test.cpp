@@ -120,19 +120,24 @@ TEST_F(ReadTest, RangesComeBackExactOrSayWhereTheyStopped) {
 
 // A noisy cable turns about one reply in 50 (one byte in 50 replies of 257): one pass
 // keeps what it turned, three passes catch and settle it, and verify tells a turned
-// byte from a real difference.
+// byte from a real difference. One byte in 6000 is too often for two passes to vouch
+// for the data: the default read takes a third by itself.
 TEST_F(ReadTest, PassesAndVerifyTellALinkGlitchFromTheFlash) {
     const auto image = RandomBytes(0x40000, 21);
     receiver.SetFlash(image);
     WriteFileBytes(PathIn("image.rom"), image);
-    receiver.Faults().corruptReplyOneIn = 50 * 257;
     receiver.Faults().corruptReplySeed = 7;
-    for (int passes : {1, 3}) {
+    const struct { int passes; long oneIn; const char* says; } runs[] = {
+        {1, 50 * 257, "Read END"}, {3, 50 * 257, "Read 3 passes agree after re-reading "},
+        {2, 6000, "Read 3 passes agree after re-reading "}};
+    for (const auto& run : runs) {
         window.Forget();
-        ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x40000, PathIn("back.bin"), passes}));
-        EXPECT_EQ(ReadFileBytes(PathIn("back.bin")) == image, passes == 3) << passes;
+        receiver.Faults().corruptReplyOneIn = run.oneIn;
+        ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x40000, PathIn("back.bin"), run.passes}));
+        EXPECT_EQ(ReadFileBytes(PathIn("back.bin")) == image, run.passes > 1) << run.passes;
+        EXPECT_EQ(window.FromEnd(3 - (run.passes == 1)).rfind(run.says, 0), 0u) << window.FromEnd(3);
+        EXPECT_EQ(window.waitNotices.size(), run.oneIn == 6000 ? 1u : 0u);
     }
-    EXPECT_EQ(window.FromEnd(3).rfind("Read 3 passes agree after re-reading ", 0), 0u) << window.FromEnd(3);
     receiver.Faults().corruptReplyOneIn = 0;
 
     receiver.ResetCounters();
@@ -170,8 +175,8 @@ TEST_F(ReadTest, LinkFaultsNeverPassForTheFlash) {
             WriteFileBytes(PathIn("back.bin"), old);
             const bool saved = RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x2000, PathIn("back.bin"), passes});
             EXPECT_EQ(ReadFileBytes(PathIn("back.bin")), saved ? image : old);
-            EXPECT_TRUE(saved || window.FromEnd(2).rfind("Read FAIL: the link is too noisy", 0) == 0);
-            EXPECT_TRUE(!f.every || saved == (passes == 3));  // cut apart, three passes outvote it
+            EXPECT_TRUE(saved || window.FromEnd(2).rfind("Read FAIL: ", 0) == 0);
+            EXPECT_TRUE(!f.every || saved);  // cut apart, three passes outvote it
             const VerifyResult same = RunVerify(window, {kLpt1Base, 0x7FF00000, 0x2000, 0x80000000, PathIn("image.rom")});
             EXPECT_TRUE(same.same || same.noisy);
             const VerifyResult differs = RunVerify(window, {kLpt1Base, 0x7FF00000, 0x2000, 0x80000000, PathIn("changed.rom")});
