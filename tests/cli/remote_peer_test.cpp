@@ -320,7 +320,7 @@ TEST(ServedReceiverProcess, LinkFaultsNeverPassForTheFlash) {
     WriteBytes(dir.Path("rom.bin"), RandomImage(0x1000, 17));
     WriteBytes(dir.Path("back.bin"), {'o', 'l', 'd'});
     const struct { std::vector<std::string> settings, commands; const char* says; } runs[] = {
-        {{"--short-reply", "100"}, {"--length", "8K", "start", "read", dir.Path("back.bin")},
+        {{"--short-reply", "100", "--reply-outside-flash", "4"}, {"--length", "8K", "start", "read", dir.Path("back.bin")},
          "Read stopped at address 7FF00000: the receiver did not answer"},
         {{"--short-reply", "100", "--reply-outside-flash", "4"}, {"start", "erase", "write", dir.Path("rom.bin")},
          "Verify stopped at address 7FF00000: the receiver did not answer"},
