@@ -1,5 +1,6 @@
 // Erase: one call into the trap program's mailbox erases the chosen flash.
 #include "link/trap.h"
+#include "ops/chip_info.h"
 #include "ops/common.h"
 #include "ops/operations.h"
 
@@ -12,7 +13,7 @@ bool RunErase(WindowServices& window, const EraseInputs& in) {
     if (!BringUpLink(window, in.lptBase)) return false;
 
     bool erased = false;
-    if (DcuAnswers(window) && FindMailbox(window)) {
+    if (DcuAnswers(window) && FindMailbox(window) && (!in.checkChipSize || ChipSizeAgrees(window, in.flash, "Erase"))) {
         const std::uint32_t base = in.flash.base;
         window.LogLine("Erase ADR[" + Hex8(base) + "] : Please Wait...");
         TrapWaitWatch watch(window, "erase ADR[" + Hex8(base) + "]", [&window] { return window.StopRequested(); });

@@ -12,6 +12,7 @@
 #include "ops/flash_range.h"
 #include "ops/operations.h"
 #include "ops/readings.h"
+#include "ops/trap_checked.h"
 #include "util/image_file.h"
 
 namespace orbvex {
@@ -163,7 +164,7 @@ private:
 
 // Only a complete image is saved, and only then does it replace the chosen file.
 bool ReadToFile(WindowServices& window, std::uint32_t start, std::uint32_t length, bool moveLabel, int passes,
-                const std::string& path) {
+                std::optional<std::uint32_t> checksumBase, const std::string& path) {
     // A destination that cannot take the file is refused before minutes of reading.
     if (const FileSaveResult usable = CheckSaveTarget(path); !usable.ok) {
         window.LogLine(usable.error);
@@ -172,7 +173,10 @@ bool ReadToFile(WindowServices& window, std::uint32_t start, std::uint32_t lengt
     window.LogLine(RangeLine("Read", start, length));
     window.ProcessMessages();
     std::vector<std::uint8_t> image;
-    if (!RangeReader(window, start, length, moveLabel, passes).Read(image)) return false;
+    const bool checked = checksumBase && TrapCanChecksum();
+    if (checked ? !ReadCheckedByTrap(window, *checksumBase, start, length, image)
+                : !RangeReader(window, start, length, moveLabel, passes).Read(image))
+        return false;
     const FileSaveResult saved = SaveWholeFile(path, image);
     if (!saved.ok) {
         window.LogLine(saved.error);
@@ -192,7 +196,8 @@ bool RunRead(WindowServices& window, const ReadInputs& in) {
     bool saved = false;
     if (DcuAnswers(window)) {
         if (const std::optional<ChosenFile> chosen = in.chooseBin())
-            saved = ReadToFile(window, chosen->flash.base, chosen->flash.size, true, in.passes, chosen->path);
+            saved = ReadToFile(window, chosen->flash.base, chosen->flash.size, true, in.passes, in.checksumBase,
+                               chosen->path);
     }
     EndOperation(window);
     return saved;
@@ -203,7 +208,7 @@ bool RunReadRange(WindowServices& window, const RangeReadInputs& in) {
     if (!guard.Acquired()) return false;
     if (!BringUpLink(window, in.lptBase)) return false;
 
-    const bool saved = DcuAnswers(window) && ReadToFile(window, in.start, in.length, false, in.passes, in.path);
+    const bool saved = DcuAnswers(window) && ReadToFile(window, in.start, in.length, false, in.passes, in.checksumBase, in.path);
     EndOperation(window);
     return saved;
 }

@@ -70,6 +70,15 @@ std::optional<Reading> SettledContent(const std::vector<Reading>& readings, cons
     return settled;
 }
 
+Reading MostCommonContent(const std::vector<Reading>& readings) {
+    Reading content(readings.front());
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        const std::uint8_t value = Candidate(readings, i);
+        if (Votes(readings, i, value) > Votes(readings, i, content[i])) content[i] = value;
+    }
+    return content;
+}
+
 std::optional<Reading> ReadUntilSettled(std::uint32_t start, std::vector<Reading>& readings, std::uint32_t blockLength,
                                         int maxRereads, const std::uint8_t* expected, const LinkNoise& noise) {
     const auto length = static_cast<std::uint32_t>(readings.front().size());

@@ -39,6 +39,10 @@ struct LinkNoise {
 std::optional<Reading> SettledContent(const std::vector<Reading>& readings, const std::uint8_t* expected = nullptr,
                                       const LinkNoise& noise = {});
 
+// Byte by byte, the value most of the readings show (the first reading's on a tie):
+// a guess that something else, a checksum, must confirm.
+Reading MostCommonContent(const std::vector<Reading>& readings);
+
 // Reads [start, start + length) again, each time cut at the next place, until the
 // readings (at least one already) settle, at most maxRereads times. Nothing when they
 // did not settle or the receiver stopped answering.

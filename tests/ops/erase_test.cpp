@@ -50,6 +50,23 @@ TEST_F(EraseFails, WhenTheTrapProgramNeverReportsDone) {
     EXPECT_EQ(window.waitNotices[0], "the target has not answered yet (erase ADR[7FF00000], 10 s, poll 100 of 1000)");
 }
 
+// A 1 MB choice on a 2 MB chip would erase all of it and write half: when asked to
+// check, erase and write refuse before anything is erased, naming both sizes.
+TEST_F(EraseFails, WhenTheChosenSizeIsNotTheChips) {
+    receiver.Config().flashSize = 0x200000;
+    Connect();
+    const auto content = RandomBytes(0x200000, 5);
+    receiver.SetFlash(content);
+    ChooseRom(RandomBytes(0x1000, 6));
+    EXPECT_FALSE(RunErase(window, {kLpt1Base, kFlash1M, true}));
+    EXPECT_EQ(window.FromEnd(2), "Erase refused: the chip holds 2 MB (00200000) but the flash chosen is 1 MB "
+                                 "(00100000): nothing erased; choose the chip's size, or --force");
+    EXPECT_FALSE(RunWrite(window, {kLpt1Base, window.Chooser(window.openChoice), true}));
+    EXPECT_EQ(window.FromEnd(2).rfind("Write refused: the chip holds 2 MB (00200000)", 0), 0u);
+    EXPECT_EQ(receiver.Flash(), content);
+    EXPECT_TRUE(RunErase(window, {kLpt1Base, kFlash2M, true}));
+}
+
 // The project's trap program on a chip it cannot erase: "Fail" in the window, and on the
 // command line the reason before it when the trap program gave one.
 TEST_F(EraseFails, WhenTheChipCannotBeErased) {

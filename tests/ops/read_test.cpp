@@ -127,16 +127,28 @@ TEST_F(ReadTest, PassesAndVerifyTellALinkGlitchFromTheFlash) {
     receiver.SetFlash(image);
     WriteFileBytes(PathIn("image.rom"), image);
     receiver.Faults().corruptReplySeed = 7;
-    const struct { int passes; long oneIn; const char* says; } runs[] = {
-        {1, 50 * 257, "Read END"}, {3, 50 * 257, "Read 3 passes agree after re-reading "},
-        {2, 6000, "Read 3 passes agree after re-reading "}};
+    // checked: one pass vouched for by the trap program's checksums, when it signs for them.
+    const struct { int passes; bool checked; long oneIn; const char* trap; const char* says; } runs[] = {
+        {1, false, 50 * 257, nullptr, "Read END"},
+        {3, false, 50 * 257, nullptr, "Read 3 passes agree after re-reading "},
+        {2, false, 6000, nullptr, "Read 3 passes agree after re-reading "},
+        {2, true, 6000, nullptr, "Read checked by the receiver's checksums after re-reading "},
+        {2, true, 6000, "never-done", "Read 3 passes agree after re-reading "},  // no signature
+    };
     for (const auto& run : runs) {
+        SCOPED_TRACE(run.says);
+        receiver.Faults().corruptReplyOneIn = 0;
+        if (run.trap) {
+            window.trapFile = FaultTrap(run.trap);
+            Connect();
+        }
         window.Forget();
         receiver.Faults().corruptReplyOneIn = run.oneIn;
-        ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x40000, PathIn("back.bin"), run.passes}));
-        EXPECT_EQ(ReadFileBytes(PathIn("back.bin")) == image, run.passes > 1) << run.passes;
+        const std::optional<std::uint32_t> sums = run.checked ? std::optional<std::uint32_t>(0x7FF00000) : std::nullopt;
+        ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x40000, PathIn("back.bin"), run.passes, sums}));
+        EXPECT_EQ(ReadFileBytes(PathIn("back.bin")) == image, run.passes > 1);
         EXPECT_EQ(window.FromEnd(3 - (run.passes == 1)).rfind(run.says, 0), 0u) << window.FromEnd(3);
-        EXPECT_EQ(window.waitNotices.size(), run.oneIn == 6000 ? 1u : 0u);
+        EXPECT_EQ(window.waitNotices.size(), run.oneIn == 6000 && (!run.checked || run.trap) ? 1u : 0u);
     }
     receiver.Faults().corruptReplyOneIn = 0;
 
@@ -167,19 +179,23 @@ TEST_F(ReadTest, LinkFaultsNeverPassForTheFlash) {
     const std::vector<std::uint8_t> old{'o', 'l', 'd'};
     const struct { long every, oneIn, seed; } faults[] = {{257, 0, 0}, {0, 200, 1}, {0, 200, 7}, {0, 50, 3}, {0, 1000, 5}};
     for (const auto& f : faults) {
-        for (int passes : {2, 3}) {
+        for (int passes : {2, 3, 0}) {  // 0: one pass checked by the trap program's checksums
+            const auto sums = passes ? std::nullopt : std::optional<std::uint32_t>(0x7FF00000);
             SCOPED_TRACE(std::to_string(f.every + f.oneIn) + ":" + std::to_string(f.seed + passes));
             receiver.Faults().corruptReplyEvery = f.every;
             receiver.Faults().corruptReplyOneIn = f.oneIn;
             receiver.Faults().corruptReplySeed = static_cast<std::uint64_t>(f.seed + passes);
             WriteFileBytes(PathIn("back.bin"), old);
-            const bool saved = RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x2000, PathIn("back.bin"), passes});
+            const bool saved =
+                RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x2000, PathIn("back.bin"), std::max(passes, 2), sums});
             EXPECT_EQ(ReadFileBytes(PathIn("back.bin")), saved ? image : old);
             EXPECT_TRUE(saved || window.FromEnd(2).rfind("Read FAIL: ", 0) == 0);
             EXPECT_TRUE(!f.every || saved);  // cut apart, three passes outvote it
-            const VerifyResult same = RunVerify(window, {kLpt1Base, 0x7FF00000, 0x2000, 0x80000000, PathIn("image.rom")});
+            const VerifyResult same =
+                RunVerify(window, {kLpt1Base, 0x7FF00000, 0x2000, 0x80000000, PathIn("image.rom"), sums});
             EXPECT_TRUE(same.same || same.noisy);
-            const VerifyResult differs = RunVerify(window, {kLpt1Base, 0x7FF00000, 0x2000, 0x80000000, PathIn("changed.rom")});
+            const VerifyResult differs =
+                RunVerify(window, {kLpt1Base, 0x7FF00000, 0x2000, 0x80000000, PathIn("changed.rom"), sums});
             EXPECT_TRUE(differs.noisy || window.FromEnd(2).rfind("Verify FAIL ADR[7FF01234] flash=", 0) == 0);
         }
     }
