@@ -108,17 +108,22 @@ INSTANTIATE_TEST_SUITE_P(Chips, EveryChip,
                                            Chip{"28F800B3B", 0x100000}, Chip{"28F160B3T", 0x200000}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Write does not erase: programming only clears bits, so old and new are ANDed.
-TEST_F(RoundTrip, WritingWithoutEraseGivesOldAndNew) {
+// Write does not erase, and programming only clears bits: the trap program writes the
+// words whose new value only clears bits and stops, as a failure, at the first that would
+// need a 0 to become 1, rather than leave old and new mixed behind a success.
+TEST_F(RoundTrip, WritingOverBitsThatNeedAnEraseFailsThere) {
     Connect();
-    auto old = RandomBytes(0x100000, 25);
+    auto old = std::vector<std::uint8_t>(0x100000, 0x00);
+    std::fill_n(old.begin(), 0x1101, 0xFF);
     receiver.SetFlash(old);
     auto rom = RandomBytes(8192 + 3, 26);
-    WriteRom(rom);
+    rom[0x1101] |= 0x01;
+    ChooseRom(rom);
+    EXPECT_FALSE(Write());
+    EXPECT_EQ(window.FromEnd(3), "Error writing flash at address 7FF01000 ACK = 00031002");
     auto back = ReadBack();
     ASSERT_EQ(back.size(), 0x100000u);
-    for (std::size_t i = 0; i < back.size(); ++i)
-        ASSERT_EQ(back[i], i < rom.size() ? (old[i] & rom[i]) : old[i]) << i;
+    for (std::size_t i = 0; i < back.size(); ++i) ASSERT_EQ(back[i], i < 0x1100 ? rom[i] : old[i]) << i;
 }
 
 // The same session over the cables the kernel drives, their system calls played by
