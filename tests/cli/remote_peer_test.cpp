@@ -277,12 +277,11 @@ TEST(ServedReceiverProcess, OpenOcdScansTheChainAndReadsTheIdcodeItWasGiven) {
 
 // The project's trap, executed by the served receiver's CPU, flashes every chip it can
 // carry: START, erase over old contents, write (with its read-back) and read, through
-// orbvex_cli; the receiver saves what the chip then holds. info names the chip.
+// orbvex_cli; the receiver saves what the chip then holds.
 TEST(ServedReceiverProcess, OrbvexCliFlashesEveryChipThroughIt) {
     const struct { const char* chip; const char* flash; std::uint32_t size; } chips[] = {
         {"29LV800B", "1M", 0x100000},  {"29LV800T", "1M", 0x100000},  {"29LV160B", "2M", 0x200000},
         {"29LV160T", "2M", 0x200000},  {"28F800B3B", "1M", 0x100000}, {"28F160B3T", "2M", 0x200000},
-        {"28F800B3T", "1M", 0x100000}, {"28F160B3B", "2M", 0x200000},
     };
     TempDir dir;
     const auto image = RandomImage(5001, 7);
@@ -298,9 +297,8 @@ TEST(ServedReceiverProcess, OrbvexCliFlashesEveryChipThroughIt) {
             ASSERT_FALSE(receiver.ListeningAddress().empty()) << receiver.Output();
             Program tool({Bin("orbvex_cli"), "--remote", "unix:" + dir.Path(name + ".sock"), "--remote-timeout",
                           kSlowHostTimeout, "--flash", c.flash, "--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "--length", "8K",
-                          "start", "erase", "write", dir.Path("image.rom"), "read", back, "info"});
+                          "start", "erase", "write", dir.Path("image.rom"), "read", back});
             EXPECT_EQ(tool.Wait(), 0) << tool.Output();
-            EXPECT_THAT(tool.Output(), HasSubstr(std::string(" ") + name + " (IDs "));
             EXPECT_THAT(tool.Output(), HasSubstr("Init OK :)"));
             EXPECT_THAT(tool.Output(), HasSubstr("Erase success !!!"));
             EXPECT_THAT(tool.Output(), HasSubstr("Write Flash END"));

@@ -96,3 +96,35 @@ TEST_F(EraseFails, WhenTheChipCannotBeErased) {
 
 }  // namespace
 }  // namespace orbvex::test
+
+namespace orbvex::test {
+namespace {
+
+class InfoTest : public ReceiverTest {};
+
+// info names every chip the receiver can carry, with its size and its sector map.
+TEST_F(InfoTest, NamesEveryChipModel) {
+    const struct { const char* chip; const char* maker; FlashRange flash; const char* sectors; } chips[] = {
+        {"29LV800B", "AMD", kFlash1M, "1 x 16 KB from 00000000, 2 x 8 KB from 00004000, 1 x 32 KB from 00008000"},
+        {"29LV800T", "AMD", kFlash1M, "15 x 64 KB from 00000000, 1 x 32 KB from 000F0000"},
+        {"29LV160B", "AMD", kFlash2M, "1 x 16 KB from 00000000"},
+        {"29LV160T", "AMD", kFlash2M, "31 x 64 KB from 00000000"},
+        {"28F800B3B", "Intel", kFlash1M, "8 x 8 KB from 00000000, 15 x 64 KB from 00010000"},
+        {"28F800B3T", "Intel", kFlash1M, "15 x 64 KB from 00000000, 8 x 8 KB from 000F0000"},
+        {"28F160B3B", "Intel", kFlash2M, "8 x 8 KB from 00000000, 31 x 64 KB"},
+        {"28F160B3T", "Intel", kFlash2M, "31 x 64 KB from 00000000, 8 x 8 KB from 001F0000"},
+    };
+    for (const auto& c : chips) {
+        SCOPED_TRACE(c.chip);
+        receiver.Config().flashChip = c.chip;
+        Connect();
+        ASSERT_TRUE(RunInfo(window, {kLpt1Base, c.flash})) << ::testing::PrintToString(window.lines);
+        const std::string all = ::testing::PrintToString(window.lines);
+        EXPECT_NE(all.find(std::string("Chip : ") + c.maker + " " + c.chip + " (IDs "), std::string::npos) << all;
+        EXPECT_NE(all.find("Size : " + Hex8(c.flash.size)), std::string::npos) << all;
+        EXPECT_NE(all.find(c.sectors), std::string::npos) << all;
+    }
+}
+
+}  // namespace
+}  // namespace orbvex::test
