@@ -914,7 +914,10 @@ iw_back:
 .equ CRC, 2
 .equ CW, 3                       ; the word being taken apart
 .equ CM, 4                       ; 0xFF, at hand
-.equ CT, 5                       ; the table's address
+.equ CT, 5                       ; the tables' addresses
+.equ CT1, 6
+.equ CT2, 7
+.equ CT3, 8
 .equ TABLE, (crc_table - ws) / 4
 
 beyond_start:
@@ -1128,12 +1131,52 @@ tab_store:
         cj      tab_done
         j       tab_next
 tab_done:
+        ; tables 1..3: entry K of table t is (entry K of t-1 >> 8) xor table 0's entry
+        ; for its low byte, the remainder of K followed by t zero bytes
+        ldc     256
+        stl     K
+tab_more:
+        ldl     K                       ; V := entry K - 256 (the table before)
+        adc     -256
+        ldlp    TABLE
+        wsub
+        ldnl    0
+        stl     V
+        ldl     V
+        ldc     0xFF
+        and
+        ldlp    TABLE
+        wsub
+        ldnl    0
+        ldl     V
+        ldc     8
+        shr
+        xor
+        ldl     K
+        ldlp    TABLE
+        wsub
+        stnl    0
+        ldl     K
+        adc     1
+        stl     K
+        ldc     1024
+        ldl     K
+        gt
+        cj      tab_all
+        j       tab_more
+tab_all:
         ldc     1
         stl     CRCREADY
 
 crc_go:
         ldlp    TABLE
         stl     CT
+        ldlp    TABLE + 256
+        stl     CT1
+        ldlp    TABLE + 512
+        stl     CT2
+        ldlp    TABLE + 768
+        stl     CT3
         ldc     0xFF
         stl     CM
         ldc     -1
@@ -1177,70 +1220,37 @@ crc_aligned:
         gt
         cj      crc_word
         j       crc_byte
-crc_word:                               ; four bytes, low first
-        ldl     CP
-        devlw
+crc_word:                               ; four bytes at once, while four are left;
+        ldl     CP                      ; the bytes of CW are taken with lb from the
+        devlw                           ; workspace, low byte first
+        ldl     CRC
+        xor
         stl     CW
-        ldl     CW
-        ldl     CRC
+        ldlp    CW                      ; table 3 for the low byte
+        lb
+        ldl     CT3
+        wsub
+        ldnl    0
+        ldlp    CW                      ; table 2 for the next
+        adc     1
+        lb
+        ldl     CT2
+        wsub
+        ldnl    0
         xor
-        ldl     CM
-        and
+        ldlp    CW                      ; table 1
+        adc     2
+        lb
+        ldl     CT1
+        wsub
+        ldnl    0
+        xor
+        ldlp    CW                      ; table 0 for the high byte
+        adc     3
+        lb
         ldl     CT
         wsub
         ldnl    0
-        ldl     CRC
-        ldc     8
-        shr
-        xor
-        stl     CRC
-        ldl     CW
-        ldc     8
-        shr
-        stl     CW
-        ldl     CW
-        ldl     CRC
-        xor
-        ldl     CM
-        and
-        ldl     CT
-        wsub
-        ldnl    0
-        ldl     CRC
-        ldc     8
-        shr
-        xor
-        stl     CRC
-        ldl     CW
-        ldc     8
-        shr
-        stl     CW
-        ldl     CW
-        ldl     CRC
-        xor
-        ldl     CM
-        and
-        ldl     CT
-        wsub
-        ldnl    0
-        ldl     CRC
-        ldc     8
-        shr
-        xor
-        stl     CRC
-        ldl     CW
-        ldc     8
-        shr
-        ldl     CRC
-        xor
-        ldl     CM
-        and
-        ldl     CT
-        wsub
-        ldnl    0
-        ldl     CRC
-        ldc     8
-        shr
         xor
         stl     CRC
         ldl     CP
@@ -1249,6 +1259,10 @@ crc_word:                               ; four bytes, low first
         ldl     CN
         adc     -4
         stl     CN
+        ldc     3
+        ldl     CN
+        gt
+        cj      crc_word
         j       crc_loop
 crc_end:
         ldl     CRC
@@ -1380,6 +1394,6 @@ sector_verify:
         .align  4
 ws:
         .space  LOCALS * 4
-crc_table:                              ; beyond the locals: filled at the first checksum
-        .space  256 * 4
+crc_table:                              ; beyond the locals: filled at the first checksum,
+        .space  4 * 256 * 4             ; four tables, a word at a time
 end:
