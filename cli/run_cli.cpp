@@ -76,7 +76,7 @@ bool RunOne(const Command& command, const CliOptions& options, const TargetSessi
         options.passesChosen ? std::nullopt : std::optional<std::uint32_t>(flash.base);
     switch (command.kind) {
         case CommandKind::Start: return RunStart(window, {port, session.TrapFile()});
-        case CommandKind::Erase: return RunErase(window, {port, flash, !options.force});
+        case CommandKind::Erase: return RunErase(window, {port, flash, !options.force, true});
         case CommandKind::Info: return RunInfo(window, {port, flash});
         case CommandKind::Write:
             if (RefuseEmpty(file, "write", window) ||

@@ -135,6 +135,7 @@ bool EraseSectors(WindowServices& window, std::uint32_t flashBase, const ChipInf
     const std::uint32_t maxMs = chip.blockEraseMs[1] ? chip.blockEraseMs[1] * 2 + 1000 : 30000;
     std::size_t n = 0;
     for (const ChipRegion& block : span.blocks) {
+        if (window.StopRequested()) return false;
         const std::uint32_t at = flashBase + block.blocks;
         window.StillWaiting("erasing sector " + std::to_string(++n) + " of " + std::to_string(span.blocks.size()) +
                             " at " + Hex8(at) + " (" + SizeText(block.blockSize) + ")");

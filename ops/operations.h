@@ -34,6 +34,9 @@ struct EraseInputs {
     // Refuse, before anything is erased, a flash whose size is not the chip's, when the
     // trap program names the chip.
     bool checkChipSize = false;
+    // Erase sector by sector, each bounded by the chip's own longest block erase, with a
+    // word on stderr per sector, when the trap program can name and erase sectors.
+    bool sectorBySector = false;
 };
 struct WriteInputs {
     std::uint16_t lptBase;

@@ -166,6 +166,26 @@ TEST_F(ReadTest, PassesAndVerifyTellALinkGlitchFromTheFlash) {
     EXPECT_EQ(window.FromEnd(2).rfind("Verify FAIL ADR[7FF01234]", 0), 0u);
 }
 
+// With the trap program's checksums a verify reads only the blocks whose checksums
+// differ from the file's, names each, and still finds the first differing byte.
+TEST_F(ReadTest, VerifyByChecksumsReadsOnlyTheBlocksThatDiffer) {
+    const auto image = RandomBytes(0x100000, 41);
+    receiver.SetFlash(image);
+    auto changed = image;
+    changed[0x34567] ^= 1;
+    changed[0x9FFFF] ^= 0x80;
+    WriteFileBytes(PathIn("changed.rom"), changed);
+    receiver.ResetCounters();
+    const VerifyResult result =
+        RunVerify(window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("changed.rom"), 0x7FF00000});
+    EXPECT_FALSE(result.same);
+    EXPECT_LT(receiver.Counters().dcuBytesSent, 3u * 0x10000);
+    EXPECT_THAT(window.lines, ::testing::Contains("Checksum differs ADR[7FF30000]:LEN[00010000]"));
+    EXPECT_THAT(window.lines, ::testing::Contains("Checksum differs ADR[7FF90000]:LEN[00010000]"));
+    EXPECT_EQ(window.FromEnd(2), "Verify FAIL ADR[7FF34567] flash=" + Hex8(image[0x34567]).substr(6) + " file=" +
+                                     Hex8(changed[0x34567]).substr(6) + ", 2 bytes differ");
+}
+
 // A link fault at the same place of every reply, or at random: a backup and a verify
 // come out right or fail saying so; never a wrong byte saved, the link taken for the
 // flash, or a real difference missed.

@@ -175,7 +175,8 @@ TEST_F(WriteTest, DoneOnTheThousandthPollCountsButNotOnTheLastPoll) {
     }
     EXPECT_EQ(writeWithDelay(accepted), std::make_pair(true, 1000L));
     EXPECT_EQ(writeWithDelay(refused), std::make_pair(false, 1001L));
-    EXPECT_EQ(window.FromEnd(3).rfind("Error writing flash at address 7FF00000 ACK = 00000100", 0), 0u);
+    EXPECT_EQ(window.FromEnd(3).rfind("Error writing flash at address 7FF00000 ACK = 00000100", 0), 0u)
+        << ::testing::PrintToString(window.lines);
 }
 
 // A chunk that fails ends the write before the next one is sent.
