@@ -10,8 +10,9 @@
 
 #include "quiet_window.h"
 
+// rom holds length bytes for the start of a 1 MB flash.
 inline void CompareWithToday(benchmark::State& state, QuietWindow& window, const std::string& rom,
-                             const std::string& back, const std::function<std::uint64_t()>& cost,
+                             const std::string& back, std::uint32_t length, const std::function<std::uint64_t()>& cost,
                              const std::function<void()>& eraseFlash) {
     using namespace orbvex;
     const auto run = [&](auto operation) {
@@ -23,18 +24,18 @@ inline void CompareWithToday(benchmark::State& state, QuietWindow& window, const
     const VerifyInputs plain{kLpt1Base, kFlash1M.base, std::nullopt, kFlash1M.End(), rom};
     VerifyInputs summed = plain;
     summed.checksumBase = kFlash1M.base;
-    ReadInputs read{kLpt1Base, Answer(back, kFlash1M)};
+    RangeReadInputs read{kLpt1Base, kFlash1M.base, length, back};
     for (auto _ : state) {
         eraseFlash();
         const double write = run([&] { return RunWrite(window, {kLpt1Base, Answer(rom, kFlash1M)}); });
         const double readBack = run([&] { return RunVerify(window, plain).same; });
         const double verifySums = run([&] { return RunVerify(window, summed).same; });
         read.passes = 1;
-        const double onePass = run([&] { return RunRead(window, read); });
+        const double onePass = run([&] { return RunReadRange(window, read); });
         read.passes = 2;
-        const double twoPass = run([&] { return RunRead(window, read); });
+        const double twoPass = run([&] { return RunReadRange(window, read); });
         read.checksumBase = kFlash1M.base;
-        const double checked = run([&] { return RunRead(window, read); });
+        const double checked = run([&] { return RunReadRange(window, read); });
         read.checksumBase.reset();
         state.counters["backup_share_of_two_pass"] = checked / twoPass;
         state.counters["verify_share_of_one_pass"] = verifySums / onePass;

@@ -120,7 +120,7 @@ void BM_ChecksumsAgainstToday(benchmark::State& state) {
     Session s(0x100000);
     if (!s.ok) return state.SkipWithError("START failed");
     const auto accesses = [&s] { return s.receiver->Counters().portReads + s.receiver->Counters().portWrites; };
-    CompareWithToday(state, s.window, (s.folder / "image.rom").string(), (s.folder / "back.bin").string(), accesses,
+    CompareWithToday(state, s.window, (s.folder / "image.rom").string(), (s.folder / "back.bin").string(), 0x100000, accesses,
                      [&s] { s.receiver->SetFlash({}); });
 }
 
