@@ -702,62 +702,15 @@ erase_checked:
         cj      erase_intel
 
         ; AMD chip erase: unlock, 0x80, unlock, 0x10; then DQ7 data polling at the base,
-        ; which reads 0 while erasing and 1 (erased) when done
-        ldc     0xAA
-        ldl     A1
-        devss
-        ldc     0x55
-        ldl     A2
-        devss
-        ldc     0x80
-        ldl     A1
-        devss
-        ldc     0xAA
-        ldl     A1
-        devss
-        ldc     0x55
-        ldl     A2
-        devss
+        ; which reads 0 while erasing and 1 (erased) when done (amd_erase, shared with
+        ; the sector erase)
+        ldl     BASE
+        stl     PA
         ldc     0x10
+        stl     V
         ldl     A1
-        devss
-        ldc     ERASE_POLLS
-        stl     PL
-erase_poll:
-        ldl     BASE
-        devls
-        ldc     0x80
-        and
-        eqc     0
-        cj      erase_verify
-        ldl     BASE
-        devls
-        ldc     0x20
-        and
-        cj      erase_poll_again
-        ldl     BASE                    ; DQ5: one more look
-        devls
-        ldc     0x80
-        and
-        eqc     0
-        cj      erase_verify
-        ldc     0xF0
-        ldl     BASE
-        devss
-        j       erase_failed
-erase_poll_again:
-        ldl     PL
-        adc     -1
-        stl     PL
-        ldl     PL
-        cj      erase_timeout
-        j       erase_poll
-erase_verify:
-        ldl     BASE
-        devls
-        eqc     0xFFFF
-        cj      erase_failed
-        j       done
+        stl     T
+        j       amd_erase
 
 ; Intel: every block of the CFI regions, unlocked first, erased and checked in turn
 erase_intel:
@@ -1291,7 +1244,13 @@ sector_in_chip:
         eqc     1
         cj      sector_intel
 
-        ; AMD: unlock, 0x80, unlock, 0x30 at the sector; DQ7 reads 0 until it is erased
+        ; AMD: unlock, 0x80, unlock, 0x30 at the sector
+        ldc     0x30
+        stl     V
+        ldl     PA
+        stl     T
+; AMD erase: unlock, 0x80, unlock, then V at T; DQ7 at PA reads 0 until it is erased
+amd_erase:
         ldc     0xAA
         ldl     A1
         devss
@@ -1307,9 +1266,11 @@ sector_in_chip:
         ldc     0x55
         ldl     A2
         devss
-        ldc     0x30
-        ldl     PA
+        ldl     V
+        ldl     T
         devss
+        ldc     ERASE_POLLS
+        stl     PL
 sector_poll:
         ldl     PA
         devls
