@@ -17,6 +17,7 @@
 #include "port/kqportio.h"
 #include "port/port_access.h"
 #include "sim/virtual_receiver.h"
+#include "against_today.h"
 #include "quiet_window.h"
 
 namespace {
@@ -114,6 +115,16 @@ void BM_ReadFlash(benchmark::State& state) {
         });
 }
 
+// In port accesses, on a 1 MB flash.
+void BM_ChecksumsAgainstToday(benchmark::State& state) {
+    Session s(0x100000);
+    if (!s.ok) return state.SkipWithError("START failed");
+    const auto accesses = [&s] { return s.receiver->Counters().portReads + s.receiver->Counters().portWrites; };
+    CompareWithToday(state, s.window, (s.folder / "image.rom").string(), (s.folder / "back.bin").string(), 0x100000, accesses,
+                     [&s] { s.receiver->SetFlash({}); });
+}
+
+BENCHMARK(BM_ChecksumsAgainstToday)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_WriteFlash)->Arg(0x100000)->Arg(0x200000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_ReadFlash)
     ->Args({0x100000, 1, 0})

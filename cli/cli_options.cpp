@@ -18,11 +18,15 @@ constexpr const char* kDescription =
     "Commands run in the order given, on one connection, and stop at the first that fails:\n"
     "  start         connect: halt the CPU, install the trap program, set up the memory interface\n"
     "  erase         erase the whole flash\n"
-    "  write FILE    program a ROM image from the start of the flash\n"
+    "  write FILE    program a ROM image from the start of the flash (or from --offset, erasing\n"
+    "                only the sectors it covers, which must start and end on sector boundaries)\n"
     "  read FILE     save the flash (or --offset/--length of it) to FILE\n"
     "  verify FILE   compare FILE with the flash from --offset on (for --length, or the file's size)\n"
+    "  info          the trap program's version and the flash chip it finds (maker, part, size, sectors)\n"
     "A read is made --passes times (2 unless told) and saved only when the passes agree; every\n"
-    "write is read back and compared with its file unless --no-verify is given.\n"
+    "write is read back and compared with its file unless --no-verify is given. With a trap\n"
+    "program that checksums the flash, a read is one pass checked block by block by its\n"
+    "checksums (unless --passes is given), and verify reads only the blocks they find differing.\n"
     "Example: orbvex_cli --virtual --flash 2M start erase write image.rom verify image.rom\n"
     "On Linux: --port lpt1 needs root (or cap_sys_rawio) and falls back to /dev/parport0 without it;\n"
     "--port /dev/parportN needs only group lp; --gpio drives the cable from GPIO lines; --ftdi from an\n"
@@ -42,6 +46,8 @@ bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& 
             commands.push_back({CommandKind::Start, {}});
         } else if (word == "erase") {
             commands.push_back({CommandKind::Erase, {}});
+        } else if (word == "info") {
+            commands.push_back({CommandKind::Info, {}});
         } else if (word == "write" || word == "read" || word == "verify") {
             if (i + 1 >= words.size()) {
                 error = "\"" + word + "\" needs a FILE";
@@ -54,12 +60,12 @@ bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& 
             }
             commands.push_back({kind, words[++i]});
         } else {
-            error = "unknown command \"" + words[i] + "\" (commands: start, erase, write FILE, read FILE, verify FILE)";
+            error = "unknown command \"" + words[i] + "\" (commands: start, erase, write FILE, read FILE, verify FILE, info)";
             return false;
         }
     }
     if (commands.empty()) {
-        error = "no command given (commands: start, erase, write FILE, read FILE, verify FILE)";
+        error = "no command given (commands: start, erase, write FILE, read FILE, verify FILE, info)";
         return false;
     }
     return true;
@@ -68,7 +74,7 @@ bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& 
 // The options as typed, before they are checked; each CLI::Option tells whether it was given.
 struct Given {
     std::string flash = "1M", trap, virtualFlash, offset, length, passes, remoteTimeout;
-    bool noVerify = false;
+    bool noVerify = false, force = false;
     std::vector<std::string> words;
     CLI::Option *trapOpt, *virtualFlashOpt, *offsetOpt, *lengthOpt, *passesOpt, *remoteTimeoutOpt;
 };
@@ -90,12 +96,13 @@ void DeclareOptions(CLI::App& app, Given& g) {
     g.lengthOpt = app.add_option("--length", g.length, "read/verify: this many bytes (0x.. or decimal, K/M)");
     g.passesOpt = app.add_option("--passes", g.passes, "read: read the flash this many times, 1 to 9 (default 2)");
     app.add_flag("--no-verify", g.noVerify, "write: do not read the flash back and compare it with the file");
-    app.add_option("commands", g.words, "start | erase | write FILE | read FILE | verify FILE, several in a row");
+    app.add_flag("--force", g.force, "erase/write: go on when the trap program finds a chip of another size than --flash");
+    app.add_option("commands", g.words, "start | erase | write FILE | read FILE | verify FILE | info, several in a row");
 }
 
 bool IsCommandWord(const std::string& text) {
     const std::string word = Lower(text);
-    return word == "start" || word == "erase" || word == "write" || word == "read" || word == "verify";
+    return word == "start" || word == "erase" || word == "write" || word == "read" || word == "verify" || word == "info";
 }
 
 // The cable, and the options that belong to one cable only. An empty text when they read.
@@ -131,7 +138,9 @@ std::string TakeSettings(const Given& g, CliOptions& o) {
     if (g.passesOpt->count() && (!ParseUnsigned(g.passes, 9, passCount) || passCount == 0))
         return "--passes must be a number from 1 to 9, got \"" + g.passes + "\"";
     if (g.passesOpt->count()) o.readPasses = static_cast<int>(passCount);
+    o.passesChosen = g.passesOpt->count() > 0;
     o.verifyWrites = !g.noVerify;
+    o.force = g.force;
     return {};
 }
 
@@ -161,8 +170,9 @@ std::string TakeCommands(const Given& g, CliOptions& o) {
     // A range next to a whole-flash command would look as if it limited that one too.
     const bool ranged = o.offset || o.length;
     for (const Command& c : o.commands) {
-        if (ranged && (c.kind == CommandKind::Erase || c.kind == CommandKind::Write))
-            return "--offset/--length apply to read and verify only; erase and write always cover the flash from its start";
+        if ((ranged && c.kind == CommandKind::Erase) || (o.length && c.kind == CommandKind::Write))
+            return "--offset/--length apply to read and verify only (and --offset to write); erase always covers "
+                   "the whole flash, and a write the file";
     }
     return {};
 }

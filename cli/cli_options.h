@@ -10,7 +10,7 @@
 
 namespace orbvex::cli {
 
-enum class CommandKind { Start, Erase, Write, Read, Verify };
+enum class CommandKind { Start, Erase, Write, Read, Verify, Info };
 
 struct Command {
     CommandKind kind;
@@ -26,7 +26,9 @@ struct CliOptions {
     std::optional<std::uint32_t> offset;
     std::optional<std::uint32_t> length;
     int readPasses = 2;        // a backup is read twice and written only when the passes agree
+    bool passesChosen = false;  // --passes given: the passes, even when the trap could checksum
     bool verifyWrites = true;  // every write is read back and compared with its file
+    bool force = false;        // erase/write a flash size other than the chip's
     std::vector<Command> commands;
 
     FlashRange Flash() const { return flash2M ? kFlash2M : kFlash1M; }

@@ -19,6 +19,7 @@ const char* CommandName(CommandKind kind) {
         case CommandKind::Write: return "write";
         case CommandKind::Read: return "read";
         case CommandKind::Verify: return "verify";
+        case CommandKind::Info: return "info";
     }
     return "?";
 }
@@ -78,20 +79,27 @@ bool RunOne(const Command& command, const CliOptions& options, const TargetSessi
     const std::string file = Absolute(command.file);
     const bool ranged = options.offset.has_value() || options.length.has_value();
     const std::uint32_t offset = options.offset.value_or(0);
+    // Passes asked for are read as asked; else the trap program's checksums may vouch.
+    const std::optional<std::uint32_t> checksumBase =
+        options.passesChosen ? std::nullopt : std::optional<std::uint32_t>(flash.base);
     switch (command.kind) {
         case CommandKind::Start: return RunStart(window, {port, session.TrapFile()});
-        case CommandKind::Erase: return RunErase(window, {port, flash});
+        case CommandKind::Erase: return RunErase(window, {port, flash, !options.force, true});
+        case CommandKind::Info: return RunInfo(window, {port, flash});
         case CommandKind::Write:
-            if (RefuseEmpty(file, "write", window) || !RunWrite(window, {port, Answer(file, flash)})) return false;
-            return !options.verifyWrites || Verify({port, flash.base, std::nullopt, flash.End(), file}, window);
+            if (RefuseEmpty(file, "write", window) ||
+                !RunWrite(window, {port, Answer(file, flash), !options.force, options.offset}))
+                return false;
+            return !options.verifyWrites ||
+                   Verify({port, flash.base + offset, std::nullopt, flash.End(), file, flash.base}, window);
         case CommandKind::Read:
             if (RefuseDestination(file, window)) return false;
-            if (!ranged) return RunRead(window, {port, Answer(file, flash), options.readPasses});
+            if (!ranged) return RunRead(window, {port, Answer(file, flash), options.readPasses, checksumBase});
             return RunReadRange(window, {port, flash.base + offset, options.length.value_or(flash.size - offset), file,
-                                         options.readPasses});
+                                         options.readPasses, checksumBase});
         case CommandKind::Verify:
             if (RefuseEmpty(file, "verify", window)) return false;
-            return Verify({port, flash.base + offset, options.length, flash.End(), file}, window);
+            return Verify({port, flash.base + offset, options.length, flash.End(), file, flash.base}, window);
     }
     return false;
 }

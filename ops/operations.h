@@ -31,10 +31,25 @@ struct StartInputs {
 struct EraseInputs {
     std::uint16_t lptBase;
     FlashRange flash;
+    // Refuse, before anything is erased, a flash whose size is not the chip's, when the
+    // trap program names the chip.
+    bool checkChipSize = false;
+    // Erase sector by sector, each bounded by the chip's own longest block erase, with a
+    // word on stderr per sector, when the trap program can name and erase sectors.
+    bool sectorBySector = false;
 };
 struct WriteInputs {
     std::uint16_t lptBase;
     FileChooser chooseRom;
+    bool checkChipSize = false;  // as for EraseInputs
+    // Write the file from this many bytes into the flash, erasing first the sectors it
+    // covers and no others; it must start and end on sector boundaries. Needs a trap
+    // program that names the chip's sectors.
+    std::optional<std::uint32_t> offset;
+};
+struct InfoInputs {
+    std::uint16_t lptBase;
+    FlashRange flash;
 };
 struct ReadInputs {
     std::uint16_t lptBase;
@@ -42,6 +57,9 @@ struct ReadInputs {
     // Read the flash this many times; the file is written only when the passes agree
     // (what they disagree on is read again and settled by a clear majority).
     int passes = 1;
+    // The flash base, for a read that the trap program's checksums may vouch for: when
+    // set and the program signs for them, one pass checked by them replaces the passes.
+    std::optional<std::uint32_t> checksumBase;
 };
 // A stretch of target memory saved to a file, or compared with one.
 struct RangeReadInputs {
@@ -50,6 +68,7 @@ struct RangeReadInputs {
     std::uint32_t length;
     std::string path;
     int passes = 1;
+    std::optional<std::uint32_t> checksumBase;  // as for ReadInputs
 };
 struct VerifyInputs {
     std::uint16_t lptBase;
@@ -57,6 +76,8 @@ struct VerifyInputs {
     std::optional<std::uint32_t> length;  // the file's size when not given
     std::uint64_t end;                    // the comparison must not run past this address
     std::string path;
+    // The flash base, when the trap program's checksums may say which blocks to read.
+    std::optional<std::uint32_t> checksumBase;
 };
 
 // The operations and Abort. Each returns true when it ended in success (START:
@@ -78,6 +99,9 @@ struct VerifyResult {
 };
 VerifyResult RunVerify(WindowServices& window, const VerifyInputs& in);
 void RunAbort(WindowServices& window);                         // Button2Click
+// The trap program's version and the chip it names: maker, part, size, sectors,
+// command set. False when the program does not sign its mailbox or cannot name the chip.
+bool RunInfo(WindowServices& window, const InfoInputs& in);
 
 // True while one of the operations runs. The operations let window messages through
 // at fixed points; a front end uses this to hold back a close until the link is free.

@@ -12,6 +12,7 @@
 #include "ops/flash_range.h"
 #include "ops/operations.h"
 #include "ops/readings.h"
+#include "ops/trap_checked.h"
 #include "util/image_file.h"
 
 namespace orbvex {
@@ -22,6 +23,7 @@ constexpr std::uint32_t kProgressEveryBlocks = 16;  // TransferProgress, about e
 constexpr std::uint32_t kUnit = 256;                // passes are compared, and re-read, in these
 constexpr int kMaxRereads = 4;                      // per unit the passes disagree on
 constexpr double kMostDoubt = 1e-3;                 // accepted chance that all passes turned a byte alike
+constexpr int kMostPasses = 6;                      // a read takes more passes by itself up to this
 
 std::string RangeLine(const char* what, std::uint32_t start, std::uint32_t length) {
     return std::string(what) + " ADR[" + Hex8(start) + "]:LEN[" + Hex8(length) + "]";
@@ -31,13 +33,21 @@ std::string RangeLine(const char* what, std::uint32_t start, std::uint32_t lengt
 class RangeReader {
 public:
     RangeReader(WindowServices& window, std::uint32_t start, std::uint32_t length, bool moveLabel, int passes)
-        : window_(window), start_(start), length_(length), moveLabel_(moveLabel), passes_(std::max(passes, 1)) {}
+        : window_(window),
+          start_(start),
+          length_(length),
+          moveLabel_(moveLabel),
+          requested_(std::max(passes, 1)),
+          passes_(requested_) {}
 
     bool Read(std::vector<std::uint8_t>& image) {
         if (!Pass(image, 0)) return false;
+        if (passes_ == 1) return true;
         std::map<std::uint32_t, std::vector<Reading>> disputed;  // unit offset: its readings, one per pass
         std::vector<std::uint8_t> again;
-        for (int pass = 2; pass <= passes_; ++pass) {
+        for (int pass = 2;; ++pass) {
+            if (pass > passes_ && !MorePassesNeeded(disputed)) break;
+            if (pass > passes_ && !OneMorePass()) return false;
             if (!Pass(again, CutLead(static_cast<std::size_t>(pass - 1), blockLength_))) return false;
             for (std::uint32_t unit = 0; unit < length_; unit += kUnit) {
                 const std::uint32_t n = std::min(kUnit, length_ - unit);
@@ -48,8 +58,7 @@ public:
                 readings.push_back(Slice(again, unit, n));
             }
         }
-        if (passes_ == 1) return true;
-        return PassesVouch(disputed) && Settle(disputed, image);
+        return Settle(disputed, image);
     }
 
 private:
@@ -86,19 +95,33 @@ private:
 
     // Passes that agree prove nothing when the link turns so many bytes that every pass
     // may well have turned the same one alike. From how often they disagreed, the
-    // chance of that must stay below kMostDoubt.
-    bool PassesVouch(const std::map<std::uint32_t, std::vector<Reading>>& disputed) {
-        std::uint64_t differing = 0;
+    // chance of that must stay below kMostDoubt; until it does, the passes so far do
+    // not vouch for the data.
+    bool MorePassesNeeded(const std::map<std::uint32_t, std::vector<Reading>>& disputed) {
+        differing_ = 0;
         for (const auto& [unit, readings] : disputed)
             for (std::size_t i = 0; i < readings.front().size(); ++i)
-                differing += std::any_of(readings.begin(), readings.end(),
-                                         [&](const Reading& r) { return r[i] != readings.front()[i]; });
-        const double perByte = static_cast<double>(differing) / (static_cast<double>(length_) * passes_);
-        if (static_cast<double>(length_) * std::pow(perByte, passes_) < kMostDoubt) return true;
-        window_.LogLine("Read FAIL: the link is too noisy for " + std::to_string(passes_) +
-                        " passes to vouch for the data (" + std::to_string(differing) +
-                        " bytes differed between them): no file written; check the cable or read with more passes");
-        return false;
+                differing_ += std::any_of(readings.begin(), readings.end(),
+                                          [&](const Reading& r) { return r[i] != readings.front()[i]; });
+        noise_ = {static_cast<double>(differing_) / (static_cast<double>(length_) * passes_), static_cast<double>(length_),
+                  kMostDoubt};
+        return static_cast<double>(length_) * std::pow(noise_.turned, passes_) >= kMostDoubt;
+    }
+
+    // A noisy link costs another pass rather than the backup, up to a cap past which
+    // the link is too noisy for any number of passes to be worth it.
+    bool OneMorePass() {
+        const std::string detail = " (" + std::to_string(differing_) + " bytes differed between them)";
+        if (passes_ >= std::max(kMostPasses, requested_)) {
+            window_.LogLine("Read FAIL: the link is too noisy for " + std::to_string(passes_) +
+                            " passes to vouch for the data" + detail +
+                            ": no file written; check the cable or read with more passes");
+            return false;
+        }
+        window_.StillWaiting("read: " + std::to_string(passes_) + " passes are too few to vouch for the data" + detail +
+                             "; reading once more");
+        ++passes_;
+        return true;
     }
 
     // Each unit the passes disagree on is read again, cut at other places, until its
@@ -110,7 +133,7 @@ private:
                 window_.LogLine("Read stopped at address " + Hex8(start_ + unit) + ": interrupted, no file written");
                 return false;
             }
-            if (const std::optional<Reading> settled = ReadUntilSettled(start_ + unit, readings, blockLength_, kMaxRereads)) {
+            if (const std::optional<Reading> settled = ReadUntilSettled(start_ + unit, readings, blockLength_, kMaxRereads, nullptr, noise_)) {
                 std::copy(settled->begin(), settled->end(), image.begin() + unit);
             } else if (unsettled++ == 0) {
                 firstUnsettled = start_ + unit;
@@ -131,14 +154,17 @@ private:
     std::uint32_t start_;
     std::uint32_t length_;
     bool moveLabel_;
-    int passes_;
+    int requested_;
+    int passes_;  // grows past requested_ while the passes disagree too often
+    std::uint64_t differing_ = 0;  // bytes the passes disagreed on, as last counted
+    LinkNoise noise_;              // what they tell of the link
     std::uint64_t done_ = 0;
     std::uint32_t blockLength_ = 0;  // of the DCU's replies, as the first pass found it
 };
 
 // Only a complete image is saved, and only then does it replace the chosen file.
 bool ReadToFile(WindowServices& window, std::uint32_t start, std::uint32_t length, bool moveLabel, int passes,
-                const std::string& path) {
+                std::optional<std::uint32_t> checksumBase, const std::string& path) {
     // A destination that cannot take the file is refused before minutes of reading.
     if (const FileSaveResult usable = CheckSaveTarget(path); !usable.ok) {
         window.LogLine(usable.error);
@@ -147,7 +173,10 @@ bool ReadToFile(WindowServices& window, std::uint32_t start, std::uint32_t lengt
     window.LogLine(RangeLine("Read", start, length));
     window.ProcessMessages();
     std::vector<std::uint8_t> image;
-    if (!RangeReader(window, start, length, moveLabel, passes).Read(image)) return false;
+    const bool checked = checksumBase && TrapCanChecksum();
+    if (checked ? !ReadCheckedByTrap(window, *checksumBase, start, length, image)
+                : !RangeReader(window, start, length, moveLabel, passes).Read(image))
+        return false;
     const FileSaveResult saved = SaveWholeFile(path, image);
     if (!saved.ok) {
         window.LogLine(saved.error);
@@ -167,7 +196,8 @@ bool RunRead(WindowServices& window, const ReadInputs& in) {
     bool saved = false;
     if (DcuAnswers(window)) {
         if (const std::optional<ChosenFile> chosen = in.chooseBin())
-            saved = ReadToFile(window, chosen->flash.base, chosen->flash.size, true, in.passes, chosen->path);
+            saved = ReadToFile(window, chosen->flash.base, chosen->flash.size, true, in.passes, in.checksumBase,
+                               chosen->path);
     }
     EndOperation(window);
     return saved;
@@ -178,7 +208,7 @@ bool RunReadRange(WindowServices& window, const RangeReadInputs& in) {
     if (!guard.Acquired()) return false;
     if (!BringUpLink(window, in.lptBase)) return false;
 
-    const bool saved = DcuAnswers(window) && ReadToFile(window, in.start, in.length, false, in.passes, in.path);
+    const bool saved = DcuAnswers(window) && ReadToFile(window, in.start, in.length, false, in.passes, in.checksumBase, in.path);
     EndOperation(window);
     return saved;
 }

@@ -1,6 +1,7 @@
 #include "ops/readings.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "ops/flash_range.h"
 
@@ -42,7 +43,15 @@ std::uint32_t CutLead(std::size_t reading, std::uint32_t blockLength) {
     return static_cast<std::uint32_t>(SpreadFraction(reading) * blockLength) & ~std::uint32_t{3};
 }
 
-std::optional<Reading> SettledContent(const std::vector<Reading>& readings, const std::uint8_t* expected) {
+bool LinkNoise::Vouches(std::size_t k, std::size_t votes) const {
+    if (turned <= 0) return true;
+    double ways = 1;  // k choose votes: which readings the link may have turned alike
+    for (std::size_t i = 0; i < votes; ++i) ways = ways * static_cast<double>(k - i) / static_cast<double>(i + 1);
+    return bytes * ways * std::pow(turned, static_cast<double>(votes)) < mostDoubt;
+}
+
+std::optional<Reading> SettledContent(const std::vector<Reading>& readings, const std::uint8_t* expected,
+                                      const LinkNoise& noise) {
     const std::size_t k = readings.size();
     if (k == 0) return std::nullopt;
     Reading settled(readings.front().size());
@@ -55,21 +64,30 @@ std::optional<Reading> SettledContent(const std::vector<Reading>& readings, cons
         } else if (expected) {
             agreed = agreed && votes >= kLeastVotesAgainstExpected && Votes(readings, i, expected[i]) == 0;
         }
-        if (!agreed) return std::nullopt;
+        if (!agreed || !noise.Vouches(k, votes)) return std::nullopt;
         settled[i] = value;
     }
     return settled;
 }
 
+Reading MostCommonContent(const std::vector<Reading>& readings) {
+    Reading content(readings.front());
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        const std::uint8_t value = Candidate(readings, i);
+        if (Votes(readings, i, value) > Votes(readings, i, content[i])) content[i] = value;
+    }
+    return content;
+}
+
 std::optional<Reading> ReadUntilSettled(std::uint32_t start, std::vector<Reading>& readings, std::uint32_t blockLength,
-                                        int maxRereads, const std::uint8_t* expected) {
+                                        int maxRereads, const std::uint8_t* expected, const LinkNoise& noise) {
     const auto length = static_cast<std::uint32_t>(readings.front().size());
-    std::optional<Reading> settled = SettledContent(readings, expected);
+    std::optional<Reading> settled = SettledContent(readings, expected, noise);
     for (int tries = 0; !settled && tries < maxRereads; ++tries) {
         Reading again;
         if (!ReadTargetRange(start, length, again, {}, CutLead(readings.size(), blockLength)).ok) break;
         readings.push_back(std::move(again));
-        settled = SettledContent(readings, expected);
+        settled = SettledContent(readings, expected, noise);
     }
     return settled;
 }

@@ -8,6 +8,7 @@
 #include "ops/flash_range.h"
 #include "ops/operations.h"
 #include "ops/readings.h"
+#include "ops/trap_checked.h"
 #include "ops/verify.h"
 #include "util/image_file.h"
 
@@ -117,6 +118,29 @@ Rereading RereadDifferences(WindowServices& window, std::uint32_t start, const s
     }
     return result;
 }
+// Only the blocks whose checksums on the target differ from the file's are read; the
+// others are taken as the file's. Nothing, after its log line, when the target could
+// not tell.
+std::optional<RangeReadResult> ReadDifferingBlocks(WindowServices& window, std::uint32_t base, std::uint32_t start,
+                                                   const std::vector<std::uint8_t>& file,
+                                                   std::vector<std::uint8_t>& flash) {
+    const std::optional<std::vector<std::uint32_t>> differing = BlocksDiffering(window, base, start, file);
+    if (!differing) return std::nullopt;
+    flash = file;
+    RangeReadResult result{true, false, 0, static_cast<std::uint32_t>(file.size()), 0};
+    for (std::uint32_t offset : *differing) {
+        const auto n = std::min<std::uint32_t>(kChecksumBlock, static_cast<std::uint32_t>(file.size()) - offset);
+        std::vector<std::uint8_t> block;
+        const RangeReadResult read = ReadTargetRange(start + offset, n, block, [&](std::uint64_t) {
+            return !window.StopRequested();
+        });
+        if (!read.ok) return read;
+        if (result.blockLength == 0) result.blockLength = read.blockLength;
+        std::copy(block.begin(), block.end(), flash.begin() + offset);
+    }
+    return result;
+}
+
 // What the readings add up to, and the line that says it: a stop, a link too noisy to
 // decide, no difference, or the differences the readings agreed on.
 VerifyResult Verdict(WindowServices& window, std::uint32_t start, const Rereading& reread, const Comparison& c) {
@@ -154,12 +178,21 @@ VerifyResult RunVerify(WindowServices& window, const VerifyInputs& in) {
         window.LogLine("Verify ADR[" + Hex8(in.start) + "]:LEN[" + Hex8(count) + "]");
         window.ProcessMessages();
         std::vector<std::uint8_t> flash;
+        std::optional<RangeReadResult> checked;
+        if (in.checksumBase && count > 0 && TrapCanChecksum()) {
+            checked = ReadDifferingBlocks(window, *in.checksumBase, in.start, file, flash);
+            if (!checked) {
+                EndOperation(window);
+                return result;
+            }
+        }
         const RangeReadResult read =
-            count == 0 ? RangeReadResult{true, false, 0, 0}
-                       : ReadTargetRange(in.start, count, flash, [&](std::uint64_t offset) {
-                             window.TransferProgress(std::min<std::uint64_t>(offset, count), count);
-                             return !window.StopRequested();
-                         });
+            checked ? *checked
+            : count == 0 ? RangeReadResult{true, false, 0, 0}
+                         : ReadTargetRange(in.start, count, flash, [&](std::uint64_t offset) {
+                               window.TransferProgress(std::min<std::uint64_t>(offset, count), count);
+                               return !window.StopRequested();
+                           });
         if (!read.ok) {
             window.LogLine("Verify stopped at address " + Hex8(read.stoppedAt) +
                            (read.interrupted ? ": interrupted" : ": the receiver did not answer"));

@@ -6,6 +6,8 @@
 
 #include "link/dcu.h"
 #include "link/trap.h"
+#include "link/trap_checks.h"
+#include "ops/chip_info.h"
 #include "ops/common.h"
 #include "util/image_file.h"
 #include "ops/operations.h"
@@ -76,8 +78,9 @@ ChunkOutcome WaitForDone(WindowServices& window, std::uint32_t flashAddress) {
 
 class FlashWriter {
 public:
-    FlashWriter(WindowServices& window, FlashRange flash, const std::vector<std::uint8_t>& rom)
-        : window_(window), flash_(flash), rom_(rom) {}
+    // The file goes to flash.base + offset on; the chip is at flash.base.
+    FlashWriter(WindowServices& window, FlashRange flash, const std::vector<std::uint8_t>& rom, std::uint32_t offset)
+        : window_(window), flash_(flash), rom_(rom), offset_(offset) {}
 
     // True when every byte of the file was programmed.
     bool Run() {
@@ -86,9 +89,10 @@ public:
         window_.TransferProgress(0, total);
         while (done < total) {
             std::uint32_t length = std::min(total - done, kChunkSize);
-            if (AbortRequested || window_.StopRequested()) return Stopped(flash_.base + done, false);
-            ChunkOutcome outcome = ProgramChunk(flash_.base + done, rom_.data() + done, length);
-            if (outcome == ChunkOutcome::Aborted) return Stopped(flash_.base + done, true);
+            const std::uint32_t at = flash_.base + offset_ + done;
+            if (AbortRequested || window_.StopRequested()) return Stopped(at, false);
+            ChunkOutcome outcome = ProgramChunk(at, rom_.data() + done, length);
+            if (outcome == ChunkOutcome::Aborted) return Stopped(at, true);
             if (outcome != ChunkOutcome::Programmed) return false;
             done += length;
             window_.TransferProgress(done, total);
@@ -105,7 +109,7 @@ private:
         if (!window_.StopRequested()) return false;
         std::string what = ": interrupted, the flash is written only below it";
         if (inChunk) what = ": interrupted, the flash is written below it and may be partly written from it";
-        else if (flashAddress == flash_.base) what = ": interrupted, nothing written";
+        else if (flashAddress == flash_.base + offset_) what = ": interrupted, nothing written";
         window_.LogLine("Write stopped at address " + Hex8(flashAddress) + what);
         return false;
     }
@@ -126,7 +130,25 @@ private:
     WindowServices& window_;
     FlashRange flash_;
     const std::vector<std::uint8_t>& rom_;
+    std::uint32_t offset_;
 };
+
+// A write from an offset erases the sectors it covers, and only those, first.
+bool EraseSectorsFor(WindowServices& window, FlashRange flash, std::uint32_t offset, std::uint32_t length) {
+    const std::optional<ChipInfo> chip = IdentifyChip(window, flash.base);
+    if (!chip || chip->regions.empty()) {
+        window.LogLine("Write refused: a write from an offset needs a trap program that names the chip's sectors");
+        return false;
+    }
+    const SectorSpan span = SectorsCovering(*chip, offset, length);
+    if (!span.aligned) {
+        window.LogLine("Write refused: ADR[" + Hex8(flash.base + offset) + "]:LEN[" + Hex8(length) +
+                       "] does not start and end on sector boundaries; the sectors around it run from " +
+                       Hex8(flash.base + span.below) + " to " + Hex8(flash.base + span.above) + ": nothing erased");
+        return false;
+    }
+    return EraseSectors(window, flash.base, *chip, span);
+}
 
 // The whole file is read before anything is sent, so that nothing but its own bytes
 // is ever programmed and a file too large for the flash never reaches target RAM.
@@ -150,20 +172,28 @@ bool LoadRomFile(WindowServices& window, const std::string& path, FlashRange fla
     return false;
 }
 
-bool WriteChosenFile(WindowServices& window, const FileChooser& chooseRom) {
+bool WriteChosenFile(WindowServices& window, const FileChooser& chooseRom, bool checkChipSize,
+                     std::optional<std::uint32_t> offset) {
     const std::optional<ChosenFile> chosen = chooseRom();
     if (!chosen) return false;
     const std::string& path = chosen->path;
     const FlashRange flash = chosen->flash;
+    if (checkChipSize && !ChipSizeAgrees(window, flash, "Write")) return false;
     window.SetProgressPosition(0);
     window.SetProgressMaximum(static_cast<int>(flash.size / kProgressUnit));
     window.LogLine("File : " + path);
     std::vector<std::uint8_t> rom;
-    if (!LoadRomFile(window, path, flash, rom)) return false;
-    window.LogLine("Write Flash ADR[" + Hex8(flash.base) + "] LEN[" +
+    const std::uint32_t skip = offset.value_or(0);
+    if (skip >= flash.size && offset) {
+        window.LogLine("Write refused: the offset " + Hex8(skip) + " lies past the flash's end");
+        return false;
+    }
+    if (!LoadRomFile(window, path, {flash.base + skip, flash.size - skip}, rom)) return false;
+    if (offset && !EraseSectorsFor(window, flash, skip, static_cast<std::uint32_t>(rom.size()))) return false;
+    window.LogLine("Write Flash ADR[" + Hex8(flash.base + skip) + "] LEN[" +
                    Hex8(static_cast<std::uint32_t>(rom.size())) + "] : Please Wait...");
     window.ProcessMessages();
-    bool written = FlashWriter(window, flash, rom).Run();
+    bool written = FlashWriter(window, flash, rom, skip).Run();
     window.LogLine("Write Flash END");
     return written;
 }
@@ -177,7 +207,7 @@ bool RunWrite(WindowServices& window, const WriteInputs& in) {
     AbortRequested = false;
     if (!BringUpLink(window, in.lptBase)) return false;
 
-    bool written = DcuAnswers(window) && FindMailbox(window) && WriteChosenFile(window, in.chooseRom);
+    bool written = DcuAnswers(window) && FindMailbox(window) && WriteChosenFile(window, in.chooseRom, in.checkChipSize, in.offset);
     EndOperation(window);
     return written;
 }

@@ -3,12 +3,13 @@
 ; The host copies this image to 0x80000140 and starts it there with Wptr at
 ; 0x80000140 + (image size rounded down to 4) + 8: the mailbox, 32-bit words at Wptr:
 ;
-;   +0x00  command word      0x100 program, 0x400 erase; the answer is written back here
+;   +0x00  command word      0x100 program, 0x400 erase (0x800, 0x1000 further down);
+;                            the answer is written back here
 ;   +0x04  flash address     program: where the chunk's first byte goes (any address)
 ;   +0x08  buffer address    program: the chunk's bytes (the host puts them at Wptr+0x1C)
 ;   +0x0C  byte count        program: 1 to 4096
 ;   +0x10  flash base        both: where the chip starts (command cycles go there)
-;   +0x14..+0x1B             never touched by the host; unused here
+;   +0x14..+0x1B             never touched by the host; the signature (see "beyond the mailbox")
 ;   +0x1C..+0x101B           the data buffer
 ;
 ; Answers in the command word:
@@ -99,6 +100,7 @@ start:
         ajw     (ws - end - 8) / 4      ; the workspace moves into the image's reserved end
         ldc     0
         stl     CMD
+        j       beyond_start
 
 ; Wait for a command: a word with bits 0 and 1 clear that is not 0.
 idle:
@@ -117,7 +119,7 @@ idle:
 not_program:
         ldl     CMD
         eqc     0x400
-        cj      not_command
+        cj      beyond_command
         j       erase
 not_command:
         ldc     6
@@ -436,6 +438,11 @@ not_identified:
         j       fail
 
 identified:
+        ldl     NEXT                    ; identify names a chip of any size, even one
+        eqc     3                       ; the flash base cannot hold
+        cj      identified_bounded
+        j       identify_checked
+identified_bounded:
         ; the chip must end at or below 0x80000000: SIZE <= 0x80000000 - BASE
         ldl     SIZE
         mint
@@ -446,8 +453,13 @@ identified:
         cj      bad_range
         ldl     NEXT
         eqc     1
-        cj      erase_checked
+        cj      not_next_program
         j       program_checked
+not_next_program:
+        ldl     NEXT
+        eqc     2
+        cj      beyond_checked
+        j       erase_checked
 
 ; --- program -------------------------------------------------------------------------
 
@@ -690,62 +702,15 @@ erase_checked:
         cj      erase_intel
 
         ; AMD chip erase: unlock, 0x80, unlock, 0x10; then DQ7 data polling at the base,
-        ; which reads 0 while erasing and 1 (erased) when done
-        ldc     0xAA
-        ldl     A1
-        devss
-        ldc     0x55
-        ldl     A2
-        devss
-        ldc     0x80
-        ldl     A1
-        devss
-        ldc     0xAA
-        ldl     A1
-        devss
-        ldc     0x55
-        ldl     A2
-        devss
+        ; which reads 0 while erasing and 1 (erased) when done (amd_erase, shared with
+        ; the sector erase)
+        ldl     BASE
+        stl     PA
         ldc     0x10
+        stl     V
         ldl     A1
-        devss
-        ldc     ERASE_POLLS
-        stl     PL
-erase_poll:
-        ldl     BASE
-        devls
-        ldc     0x80
-        and
-        eqc     0
-        cj      erase_verify
-        ldl     BASE
-        devls
-        ldc     0x20
-        and
-        cj      erase_poll_again
-        ldl     BASE                    ; DQ5: one more look
-        devls
-        ldc     0x80
-        and
-        eqc     0
-        cj      erase_verify
-        ldc     0xF0
-        ldl     BASE
-        devss
-        j       erase_failed
-erase_poll_again:
-        ldl     PL
-        adc     -1
-        stl     PL
-        ldl     PL
-        cj      erase_timeout
-        j       erase_poll
-erase_verify:
-        ldl     BASE
-        devls
-        eqc     0xFFFF
-        cj      erase_failed
-        j       done
+        stl     T
+        j       amd_erase
 
 ; Intel: every block of the CFI regions, unlocked first, erased and checked in turn
 erase_intel:
@@ -866,8 +831,530 @@ iw_back:
         cj      intel_erase_waited
         j       intel_program_waited
 
+; --- beyond the mailbox: the signature, identify and checksum --------------------------
+;
+; At start the program signs mailbox words +0x14..+0x1B, so that a host can tell it
+; from a program that only knows program and erase:
+;   +0x14  0x7A4B5452
+;   +0x18  bits 0..7 the version (1), bits 8..15 what it can do (bit 0 identify,
+;          bit 1 checksum, 16..31 a check: ((mailbox address >> 2) xor the low
+;          half xor 0x9E37) & 0xFFFF. The mailbox's address in the check keeps a
+;          signature left in RAM by an earlier program at another place from counting.
+; Two more commands, answered like program and erase:
+;   0x800   identify: the chip at the flash base (+0x10); into the data buffer:
+;             word 0  command set as this program drives it: 1 AMD, 2 Intel
+;             word 1  size in bytes
+;             word 2  manufacturer ID, word 3 device ID
+;             bytes 16..79  the chip's CFI query bytes 0x10..0x4F (with "QRY" at
+;                           16..18 when it answers the query; else whatever it drove)
+;   0x1000  checksum: the CRC-32 (the zlib polynomial, initial and final complement)
+;           of the count (+0x0C) bytes of flash from the address (+0x04), any count up
+;           to the chip's size, into the data buffer's first word (+0x1C).
+;   0x2000  erase sector: the one erase block that holds the address (+0x04), and no
+;           other. The host erases a range by naming each block it overlaps, from the
+;           map identify gives, so that it can show progress and bound each wait by
+;           the chip's own longest block erase.
+; Flash data is read with device loads (devlw, devlb): the checksum must see the
+; chip, never a cached copy of what it held before a program.
+
+.equ SIG_MAGIC, 0x7A4B5452
+.equ SIG_VERCAPS, 0x0701
+.equ SIG_SALT, 0x9E37
+.equ CRCREADY, 25                ; the CRC table is filled
+; the checksum's locals, where the program's were (one command runs at a time)
+.equ CN, 0                       ; bytes left
+.equ CP, 1                       ; flash address
+.equ CRC, 2
+.equ CW, 3                       ; the word being taken apart
+.equ CM, 4                       ; 0xFF, at hand
+.equ CT, 5                       ; the tables' addresses
+.equ CT1, 6
+.equ CT2, 7
+.equ CT3, 8
+.equ TABLE, (crc_table - ws) / 4
+
+beyond_start:
+        ldc     0
+        stl     CRCREADY
+        ldc     SIG_MAGIC
+        stl     MB + 5
+        ldlp    MB
+        ldc     2
+        shr
+        ldc     SIG_VERCAPS
+        xor
+        ldc     SIG_SALT
+        xor
+        ldc     0xFFFF
+        and
+        ldc     16
+        shl
+        ldc     SIG_VERCAPS
+        or
+        stl     MB + 6
+        j       idle
+
+beyond_command:
+        ldl     CMD
+        eqc     0x800
+        cj      bc_not_identify
+        ldc     3
+        stl     NEXT
+        j       check
+bc_not_identify:
+        ldl     CMD
+        eqc     0x1000
+        cj      bc_not_checksum
+        ldc     4
+        stl     NEXT
+        j       check
+bc_not_checksum:
+        ldl     CMD
+        eqc     0x2000
+        cj      not_command
+        ldc     5
+        stl     NEXT
+        j       check
+
+beyond_checked:
+        ldl     NEXT
+        eqc     5
+        cj      bc_not_sector
+        j       sector_checked
+bc_not_sector:
+        ldl     NEXT
+        eqc     3
+        cj      checksum_checked
+
+; identify: the IDs in the command set's own ID mode, then the query bytes
+identify_checked:
+        ldlp    MB + 7
+        stl     CF
+        ldl     TYPE
+        ldl     CF
+        stnl    0
+        ldl     SIZE
+        ldl     CF
+        stnl    1
+        ldl     TYPE
+        eqc     1
+        cj      id_intel
+        ldc     0xAA
+        ldl     A1
+        devss
+        ldc     0x55
+        ldl     A2
+        devss
+        ldc     0x90
+        ldl     A1
+        devss
+        j       id_read
+id_intel:
+        ldc     0x90
+        ldl     BASE
+        devss
+id_read:
+        ldl     BASE
+        devls
+        ldc     0xFF
+        and
+        ldl     CF
+        stnl    2
+        ldl     BASE
+        adc     2
+        devls
+        ldl     CF
+        stnl    3
+        ldl     TYPE
+        eqc     1
+        cj      id_intel_reset
+        ldc     0xF0
+        ldl     BASE
+        devss
+        j       id_query
+id_intel_reset:
+        ldc     0xFF
+        ldl     BASE
+        devss
+id_query:
+        ldc     0x98
+        ldl     BASE
+        adc     0xAA
+        devss
+        ldc     0x10
+        stl     K
+id_byte:                                ; buffer byte K := query byte K
+        ldl     K
+        ldc     1
+        shl
+        ldl     BASE
+        bsub
+        devls
+        ldl     K
+        ldl     CF
+        bsub
+        sb
+        ldl     K
+        adc     1
+        stl     K
+        ldc     0x50
+        ldl     K
+        gt
+        cj      id_done
+        j       id_byte
+id_done:
+        ldl     TYPE
+        eqc     1
+        cj      id_done_intel
+        ldc     0xF0
+        ldl     BASE
+        devss
+        j       done
+id_done_intel:
+        ldc     0xFF
+        ldl     BASE
+        devss
+        j       done
+
+; checksum: [ADDR, ADDR + CNT) inside the chip; CNT <= SIZE first, so that
+; SIZE - CNT cannot wrap
+checksum_checked:
+        ldl     CNT
+        ldl     SIZE
+        gtu
+        eqc     0
+        cj      bad_range
+        ldl     ADDR
+        ldl     BASE
+        diff
+        ldl     SIZE
+        ldl     CNT
+        diff
+        gtu
+        eqc     0
+        cj      bad_range
+        ldl     CRCREADY
+        eqc     0
+        cj      crc_go
+
+        ; the table, once: entry K is K's remainder after 8 shifts
+        ldc     0
+        stl     K
+tab_next:
+        ldl     K
+        stl     V
+        ldc     8
+        stl     V2
+tab_bit:
+        ldl     V
+        ldc     1
+        and
+        cj      tab_even
+        ldl     V
+        ldc     1
+        shr
+        ldc     0xEDB88320
+        xor
+        stl     V
+        j       tab_bit_done
+tab_even:
+        ldl     V
+        ldc     1
+        shr
+        stl     V
+tab_bit_done:
+        ldl     V2
+        adc     -1
+        stl     V2
+        ldl     V2
+        cj      tab_store
+        j       tab_bit
+tab_store:
+        ldl     V
+        ldl     K
+        ldlp    TABLE
+        wsub
+        stnl    0
+        ldl     K
+        adc     1
+        stl     K
+        ldc     256
+        ldl     K
+        gt
+        cj      tab_done
+        j       tab_next
+tab_done:
+        ; tables 1..3: entry K of table t is (entry K of t-1 >> 8) xor table 0's entry
+        ; for its low byte, the remainder of K followed by t zero bytes
+        ldc     256
+        stl     K
+tab_more:
+        ldl     K                       ; V := entry K - 256 (the table before)
+        adc     -256
+        ldlp    TABLE
+        wsub
+        ldnl    0
+        stl     V
+        ldl     V
+        ldc     0xFF
+        and
+        ldlp    TABLE
+        wsub
+        ldnl    0
+        ldl     V
+        ldc     8
+        shr
+        xor
+        ldl     K
+        ldlp    TABLE
+        wsub
+        stnl    0
+        ldl     K
+        adc     1
+        stl     K
+        ldc     1024
+        ldl     K
+        gt
+        cj      tab_all
+        j       tab_more
+tab_all:
+        ldc     1
+        stl     CRCREADY
+
+crc_go:
+        ldlp    TABLE
+        stl     CT
+        ldlp    TABLE + 256
+        stl     CT1
+        ldlp    TABLE + 512
+        stl     CT2
+        ldlp    TABLE + 768
+        stl     CT3
+        ldc     0xFF
+        stl     CM
+        ldc     -1
+        stl     CRC
+        ldl     ADDR
+        stl     CP
+        ldl     CNT
+        stl     CN
+crc_loop:
+        ldl     CN
+        cj      crc_end
+        ldl     CP
+        ldc     3
+        and
+        cj      crc_aligned
+crc_byte:                               ; an odd head or tail, a byte at a time
+        ldl     CP
+        devlb
+        ldl     CRC
+        xor
+        ldl     CM
+        and
+        ldl     CT
+        wsub
+        ldnl    0
+        ldl     CRC
+        ldc     8
+        shr
+        xor
+        stl     CRC
+        ldl     CP
+        adc     1
+        stl     CP
+        ldl     CN
+        adc     -1
+        stl     CN
+        j       crc_loop
+crc_aligned:
+        ldc     3
+        ldl     CN
+        gt
+        cj      crc_word
+        j       crc_byte
+crc_word:                               ; four bytes at once, while four are left;
+        ldl     CP                      ; the bytes of CW are taken with lb from the
+        devlw                           ; workspace, low byte first
+        ldl     CRC
+        xor
+        stl     CW
+        ldlp    CW                      ; table 3 for the low byte
+        lb
+        ldl     CT3
+        wsub
+        ldnl    0
+        ldlp    CW                      ; table 2 for the next
+        adc     1
+        lb
+        ldl     CT2
+        wsub
+        ldnl    0
+        xor
+        ldlp    CW                      ; table 1
+        adc     2
+        lb
+        ldl     CT1
+        wsub
+        ldnl    0
+        xor
+        ldlp    CW                      ; table 0 for the high byte
+        adc     3
+        lb
+        ldl     CT
+        wsub
+        ldnl    0
+        xor
+        stl     CRC
+        ldl     CP
+        adc     4
+        stl     CP
+        ldl     CN
+        adc     -4
+        stl     CN
+        ldc     3
+        ldl     CN
+        gt
+        cj      crc_word
+        j       crc_loop
+crc_end:
+        ldl     CRC
+        not
+        stl     MB + 7
+        j       done
+
+; erase sector: ADDR inside the chip; the erase goes to its even address
+sector_checked:
+        ldl     SIZE
+        ldl     ADDR
+        ldl     BASE
+        diff
+        gtu                             ; SIZE > ADDR - BASE, unsigned
+        eqc     0
+        cj      sector_in_chip
+        j       bad_range
+sector_in_chip:
+        ldl     ADDR
+        ldc     -2
+        and
+        stl     PA
+        ldc     ERASE_POLLS
+        stl     PL
+        ldl     TYPE
+        eqc     1
+        cj      sector_intel
+
+        ; AMD: unlock, 0x80, unlock, 0x30 at the sector
+        ldc     0x30
+        stl     V
+        ldl     PA
+        stl     T
+; AMD erase: unlock, 0x80, unlock, then V at T; DQ7 at PA reads 0 until it is erased
+amd_erase:
+        ldc     0xAA
+        ldl     A1
+        devss
+        ldc     0x55
+        ldl     A2
+        devss
+        ldc     0x80
+        ldl     A1
+        devss
+        ldc     0xAA
+        ldl     A1
+        devss
+        ldc     0x55
+        ldl     A2
+        devss
+        ldl     V
+        ldl     T
+        devss
+        ldc     ERASE_POLLS
+        stl     PL
+sector_poll:
+        ldl     PA
+        devls
+        ldc     0x80
+        and
+        eqc     0
+        cj      sector_verify
+        ldl     PA
+        devls
+        ldc     0x20
+        and
+        cj      sector_poll_again
+        ldl     PA                      ; DQ5: one more look
+        devls
+        ldc     0x80
+        and
+        eqc     0
+        cj      sector_verify
+        ldc     0xF0
+        ldl     BASE
+        devss
+        j       erase_failed
+sector_poll_again:
+        ldl     PL
+        adc     -1
+        stl     PL
+        ldl     PL
+        cj      erase_timeout
+        j       sector_poll
+
+        ; Intel: unlock the block, erase it, wait for SR.7
+sector_intel:
+        ldc     0x60
+        ldl     PA
+        devss
+        ldc     0xD0
+        ldl     PA
+        devss
+        ldc     0x20
+        ldl     PA
+        devss
+        ldc     0xD0
+        ldl     PA
+        devss
+sector_intel_poll:
+        ldl     PA
+        devls
+        ldc     0x80
+        and
+        cj      sector_intel_again
+        ldl     PA
+        devls
+        ldc     0x3A                    ; SR.5 erase, SR.4, SR.3 Vpp, SR.1 locked
+        and
+        cj      sector_intel_ok
+        ldc     0x50
+        ldl     PA
+        devss
+        ldc     0xFF
+        ldl     PA
+        devss
+        j       erase_failed
+sector_intel_again:
+        ldl     PL
+        adc     -1
+        stl     PL
+        ldl     PL
+        cj      erase_timeout
+        j       sector_intel_poll
+sector_intel_ok:
+        ldc     0xFF
+        ldl     PA
+        devss
+sector_verify:
+        ldl     PA
+        devls
+        eqc     0xFFFF
+        cj      erase_failed
+        j       done
+
 ; --- the workspace: the locals; the mailbox follows the image -------------------------
         .align  4
 ws:
         .space  LOCALS * 4
+crc_table:                              ; beyond the locals: filled at the first checksum,
+        .space  4 * 256 * 4             ; four tables, a word at a time
 end:

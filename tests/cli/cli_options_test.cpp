@@ -187,7 +187,7 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--virtual", "--flash", "2M", "--offset", "1M", "--length", "1M+", "start"}, "--length"},
         {{"--virtual", "--offset", "0xFF000", "--length", "0x2000", "start"}, "past the end"},
         {{"--virtual", "--bogus", "start"}, "--bogus"},
-        {{"--virtual", "--offset", "0x1000", "start", "write", "a.rom"}, "apply to read and verify only"},
+        {{"--virtual", "--length", "0x1000", "start", "write", "a.rom"}, "apply to read and verify only"},
         {{"--virtual", "--length", "16", "erase", "read", "a.bin"}, "apply to read and verify only"},
         {{"--virtual", "--remote-timeout", "5", "start"}, "--remote-timeout needs --remote"},
         {{"--remote", "h:1", "--remote-timeout", "0", "start"}, "from 1 to 86400"},

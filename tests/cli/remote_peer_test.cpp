@@ -305,17 +305,17 @@ TEST(ServedReceiverProcess, OrbvexCliFlashesEveryChipThroughIt) {
     for (auto& t : threads) t.join();
 }
 
-// A fault at the same place of every reply fails a backup, and a reply that breaks
-// off fails a write's read-back, each plainly and with the file kept.
+// A reply that breaks off fails a read plainly, with the file kept: checked by the trap
+// program's checksums, or by passes.
 TEST(ServedReceiverProcess, LinkFaultsNeverPassForTheFlash) {
     TempDir dir;
-    WriteBytes(dir.Path("rom.bin"), RandomImage(0x1000, 17));
     WriteBytes(dir.Path("back.bin"), {'o', 'l', 'd'});
+    const std::vector<std::string> shortReply = {"--short-reply", "100", "--reply-outside-flash", "4"};
     const struct { std::vector<std::string> settings, commands; const char* says; } runs[] = {
-        {{"--corrupt-reply", "every:257"}, {"--length", "8K", "start", "read", dir.Path("back.bin")},
-         "Read FAIL: the link is too noisy for 2 passes"},
-        {{"--short-reply", "100", "--reply-outside-flash", "4"}, {"start", "erase", "write", dir.Path("rom.bin")},
-         "Verify stopped at address 7FF00000: the receiver did not answer"},
+        {shortReply, {"--length", "8K", "start", "read", dir.Path("back.bin")},
+         "Read stopped at address 7FF00000: the receiver did not answer"},
+        {shortReply, {"--length", "8K", "--passes", "2", "start", "read", dir.Path("back.bin")},
+         "Read stopped at address 7FF00000: the receiver did not answer"},
     };
     std::vector<std::thread> threads;
     for (const auto& run : runs) {

@@ -122,6 +122,24 @@ TEST_F(RoundTrip, WritingWithoutEraseLeavesTheRestAlone) {
     for (std::size_t i = 0; i < back.size(); ++i) ASSERT_EQ(back[i], i < rom.size() ? rom[i] : old[i]) << i;
 }
 
+// Write does not erase, and programming only clears bits: the trap program writes the
+// words whose new value only clears bits and stops, as a failure, at the first that would
+// need a 0 to become 1, rather than leave old and new mixed behind a success.
+TEST_F(RoundTrip, WritingOverBitsThatNeedAnEraseFailsThere) {
+    Connect();
+    auto old = std::vector<std::uint8_t>(0x100000, 0x00);
+    std::fill_n(old.begin(), 0x1101, 0xFF);
+    receiver.SetFlash(old);
+    auto rom = RandomBytes(8192 + 3, 26);
+    rom[0x1101] |= 0x01;
+    ChooseRom(rom);
+    EXPECT_FALSE(Write());
+    EXPECT_EQ(window.FromEnd(3), "Error writing flash at address 7FF01000 ACK = 00031002");
+    auto back = ReadBack();
+    ASSERT_EQ(back.size(), 0x100000u);
+    for (std::size_t i = 0; i < back.size(); ++i) ASSERT_EQ(back[i], i < 0x1100 ? rom[i] : old[i]) << i;
+}
+
 // The same session over the cables the kernel drives, their system calls played by
 // stand-ins that carry the pins to the receiver. The cable outlives the link, which the
 // fixture closes (releasing the cable) after the test.

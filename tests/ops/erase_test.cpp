@@ -50,6 +50,23 @@ TEST_F(EraseFails, WhenTheTrapProgramNeverReportsDone) {
     EXPECT_EQ(window.waitNotices[0], "the target has not answered yet (erase ADR[7FF00000], 10 s, poll 100 of 1000)");
 }
 
+// A 1 MB choice on a 2 MB chip would erase all of it and write half: when asked to
+// check, erase and write refuse before anything is erased, naming both sizes.
+TEST_F(EraseFails, WhenTheChosenSizeIsNotTheChips) {
+    receiver.Config().flashSize = 0x200000;
+    Connect();
+    const auto content = RandomBytes(0x200000, 5);
+    receiver.SetFlash(content);
+    ChooseRom(RandomBytes(0x1000, 6));
+    EXPECT_FALSE(RunErase(window, {kLpt1Base, kFlash1M, true}));
+    EXPECT_EQ(window.FromEnd(2), "Erase refused: the chip holds 2 MB (00200000) but the flash chosen is 1 MB "
+                                 "(00100000): nothing erased; choose the chip's size, or --force");
+    EXPECT_FALSE(RunWrite(window, {kLpt1Base, window.Chooser(window.openChoice), true}));
+    EXPECT_EQ(window.FromEnd(2).rfind("Write refused: the chip holds 2 MB (00200000)", 0), 0u);
+    EXPECT_EQ(receiver.Flash(), content);
+    EXPECT_TRUE(RunErase(window, {kLpt1Base, kFlash2M, true}));
+}
+
 // The project's trap program on a chip it cannot erase: "Fail" in the window, and on the
 // command line the reason before it when the trap program gave one.
 TEST_F(EraseFails, WhenTheChipCannotBeErased) {
@@ -74,6 +91,38 @@ TEST_F(EraseFails, WhenTheChipCannotBeErased) {
             if (commandLine && *c.reason) EXPECT_EQ(window.FromEnd(3), std::string("Erase failed: ") + c.reason);
             else EXPECT_EQ(window.FromEnd(3).rfind("Erase ADR[", 0), 0u);
         }
+    }
+}
+
+}  // namespace
+}  // namespace orbvex::test
+
+namespace orbvex::test {
+namespace {
+
+class InfoTest : public ReceiverTest {};
+
+// info names every chip the receiver can carry, with its size and its sector map.
+TEST_F(InfoTest, NamesEveryChipModel) {
+    const struct { const char* chip; const char* maker; FlashRange flash; const char* sectors; } chips[] = {
+        {"29LV800B", "AMD", kFlash1M, "1 x 16 KB from 00000000, 2 x 8 KB from 00004000, 1 x 32 KB from 00008000"},
+        {"29LV800T", "AMD", kFlash1M, "15 x 64 KB from 00000000, 1 x 32 KB from 000F0000"},
+        {"29LV160B", "AMD", kFlash2M, "1 x 16 KB from 00000000"},
+        {"29LV160T", "AMD", kFlash2M, "31 x 64 KB from 00000000"},
+        {"28F800B3B", "Intel", kFlash1M, "8 x 8 KB from 00000000, 15 x 64 KB from 00010000"},
+        {"28F800B3T", "Intel", kFlash1M, "15 x 64 KB from 00000000, 8 x 8 KB from 000F0000"},
+        {"28F160B3B", "Intel", kFlash2M, "8 x 8 KB from 00000000, 31 x 64 KB"},
+        {"28F160B3T", "Intel", kFlash2M, "31 x 64 KB from 00000000, 8 x 8 KB from 001F0000"},
+    };
+    for (const auto& c : chips) {
+        SCOPED_TRACE(c.chip);
+        receiver.Config().flashChip = c.chip;
+        Connect();
+        ASSERT_TRUE(RunInfo(window, {kLpt1Base, c.flash})) << ::testing::PrintToString(window.lines);
+        const std::string all = ::testing::PrintToString(window.lines);
+        EXPECT_NE(all.find(std::string("Chip : ") + c.maker + " " + c.chip + " (IDs "), std::string::npos) << all;
+        EXPECT_NE(all.find("Size : " + Hex8(c.flash.size)), std::string::npos) << all;
+        EXPECT_NE(all.find(c.sectors), std::string::npos) << all;
     }
 }
 

@@ -41,6 +41,29 @@ protected:
     }
 };
 
+// A write from an offset erases the sectors it covers and no others: a full read finds
+// every byte outside them as it was. One off the sector boundaries is refused, with
+// the boundaries around it named, before anything is erased.
+TEST_F(WriteTest, FromAnOffsetKeepsEveryByteOutsideItsSectors) {
+    const auto before = RandomBytes(0x100000, 8);
+    const auto rom = RandomBytes(0x4000, 9);  // the two 8K sectors of the bottom boot block
+    receiver.SetFlash(before);
+    Prepare(rom);
+    const auto writeAt = [&](std::uint32_t offset) {
+        return RunWrite(window, {kLpt1Base, window.Chooser(window.openChoice), true, offset});
+    };
+    EXPECT_FALSE(writeAt(0x5000));
+    EXPECT_EQ(window.FromEnd(2), "Write refused: ADR[7FF05000]:LEN[00004000] does not start and end on sector "
+                                 "boundaries; the sectors around it run from 7FF04000 to 7FF10000: nothing erased");
+    EXPECT_EQ(receiver.Flash(), before);
+    ASSERT_TRUE(writeAt(0x4000)) << ::testing::PrintToString(window.lines);
+    EXPECT_EQ(window.waitNotices.size(), 2u);
+    ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x100000, PathIn("back.bin")}));
+    auto expected = before;
+    std::copy(rom.begin(), rom.end(), expected.begin() + 0x4000);
+    EXPECT_EQ(ReadFileBytes(PathIn("back.bin")), expected);
+}
+
 TEST_F(WriteTest, FiveThousandBytesTravelAsTwoChunks) {
     auto rom = RandomBytes(5000, 1);
     Prepare(rom);

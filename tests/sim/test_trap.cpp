@@ -1,6 +1,7 @@
 // The receiver's CPU: halted until the start series releases it at the trap words, then
 // executing whatever the host installed, in step with TCK, on the memory the DCU reaches.
 #include "sim_test.h"
+#include "util/crc32.h"
 
 namespace {
 
@@ -127,6 +128,35 @@ TEST_F(Trap, AProgramThatLeavesTheIdleWindowShowsThere) {
     const auto jtiptr = cable_.ReadWord(0x3080);
     EXPECT_TRUE(jtiptr);
     EXPECT_FALSE(InJtiptrWindow(jtiptr)) << std::hex << jtiptr.value_or(0);
+}
+
+// The project's program signs its mailbox, checksums any stretch of the chip with
+// zlib's CRC-32 (odd ends included) and refuses one past the chip's end.
+TEST_F(Trap, TheProjectsProgramSignsAndChecksumsAnyStretch) {
+    Bytes flash = Pattern(0x100000, 3);
+    const std::string check = "123456789";
+    std::copy(check.begin(), check.end(), flash.begin() + 0x12345);
+    receiver_.SetFlash(flash);
+    Connect(ReadFile(ORBVEX_VIRTUAL_TRAP_IMAGE));
+    EXPECT_EQ(receiver_.PeekWord(Wptr() + 0x14), 0x7A4B5452u);
+    const std::uint32_t info = receiver_.PeekWord(Wptr() + 0x18);
+    EXPECT_EQ(info >> 16, ((Wptr() >> 2) ^ (info & 0xFFFF) ^ 0x9E37) & 0xFFFF);
+    const struct { std::uint32_t offset, count, answer, crc; } cases[] = {
+        {0x12345, 9, 0x1001, 0xCBF43926},  {0x12345, 0, 0x1001, 0},
+        {0x1235, 7, 0x1001, orbvex::Crc32(flash.data() + 0x1235, 7)},
+        {0x20000, 0x4000, 0x1001, orbvex::Crc32(flash.data() + 0x20000, 0x4000)},
+        {0xFFFFF, 2, 0x50002, 0},          {1, 0x100000, 0x50002, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.offset);
+        cable_.WriteWord(Wptr() + 0x04, 0x7FF00000 + c.offset);
+        cable_.WriteWord(Wptr() + 0x0C, c.count);
+        cable_.WriteWord(Wptr() + 0x10, 0x7FF00000);
+        RunCommand(0x1000, c.answer & 1 ? 1000 : 20);
+        EXPECT_EQ(receiver_.PeekWord(Wptr()), c.answer);
+        if (c.answer & 1) { EXPECT_EQ(receiver_.PeekWord(Wptr() + 0x1C), c.crc); }
+    }
+    EXPECT_TRUE(receiver_.CpuRecords().empty());
 }
 
 }  // namespace
