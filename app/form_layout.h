@@ -26,12 +26,20 @@ struct WindowSpec {
     const char* errorBoxCaption;
 };
 
-inline constexpr WindowSpec kWindow{"TARNO_UP 2.2", "orbvex_up 2.1", 563, 583, {"MS Sans Serif", 11, false, false},
-                                    "Error"};
+inline constexpr WindowSpec kWindow{"TARNO_UP 2.2", "orbvex_up 2.1", 563, 583, {"MS Sans Serif", 11, false, false}, "Error"};
 
 inline constexpr const char* kBanner = "Tarno Nimbex II satellite receiver JTAG utility     [www.orbvex.example]";
 
-enum class ControlKind { Image, Bevel, Label, GroupBox, RadioButton, PushButton, Memo, ProgressBar, OpenDialog, SaveDialog };
+enum class ControlKind { Image,
+                         Bevel,
+                         Label,
+                         GroupBox,
+                         RadioButton,
+                         PushButton,
+                         Memo,
+                         ProgressBar,
+                         OpenDialog,
+                         SaveDialog };
 
 // What a control is or does beyond its place, caption and font.
 enum ControlFlag : unsigned {

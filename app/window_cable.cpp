@@ -19,9 +19,10 @@ struct Given {
 // The refusal, or empty when the options read.
 std::string ParseOptions(const WindowProgram& program, int argc, const char* const* argv, Given& given,
                          std::string& help) {
-    CLI::App app{"The flash utility's window; with a cable option it drives that cable instead of the port "
-                 "chosen in the window.",
-                 program.name};
+    CLI::App app{
+        "The flash utility's window; with a cable option it drives that cable instead of the port "
+        "chosen in the window.",
+        program.name};
     const cables::CableOptions cableOptions(app);
     std::string trap, flashImage;
     CLI::Option* trapOpt = app.add_option("--trap", trap, "Target-side trap program that START loads");

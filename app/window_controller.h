@@ -16,7 +16,10 @@
 namespace orbvex::app {
 
 // The radio buttons the operations read.
-enum class Choice { F1, F2, L1, L2 };
+enum class Choice { F1,
+                    F2,
+                    L1,
+                    L2 };
 
 // What a toolkit's window does for the controller.
 class WindowControls {

@@ -27,7 +27,9 @@ using namespace orbvex;
 
 // The clock patterns of the direct-path benchmark: the long waits repeat TMS/TDI and
 // sample; data transfers change TDI and sample; TAP walks change TMS without sampling.
-enum class Pattern { RepeatedSampled, ChangingSampled, ChangingUnsampled };
+enum class Pattern { RepeatedSampled,
+                     ChangingSampled,
+                     ChangingUnsampled };
 
 void RunClocks(benchmark::State& state, PortBackend& cable, Pattern pattern) {
     LptBase = 0x378;
@@ -39,9 +41,9 @@ void RunClocks(benchmark::State& state, PortBackend& cable, Pattern pattern) {
     for (auto _ : state) {
         flip = !flip;
         switch (pattern) {
-            case Pattern::RepeatedSampled: benchmark::DoNotOptimize(JtagStep(false, false, true)); break;
-            case Pattern::ChangingSampled: benchmark::DoNotOptimize(JtagStep(false, flip, true)); break;
-            case Pattern::ChangingUnsampled: JtagStep(flip, false, false); break;
+        case Pattern::RepeatedSampled: benchmark::DoNotOptimize(JtagStep(false, false, true)); break;
+        case Pattern::ChangingSampled: benchmark::DoNotOptimize(JtagStep(false, flip, true)); break;
+        case Pattern::ChangingUnsampled: JtagStep(flip, false, false); break;
         }
     }
     SetPortBackend(nullptr);

@@ -87,7 +87,7 @@ void ReportPerBlock(benchmark::State& state, const orbvex::sim::VirtualReceiver&
         static_cast<double>(counted.portReads + counted.portWrites) / blocks;
     state.counters["accesses/block(protocol)"] = static_cast<double>(model.Accesses());
     state.counters["time/byte"] = benchmark::Counter(blocks * static_cast<double>(bytesPerBlock),
-                                                 benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 std::vector<std::uint8_t> LittleEndian(std::uint32_t v) {

@@ -22,7 +22,6 @@
 
 namespace {
 
-
 std::uint32_t FastTicks() {
     static std::uint32_t now = 0;
     return now += 100;
@@ -97,8 +96,9 @@ void Measure(benchmark::State& state, std::uint32_t size, Prepare prepare, Opera
 }
 
 void BM_WriteFlash(benchmark::State& state) {
-    Measure(state, static_cast<std::uint32_t>(state.range(0)), [](Session& s) { s.receiver->SetFlash({}); },
-            [](Session& s) { return orbvex::RunWrite(s.window, s.write); });
+    Measure(
+        state, static_cast<std::uint32_t>(state.range(0)), [](Session& s) { s.receiver->SetFlash({}); },
+        [](Session& s) { return orbvex::RunWrite(s.window, s.write); });
 }
 
 // Arguments: flash size, passes, and whether one reply byte is turned on the way (the

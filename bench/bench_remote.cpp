@@ -108,8 +108,9 @@ void BM_RemoteChecksumsAgainstToday(benchmark::State& state) {
     std::string image(kLength, '\0');
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 2654435761u >> 13);
     std::ofstream(rom, std::ios::binary).write(image.data(), static_cast<std::streamsize>(image.size()));
-    CompareWithToday(state, window, rom, back, kLength, [&link] { return link.Client().RoundTrips(); },
-                     [&window] { RunErase(window, {kLpt1Base, kFlash1M}); });
+    CompareWithToday(
+        state, window, rom, back, kLength, [&link] { return link.Client().RoundTrips(); },
+        [&window] { RunErase(window, {kLpt1Base, kFlash1M}); });
     std::remove(rom.c_str());
     std::remove(back.c_str());
 }
@@ -132,8 +133,7 @@ void BM_RemoteRead(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
     state.counters["round_trips_per_byte"] = static_cast<double>(trips) / static_cast<double>(bytes);
 }
-BENCHMARK(BM_RemoteRead)->ArgNames({"bytes", "lag_us"})->Args({4096, 0})->Args({1024, 100})->Args({1024, 1000})
-    ->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_RemoteRead)->ArgNames({"bytes", "lag_us"})->Args({4096, 0})->Args({1024, 100})->Args({1024, 1000})->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_RemoteWrite(benchmark::State& state) {
     RemoteLink link;

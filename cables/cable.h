@@ -32,9 +32,9 @@ DeviceApis SystemDeviceApis();
 // What the front end adds to a cable's own parameters.
 struct CableSettings {
     DeviceApis devices = SystemDeviceApis();
-    std::uint32_t flashSize = kFlash1M.size;      // the in-process receiver's flash
-    std::optional<std::string> flashImage;       // and the file it is kept in between runs
-    int remoteTimeoutSeconds = 10;               // for one answer, and for a stretch of slow ones
+    std::uint32_t flashSize = kFlash1M.size;  // the in-process receiver's flash
+    std::optional<std::string> flashImage;    // and the file it is kept in between runs
+    int remoteTimeoutSeconds = 10;            // for one answer, and for a stretch of slow ones
     // Whether the user has asked to stop (Ctrl-C): a cable that waits on a peer gives up then.
     std::function<bool()> giveUp;
     // A line for the user while the cable opens ("using FTDI cable ..."); may be empty.

@@ -53,7 +53,8 @@ bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& 
                 error = "\"" + word + "\" needs a FILE";
                 return false;
             }
-            CommandKind kind = word == "write" ? CommandKind::Write : word == "read" ? CommandKind::Read : CommandKind::Verify;
+            CommandKind kind = word == "write" ? CommandKind::Write : word == "read" ? CommandKind::Read
+                                                                                     : CommandKind::Verify;
             if (words[i + 1].empty()) {
                 error = "\"" + word + "\" needs a FILE, got an empty name";
                 return false;

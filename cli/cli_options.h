@@ -10,7 +10,12 @@
 
 namespace orbvex::cli {
 
-enum class CommandKind { Start, Erase, Write, Read, Verify, Info };
+enum class CommandKind { Start,
+                         Erase,
+                         Write,
+                         Read,
+                         Verify,
+                         Info };
 
 struct Command {
     CommandKind kind;
@@ -19,16 +24,16 @@ struct Command {
 
 struct CliOptions {
     std::shared_ptr<const cables::CableChoice> cable;  // the cable named, or the port at LPT1
-    int remoteTimeoutSeconds = 10;  // for one answer, and for a stretch of slow answers
+    int remoteTimeoutSeconds = 10;                     // for one answer, and for a stretch of slow answers
     std::optional<std::string> trapFile;
     bool flash2M = false;
     std::optional<std::string> virtualFlashFile;
     std::optional<std::uint32_t> offset;
     std::optional<std::uint32_t> length;
-    int readPasses = 2;        // a backup is read twice and written only when the passes agree
+    int readPasses = 2;         // a backup is read twice and written only when the passes agree
     bool passesChosen = false;  // --passes given: the passes, even when the trap could checksum
-    bool verifyWrites = true;  // every write is read back and compared with its file
-    bool force = false;        // erase/write a flash size other than the chip's
+    bool verifyWrites = true;   // every write is read back and compared with its file
+    bool force = false;         // erase/write a flash size other than the chip's
     std::vector<Command> commands;
 
     FlashRange Flash() const { return flash2M ? kFlash2M : kFlash1M; }
@@ -43,7 +48,7 @@ constexpr int kExitBadArguments = 2;
 constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C or SIGTERM, as shells report it
 
 struct ParseOutcome {
-    bool run = false;     // false: print message and exit with exitCode
+    bool run = false;  // false: print message and exit with exitCode
     int exitCode = kExitOk;
     std::string message;  // help text (exit 0, for stdout) or the error (exit 2, for stderr)
     CliOptions options;

@@ -84,7 +84,8 @@ void ProgressBar::Update(std::uint64_t done, std::uint64_t total) {
     drawn_ = true;
     drawnWidth_ = text.size();
     if (complete) {
-        out_ << '\n' << std::flush;
+        out_ << '\n'
+             << std::flush;
         drawn_ = false;
         drawnWidth_ = 0;
         completed_ = true;
@@ -100,7 +101,8 @@ void ProgressBar::Clear() {
 
 void ProgressBar::Finish() {
     if (!enabled_ || !drawn_) return;
-    out_ << '\n' << std::flush;
+    out_ << '\n'
+         << std::flush;
     drawn_ = false;
     drawnWidth_ = 0;
     lastDone_ = 0;

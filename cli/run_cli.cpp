@@ -14,12 +14,12 @@ namespace {
 
 const char* CommandName(CommandKind kind) {
     switch (kind) {
-        case CommandKind::Start: return "start";
-        case CommandKind::Erase: return "erase";
-        case CommandKind::Write: return "write";
-        case CommandKind::Read: return "read";
-        case CommandKind::Verify: return "verify";
-        case CommandKind::Info: return "info";
+    case CommandKind::Start: return "start";
+    case CommandKind::Erase: return "erase";
+    case CommandKind::Write: return "write";
+    case CommandKind::Read: return "read";
+    case CommandKind::Verify: return "verify";
+    case CommandKind::Info: return "info";
     }
     return "?";
 }
@@ -59,8 +59,9 @@ bool Verify(const VerifyInputs& in, TerminalWindow& window) {
                         " blocks differed on the first reading and matched when read again: the cable or the "
                         "link is noisy, the flash is not at fault");
     if (result.noisy)
-        window.Complain("verify: the link is too noisy to tell whether the flash holds the file; check the cable "
-                        "and verify again");
+        window.Complain(
+            "verify: the link is too noisy to tell whether the flash holds the file; check the cable "
+            "and verify again");
     return result.same;
 }
 
@@ -83,23 +84,23 @@ bool RunOne(const Command& command, const CliOptions& options, const TargetSessi
     const std::optional<std::uint32_t> checksumBase =
         options.passesChosen ? std::nullopt : std::optional<std::uint32_t>(flash.base);
     switch (command.kind) {
-        case CommandKind::Start: return RunStart(window, {port, session.TrapFile()});
-        case CommandKind::Erase: return RunErase(window, {port, flash, !options.force, true});
-        case CommandKind::Info: return RunInfo(window, {port, flash});
-        case CommandKind::Write:
-            if (RefuseEmpty(file, "write", window) ||
-                !RunWrite(window, {port, Answer(file, flash), !options.force, options.offset}))
-                return false;
-            return !options.verifyWrites ||
-                   Verify({port, flash.base + offset, std::nullopt, flash.End(), file, flash.base}, window);
-        case CommandKind::Read:
-            if (RefuseDestination(file, window)) return false;
-            if (!ranged) return RunRead(window, {port, Answer(file, flash), options.readPasses, checksumBase});
-            return RunReadRange(window, {port, flash.base + offset, options.length.value_or(flash.size - offset), file,
-                                         options.readPasses, checksumBase});
-        case CommandKind::Verify:
-            if (RefuseEmpty(file, "verify", window)) return false;
-            return Verify({port, flash.base + offset, options.length, flash.End(), file, flash.base}, window);
+    case CommandKind::Start: return RunStart(window, {port, session.TrapFile()});
+    case CommandKind::Erase: return RunErase(window, {port, flash, !options.force, true});
+    case CommandKind::Info: return RunInfo(window, {port, flash});
+    case CommandKind::Write:
+        if (RefuseEmpty(file, "write", window) ||
+            !RunWrite(window, {port, Answer(file, flash), !options.force, options.offset}))
+            return false;
+        return !options.verifyWrites ||
+               Verify({port, flash.base + offset, std::nullopt, flash.End(), file, flash.base}, window);
+    case CommandKind::Read:
+        if (RefuseDestination(file, window)) return false;
+        if (!ranged) return RunRead(window, {port, Answer(file, flash), options.readPasses, checksumBase});
+        return RunReadRange(window, {port, flash.base + offset, options.length.value_or(flash.size - offset), file,
+                                     options.readPasses, checksumBase});
+    case CommandKind::Verify:
+        if (RefuseEmpty(file, "verify", window)) return false;
+        return Verify({port, flash.base + offset, options.length, flash.End(), file, flash.base}, window);
     }
     return false;
 }
@@ -133,7 +134,7 @@ int RunCommands(const CliOptions& options, CliStreams streams, DeviceApis device
         bool ok = RunOne(command, options, session, window);
         progress.Finish();
         if (session.ConnectionLost()) ok = false;  // whatever the log says, the link is gone
-        else if (!ok) window.RepeatReason();  // a lost link has said so, its last line is no reason
+        else if (!ok) window.RepeatReason();       // a lost link has said so, its last line is no reason
         if (!ok) {
             std::string text = std::string("\"") + CommandName(command.kind) + (interrupted() ? "\" interrupted" : "\" failed");
             if (i + 1 < options.commands.size()) text += "; the commands after it were not run";
@@ -157,14 +158,16 @@ int RunCommands(const CliOptions& options, CliStreams streams, DeviceApis device
 int RunCli(int argc, const char* const* argv, CliStreams streams, DeviceApis devices) {
     ParseOutcome parsed = ParseCommandLine(argc, argv);
     if (!parsed.run) {
-        (parsed.exitCode == kExitOk ? streams.out : streams.err) << parsed.message << '\n' << std::flush;
+        (parsed.exitCode == kExitOk ? streams.out : streams.err) << parsed.message << '\n'
+                                                                 << std::flush;
         return parsed.exitCode;
     }
     try {
         return RunCommands(parsed.options, streams, devices);
     } catch (const std::exception& e) {
         // The session has closed the link and saved what it had on the way out.
-        streams.err << "orbvex_cli: internal error: " << e.what() << '\n' << std::flush;
+        streams.err << "orbvex_cli: internal error: " << e.what() << '\n'
+                    << std::flush;
         return kExitFailed;
     }
 }

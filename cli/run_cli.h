@@ -8,9 +8,9 @@
 namespace orbvex::cli {
 
 struct CliStreams {
-    std::ostream& out;          // the log, nothing else
-    std::ostream& err;          // the tool's own messages and the progress bar
-    bool errIsTerminal = false; // draw the progress bar
+    std::ostream& out;                     // the log, nothing else
+    std::ostream& err;                     // the tool's own messages and the progress bar
+    bool errIsTerminal = false;            // draw the progress bar
     std::function<bool()> abortPoll = {};  // true once the user asked to stop (Ctrl-C)
 };
 

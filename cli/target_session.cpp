@@ -2,7 +2,6 @@
 
 #include <filesystem>
 
-
 namespace orbvex::cli {
 
 TargetSession::TargetSession(const CliOptions& options, TerminalWindow& window, DeviceApis devices)

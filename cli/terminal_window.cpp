@@ -11,7 +11,8 @@ TerminalWindow::TerminalWindow(std::ostream& out, std::ostream& err, ProgressBar
 void TerminalWindow::LogLine(const std::string& line) {
     progress_.Clear();
     // Flushed line by line: a pipe reader sees the log as it grows, as the window shows it.
-    out_ << line << '\n' << std::flush;
+    out_ << line << '\n'
+         << std::flush;
     if (line != kSeparator) lastLine_ = line;
 }
 
@@ -23,7 +24,8 @@ void TerminalWindow::ShowErrorBox(const std::string& text) { Complain(text); }
 
 void TerminalWindow::Complain(const std::string& text) {
     progress_.Clear();
-    err_ << "orbvex_cli: " << text << '\n' << std::flush;
+    err_ << "orbvex_cli: " << text << '\n'
+         << std::flush;
     complaints_ += text + '\n';
 }
 

@@ -32,7 +32,8 @@ inline void SpinDelay() {
     const std::int32_t rounds = ClockDelay;
     for (std::int32_t i = 0; i <= rounds; ++i) {
 #if defined(__GNUC__) || defined(__clang__)
-        __asm__ __volatile__("" : "+r"(i));
+        __asm__ __volatile__(""
+                             : "+r"(i));
 #else
         static volatile std::int32_t sink;
         sink = i;

@@ -5,10 +5,10 @@
 // Data register: TMS bit 0, TCK bit 1, TDI bit 2, reset line bit 3.
 // Status register (LptBase + 1): TDO on bit 4.
 
-extern std::int32_t ClockDelay;      // spin rounds - 1 between the writes of a clock
-extern bool ResetLineLevel;          // level last given to JtagSetTrst
-extern std::uint8_t LastDataValue;   // last data value written with TCK low; 255 = stale
-extern bool JtagSelected;            // TAP parked in Shift-DR with the DCU instruction
+extern std::int32_t ClockDelay;     // spin rounds - 1 between the writes of a clock
+extern bool ResetLineLevel;         // level last given to JtagSetTrst
+extern std::uint8_t LastDataValue;  // last data value written with TCK low; 255 = stale
+extern bool JtagSelected;           // TAP parked in Shift-DR with the DCU instruction
 
 // Milliseconds since some fixed point, monotonic, wrapping at 32 bits.
 using TickSource = std::uint32_t (*)();

@@ -140,13 +140,13 @@ std::string TrapFailureText(std::uint32_t status, std::optional<std::uint32_t> c
     const std::uint32_t offset = (status >> mailbox::kFailureOffsetShift) & mailbox::kFailureOffsetMask;
     const std::string at = chunkAddress ? " at " + Hex8(*chunkAddress + offset) : std::string();
     switch (status >> mailbox::kFailureReasonShift) {
-        case mailbox::kChipNotIdentified: return "chip not identified";
-        case mailbox::kEraseFailed: return "erase failed";
-        case mailbox::kProgramFailed: return "program failed" + at;
-        case mailbox::kTimeOut: return "time-out" + at;
-        case mailbox::kOutsideChip: return "range outside the chip";
-        case mailbox::kNotACommand: return "not a command";
-        default: return "failure " + Hex8(status);
+    case mailbox::kChipNotIdentified: return "chip not identified";
+    case mailbox::kEraseFailed: return "erase failed";
+    case mailbox::kProgramFailed: return "program failed" + at;
+    case mailbox::kTimeOut: return "time-out" + at;
+    case mailbox::kOutsideChip: return "range outside the chip";
+    case mailbox::kNotACommand: return "not a command";
+    default: return "failure " + Hex8(status);
     }
 }
 

@@ -13,20 +13,25 @@ struct KnownPart {
     const char* name;
 };
 constexpr KnownPart kParts[] = {
-    {0x01, 0x225B, "29LV800B"}, {0x01, 0x22DA, "29LV800T"}, {0x01, 0x2249, "29LV160B"},
-    {0x01, 0x22C4, "29LV160T"}, {0x89, 0x8893, "28F800B3B"}, {0x89, 0x8892, "28F800B3T"},
-    {0x89, 0x8891, "28F160B3B"}, {0x89, 0x8890, "28F160B3T"},
+    {0x01, 0x225B, "29LV800B"},
+    {0x01, 0x22DA, "29LV800T"},
+    {0x01, 0x2249, "29LV160B"},
+    {0x01, 0x22C4, "29LV160T"},
+    {0x89, 0x8893, "28F800B3B"},
+    {0x89, 0x8892, "28F800B3T"},
+    {0x89, 0x8891, "28F160B3B"},
+    {0x89, 0x8890, "28F160B3T"},
 };
 
 std::string MakerName(std::uint32_t code) {
     switch (code) {
-        case 0x01: return "AMD";
-        case 0x04: return "Fujitsu";
-        case 0x20: return "ST";
-        case 0x89: return "Intel";
-        case 0xB0: return "Sharp";
-        case 0xC2: return "Macronix";
-        default: return "maker " + Hex8(code).substr(6);
+    case 0x01: return "AMD";
+    case 0x04: return "Fujitsu";
+    case 0x20: return "ST";
+    case 0x89: return "Intel";
+    case 0xB0: return "Sharp";
+    case 0xC2: return "Macronix";
+    default: return "maker " + Hex8(code).substr(6);
     }
 }
 

@@ -21,10 +21,10 @@ struct ChipInfo {
     std::uint32_t size = 0;
     std::uint32_t manufacturer = 0;
     std::uint32_t device = 0;
-    bool cfi = false;                  // the chip answered the CFI query; the rest is from it
-    std::uint32_t commandSet = 0;      // CFI primary command set
-    std::vector<ChipRegion> regions;   // erase blocks, from the chip's start
-    std::uint32_t programUs[2] = {};   // word program: typical, maximum
+    bool cfi = false;                 // the chip answered the CFI query; the rest is from it
+    std::uint32_t commandSet = 0;     // CFI primary command set
+    std::vector<ChipRegion> regions;  // erase blocks, from the chip's start
+    std::uint32_t programUs[2] = {};  // word program: typical, maximum
     std::uint32_t blockEraseMs[2] = {};
 };
 

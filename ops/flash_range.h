@@ -8,9 +8,9 @@ namespace orbvex {
 // Outcome of reading a stretch of target memory.
 struct RangeReadResult {
     bool ok = false;
-    bool interrupted = false;     // the caller asked to stop; not a failure of the receiver
-    std::uint32_t stoppedAt = 0;  // on failure: the address of the block read that failed or was not made
-    std::uint32_t bytesRead = 0;  // bytes of the range stored before it stopped
+    bool interrupted = false;       // the caller asked to stop; not a failure of the receiver
+    std::uint32_t stoppedAt = 0;    // on failure: the address of the block read that failed or was not made
+    std::uint32_t bytesRead = 0;    // bytes of the range stored before it stopped
     std::uint32_t blockLength = 0;  // bytes in the first block the DCU sent
 };
 

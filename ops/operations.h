@@ -98,7 +98,7 @@ struct VerifyResult {
     bool noisy = false;
 };
 VerifyResult RunVerify(WindowServices& window, const VerifyInputs& in);
-void RunAbort(WindowServices& window);                         // Button2Click
+void RunAbort(WindowServices& window);  // Button2Click
 // The trap program's version and the chip it names: maker, part, size, sectors,
 // command set. False when the program does not sign its mailbox or cannot name the chip.
 bool RunInfo(WindowServices& window, const InfoInputs& in);

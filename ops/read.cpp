@@ -71,16 +71,18 @@ private:
     bool Pass(std::vector<std::uint8_t>& out, std::uint32_t lead) {
         std::uint32_t blocks = 0;
         const std::uint64_t total = std::uint64_t{length_} * static_cast<std::uint64_t>(passes_);
-        const RangeReadResult result = ReadTargetRange(start_, length_, out, [&](std::uint64_t offset) {
-            const std::uint64_t shown = done_ + std::min<std::uint64_t>(offset, length_);
-            if (moveLabel_ && offset % kLabelEvery == 0) {
-                window_.SetAddressLabel(Hex8(static_cast<std::uint32_t>(start_ + offset)));
-                window_.TransferProgress(shown, total);
-                window_.ProcessMessages();
-            }
-            if (++blocks % kProgressEveryBlocks == 0) window_.TransferProgress(shown, total);
-            return !window_.StopRequested();
-        }, lead);
+        const RangeReadResult result = ReadTargetRange(
+            start_, length_, out, [&](std::uint64_t offset) {
+                const std::uint64_t shown = done_ + std::min<std::uint64_t>(offset, length_);
+                if (moveLabel_ && offset % kLabelEvery == 0) {
+                    window_.SetAddressLabel(Hex8(static_cast<std::uint32_t>(start_ + offset)));
+                    window_.TransferProgress(shown, total);
+                    window_.ProcessMessages();
+                }
+                if (++blocks % kProgressEveryBlocks == 0) window_.TransferProgress(shown, total);
+                return !window_.StopRequested();
+            },
+            lead);
         if (!result.ok) {
             window_.LogLine("Read stopped at address " + Hex8(result.stoppedAt) +
                             (result.interrupted ? ": interrupted, no file written"
@@ -155,7 +157,7 @@ private:
     std::uint32_t length_;
     bool moveLabel_;
     int requested_;
-    int passes_;  // grows past requested_ while the passes disagree too often
+    int passes_;                   // grows past requested_ while the passes disagree too often
     std::uint64_t differing_ = 0;  // bytes the passes disagreed on, as last counted
     LinkNoise noise_;              // what they tell of the link
     std::uint64_t done_ = 0;

@@ -30,10 +30,18 @@ struct RegisterWrite {
 
 // Starts the trap program: the CPU leaves its halt through these DCU control states.
 constexpr RegisterWrite kStartTrapSeries[] = {
-    {0x308C, 0x00010000}, {kDcuControl, 0x20000000}, {kDcuControl, 0x00000000},
-    {kDcuControl, 0x40000000}, {kDcuControl, 0x48000000}, {kDcuControl, 0x4C000000},
-    {kDcuControl, 0xCC000000}, {kDcuControl, 0x4C000000}, {kDcuControl, 0x44000000},
-    {kDcuControl, 0x40000000}, {kDcuControl, 0x60000000}, {kDcuControl, 0x40000000},
+    {0x308C, 0x00010000},
+    {kDcuControl, 0x20000000},
+    {kDcuControl, 0x00000000},
+    {kDcuControl, 0x40000000},
+    {kDcuControl, 0x48000000},
+    {kDcuControl, 0x4C000000},
+    {kDcuControl, 0xCC000000},
+    {kDcuControl, 0x4C000000},
+    {kDcuControl, 0x44000000},
+    {kDcuControl, 0x40000000},
+    {kDcuControl, 0x60000000},
+    {kDcuControl, 0x40000000},
     {kDcuControl, 0x00000000},
 };
 
@@ -144,15 +152,18 @@ bool CheckJtiptr(WindowServices& window) {
 
 std::string CpuLine(std::uint32_t idcode) {
     switch ((idcode >> 12) & 0x3FF) {
-        case 1: case 6: case 7: return "CPU : STi5512";
-        case 2: return "CPU : STi5508";
-        case 5: return "CPU : STi5518";
-        case 201: case 473: return "CPU : STi5500";
-        case 203: return "CPU : STi5505";
-        case 205: return "CPU : STi5510";
-        case 403: return "CPU : ST20-TP2";
-        case 408: return "CPU : ST20-TP4";
-        default: return {};
+    case 1:
+    case 6:
+    case 7: return "CPU : STi5512";
+    case 2: return "CPU : STi5508";
+    case 5: return "CPU : STi5518";
+    case 201:
+    case 473: return "CPU : STi5500";
+    case 203: return "CPU : STi5505";
+    case 205: return "CPU : STi5510";
+    case 403: return "CPU : ST20-TP2";
+    case 408: return "CPU : ST20-TP4";
+    default: return {};
     }
 }
 

@@ -71,7 +71,7 @@ constexpr int kMaxRereads = 4;        // per unit, until its readings settle
 
 // What the readings say of the units that differed from the file on the first reading.
 struct Rereading {
-    std::uint32_t glitches = 0;  // units that settled on the file's content: the link's doing
+    std::uint32_t glitches = 0;              // units that settled on the file's content: the link's doing
     std::optional<std::uint32_t> undecided;  // address of the first unit whose readings never settled
     std::optional<std::uint32_t> stoppedAt;  // a stop was asked for before this unit
     bool flashDiffers = false;               // a unit settled on other content than the file's
@@ -187,7 +187,7 @@ VerifyResult RunVerify(WindowServices& window, const VerifyInputs& in) {
             }
         }
         const RangeReadResult read =
-            checked ? *checked
+            checked      ? *checked
             : count == 0 ? RangeReadResult{true, false, 0, 0}
                          : ReadTargetRange(in.start, count, flash, [&](std::uint64_t offset) {
                                window.TransferProgress(std::min<std::uint64_t>(offset, count), count);

@@ -19,7 +19,10 @@ constexpr std::uint32_t kChunkSize = mailbox::kDataBufferSize;
 constexpr std::uint32_t kBlockLimit = 252;
 constexpr std::uint32_t kProgressUnit = 100;
 
-enum class ChunkOutcome { Programmed, UploadFailed, NotDone, Aborted };
+enum class ChunkOutcome { Programmed,
+                          UploadFailed,
+                          NotDone,
+                          Aborted };
 
 // Blocks of at most 252 bytes. The DCU stores only whole words of a block, so a block
 // that does not end on one is sent padded with 0xFF (the erased state) up to the next;
@@ -61,16 +64,17 @@ bool SendProgramCommand(WindowServices& window, std::uint32_t flashAddress, std:
 // A command word that cannot be read says nothing about the chunk: it is not done.
 ChunkOutcome WaitForDone(WindowServices& window, std::uint32_t flashAddress) {
     std::uint32_t status = 0;
-    TrapWaitWatch watch(window, "write ADR[" + Hex8(flashAddress) + "]",
-                        [&window] { return AbortRequested || window.StopRequested(); }, flashAddress);
+    TrapWaitWatch watch(
+        window, "write ADR[" + Hex8(flashAddress) + "]",
+        [&window] { return AbortRequested || window.StopRequested(); }, flashAddress);
     switch (WaitForTrapCommand(status, [&watch](std::uint32_t word) { return watch(word); })) {
-        case CommandWait::Done: return ChunkOutcome::Programmed;
-        case CommandWait::Stopped:
-            if (!watch.Failure()) return ChunkOutcome::Aborted;
-            window.LogLine("Error writing flash at address " + Hex8(flashAddress) + ": " + *watch.Failure());
-            return ChunkOutcome::NotDone;
-        case CommandWait::NotDone:
-        case CommandWait::ReadFailed: break;
+    case CommandWait::Done: return ChunkOutcome::Programmed;
+    case CommandWait::Stopped:
+        if (!watch.Failure()) return ChunkOutcome::Aborted;
+        window.LogLine("Error writing flash at address " + Hex8(flashAddress) + ": " + *watch.Failure());
+        return ChunkOutcome::NotDone;
+    case CommandWait::NotDone:
+    case CommandWait::ReadFailed: break;
     }
     window.LogLine("Error writing flash at address " + Hex8(flashAddress) + " ACK = " + Hex8(status));
     return ChunkOutcome::NotDone;
@@ -156,18 +160,18 @@ bool LoadRomFile(WindowServices& window, const std::string& path, FlashRange fla
                  std::vector<std::uint8_t>& rom) {
     const FileReadResult read = ReadWholeFile(path, flash.size, rom);
     switch (read.status) {
-        case FileReadStatus::Ok:
-            return true;
-        case FileReadStatus::CannotOpen:
-            window.LogLine("Cannot open the ROM file: nothing written");
-            return false;
-        case FileReadStatus::CannotRead:
-            window.LogLine("Cannot read the ROM file: nothing written");
-            return false;
-        case FileReadStatus::TooLarge:
-            window.LogLine("ROM file too large: LEN[" + Hex8(static_cast<std::uint32_t>(read.size)) +
-                           "] but flash LEN[" + Hex8(flash.size) + "]: nothing written");
-            return false;
+    case FileReadStatus::Ok:
+        return true;
+    case FileReadStatus::CannotOpen:
+        window.LogLine("Cannot open the ROM file: nothing written");
+        return false;
+    case FileReadStatus::CannotRead:
+        window.LogLine("Cannot read the ROM file: nothing written");
+        return false;
+    case FileReadStatus::TooLarge:
+        window.LogLine("ROM file too large: LEN[" + Hex8(static_cast<std::uint32_t>(read.size)) +
+                       "] but flash LEN[" + Hex8(flash.size) + "]: nothing written");
+        return false;
     }
     return false;
 }

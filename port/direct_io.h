@@ -8,7 +8,9 @@ namespace orbvex {
 inline std::uint8_t DirectInByte(std::uint16_t port) {
 #if defined(__i386__) || defined(__x86_64__)
     std::uint8_t value;
-    __asm__ __volatile__("inb %w1, %b0" : "=a"(value) : "Nd"(port));
+    __asm__ __volatile__("inb %w1, %b0"
+                         : "=a"(value)
+                         : "Nd"(port));
     return value;
 #else
     (void)port;
@@ -18,7 +20,9 @@ inline std::uint8_t DirectInByte(std::uint16_t port) {
 
 inline void DirectOutByte(std::uint16_t port, std::uint8_t value) {
 #if defined(__i386__) || defined(__x86_64__)
-    __asm__ __volatile__("outb %b0, %w1" : : "a"(value), "Nd"(port));
+    __asm__ __volatile__("outb %b0, %w1"
+                         :
+                         : "a"(value), "Nd"(port));
 #else
     (void)port;
     (void)value;

@@ -21,7 +21,12 @@ struct FtdiDeviceInfo {
 };
 
 // The chip families the cable tells apart: which mode it drives and how fast.
-enum class FtdiChip { Other, Ft232R, Ft2232C, Ft2232H, Ft4232H, Ft232H };
+enum class FtdiChip { Other,
+                      Ft232R,
+                      Ft2232C,
+                      Ft2232H,
+                      Ft4232H,
+                      Ft232H };
 
 // Why an open failed, so that the user is told what to do about it.
 enum class FtdiOpenError {

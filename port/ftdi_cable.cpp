@@ -64,10 +64,12 @@ int KnownInterfaces(const FtdiDeviceInfo& device) {
     if (device.interfaces > 0) return device.interfaces;
     if (device.vendor != kFtdiVendor) return 0;
     switch (device.product) {
-        case 0x6001: case 0x6014: case 0x6015: return 1;
-        case 0x6010: return 2;
-        case 0x6011: return 4;
-        default: return 0;
+    case 0x6001:
+    case 0x6014:
+    case 0x6015: return 1;
+    case 0x6010: return 2;
+    case 0x6011: return 4;
+    default: return 0;
     }
 }
 
@@ -121,18 +123,18 @@ bool Choose(FtdiApi& api, const FtdiSelection& selection, const std::vector<Ftdi
 std::string OpenFailure(FtdiOpenError why, const std::string& name, char interface, const std::string& detail) {
     const std::string said = detail.empty() ? "" : " (" + detail + ")";
     switch (why) {
-        case FtdiOpenError::NoAccess:
-            return "cannot open FTDI cable " + name + ": permission denied" + said +
-                   "; install the udev rule packaging/udev/60-orbvex-ftdi.rules in /etc/udev/rules.d, join the "
-                   "plugdev group, log in again and plug the cable in again (or run as root)";
-        case FtdiOpenError::Busy:
-            return std::string("cannot claim interface ") + interface + " of FTDI cable " + name + said +
-                   ": the kernel's serial driver (ftdi_sio) could not be detached, or another program holds it; "
-                   "close whatever uses its /dev/ttyUSB port, or unload the driver (sudo rmmod ftdi_sio)";
-        case FtdiOpenError::Gone:
-            return "FTDI cable " + name + " went away while it was being opened; plug it in again";
-        default:
-            return "cannot open FTDI cable " + name + said;
+    case FtdiOpenError::NoAccess:
+        return "cannot open FTDI cable " + name + ": permission denied" + said +
+               "; install the udev rule packaging/udev/60-orbvex-ftdi.rules in /etc/udev/rules.d, join the "
+               "plugdev group, log in again and plug the cable in again (or run as root)";
+    case FtdiOpenError::Busy:
+        return std::string("cannot claim interface ") + interface + " of FTDI cable " + name + said +
+               ": the kernel's serial driver (ftdi_sio) could not be detached, or another program holds it; "
+               "close whatever uses its /dev/ttyUSB port, or unload the driver (sudo rmmod ftdi_sio)";
+    case FtdiOpenError::Gone:
+        return "FTDI cable " + name + " went away while it was being opened; plug it in again";
+    default:
+        return "cannot open FTDI cable " + name + said;
     }
 }
 
@@ -166,10 +168,8 @@ std::unique_ptr<FtdiCable> FtdiCable::Open(FtdiApi& api, const FtdiSelection& se
     const FtdiChip chip = api.Chip(handle);
     const ChipFacts* facts = FactsOf(chip);
     if (!facts || selection.interface > facts->interfaces) {
-        error = "FTDI cable " + name + (facts ? std::string(" is an ") + facts->name + " without interface " +
-                                                    selection.InterfaceLetter()
-                                              : " is a chip with neither MPSSE nor synchronous bit-bang (an FT232R, "
-                                                "FT2232, FT4232H or FT232H is needed)");
+        error = "FTDI cable " + name + (facts ? std::string(" is an ") + facts->name + " without interface " + selection.InterfaceLetter() : " is a chip with neither MPSSE nor synchronous bit-bang (an FT232R, "
+                                                                                                                                             "FT2232, FT4232H or FT232H is needed)");
         api.Close(handle);
         return nullptr;
     }

@@ -19,7 +19,8 @@ namespace orbvex {
 // The pins the target sees are the link's, clock for clock.
 class FtdiCable final : public LosableCable {
 public:
-    enum class Mode { Mpsse, SyncBitbang };
+    enum class Mode { Mpsse,
+                      SyncBitbang };
 
     // Finds, opens and sets up the chip, pins low. Null, and why and what to do in error,
     // when it is missing, ambiguous, not ours to open, or of no use for JTAG; nothing is

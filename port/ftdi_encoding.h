@@ -15,19 +15,19 @@ inline constexpr std::uint8_t kPinReset = 0x10;
 inline constexpr std::uint8_t kPinOutputs = kPinTck | kPinTdi | kPinTms | kPinReset;
 
 // The MPSSE commands used.
-inline constexpr std::uint8_t kMpsseDataOut = 0x1B;        // TDI bits out on -ve edge, LSB first
-inline constexpr std::uint8_t kMpsseDataOutIn = 0x3B;      // ... and TDO in on +ve edge
-inline constexpr std::uint8_t kMpsseTmsOut = 0x4B;         // TMS bits out on -ve edge, TDI from bit 7
-inline constexpr std::uint8_t kMpsseTmsOutIn = 0x6B;       // ... and TDO in on +ve edge
-inline constexpr std::uint8_t kMpsseSetLow = 0x80;         // value, direction of the low byte
-inline constexpr std::uint8_t kMpsseGetLow = 0x81;         // reads the low byte
+inline constexpr std::uint8_t kMpsseDataOut = 0x1B;    // TDI bits out on -ve edge, LSB first
+inline constexpr std::uint8_t kMpsseDataOutIn = 0x3B;  // ... and TDO in on +ve edge
+inline constexpr std::uint8_t kMpsseTmsOut = 0x4B;     // TMS bits out on -ve edge, TDI from bit 7
+inline constexpr std::uint8_t kMpsseTmsOutIn = 0x6B;   // ... and TDO in on +ve edge
+inline constexpr std::uint8_t kMpsseSetLow = 0x80;     // value, direction of the low byte
+inline constexpr std::uint8_t kMpsseGetLow = 0x81;     // reads the low byte
 inline constexpr std::uint8_t kMpsseLoopbackOff = 0x85;
-inline constexpr std::uint8_t kMpsseDivisor = 0x86;        // low, high
+inline constexpr std::uint8_t kMpsseDivisor = 0x86;  // low, high
 inline constexpr std::uint8_t kMpsseSendImmediate = 0x87;
-inline constexpr std::uint8_t kMpsseNoDivideBy5 = 0x8A;    // 60 MHz master clock (H chips)
-inline constexpr std::uint8_t kMpsseNoThreePhase = 0x8D;   // H chips
-inline constexpr std::uint8_t kMpsseNoAdaptive = 0x97;     // H chips
-inline constexpr std::uint8_t kMpsseBadCommand = 0xAA;     // answered with 0xFA and itself
+inline constexpr std::uint8_t kMpsseNoDivideBy5 = 0x8A;   // 60 MHz master clock (H chips)
+inline constexpr std::uint8_t kMpsseNoThreePhase = 0x8D;  // H chips
+inline constexpr std::uint8_t kMpsseNoAdaptive = 0x97;    // H chips
+inline constexpr std::uint8_t kMpsseBadCommand = 0xAA;    // answered with 0xFA and itself
 inline constexpr std::uint8_t kMpsseBadCommandReply = 0xFA;
 
 // Turns what the link does to the parallel port's registers (data-register values,
@@ -77,7 +77,9 @@ public:
     void Finish() override;
 
 private:
-    enum class Kind { None, Data, Tms };
+    enum class Kind { None,
+                      Data,
+                      Tms };
     void AddClock(bool tms, bool tdi);
     void Close();
     void SetPins(std::uint8_t data);

@@ -24,16 +24,16 @@ std::vector<NamedLine> LinesOf(const GpioWiring& spec) {
 
 std::string Remedy(int error) {
     switch (error) {
-        case ENOENT:
-        case ENODEV:
-            return "; no such chip here (gpiodetect lists the chips)";
-        case EACCES:
-        case EPERM:
-            return "; join the group that owns /dev/gpiochip* (gpio on Raspberry Pi OS), or run as root";
-        case EBUSY:
-            return "; another program or driver holds one of the lines (gpioinfo shows which)";
-        default:
-            return "";
+    case ENOENT:
+    case ENODEV:
+        return "; no such chip here (gpiodetect lists the chips)";
+    case EACCES:
+    case EPERM:
+        return "; join the group that owns /dev/gpiochip* (gpio on Raspberry Pi OS), or run as root";
+    case EBUSY:
+        return "; another program or driver holds one of the lines (gpioinfo shows which)";
+    default:
+        return "";
     }
 }
 

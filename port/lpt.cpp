@@ -183,10 +183,10 @@ private:
     TKQIOPM_Driver& driver_;
     std::unique_ptr<TKQIOPM_Driver> owned_;
     PortLibraryLoader loadLibrary_;
-    PortLibrary library_;        // in use when the driver could not grant the ports
-    bool opened_ = false;        // the driver came up and granted the first port
-    bool closePending_ = false;  // Open ran on the NT family and Close has not
-    std::string failure_;        // why the driver did not come up
+    PortLibrary library_;                 // in use when the driver could not grant the ports
+    bool opened_ = false;                 // the driver came up and granted the first port
+    bool closePending_ = false;           // Open ran on the NT family and Close has not
+    std::string failure_;                 // why the driver did not come up
     std::vector<std::uint16_t> touched_;  // bases whose ranges were written to the map
     std::vector<std::uint16_t> granted_;  // bases the process may drive now
 };

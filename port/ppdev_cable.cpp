@@ -10,22 +10,22 @@ namespace {
 // What a user can do about a refused open or claim.
 std::string Remedy(int error) {
     switch (error) {
-        case EACCES:
-        case EPERM:
-            return "; join group lp (sudo usermod -aG lp $USER, then log in again)";
-        case ENOENT:
-            return "; the device is missing: is there a parallel port, and are its drivers loaded "
-                   "(sudo modprobe parport_pc ppdev)?";
-        case ENXIO:
-        case ENODEV:
-            // The kernel's answer both when no port lies behind the device and when
-            // another program or driver already holds it, so that exclusive access fails.
-            return "; another program or a driver such as lp holds the port (sudo modprobe -r lp), "
-                   "or no parallel port lies behind the device";
-        case EBUSY:
-            return "; another program holds the port: close it and try again";
-        default:
-            return "";
+    case EACCES:
+    case EPERM:
+        return "; join group lp (sudo usermod -aG lp $USER, then log in again)";
+    case ENOENT:
+        return "; the device is missing: is there a parallel port, and are its drivers loaded "
+               "(sudo modprobe parport_pc ppdev)?";
+    case ENXIO:
+    case ENODEV:
+        // The kernel's answer both when no port lies behind the device and when
+        // another program or driver already holds it, so that exclusive access fails.
+        return "; another program or a driver such as lp holds the port (sudo modprobe -r lp), "
+               "or no parallel port lies behind the device";
+    case EBUSY:
+        return "; another program holds the port: close it and try again";
+    default:
+        return "";
     }
 }
 

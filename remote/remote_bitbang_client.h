@@ -63,7 +63,9 @@ public:
     std::uint64_t BytesSent() const { return bytesSent_; }
 
 private:
-    enum class Waited { Ready, TimedOut, Interrupted };
+    enum class Waited { Ready,
+                        TimedOut,
+                        Interrupted };
     Waited AwaitSocket(bool toSend);
     void Queue(char request);
     bool SendQueue();

@@ -50,11 +50,11 @@ void SetBlocking(NativeSocket s, bool blocking) {
 }
 int ConnectError() {
     switch (WSAGetLastError()) {
-        case WSAEISCONN: return 0;
-        case WSAEWOULDBLOCK:
-        case WSAEALREADY:
-        case WSAEINVAL: return EINPROGRESS;
-        default: return -1;
+    case WSAEISCONN: return 0;
+    case WSAEWOULDBLOCK:
+    case WSAEALREADY:
+    case WSAEINVAL: return EINPROGRESS;
+    default: return -1;
     }
 }
 #else
@@ -82,12 +82,12 @@ void SetBlocking(NativeSocket s, bool blocking) {
 // again), -1 for a plain failure.
 int ConnectError() {
     switch (errno) {
-        case EISCONN: return 0;
-        case EINPROGRESS:
-        case EALREADY:
-        case EINTR: return EINPROGRESS;
-        case EAGAIN: return EAGAIN;
-        default: return -1;
+    case EISCONN: return 0;
+    case EINPROGRESS:
+    case EALREADY:
+    case EINTR: return EINPROGRESS;
+    case EAGAIN: return EAGAIN;
+    default: return -1;
     }
 }
 #endif
@@ -99,8 +99,7 @@ constexpr int kSliceMs = 100;
 class Deadline {
 public:
     Deadline(int timeoutMs, const GiveUp& giveUp)
-        : timeoutMs_(timeoutMs), until_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)),
-          giveUp_(giveUp) {}
+        : timeoutMs_(timeoutMs), until_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)), giveUp_(giveUp) {}
 
     // How long to wait next; -1 (and why in reason) when the wait is over.
     int NextSlice(std::string& reason) const {
@@ -113,7 +112,7 @@ public:
             std::chrono::duration_cast<std::chrono::milliseconds>(until_ - std::chrono::steady_clock::now()).count();
         if (left <= 0) {
             reason = "no answer within " + (timeoutMs_ % 1000 == 0 ? std::to_string(timeoutMs_ / 1000) + " s"
-                                                                     : std::to_string(timeoutMs_) + " ms");
+                                                                   : std::to_string(timeoutMs_) + " ms");
             return -1;
         }
         return static_cast<int>(std::min<long long>(kSliceMs, left));

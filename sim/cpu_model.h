@@ -35,7 +35,10 @@ private:
 // per rising TCK edge, and stops for good at an instruction it does not know.
 class CpuModel {
 public:
-    enum class Run { Firmware, Halted, Running, Stopped };
+    enum class Run { Firmware,
+                     Halted,
+                     Running,
+                     Stopped };
 
     static constexpr std::uint32_t kHaltBit = 0x80000000;
     static constexpr std::uint32_t kTrapEnableValue = 0x00010000;
@@ -57,7 +60,9 @@ public:
     const St20Cpu& Core() const { return core_; }
 
 private:
-    enum class Series { None, Armed, Booting };
+    enum class Series { None,
+                        Armed,
+                        Booting };
 
     void WriteDcuControl(std::uint32_t value);
     void Halt();

@@ -7,7 +7,7 @@
 namespace orbvex::sim {
 namespace {
 
-constexpr std::uint32_t kPulse = 0b010;     // 0,1,0 lowest bit first
+constexpr std::uint32_t kPulse = 0b010;      // 0,1,0 lowest bit first
 constexpr std::uint32_t kByteStart = 0b110;  // 0,1,1 lowest bit first
 constexpr int kFramedByteClocks = 11;
 

@@ -51,8 +51,12 @@ public:
     void Reset();
 
 private:
-    enum class Rx : std::uint8_t { NeedLow, Low, High, Data };
-    enum class Mode : std::uint8_t { Receive, Send };
+    enum class Rx : std::uint8_t { NeedLow,
+                                   Low,
+                                   High,
+                                   Data };
+    enum class Mode : std::uint8_t { Receive,
+                                     Send };
 
     void DecodeTdi(bool tdi);
     void ByteStarted();

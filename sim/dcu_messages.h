@@ -36,7 +36,13 @@ public:
     }
 
 private:
-    enum class Phase : std::uint8_t { Idle, ReadAddress, WriteAddress, WriteData, Dropping, Ignoring, Replying };
+    enum class Phase : std::uint8_t { Idle,
+                                      ReadAddress,
+                                      WriteAddress,
+                                      WriteData,
+                                      Dropping,
+                                      Ignoring,
+                                      Replying };
 
     void BeginMessage(std::uint8_t command);
     Reply AddressComplete();

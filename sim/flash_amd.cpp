@@ -23,11 +23,24 @@ public:
 
 private:
     enum class Mode {
-        Read, Unlocked1, Unlocked2, ProgramSetup, EraseSetup, EraseUnlocked1, EraseUnlocked2,
-        Autoselect, Cfi, EraseWindow, Busy, Failed,
-        Bypass, BypassProgramSetup, BypassExit,  // unlock bypass: programs without unlock cycles
+        Read,
+        Unlocked1,
+        Unlocked2,
+        ProgramSetup,
+        EraseSetup,
+        EraseUnlocked1,
+        EraseUnlocked2,
+        Autoselect,
+        Cfi,
+        EraseWindow,
+        Busy,
+        Failed,
+        Bypass,
+        BypassProgramSetup,
+        BypassExit,  // unlock bypass: programs without unlock cycles
     };
-    enum class Job { Program, Erase };
+    enum class Job { Program,
+                     Erase };
 
     void Update();
     void Violation(FlashViolation::Kind kind, std::uint32_t word, std::uint16_t value) {
@@ -45,12 +58,12 @@ private:
     bool Finishes() const { return !chip_.Faults().neverReady; }
 
     Mode mode_ = Mode::Read;
-    Mode idle_ = Mode::Read;           // where a finished program returns: Read or Bypass
+    Mode idle_ = Mode::Read;  // where a finished program returns: Read or Bypass
     Job job_ = Job::Program;
     bool fails_ = false;
     std::uint64_t end_ = 0;
-    std::uint16_t data_ = 0;           // what a program was asked to write
-    std::set<std::size_t> erasing_;    // blocks of the erase under way
+    std::uint16_t data_ = 0;         // what a program was asked to write
+    std::set<std::size_t> erasing_;  // blocks of the erase under way
     bool toggle6_ = false;
     bool toggle2_ = false;
 };

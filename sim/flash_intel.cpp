@@ -22,7 +22,14 @@ public:
     bool ReadingArray() override;
 
 private:
-    enum class Mode { Array, Identifier, Cfi, Status, ProgramSetup, EraseSetup, LockSetup, Busy };
+    enum class Mode { Array,
+                      Identifier,
+                      Cfi,
+                      Status,
+                      ProgramSetup,
+                      EraseSetup,
+                      LockSetup,
+                      Busy };
 
     void Update();
     void Command(std::uint32_t word, std::uint8_t command, std::uint16_t value);
@@ -35,8 +42,8 @@ private:
     std::size_t BlockOfWord(std::uint32_t word) const { return chip_.BlockOf(word << 1); }
 
     Mode mode_ = Mode::Array;
-    std::uint16_t status_ = 0;        // error bits; SR.7 follows from the mode
-    std::uint16_t pendingErrors_ = 0; // what the running operation will report
+    std::uint16_t status_ = 0;         // error bits; SR.7 follows from the mode
+    std::uint16_t pendingErrors_ = 0;  // what the running operation will report
     std::uint64_t end_ = 0;
     std::optional<std::size_t> erasing_;
     std::vector<std::uint8_t> locks_;

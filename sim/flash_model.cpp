@@ -45,10 +45,14 @@ FlashModel Intel(const char* name, std::uint16_t device, std::uint32_t size, boo
 // shows them, so they are the likeliest values rather than confirmed ones.
 std::vector<FlashModel> BuildModels() {
     return {
-        Amd("29LV800B", 0x225B, k1M, false),   Amd("29LV800T", 0x22DA, k1M, true),
-        Amd("29LV160B", 0x2249, k2M, false),   Amd("29LV160T", 0x22C4, k2M, true),
-        Intel("28F800B3B", 0x8893, k1M, false), Intel("28F800B3T", 0x8892, k1M, true),
-        Intel("28F160B3B", 0x8891, k2M, false), Intel("28F160B3T", 0x8890, k2M, true),
+        Amd("29LV800B", 0x225B, k1M, false),
+        Amd("29LV800T", 0x22DA, k1M, true),
+        Amd("29LV160B", 0x2249, k2M, false),
+        Amd("29LV160T", 0x22C4, k2M, true),
+        Intel("28F800B3B", 0x8893, k1M, false),
+        Intel("28F800B3T", 0x8892, k1M, true),
+        Intel("28F160B3B", 0x8891, k2M, false),
+        Intel("28F160B3T", 0x8890, k2M, true),
     };
 }
 
@@ -111,14 +115,14 @@ std::vector<std::uint8_t> CfiTable(const FlashModel& model) {
     Put16(t, 0x13, amd ? 0x0002 : 0x0003);  // primary command set
     const std::size_t extended = amd ? 0x40 : 0x35;
     Put16(t, 0x15, static_cast<std::uint32_t>(extended));
-    t[0x1B] = 0x27;                // Vcc 2.7 V to 3.6 V
+    t[0x1B] = 0x27;  // Vcc 2.7 V to 3.6 V
     t[0x1C] = 0x36;
-    t[0x1D] = amd ? 0x00 : 0xB4;   // Vpp 11.4 V to 12.6 V for the fast Intel program
+    t[0x1D] = amd ? 0x00 : 0xB4;  // Vpp 11.4 V to 12.6 V for the fast Intel program
     t[0x1E] = amd ? 0x00 : 0xC6;
-    t[0x1F] = amd ? 0x04 : 0x05;   // typical word program 2^n us
-    t[0x21] = 0x0A;                // typical block erase 2^n ms
-    t[0x23] = amd ? 0x05 : 0x04;   // maximum word program 2^n times typical
-    t[0x25] = amd ? 0x04 : 0x03;   // maximum block erase 2^n times typical
+    t[0x1F] = amd ? 0x04 : 0x05;  // typical word program 2^n us
+    t[0x21] = 0x0A;               // typical block erase 2^n ms
+    t[0x23] = amd ? 0x05 : 0x04;  // maximum word program 2^n times typical
+    t[0x25] = amd ? 0x04 : 0x03;  // maximum block erase 2^n times typical
     t[0x27] = static_cast<std::uint8_t>(Log2(model.size));
     Put16(t, 0x28, amd ? 0x0002 : 0x0001);  // x8/x16, or x16 only
     t[0x2C] = static_cast<std::uint8_t>(model.regions.size());

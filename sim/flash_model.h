@@ -6,7 +6,8 @@
 
 namespace orbvex::sim {
 
-enum class CommandSet { Amd, Intel };
+enum class CommandSet { Amd,
+                        Intel };
 
 // A run of equal erase blocks, as a CFI erase block region describes it.
 struct EraseRegion {
@@ -23,14 +24,14 @@ struct FlashBlock {
 // A flash part the virtual receiver can carry: what it answers to its identifier and
 // CFI queries and how its blocks lie. All of them sit on a 16-bit bus (word mode).
 struct FlashModel {
-    std::string name;             // as --flash-chip takes it
+    std::string name;  // as --flash-chip takes it
     CommandSet commandSet;
     std::uint16_t manufacturer;
     std::uint16_t device;
-    std::uint32_t size;           // bytes
+    std::uint32_t size;  // bytes
     bool topBoot;
-    bool lockedAtPowerUp;         // Intel parts with software block locking
-    bool answersCfi;              // false: the query is no command to it
+    bool lockedAtPowerUp;              // Intel parts with software block locking
+    bool answersCfi;                   // false: the query is no command to it
     std::vector<EraseRegion> regions;  // from the lowest address up
 
     std::vector<FlashBlock> Blocks() const;
@@ -44,9 +45,9 @@ struct FlashTiming {
     std::uint64_t wordProgram = 60;
     std::uint64_t blockErase = 3000;
     std::uint64_t chipErase = 40000;
-    std::uint64_t eraseWindow = 300;   // AMD: the window for further sectors after SA/30
-    std::uint64_t failAfter = 600;     // how long an operation that cannot succeed runs before
-                                       // the chip gives up and reports the failure
+    std::uint64_t eraseWindow = 300;  // AMD: the window for further sectors after SA/30
+    std::uint64_t failAfter = 600;    // how long an operation that cannot succeed runs before
+                                      // the chip gives up and reports the failure
 };
 
 // A cell bit that never programs: it stays 1 whatever is written over it.

@@ -12,11 +12,11 @@ namespace orbvex::sim {
 // Something done to the flash that a real part would not take as meant.
 struct FlashViolation {
     enum class Kind {
-        NotACommand,   // a write cycle that starts or continues no command of the part
-        ByteWrite,     // an 8-bit write cycle on the 16-bit bus
-        ZeroToOne,     // a program that needs a 0 bit to become 1
-        WhileBusy,     // an access the part refuses while it programs or erases
-        OffBus,        // an access to the window before the memory interface is set up
+        NotACommand,  // a write cycle that starts or continues no command of the part
+        ByteWrite,    // an 8-bit write cycle on the 16-bit bus
+        ZeroToOne,    // a program that needs a 0 bit to become 1
+        WhileBusy,    // an access the part refuses while it programs or erases
+        OffBus,       // an access to the window before the memory interface is set up
     };
     Kind kind;
     std::uint32_t offset;  // bytes from the chip's base

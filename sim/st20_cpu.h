@@ -134,7 +134,7 @@ private:
     bool loopValid_ = false;
     bool effect_ = true;
     bool jumpedBack_ = false;
-    std::uint64_t period_ = 0;  // instructions per round of a traced pure loop; 0: none known
+    std::uint64_t period_ = 0;                     // instructions per round of a traced pure loop; 0: none known
     static constexpr std::size_t kMaxRound = 256;  // longer loops are run, not replayed
     bool tracing_ = false;
     std::vector<Snapshot> round_;  // the state after each instruction of the round

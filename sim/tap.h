@@ -11,9 +11,22 @@ class DcuLink;
 class Tap {
 public:
     enum class State : std::uint8_t {
-        TestLogicReset, RunTestIdle,
-        SelectDrScan, CaptureDr, ShiftDr, Exit1Dr, PauseDr, Exit2Dr, UpdateDr,
-        SelectIrScan, CaptureIr, ShiftIr, Exit1Ir, PauseIr, Exit2Ir, UpdateIr,
+        TestLogicReset,
+        RunTestIdle,
+        SelectDrScan,
+        CaptureDr,
+        ShiftDr,
+        Exit1Dr,
+        PauseDr,
+        Exit2Dr,
+        UpdateDr,
+        SelectIrScan,
+        CaptureIr,
+        ShiftIr,
+        Exit1Ir,
+        PauseIr,
+        Exit2Ir,
+        UpdateIr,
     };
 
     static constexpr std::uint8_t kIrLength = 5;

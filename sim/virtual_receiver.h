@@ -14,9 +14,12 @@ namespace orbvex::sim {
 
 // When the DCU acknowledges a byte the host sends: during the byte's own data clocks,
 // or only after them (so that the host has to wait for it).
-enum class AckTiming { Early, Late };
+enum class AckTiming { Early,
+                       Late };
 
-enum class TdoStuck { None, Low, High };
+enum class TdoStuck { None,
+                      Low,
+                      High };
 
 // The cable's lines on the port's data register and status register.
 inline constexpr std::uint8_t kDataTms = 0x01;
@@ -31,56 +34,57 @@ inline constexpr int kMostBusyPulses = (0x7FFFFFFF - 1) / 2;
 // Settings may be changed between accesses; each takes effect at the next point where the
 // receiver consults it (a scan, a byte, a message).
 struct ReceiverConfig {
-    std::uint32_t idcode = 0x10006A5B;      // CPU key 6
-    std::uint32_t flashSize = 0x100000;     // 1 MB at 0x7FF00000, or 0x200000: 2 MB at 0x7FE00000
-    std::uint32_t ramSize = 4u << 20;       // from 0x80000000
-    int replyBlockLength = 256;             // data bytes in a block-read reply: 4..256, a multiple of 4
-                                            // (other values are rounded down and clamped)
+    std::uint32_t idcode = 0x10006A5B;           // CPU key 6
+    std::uint32_t flashSize = 0x100000;          // 1 MB at 0x7FF00000, or 0x200000: 2 MB at 0x7FE00000
+    std::uint32_t ramSize = 4u << 20;            // from 0x80000000
+    int replyBlockLength = 256;                  // data bytes in a block-read reply: 4..256, a multiple of 4
+                                                 // (other values are rounded down and clamped)
     std::optional<int> replyLengthOutsideFlash;  // when set, the same for reads outside the flash
-                                            // window (registers, RAM): 4 answers a word read, such as
-                                            // a poll of the mailbox, at the price of a word
+                                                 // window (registers, RAM): 4 answers a word read, such as
+                                                 // a poll of the mailbox, at the price of a word
     AckTiming ack = AckTiming::Early;
-    int busyPulsesBeforeReply = 0;          // 0,1,0 pulses the DCU shows before each reply byte stream
-                                            // (at most kMostBusyPulses),
-    int busyGapClocks = 16;                 // with this many quiet clocks before each pulse and after
-                                            // the last one
-    int cpuRate = 20;                       // CPU instructions per rising TCK edge (the receiver's
-                                            // clock advances by as many whether or not the CPU runs)
-    std::string flashChip;                  // a part of FlashModels() by name; its size then wins over
-                                            // flashSize. Empty (or unknown): the default part of flashSize
-    FlashTiming flashTiming;                // the chip's busy times, in CPU instructions
+    int busyPulsesBeforeReply = 0;  // 0,1,0 pulses the DCU shows before each reply byte stream
+                                    // (at most kMostBusyPulses),
+    int busyGapClocks = 16;         // with this many quiet clocks before each pulse and after
+                                    // the last one
+    int cpuRate = 20;               // CPU instructions per rising TCK edge (the receiver's
+                                    // clock advances by as many whether or not the CPU runs)
+    std::string flashChip;          // a part of FlashModels() by name; its size then wins over
+                                    // flashSize. Empty (or unknown): the default part of flashSize
+    FlashTiming flashTiming;        // the chip's busy times, in CPU instructions
 };
 
 // Faults counted in bytes count from construction or the last ResetCounters().
 struct ReceiverFaults {
-    TdoStuck tdoStuck = TdoStuck::None;                   // no cable
-    bool dcuSilent = false;                               // the DCU never acknowledges or replies
-    long noAckAfterBytes = -1;                            // stop acknowledging after this many received bytes
-    long corruptReplyByte = -1;                           // invert the n-th byte the DCU sends (from 0,
-                                                          // length bytes counted)
-    long corruptReplyEvery = 0;                           // a noisy link: invert every n-th byte it sends
-                                                          // (bytes n-1, 2n-1, ...; 0: off)
-    long corruptReplyOneIn = 0;                           // or each byte it sends with a chance of 1 in n
-    std::uint64_t corruptReplySeed = 1;                   // (0: off), drawn from this seed and the byte's
-                                                          // number: the same seed corrupts the same bytes
-    long shortReplyAfter = -1;                            // a block-read reply that has more data bytes
-                                                          // ends after this many, announced whole, and the
-                                                          // DCU falls silent (-1: off)
-    bool haltIgnored = false;                             // 0x80000000 to 0x3004 does not take
-    std::vector<std::uint32_t> refusedWriteAddresses;     // a write covering one: its data is neither
-                                                          // acknowledged nor stored
+    TdoStuck tdoStuck = TdoStuck::None;                                      // no cable
+    bool dcuSilent = false;                                                  // the DCU never acknowledges or replies
+    long noAckAfterBytes = -1;                                               // stop acknowledging after this many received bytes
+    long corruptReplyByte = -1;                                              // invert the n-th byte the DCU sends (from 0,
+                                                                             // length bytes counted)
+    long corruptReplyEvery = 0;                                              // a noisy link: invert every n-th byte it sends
+                                                                             // (bytes n-1, 2n-1, ...; 0: off)
+    long corruptReplyOneIn = 0;                                              // or each byte it sends with a chance of 1 in n
+    std::uint64_t corruptReplySeed = 1;                                      // (0: off), drawn from this seed and the byte's
+                                                                             // number: the same seed corrupts the same bytes
+    long shortReplyAfter = -1;                                               // a block-read reply that has more data bytes
+                                                                             // ends after this many, announced whole, and the
+                                                                             // DCU falls silent (-1: off)
+    bool haltIgnored = false;                                                // 0x80000000 to 0x3004 does not take
+    std::vector<std::uint32_t> refusedWriteAddresses;                        // a write covering one: its data is neither
+                                                                             // acknowledged nor stored
     std::vector<std::pair<std::uint32_t, std::uint32_t>> refusedReadRanges;  // [first, last]: a read that
-                                                          // starts inside gets no reply
-    std::optional<std::uint32_t> jtiptrValue;             // what 0x3080 reads, whatever runs
-    FlashFaults flash;                                    // a stuck cell bit, a chip never ready, IDs nobody knows
+                                                                             // starts inside gets no reply
+    std::optional<std::uint32_t> jtiptrValue;                                // what 0x3080 reads, whatever runs
+    FlashFaults flash;                                                       // a stuck cell bit, a chip never ready, IDs nobody knows
 };
 
 // One DCU message as the virtual DCU understood it (recorded when enabled).
 struct DcuMessageRecord {
-    enum class Kind { Read, Write } kind;
+    enum class Kind { Read,
+                      Write } kind;
     std::uint32_t address;
-    std::uint8_t command;       // the command byte as received
-    std::uint32_t dataBytes;    // data bytes received (writes) or sent (reads)
+    std::uint8_t command;     // the command byte as received
+    std::uint32_t dataBytes;  // data bytes received (writes) or sent (reads)
 };
 
 using CpuRecord = St20Cpu::Record;

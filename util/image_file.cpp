@@ -127,7 +127,8 @@ int CreateTemporary(const fs::path& folder, std::string& name) {
 #if defined(_WIN32)
     for (unsigned attempt = 0; attempt < 1000; ++attempt) {
         name = (folder / (".orbvex-" + std::to_string(_getpid()) + "-" +
-                          std::to_string(GetTickCount() + attempt) + ".tmp")).string();
+                          std::to_string(GetTickCount() + attempt) + ".tmp"))
+                   .string();
         int fd = OpenFile(name, kCreateFlags, _S_IREAD | _S_IWRITE);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
@@ -296,7 +297,7 @@ public:
 #if defined(O_TMPFILE)
         if (::access("/proc/self/fd", X_OK) == 0) fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
         if (fd_ >= 0) return;
-        // Not every file system has them: a named file then.
+            // Not every file system has them: a named file then.
 #endif
         fd_ = CreateTemporary(folder, name_);
         if (fd_ < 0) name_.clear();

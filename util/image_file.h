@@ -36,7 +36,10 @@ struct FileSaveResult {
 };
 
 // The system calls of a save once its checks have passed.
-enum class SaveStep { Write, Sync, Close, Rename };
+enum class SaveStep { Write,
+                      Sync,
+                      Close,
+                      Rename };
 // Asked before each of them: an error number makes that call fail with it (a close still
 // closes), 0 lets it run. Only tests give one.
 using SaveFault = std::function<int(SaveStep)>;

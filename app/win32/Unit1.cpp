@@ -39,11 +39,7 @@ TForm1::TForm1(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend, std
                     frame.right - frame.left, frame.bottom - frame.top, owner, nullptr, instance, this);
     controls_.Create(hwnd_);
     const std::initializer_list<std::pair<HWND*, const char*>> members = {
-        {&GroupBox1, "GroupBox1"}, {&GroupBox2, "GroupBox2"}, {&F1, "F1"},           {&F2, "F2"},
-        {&Button5, "Button5"},     {&L1, "L1"},               {&L2, "L2"},           {&GroupBox3, "GroupBox3"},
-        {&Button6, "Button6"},     {&Button7, "Button7"},     {&Button8, "Button8"}, {&Label1, "Label1"},
-        {&GroupBox4, "GroupBox4"}, {&Button1, "Button1"},     {&Image1, "Image1"},   {&Memo1, "Memo1"},
-        {&Bevel1, "Bevel1"},       {&ProgressBar1, "ProgressBar1"}, {&Button2, "Button2"}, {&Label2, "Label2"}};
+        {&GroupBox1, "GroupBox1"}, {&GroupBox2, "GroupBox2"}, {&F1, "F1"}, {&F2, "F2"}, {&Button5, "Button5"}, {&L1, "L1"}, {&L2, "L2"}, {&GroupBox3, "GroupBox3"}, {&Button6, "Button6"}, {&Button7, "Button7"}, {&Button8, "Button8"}, {&Label1, "Label1"}, {&GroupBox4, "GroupBox4"}, {&Button1, "Button1"}, {&Image1, "Image1"}, {&Memo1, "Memo1"}, {&Bevel1, "Bevel1"}, {&ProgressBar1, "ProgressBar1"}, {&Button2, "Button2"}, {&Label2, "Label2"}};
     for (const auto& [member, name] : members) *member = controls_.Find(name);
     FormCreate();
 }

@@ -13,12 +13,12 @@ ftdi_context* ContextOf(FtdiHandle handle) { return reinterpret_cast<ftdi_contex
 
 FtdiChip ChipOf(ftdi_chip_type type) {
     switch (type) {
-        case TYPE_R: return FtdiChip::Ft232R;
-        case TYPE_2232C: return FtdiChip::Ft2232C;
-        case TYPE_2232H: return FtdiChip::Ft2232H;
-        case TYPE_4232H: return FtdiChip::Ft4232H;
-        case TYPE_232H: return FtdiChip::Ft232H;
-        default: return FtdiChip::Other;
+    case TYPE_R: return FtdiChip::Ft232R;
+    case TYPE_2232C: return FtdiChip::Ft2232C;
+    case TYPE_2232H: return FtdiChip::Ft2232H;
+    case TYPE_4232H: return FtdiChip::Ft4232H;
+    case TYPE_232H: return FtdiChip::Ft232H;
+    default: return FtdiChip::Other;
     }
 }
 
@@ -69,7 +69,7 @@ public:
         const int tried = libusb_open(device, &probe);
         if (tried < 0) {
             if (detail) *detail = libusb_strerror(tried);
-            return tried == LIBUSB_ERROR_ACCESS ? FtdiOpenError::NoAccess
+            return tried == LIBUSB_ERROR_ACCESS      ? FtdiOpenError::NoAccess
                    : tried == LIBUSB_ERROR_NO_DEVICE ? FtdiOpenError::Gone
                                                      : FtdiOpenError::Other;
         }
@@ -80,7 +80,8 @@ public:
         const int result = ftdi_usb_open_dev(context, device);
         if (result < 0) {
             if (detail) *detail = ftdi_get_error_string(context);
-            return result == -5 ? FtdiOpenError::Busy : result == -8 ? FtdiOpenError::NoAccess : FtdiOpenError::Other;
+            return result == -5 ? FtdiOpenError::Busy : result == -8 ? FtdiOpenError::NoAccess
+                                                                     : FtdiOpenError::Other;
         }
         finder_ = nullptr;  // the context is the cable's now; the device list is no longer needed
         Forget();

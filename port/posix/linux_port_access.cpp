@@ -42,7 +42,9 @@ constexpr std::uint16_t kExtendedOffset = 0x400;  // the same port's extended-mo
 // "LPT1 (0x378)", or the bare base for a port of another address.
 std::string PortName(std::uint16_t base) {
     char text[24];
-    std::snprintf(text, sizeof text, "%s(0x%X)", base == kLpt1Base ? "LPT1 " : base == kLpt2Base ? "LPT2 " : "", base);
+    std::snprintf(text, sizeof text, "%s(0x%X)", base == kLpt1Base ? "LPT1 " : base == kLpt2Base ? "LPT2 "
+                                                                                                 : "",
+                  base);
     return text;
 }
 

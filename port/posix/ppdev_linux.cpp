@@ -28,11 +28,11 @@ public:
 
     int Ioctl(int fd, PpdevRequest request, std::uint8_t* byte) override {
         switch (request) {
-            case PpdevRequest::Exclusive: return Retried([&] { return ::ioctl(fd, PPEXCL); });
-            case PpdevRequest::Claim: return Retried([&] { return ::ioctl(fd, PPCLAIM); });
-            case PpdevRequest::Release: return Retried([&] { return ::ioctl(fd, PPRELEASE); });
-            case PpdevRequest::WriteData: return Retried([&] { return ::ioctl(fd, PPWDATA, byte); });
-            case PpdevRequest::ReadStatus: return Retried([&] { return ::ioctl(fd, PPRSTATUS, byte); });
+        case PpdevRequest::Exclusive: return Retried([&] { return ::ioctl(fd, PPEXCL); });
+        case PpdevRequest::Claim: return Retried([&] { return ::ioctl(fd, PPCLAIM); });
+        case PpdevRequest::Release: return Retried([&] { return ::ioctl(fd, PPRELEASE); });
+        case PpdevRequest::WriteData: return Retried([&] { return ::ioctl(fd, PPWDATA, byte); });
+        case PpdevRequest::ReadStatus: return Retried([&] { return ::ioctl(fd, PPRSTATUS, byte); });
         }
         return -EINVAL;
     }

@@ -54,17 +54,17 @@ struct ReceiverOptions {
 // anything else is refused rather than wrapped or clamped.
 template <typename T>
 CLI::Option* AddNumber(CLI::App& app, const std::string& name, T& target, std::uint64_t least, std::uint64_t most,
-               const std::string& help) {
+                       const std::string& help) {
     return app.add_option_function<std::string>(
-           name,
-           [&target, name, least, most](const std::string& text) {
-               std::uint64_t value = 0;
-               if (!orbvex::ParseUnsigned(text, most, value) || value < least)
-                   throw CLI::ValidationError(name, "must be a number from " + std::to_string(least) + " to " +
-                                                        std::to_string(most) + ", got \"" + text + "\"");
-               target = static_cast<T>(value);
-           },
-           help)
+                  name,
+                  [&target, name, least, most](const std::string& text) {
+                      std::uint64_t value = 0;
+                      if (!orbvex::ParseUnsigned(text, most, value) || value < least)
+                          throw CLI::ValidationError(name, "must be a number from " + std::to_string(least) + " to " +
+                                                               std::to_string(most) + ", got \"" + text + "\"");
+                      target = static_cast<T>(value);
+                  },
+                  help)
         ->type_name("N");
 }
 
@@ -98,8 +98,10 @@ bool ParseCorruptReply(const std::string& text, orbvex::sim::ReceiverFaults& fau
 
 void TakeCorruptReply(const std::string& text, orbvex::sim::ReceiverFaults& faults) {
     if (!ParseCorruptReply(text, faults))
-        throw CLI::ValidationError("--corrupt-reply", "must be at:N, every:N or random:N[:SEED] with N from 1 "
-                                                      "(0 for at:) to 2147483647, got \"" + text + "\"");
+        throw CLI::ValidationError("--corrupt-reply",
+                                   "must be at:N, every:N or random:N[:SEED] with N from 1 "
+                                   "(0 for at:) to 2147483647, got \"" +
+                                       text + "\"");
 }
 
 std::uint32_t ParseJtiptr(const std::string& text) {
@@ -205,9 +207,9 @@ bool LoadFlash(orbvex::sim::VirtualReceiver& receiver, const std::string& path) 
 // documents leave undefined put to use.
 void ReportCpu(const orbvex::sim::VirtualReceiver& receiver, std::size_t& reported) {
     static const char* const kWhat[] = {"unknown instruction, CPU stopped", "undefined address",
-                                        "undefined jump condition",         "undefined gcall target",
-                                        "undefined shift count",            "undefined data stored outside RAM at",
-                                        "shift by 32 or more",              "misaligned access at"};
+                                        "undefined jump condition", "undefined gcall target",
+                                        "undefined shift count", "undefined data stored outside RAM at",
+                                        "shift by 32 or more", "misaligned access at"};
     const auto& records = receiver.CpuRecords();
     for (; reported < records.size(); ++reported) {
         const orbvex::sim::CpuRecord& r = records[reported];
@@ -271,15 +273,17 @@ void DeclareOptions(CLI::App& app, ReceiverOptions& o) {
     app.add_flag("--halt-ignored", faults.haltIgnored, "Fault: the halt request does not take");
     app.add_flag("--trap-never-done", faults.flash.neverReady,
                  "Fault: the flash chip never finishes a program or erase, so the trap never reports done");
-    app.add_option_function<std::string>("--jtiptr", [&o](const std::string& text) { o.jtiptr = ParseJtiptr(text); },
-                                         "Fault: what 0x3080 reads, whatever runs")
+    app.add_option_function<std::string>(
+           "--jtiptr", [&o](const std::string& text) { o.jtiptr = ParseJtiptr(text); },
+           "Fault: what 0x3080 reads, whatever runs")
         ->type_name("N");
     AddNumber(app, "--no-ack-after", faults.noAckAfterBytes, 0, 0x7FFFFFFF, "Fault: stop acknowledging after this many bytes");
     AddNumber(app, "--short-reply", faults.shortReplyAfter, 0, 255,
               "Fault: a block-read reply ends after N data bytes, the DCU falling silent (replies of N or fewer "
               "bytes stay whole)");
-    app.add_option_function<std::string>("--corrupt-reply", [&faults](const std::string& text) { TakeCorruptReply(text, faults); },
-                                         kCorruptReplyHelp)
+    app.add_option_function<std::string>(
+           "--corrupt-reply", [&faults](const std::string& text) { TakeCorruptReply(text, faults); },
+           kCorruptReplyHelp)
         ->type_name("SPEC");
     AddNumber(app, "--idle-timeout", o.idleTimeoutSeconds, 1, 86400,
               "Drop a client that sends nothing, or takes none of its answers, for this many seconds (default 60)");

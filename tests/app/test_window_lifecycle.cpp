@@ -174,7 +174,7 @@ private slots:
         ops.write = [&](orbvex::WindowServices& services, const orbvex::WriteInputs&) {
             TForm1& w = *Form1;
             QTest::mouseClick(w.Button1, Qt::LeftButton);  // disabled: nothing
-            w.close();                                      // the close box
+            w.close();                                     // the close box
             services.ProcessMessages();
             stillOpenInside = w.isVisible() && w.ClosePending();
             accessHeldInside = journal->Of(Kind::Close).empty() && journal->Of(Kind::Write).empty();
@@ -248,12 +248,14 @@ private slots:
         QTest::addColumn<QString>("chosen");  // empty: cancelled
         const QString dir = QDir::tempPath();
         QTest::newRow("open") << false << false << dir + "/image.rom" << dir + "/image.rom";
-        QTest::newRow("open cancelled") << false << false << "" << "";
+        QTest::newRow("open cancelled") << false << false << ""
+                                        << "";
         // Save adds the default extension only to a name that has none.
         QTest::newRow("save, no extension") << true << false << dir + "/backup" << dir + "/backup.bin";
         QTest::newRow("save, own extension") << true << false << dir + "/backup.img" << dir + "/backup.img";
         QTest::newRow("save, default extension") << true << false << dir + "/backup.bin" << dir + "/backup.bin";
-        QTest::newRow("save cancelled") << true << false << "" << "";
+        QTest::newRow("save cancelled") << true << false << ""
+                                        << "";
         QTest::newRow("installed, save") << true << true << dir + "/backup" << dir + "/backup.bin";
     }
 

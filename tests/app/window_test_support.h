@@ -24,7 +24,11 @@ namespace apptest {
 
 // One record, in order, of what happened at the port and to port access.
 struct Journal {
-    enum class Kind { Read, Write, Open, Ensure, Close };
+    enum class Kind { Read,
+                      Write,
+                      Open,
+                      Ensure,
+                      Close };
     struct Entry {
         Kind kind;
         std::uint16_t port;

@@ -52,7 +52,10 @@ TEST(CliOptions, DefaultsAreTheWindowsStartingChoices) {
 TEST(CliOptions, PortsByNameOrAnyBaseAddress) {
     std::uint16_t base = 0;
     // In turn, so that each case must change what the one before left.
-    const struct { const char* text; std::uint16_t base; } good[] = {{"LPT2", 0x278}, {"0xD010", 0xD010}, {"lpt1", 0x378}};
+    const struct {
+        const char* text;
+        std::uint16_t base;
+    } good[] = {{"LPT2", 0x278}, {"0xD010", 0xD010}, {"lpt1", 0x378}};
     for (const auto& c : good) {
         EXPECT_TRUE(cables::ParsePortChoice(c.text, base)) << c.text;
         EXPECT_EQ(base, c.base) << c.text;
@@ -113,7 +116,11 @@ TEST(WindowOptions, EachProgramHasItsOwnCableUnlessOneIsNamed) {
     EXPECT_TRUE(w.portFixed);
     EXPECT_THAT(w.trapFile, ::testing::EndsWith("/t.bin"));
 
-    const struct { app::WindowProgram program; std::vector<const char*> args; const char* says; } refusals[] = {
+    const struct {
+        app::WindowProgram program;
+        std::vector<const char*> args;
+        const char* says;
+    } refusals[] = {
         {app::kVirtualProgram, {"--remote", "h:1", "--flash-image", "f.bin"}, "no use with --remote"},
         {app::kVirtualProgram, {"--flash-image", ""}, "--flash-image needs a file name"},
         {app::kPortProgram, {"--flash-image", "f.bin"}, "--flash-image"},
@@ -141,7 +148,10 @@ TEST(CliOptions, FtdiChoiceReadsEveryKey) {
 
 TEST(CliOptions, SizesTakeHexDecimalAndSuffixes) {
     std::uint32_t v = 0;
-    const struct { const char* text; std::uint32_t value; } good[] = {
+    const struct {
+        const char* text;
+        std::uint32_t value;
+    } good[] = {
         {"0x1000", 0x1000}, {"5000", 5000}, {"64K", 65536}, {"1M", 0x100000}};
     for (const auto& c : good) {
         EXPECT_TRUE(ParseSize(c.text, v)) << c.text;
@@ -163,7 +173,10 @@ TEST(CliOptions, RangeAndTrap) {
 }
 
 TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
-    const struct { std::vector<const char*> args; const char* says; } cases[] = {
+    const struct {
+        std::vector<const char*> args;
+        const char* says;
+    } cases[] = {
         {{}, "no command"},
         {{"--virtual"}, "no command"},
         {{"--virtual", "flash"}, "unknown command \"flash\""},

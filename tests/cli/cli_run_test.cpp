@@ -75,10 +75,14 @@ TEST_F(CliRun, AnInterruptStopsAtTheNextSafePointAndLeavesFilesAlone) {
     int startPolls = 0;  // how often a whole START asks, counted once
     ASSERT_EQ(OnFlash({"start"}, [&] { return ++startPolls, false; }).status, 0);
     // After START the runner asks once before the next command; then the command asks.
-    const struct { std::vector<std::string> args; int pollsPastStart; const char* err; const char* out; } cases[] = {
+    const struct {
+        std::vector<std::string> args;
+        int pollsPastStart;
+        const char* err;
+        const char* out;
+    } cases[] = {
         {{"start", "write", Path("image.rom")}, 0, "stopped before \"write\" (interrupted)", "Init OK :)"},
-        {{"start", "write", Path("image.rom")}, 1, "\"write\" interrupted",
-         "Write stopped at address 7FF00000: interrupted, nothing written"},
+        {{"start", "write", Path("image.rom")}, 1, "\"write\" interrupted", "Write stopped at address 7FF00000: interrupted, nothing written"},
         {{"start", "read", Path("back.bin")}, 40, "\"read\" interrupted", ": interrupted, no file written"},
         {{"start", "write", Path("image.rom")}, -10, "\"start\" interrupted", "START interrupted"},
     };
@@ -141,7 +145,10 @@ TEST_F(CliRun, AVirtualFlashFileLargerThanTheFlashIsRefusedAndKept) {
 
 TEST_F(CliRun, FileProblemsFailTheCommandAndSayWhy) {
     WriteBytes(Path("big.rom"), std::vector<std::uint8_t>(0x100004, 0xFF));
-    const struct { std::vector<std::string> args; const char* says; } cases[] = {
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
         {{"verify", Path("none.rom")}, "Cannot open file"},
         {{"verify", Path("big.rom")}, "holds 1048580 bytes, more than the 1048576 from 7FF00000 to the end"},
         {{"--length", "16", "start", "read", Path("no/such/folder.bin")}, "Cannot create file"},
@@ -172,7 +179,11 @@ TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
     for (int i = 0; i < 41; ++i) std::filesystem::create_symlink("l" + std::to_string(i + 1), Path("l" + std::to_string(i)));
     WriteBytes(Path("folder/huge.rom"), {});
     std::filesystem::resize_file(Path("folder/huge.rom"), 3ull << 30);  // sparse: takes no room
-    const struct { std::vector<std::string> args; int status; const char* says; } cases[] = {
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    } cases[] = {
         {{"--virtual", "start", "verify", Path("folder")}, 1, "not a regular file"},
         {{"--virtual", "start", "verify", Path("pipe")}, 1, "not a regular file"},
         {{"--virtual", "start", "write", Path("pipe")}, 1, "Cannot open the ROM file"},
@@ -203,9 +214,10 @@ TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
     };
     for (const auto& c : cases) {
         ToolRun run = RunTool(c.args);
-        EXPECT_EQ(run.status, c.status) << c.says << "\n" << run.out << run.err;
+        EXPECT_EQ(run.status, c.status) << c.says << "\n"
+                                        << run.out << run.err;
         EXPECT_THAT(run.out + run.err, HasSubstr(c.says));
-        EXPECT_THAT(run.out, Not(HasSubstr("Read ADR[")));  // refused before the first block
+        EXPECT_THAT(run.out, Not(HasSubstr("Read ADR[")));                         // refused before the first block
         EXPECT_TRUE(c.args[1] != "--virtual-flash" || run.out.empty()) << c.says;  // before the link is touched
     }
     // A refused read says why on stderr too, where the failure is reported.
@@ -305,8 +317,7 @@ TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
     std::vector<std::uint64_t> pinStates;
     std::string said;
     for (std::vector<std::string> args :
-         {std::vector<std::string>{"--port", "/dev/parport0"}, {"--ftdi", "0403:6014,freq=6M"}, {"--ftdi", "serial=R1"},
-          {"--ftdi", "0403:6010,interface=B,freq=3M"}}) {
+         {std::vector<std::string>{"--port", "/dev/parport0"}, {"--ftdi", "0403:6014,freq=6M"}, {"--ftdi", "serial=R1"}, {"--ftdi", "0403:6010,interface=B,freq=3M"}}) {
         sim::VirtualReceiver fresh;
         PinRecorder pins(fresh);
         parport.target = &pins;
@@ -340,7 +351,8 @@ TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
         chip.WireTo(receiver);
         chip.unplugAfterWrites = afterWrites;
         const int status = RunTool({"--ftdi", "serial=H1", "--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "start"}, false, {},
-                                   {&parport, &gpio, &chip}).status;
+                                   {&parport, &gpio, &chip})
+                               .status;
         return afterWrites < 0 ? static_cast<long>(chip.writes) : status;
     };
     const long startWrites = startUnplugged(-1);
@@ -359,13 +371,17 @@ TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
         {{"--gpio", "gpiochip0:tck=11,tms=25,tdi=2,tdo=9", "start"}, "already in use by \"i2c\""},
         {{"--ftdi", "0403:6011", "start"}, "no FTDI cable 0403:6011 found; found: 0403:6014 \"C232HM\" serial H1, 0403:6001"},
         {{"--ftdi", "serial=Z9", "start"}, "no FTDI cable with serial Z9 found"},
-        {{"--ftdi", "auto", "start"}, "3 FTDI cables found (0403:6014 \"C232HM\" serial H1, 0403:6001 \"TTL-232R\" serial R1, "
+        {{"--ftdi", "auto", "start"},
+         "3 FTDI cables found (0403:6014 \"C232HM\" serial H1, 0403:6001 \"TTL-232R\" serial R1, "
          "0403:6010 \"Dual RS232\" serial D1); name one"},
-        {{"--ftdi", "serial=H1", "start"}, "serial H1: permission denied (stand-in says no); install the udev rule "
+        {{"--ftdi", "serial=H1", "start"},
+         "serial H1: permission denied (stand-in says no); install the udev rule "
          "packaging/udev/60-orbvex-ftdi.rules in /etc/udev/rules.d, join the plugdev group",
          [&] { usb.openError = FtdiOpenError::NoAccess; }},
-        {{"--ftdi", "serial=H1", "start"}, "cannot claim interface A of FTDI cable 0403:6014 \"C232HM\" serial H1 (stand-in "
-         "says no): the kernel's serial driver (ftdi_sio) could not be detached", [&] { usb.openError = FtdiOpenError::Busy; }},
+        {{"--ftdi", "serial=H1", "start"},
+         "cannot claim interface A of FTDI cable 0403:6014 \"C232HM\" serial H1 (stand-in "
+         "says no): the kernel's serial driver (ftdi_sio) could not be detached",
+         [&] { usb.openError = FtdiOpenError::Busy; }},
         {{"--ftdi", "serial=R1,interface=B", "start"}, "0403:6001 \"TTL-232R\" serial R1 has no interface B (it has only A)"},
         {{"--ftdi", "1d50:6060,interface=B", "start"}, "1d50:6060 \"JTAG\" serial J1 has no interface B (it has only A)"},
         {{"--ftdi", "serial=D1,freq=12M", "start"}, "freq=12000000 is above the 6000000 Hz TCK that FT2232C/D 0403:6010"},

@@ -66,8 +66,7 @@ inline std::vector<std::uint8_t> RandomImage(std::size_t size, unsigned seed) {
 }
 
 inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& data) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                                static_cast<std::streamsize>(data.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
 inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {

@@ -65,7 +65,8 @@ public:
         thread_ = std::thread([this] {
             ServerLimits limits;
             limits.pollMs = 20;
-            ServeRemoteBitbang(listener_, *this, &stop_, [](ServerEvent e) { return !ClientGone(e); }, limits);
+            ServeRemoteBitbang(
+                listener_, *this, &stop_, [](ServerEvent e) { return !ClientGone(e); }, limits);
         });
     }
     ~ServedReceiver() override {
@@ -98,7 +99,9 @@ std::string HealthyStartLog() {
     const auto trapSize = static_cast<std::uint32_t>(std::filesystem::file_size(ORBVEX_VIRTUAL_TRAP_IMAGE));
     return "Init JTAG\nIDCODE : 10006A5B\nCPU : STi5512\nStop CPU\nClear Trap : Please Wait...\n"
            "Load Trap -> Ram : Please Wait...\nLoad Trap : LEN Ok\nInit Trap : Please Wait...\n"
-           "Trap_Wptr " + Hex8(0x80000140u + (trapSize & ~3u) + 8) + "\nTrap_Iptr 80000140\n"
+           "Trap_Wptr " +
+           Hex8(0x80000140u + (trapSize & ~3u) + 8) +
+           "\nTrap_Iptr 80000140\n"
            "Start Trap  : Please Wait...\nLoad EMI : Please Wait...\nInit OK :)\n---------------------\n";
 }
 
@@ -152,8 +155,7 @@ TEST(CliRemote, ATrapProgramFailureStopsTheRunAndSaysWhy) {
         const char* lines;
     } cases[] = {
         {{std::nullopt, false, true}, "erase", "Erase failed: chip not identified\nFail\n"},
-        {{sim::StuckBit{0x11, 7}, false, false}, "write",
-         "Error writing flash at address 7FF00000: program failed at 7FF00010\nWrite Flash END\n"},
+        {{sim::StuckBit{0x11, 7}, false, false}, "write", "Error writing flash at address 7FF00000: program failed at 7FF00010\nWrite Flash END\n"},
     };
     for (const auto& c : cases) {
         ServedReceiver served;
@@ -272,9 +274,17 @@ TEST(ServedReceiverProcess, OpenOcdScansTheChainAndReadsTheIdcodeItWasGiven) {
 // carry: START, erase over old contents, write and a verifying read, through orbvex_cli;
 // the receiver saves what the chip then holds.
 TEST(ServedReceiverProcess, OrbvexCliFlashesEveryChipThroughIt) {
-    const struct { const char* chip; const char* flash; std::uint32_t size; } chips[] = {
-        {"29LV800B", "1M", 0x100000},  {"29LV800T", "1M", 0x100000},  {"29LV160B", "2M", 0x200000},
-        {"29LV160T", "2M", 0x200000},  {"28F800B3B", "1M", 0x100000}, {"28F160B3T", "2M", 0x200000},
+    const struct {
+        const char* chip;
+        const char* flash;
+        std::uint32_t size;
+    } chips[] = {
+        {"29LV800B", "1M", 0x100000},
+        {"29LV800T", "1M", 0x100000},
+        {"29LV160B", "2M", 0x200000},
+        {"29LV160T", "2M", 0x200000},
+        {"28F800B3B", "1M", 0x100000},
+        {"28F160B3T", "2M", 0x200000},
     };
     TempDir dir;
     const auto image = RandomImage(5001, 7);
@@ -311,11 +321,12 @@ TEST(ServedReceiverProcess, LinkFaultsNeverPassForTheFlash) {
     TempDir dir;
     WriteBytes(dir.Path("back.bin"), {'o', 'l', 'd'});
     const std::vector<std::string> shortReply = {"--short-reply", "100", "--reply-outside-flash", "4"};
-    const struct { std::vector<std::string> settings, commands; const char* says; } runs[] = {
-        {shortReply, {"--length", "8K", "start", "read", dir.Path("back.bin")},
-         "Read stopped at address 7FF00000: the receiver did not answer"},
-        {shortReply, {"--length", "8K", "--passes", "2", "start", "read", dir.Path("back.bin")},
-         "Read stopped at address 7FF00000: the receiver did not answer"},
+    const struct {
+        std::vector<std::string> settings, commands;
+        const char* says;
+    } runs[] = {
+        {shortReply, {"--length", "8K", "start", "read", dir.Path("back.bin")}, "Read stopped at address 7FF00000: the receiver did not answer"},
+        {shortReply, {"--length", "8K", "--passes", "2", "start", "read", dir.Path("back.bin")}, "Read stopped at address 7FF00000: the receiver did not answer"},
     };
     std::vector<std::thread> threads;
     for (const auto& run : runs) {
@@ -412,7 +423,8 @@ TEST(ServedReceiverProcess, RefusesWhatItCannotServeWithAReasonAndNeverCrashes) 
         std::vector<std::string> argv = {Bin("orbvex_receiver")};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         Program receiver(argv);
-        EXPECT_EQ(receiver.Wait(), c.status) << c.args[0] << ' ' << c.args[1] << '\n' << receiver.Output();
+        EXPECT_EQ(receiver.Wait(), c.status) << c.args[0] << ' ' << c.args[1] << '\n'
+                                             << receiver.Output();
         EXPECT_THAT(receiver.Output(), HasSubstr(c.says)) << c.args[0] << ' ' << c.args[1];
     }
     EXPECT_EQ(ReadBytes(dir.Path("plain-file")), (std::vector<std::uint8_t>{1, 2, 3}));
@@ -424,7 +436,8 @@ TEST(ServedReceiverProcess, ClosedStdoutsPutNothingIntoTheConnection) {
     Program receiver({Bin("orbvex_receiver"), "--unix", dir.Path("rbb.sock"), "--once"}, true);
     for (int i = 0; i < 200 && !std::filesystem::exists(dir.Path("rbb.sock")); ++i) std::this_thread::sleep_for(50ms);
     Program tool({Bin("orbvex_cli"), "--remote", "unix:" + dir.Path("rbb.sock"), "--remote-timeout", kSlowHostTimeout,
-                  "--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "start"}, true);
+                  "--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "start"},
+                 true);
     EXPECT_EQ(tool.Wait(), 0) << tool.Output();
     EXPECT_EQ(receiver.Wait(), 0) << receiver.Output();
 }
@@ -527,8 +540,10 @@ TEST(ServedReceiverProcess, AbusiveClientsNeitherStopItNorGrowItAndTheNextClient
 
     std::mt19937 random(13);
     std::string noise(1 << 20, '\0');
-    for (char& c : noise) do c = static_cast<char>(random()); while (c == 'Q');  // all of it is served
-    std::string clocks;  // a megabyte of clocks with a read every 64 requests
+    for (char& c : noise) do
+            c = static_cast<char>(random());
+        while (c == 'Q');  // all of it is served
+    std::string clocks;    // a megabyte of clocks with a read every 64 requests
     for (std::size_t i = 0; i < (1u << 20); ++i) clocks += i % 64 == 63 ? 'R' : "0426"[i % 4];
 
     const struct {
@@ -623,7 +638,8 @@ TEST(CliRemote, AListenerWithAFullQueueEndsTheRunAtTheTimeoutOrAtCtrlC) {
         for (const bool ctrlC : {false, true}) {
             const auto started = std::chrono::steady_clock::now();
             const ToolRun run = RunTool({"--remote", listener.Bound().Describe(), "--remote-timeout", ctrlC ? "120" : "1",
-                                         "start"}, false, [ctrlC] { return ctrlC; });
+                                         "start"},
+                                        false, [ctrlC] { return ctrlC; });
             EXPECT_LT(std::chrono::steady_clock::now() - started, ctrlC ? 2s : 3s) << where.Describe();
             EXPECT_EQ(run.status, ctrlC ? 130 : 1) << run.err;
             EXPECT_THAT(run.err, HasSubstr("cannot connect to " + listener.Bound().Describe()));

@@ -39,7 +39,11 @@ TEST_F(DcuLink, SendByteFramesStartDataLsbFirstAndTrailingClock) {
 }
 
 TEST_F(DcuLink, SendByteTakesEveryAcknowledgeTimingAndWaitsAtMost64Clocks) {
-    const struct { Ack ack; bool ok; std::size_t clocks; } cases[] = {
+    const struct {
+        Ack ack;
+        bool ok;
+        std::size_t clocks;
+    } cases[] = {
         {Ack::Early, true, 12}, {Ack::FirstSample, true, 12}, {Ack::Late, true, 12 + 3}, {Ack::None, false, 12 + 64}};
     for (const auto& c : cases) {
         dcu.Forget();
@@ -88,7 +92,9 @@ TEST_F(DcuLink, ReceiveByteReadsLsbFirstAcknowledgesOnTheFifthDataClockAndClears
     std::uint8_t byte = 0;
     EXPECT_TRUE(DcuReceiveByte(byte));
     EXPECT_EQ(byte, 0xC3);
-    EXPECT_EQ(dcu.Trace(&Clock::tdi), "000" "00001000");
+    EXPECT_EQ(dcu.Trace(&Clock::tdi),
+              "000"
+              "00001000");
 
     dcu.Forget();
     EXPECT_FALSE(DcuReceiveByte(byte));
@@ -100,7 +106,11 @@ TEST_F(DcuLink, DrainEatsPendingBytesBelowItsLimitAndGivesUpAfterOneMoreReceive)
     dcu.SetWord(0x80000000, 0x12345678);
     std::uint32_t word = 0;
     const std::uint8_t data[4] = {1, 2, 3, 4};
-    const struct { const char* message; std::size_t limit; std::function<bool()> send; } cases[] = {
+    const struct {
+        const char* message;
+        std::size_t limit;
+        std::function<bool()> send;
+    } cases[] = {
         {"read", 1024, [&] { return DcuReadWord(0x80000000, word) && word == 0x12345678; }},
         {"word write", 1023, [] { return DcuWriteWord(0x80000000, 0x12345678); }},
         {"block write", 1023, [&] { return DcuWriteBlock(0x80000000, data, 4) == 4; }},
@@ -162,7 +172,11 @@ TEST_F(DcuLink, RefusedByteFailsTheMessageAfterWhatItStillSends) {
     const auto read = [&] { return DcuReadBlock(0x3000, buffer) != 0; };
     const auto writeWord = [] { return DcuWriteWord(0x3004, 0x80000000); };
     const auto writeBlock = [&] { return DcuWriteBlock(0x80000000, data, 8) != 0; };
-    const struct { const char* what; std::function<bool()> send; std::size_t refused, sent; } cases[] = {
+    const struct {
+        const char* what;
+        std::function<bool()> send;
+        std::size_t refused, sent;
+    } cases[] = {
         {"read command", read, 0, 5},
         {"read address 1", read, 1, 5},
         {"read address 2", read, 2, 5},

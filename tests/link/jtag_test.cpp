@@ -63,7 +63,10 @@ TEST_F(JtagEngine, ShiftIrDrivesInstructionAndReturnsFirstCapturedBitLowest) {
 TEST_F(JtagEngine, SelectDcuWalksToShiftDrOnlyWhenTheTapIsNotParkedThere) {
     SelectDcu();
     // Reset (five TMS high, one low), the IR walk, then Select-DR, Capture-DR, Shift-DR.
-    EXPECT_EQ(Tms(), "111110" "1100000011" "100");
+    EXPECT_EQ(Tms(),
+              "111110"
+              "1100000011"
+              "100");
     EXPECT_EQ(AccessesOf(SelectDcu), "");
     const std::function<void()> leavers[] = {[] { ReadIdcode(); }, TapReset, [] { JtagSetTrst(true); }};
     for (const auto& leave : leavers) {
@@ -81,7 +84,11 @@ TEST_F(JtagEngine, ReadIdcodeShiftsThirtyTwoBitsLeastSignificantFirst) {
     JtagSelected = true;
     EXPECT_EQ(ReadIdcode(), id);
     // TMS high on the last data bit (Exit1-DR), then Update-DR.
-    EXPECT_EQ(Tms(), "111110" "1100000011" "100" + std::string(31, '0') + "11");
+    EXPECT_EQ(Tms(),
+              "111110"
+              "1100000011"
+              "100" +
+                  std::string(31, '0') + "11");
     EXPECT_FALSE(JtagSelected);
 }
 

@@ -36,7 +36,7 @@ public:
 
     // TDO for the clock about to happen, by its index from the first recorded clock.
     std::function<bool(std::size_t clock)> tdo;
-    bool record = true;  // accesses and clocks; off where millions of clocks run
+    bool record = true;    // accesses and clocks; off where millions of clocks run
     std::string accesses;  // "r379 w378=05 w378=07 ..."
     std::vector<Clock> clocks;
     std::size_t clockCount = 0;

@@ -62,7 +62,10 @@ protected:
 };
 
 TEST_F(Trap, FileGoesOutWholeIn252BytePiecesTheLastPaddedToAWholeWord) {
-    const struct { std::size_t size; std::vector<int> pieces; } cases[] = {
+    const struct {
+        std::size_t size;
+        std::vector<int> pieces;
+    } cases[] = {
         {0, {}}, {3, {4}}, {600, {252, 252, 96}}, {1001, {252, 252, 252, 248}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);

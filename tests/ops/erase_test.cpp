@@ -59,8 +59,9 @@ TEST_F(EraseFails, WhenTheChosenSizeIsNotTheChips) {
     receiver.SetFlash(content);
     ChooseRom(RandomBytes(0x1000, 6));
     EXPECT_FALSE(RunErase(window, {kLpt1Base, kFlash1M, true}));
-    EXPECT_EQ(window.FromEnd(2), "Erase refused: the chip holds 2 MB (00200000) but the flash chosen is 1 MB "
-                                 "(00100000): nothing erased; choose the chip's size, or --force");
+    EXPECT_EQ(window.FromEnd(2),
+              "Erase refused: the chip holds 2 MB (00200000) but the flash chosen is 1 MB "
+              "(00100000): nothing erased; choose the chip's size, or --force");
     EXPECT_FALSE(RunWrite(window, {kLpt1Base, window.Chooser(window.openChoice), true}));
     EXPECT_EQ(window.FromEnd(2).rfind("Write refused: the chip holds 2 MB (00200000)", 0), 0u);
     EXPECT_EQ(receiver.Flash(), content);
@@ -104,7 +105,12 @@ class InfoTest : public ReceiverTest {};
 
 // info names every chip the receiver can carry, with its size and its sector map.
 TEST_F(InfoTest, NamesEveryChipModel) {
-    const struct { const char* chip; const char* maker; FlashRange flash; const char* sectors; } chips[] = {
+    const struct {
+        const char* chip;
+        const char* maker;
+        FlashRange flash;
+        const char* sectors;
+    } chips[] = {
         {"29LV800B", "AMD", kFlash1M, "1 x 16 KB from 00000000, 2 x 8 KB from 00004000, 1 x 32 KB from 00008000"},
         {"29LV800T", "AMD", kFlash1M, "15 x 64 KB from 00000000, 1 x 32 KB from 000F0000"},
         {"29LV160B", "AMD", kFlash2M, "1 x 16 KB from 00000000"},

@@ -152,7 +152,13 @@ TEST_F(ReadTest, PassesAndVerifyTellALinkGlitchFromTheFlash) {
     WriteFileBytes(PathIn("image.rom"), image);
     receiver.Faults().corruptReplySeed = 7;
     // checked: one pass vouched for by the trap program's checksums, when it signs for them.
-    const struct { int passes; bool checked; long oneIn; const char* trap; const char* says; } runs[] = {
+    const struct {
+        int passes;
+        bool checked;
+        long oneIn;
+        const char* trap;
+        const char* says;
+    } runs[] = {
         {1, false, 50 * 257, nullptr, "Read END"},
         {3, false, 50 * 257, nullptr, "Read 3 passes agree after re-reading "},
         {2, false, 6000, nullptr, "Read 3 passes agree after re-reading "},
@@ -198,9 +204,17 @@ TEST_F(ReadTest, PassesAndVerifyTellALinkGlitchFromTheFlash) {
 // A byte is settled by more than half of the readings and at least three (or two that
 // confirm a file's byte); four and none for the file's byte prove a difference.
 TEST(Readings, SettleOnlyOnAClearMajority) {
-    const struct { std::vector<std::uint8_t> bytes; int file, settled; } rows[] = {
-        {{1, 1, 1}, -1, 1}, {{1, 1, 2}, -1, -1}, {{1, 1, 1, 2, 2, 2}, -1, -1}, {{1, 2, 1, 2, 1}, -1, 1},
-        {{1, 1, 2}, 1, 1},  {{2, 2, 2, 1}, 1, -1}, {{2, 2, 2, 2}, 1, 2},
+    const struct {
+        std::vector<std::uint8_t> bytes;
+        int file, settled;
+    } rows[] = {
+        {{1, 1, 1}, -1, 1},
+        {{1, 1, 2}, -1, -1},
+        {{1, 1, 1, 2, 2, 2}, -1, -1},
+        {{1, 2, 1, 2, 1}, -1, 1},
+        {{1, 1, 2}, 1, 1},
+        {{2, 2, 2, 1}, 1, -1},
+        {{2, 2, 2, 2}, 1, 2},
     };
     for (const auto& row : rows) {
         std::vector<Reading> readings;

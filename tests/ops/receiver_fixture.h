@@ -126,8 +126,7 @@ inline std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
 }
 
 inline void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 class ReceiverTest : public ::testing::Test {

@@ -88,7 +88,7 @@ struct StartFailure {
     void (*arrange)(sim::VirtualReceiver&);
     std::vector<std::string> lastLines;
     bool cableReleased;
-    const char* trapFile = nullptr;  // START's trap file, when not the virtual receiver's
+    const char* trapFile = nullptr;   // START's trap file, when not the virtual receiver's
     std::uintmax_t trapFileSize = 0;  // when set, that file is made this large (and sparse)
 };
 
@@ -111,26 +111,21 @@ TEST_P(StartFails, EndsWithoutTheBeep) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, StartFails,
     ::testing::Values(
-        StartFailure{"SilentDcu", [](sim::VirtualReceiver& r) { r.Faults().dcuSilent = true; },
-                     {"Init JTAG", "IDCODE : 10006A5B", "CPU : STi5512", "Fail DCU, Plesae Restart or Reset CPU Box"},
-                     true},
-        StartFailure{"HaltIgnored", [](sim::VirtualReceiver& r) { r.Faults().haltIgnored = true; },
-                     {"Init JTAG", "IDCODE : 10006A5B", "CPU : STi5512", "Stop CPU",
-                      "Fail DCU Control, Plesae Restart or Reset CPU Box"},
-                     true},
+        StartFailure{"SilentDcu", [](sim::VirtualReceiver& r) { r.Faults().dcuSilent = true; }, {"Init JTAG", "IDCODE : 10006A5B", "CPU : STi5512", "Fail DCU, Plesae Restart or Reset CPU Box"}, true},
+        StartFailure{"HaltIgnored", [](sim::VirtualReceiver& r) { r.Faults().haltIgnored = true; }, {"Init JTAG", "IDCODE : 10006A5B", "CPU : STi5512", "Stop CPU", "Fail DCU Control, Plesae Restart or Reset CPU Box"}, true},
         // The clear ends at once, naming the word, and leaves the cable driven.
-        StartFailure{"FirstClearWord", [](sim::VirtualReceiver& r) { r.Faults().refusedWriteAddresses = {0x80000000}; },
-                     {"Clear Trap : Please Wait...", "FAIL WRITE ADR[80000000]=80000000"}, false},
-        StartFailure{"LastClearWord", [](sim::VirtualReceiver& r) { r.Faults().refusedWriteAddresses = {0x8000013C}; },
-                     {"Clear Trap : Please Wait...", "FAIL WRITE ADR[8000013C]=80000000"}, false},
-        StartFailure{"MissingTrapFile", [](sim::VirtualReceiver&) {},
-                     {"Load Trap -> Ram : Please Wait...", "File trap.bin  fail", "Trap :("}, true, "trap.bin"},
+        StartFailure{"FirstClearWord", [](sim::VirtualReceiver& r) { r.Faults().refusedWriteAddresses = {0x80000000}; }, {"Clear Trap : Please Wait...", "FAIL WRITE ADR[80000000]=80000000"}, false},
+        StartFailure{"LastClearWord", [](sim::VirtualReceiver& r) { r.Faults().refusedWriteAddresses = {0x8000013C}; }, {"Clear Trap : Please Wait...", "FAIL WRITE ADR[8000013C]=80000000"}, false},
+        StartFailure{"MissingTrapFile", [](sim::VirtualReceiver&) {}, {"Load Trap -> Ram : Please Wait...", "File trap.bin  fail", "Trap :("}, true, "trap.bin"},
         StartFailure{"TrapFileTooLargeForRam", [](sim::VirtualReceiver&) {},  // the cable never driven
                      {"Trap file too large: 4189853 bytes, but 4189852 fit below the mailbox in target RAM: nothing sent"},
-                     true, "big-trap.bin", 4189853},
+                     true,
+                     "big-trap.bin",
+                     4189853},
         StartFailure{"UnreadableTrapWord",
                      [](sim::VirtualReceiver& r) { r.Faults().refusedReadRanges = {{0x8000004C, 0x8000004F}}; },
-                     {"Fail Trap adr set Trap_Iptr:00000000"}, true}),
+                     {"Fail Trap adr set Trap_Iptr:00000000"},
+                     true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Ctrl-C on the command line stops the trap file's upload between two blocks.
@@ -190,9 +185,7 @@ INSTANTIATE_TEST_SUITE_P(Bounds, JtiptrWindow,
 // Bits 12 to 21 of the IDCODE pick the CPU; every other bit is ignored.
 TEST(CpuLine, NamesEveryKeyOfTheTableAndNothingElse) {
     const std::pair<std::uint32_t, const char*> table[] = {
-        {1, "CPU : STi5512"},   {2, "CPU : STi5508"},   {5, "CPU : STi5518"},    {6, "CPU : STi5512"},
-        {7, "CPU : STi5512"},   {201, "CPU : STi5500"}, {203, "CPU : STi5505"},  {205, "CPU : STi5510"},
-        {403, "CPU : ST20-TP2"}, {408, "CPU : ST20-TP4"}, {473, "CPU : STi5500"}};
+        {1, "CPU : STi5512"}, {2, "CPU : STi5508"}, {5, "CPU : STi5518"}, {6, "CPU : STi5512"}, {7, "CPU : STi5512"}, {201, "CPU : STi5500"}, {203, "CPU : STi5505"}, {205, "CPU : STi5510"}, {403, "CPU : ST20-TP2"}, {408, "CPU : ST20-TP4"}, {473, "CPU : STi5500"}};
     for (std::uint32_t key = 0; key < 0x400; ++key) {
         std::string expected;
         for (auto& [k, line] : table)

@@ -53,8 +53,9 @@ TEST_F(WriteTest, FromAnOffsetKeepsEveryByteOutsideItsSectors) {
         return RunWrite(window, {kLpt1Base, window.Chooser(window.openChoice), true, offset});
     };
     EXPECT_FALSE(writeAt(0x5000));
-    EXPECT_EQ(window.FromEnd(2), "Write refused: ADR[7FF05000]:LEN[00004000] does not start and end on sector "
-                                 "boundaries; the sectors around it run from 7FF04000 to 7FF10000: nothing erased");
+    EXPECT_EQ(window.FromEnd(2),
+              "Write refused: ADR[7FF05000]:LEN[00004000] does not start and end on sector "
+              "boundaries; the sectors around it run from 7FF04000 to 7FF10000: nothing erased");
     EXPECT_EQ(receiver.Flash(), before);
     ASSERT_TRUE(writeAt(0x4000)) << ::testing::PrintToString(window.lines);
     EXPECT_EQ(window.waitNotices.size(), 2u);
@@ -159,8 +160,8 @@ TEST_F(WriteTest, AbortDuringAnUploadStopsAfterThatChunksCommand) {
 // accepts must be seen on the 1000th read; the next longer one, seen on the 1001st, fails.
 TEST_F(WriteTest, DoneOnTheThousandthPollCountsButNotOnTheLastPoll) {
     window.trapFile = FaultTrap("done-late");
-    receiver.Config().cpuRate = 1;                    // fine steps of the trap's delay against the polls,
-    receiver.Config().replyLengthOutsideFlash = 4;    // and polls that cost few clocks
+    receiver.Config().cpuRate = 1;                  // fine steps of the trap's delay against the polls,
+    receiver.Config().replyLengthOutsideFlash = 4;  // and polls that cost few clocks
     Prepare(RandomBytes(100, 9));
     // Each try from a fresh START, so that none inherits the timing of the one before.
     const auto writeWithDelay = [this](std::int64_t delay) {

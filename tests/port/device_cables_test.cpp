@@ -162,8 +162,7 @@ TEST(GpioCable, RefusalsComeBeforeAnyLineIsDrivenAndGiveBackWhatWasTaken) {
         {"gpiochip7:tck=11,tms=25,tdi=10,tdo=9", {}, {"cannot open GPIO chip \"gpiochip7\"", "(ENOENT)", "gpiodetect"}},
         {"gpiochip0:tck=11,tms=25,tdi=10,tdo=9", [](GpiodStandIn& g) { g.openError = EACCES; }, {"(EACCES)", "gpio"}},
         {"gpiochip0:tck=11,tms=25,tdi=10,tdo=40", {}, {"\"gpiochip0\" has no line 40 (tdo): its lines are 0 to 27"}},
-        {"gpiochip0:tck=11,tms=25,tdi=10,tdo=9", [](GpiodStandIn& g) { g.TakeLine("gpiochip0", 10, "spi0 CS0"); },
-         {"line 10 (tdi) of GPIO chip \"gpiochip0\" is already in use by \"spi0 CS0\""}},
+        {"gpiochip0:tck=11,tms=25,tdi=10,tdo=9", [](GpiodStandIn& g) { g.TakeLine("gpiochip0", 10, "spi0 CS0"); }, {"line 10 (tdi) of GPIO chip \"gpiochip0\" is already in use by \"spi0 CS0\""}},
         {"gpiochip0:tck=11,tms=25,tdi=10,tdo=9",
          [](GpiodStandIn& g) {
              g.requestError = EBUSY;

@@ -41,8 +41,7 @@ inline Bytes ReadFile(const std::string& path) {
 }
 
 inline void WriteFile(const std::string& path, const Bytes& data) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                                static_cast<std::streamsize>(data.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
 class TestCable {
@@ -60,10 +59,19 @@ public:
         ++clocks;
         return tdo;
     }
-    void Tms(const char* levels) { while (*levels) Clock(*levels++ == '1', false); }  // "1100", TDI low
-    void Tdi(const char* levels) { while (*levels) Clock(false, *levels++ == '1'); }  // "010", TMS low
-    void Idle(int count) { while (count-- > 0) Clock(false, false); }
-    void SetReset(bool high) { reset_ = high; Clock(false, false); }
+    void Tms(const char* levels) {
+        while (*levels) Clock(*levels++ == '1', false);
+    }  // "1100", TDI low
+    void Tdi(const char* levels) {
+        while (*levels) Clock(false, *levels++ == '1');
+    }  // "010", TMS low
+    void Idle(int count) {
+        while (count-- > 0) Clock(false, false);
+    }
+    void SetReset(bool high) {
+        reset_ = high;
+        Clock(false, false);
+    }
 
     // In Shift-IR or Shift-DR: `bits` bits, the last with TMS high; returns what came out.
     std::uint64_t Shift(std::uint64_t value, int bits) {
@@ -84,8 +92,16 @@ public:
         Tms("10");
         return out;
     }
-    std::uint32_t ReadIdcode() { TapReset(); ShiftIr(0x02); return static_cast<std::uint32_t>(ShiftDr(0, 32)); }
-    void SelectDcu() { TapReset(); ShiftIr(0x10); Tms("100"); }  // leaves the TAP in Shift-DR on the DCU
+    std::uint32_t ReadIdcode() {
+        TapReset();
+        ShiftIr(0x02);
+        return static_cast<std::uint32_t>(ShiftDr(0, 32));
+    }
+    void SelectDcu() {
+        TapReset();
+        ShiftIr(0x10);
+        Tms("100");
+    }  // leaves the TAP in Shift-DR on the DCU
 
     // DCU framing: start 0,1,1 and eight bits on TDI, acknowledged by 0,1,0 on TDO.
     bool SendByte(std::uint8_t value, bool* earlyAck = nullptr) {

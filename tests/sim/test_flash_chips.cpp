@@ -32,7 +32,7 @@ struct Bench {
 struct Identity {
     const char* chip;
     std::uint16_t manufacturer, device;
-    std::uint8_t commandSet;       // CFI primary command set
+    std::uint8_t commandSet;  // CFI primary command set
     std::uint32_t size;
     std::uint32_t lowBlock, highBlock;  // sizes of the blocks at the two ends
     std::size_t blocks;
@@ -113,7 +113,10 @@ TEST(ChipIdentity, DefaultPartsAndUnknownNames) {
 //                   failure time pass; +N that many instructions (decimal)
 // violations: one letter per recorded violation, in order: N not a command, B byte
 // write, Z zero to one, W refused while busy.
-enum class Fault { None, Stuck, NeverReady, Unknown };
+enum class Fault { None,
+                   Stuck,
+                   NeverReady,
+                   Unknown };
 
 struct Script {
     const char* what;
@@ -133,7 +136,8 @@ const Script kScripts[] = {
      "555=AA 2AA=55 555=A0 40=0 0=F0 ~40 r40&80=80 +p r40=0", "W"},
     {"sector erase: DQ3 0 in the window, further sectors join, DQ3 1 once erasing", "29LV800B", Fault::None,
      "s0=0 s2000=0 s4000=0 s8000=0 555=AA 2AA=55 555=80 555=AA 2AA=55 2000=30 r2000&88=0 ~0 "
-     "+100 4000=30 +w r2000&88=8 +e r4000&88=8 +e r2000=FFFF r4000=FFFF r0=0 r8000=0", ""},
+     "+100 4000=30 +w r2000&88=8 +e r4000&88=8 +e r2000=FFFF r4000=FFFF r0=0 r8000=0",
+     ""},
     {"DQ2 toggles only inside the sector being erased", "29LV800B", Fault::None,
      "555=AA 2AA=55 555=80 555=AA 2AA=55 8000=30 r8000&4=4 r8000&4=0 r0&4=0 r0&4=0", ""},
     {"chip erase: DQ7 0 and DQ3 1 while busy, all erased after", "29LV160B", Fault::None,

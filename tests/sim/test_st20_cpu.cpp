@@ -123,8 +123,7 @@ const std::vector<Row> kRows = {
     // Workspace and memory.
     {"stl, ldl", {0x21, 0x45, 0xD1, 0x71}, 0x15, {}, {}, {{kW0 + 4, 0x15}}},
     {"ldlp", {0x12}, kW0 + 8, {}},
-    {"stnl stores B at A and leaves C", {0x21, 0x22, 0x23, 0x44, 0x10, 0xE1}, {}, {}, {}, {{kW0 + 4, 0x1234}},
-     kA | kB | kC},
+    {"stnl stores B at A and leaves C", {0x21, 0x22, 0x23, 0x44, 0x10, 0xE1}, {}, {}, {}, {{kW0 + 4, 0x1234}}, kA | kB | kC},
     {"ldnl", {0x21, 0x45, 0xD1, 0x10, 0x31}, 0x15, {}},
     {"sb, lb", {0x2A, 0x4B, 0x10, 0x23, 0xFB, 0x10, 0xF1}, 0xAB, {}, {}, {{kW0, 0xAB}}},
     {"ss, ls", {0x28, 0x20, 0x20, 0x41, 0x10, 0x2C, 0xF8, 0x10, 0x2C, 0xFA}, 0x8001, {}},
@@ -145,8 +144,7 @@ const std::vector<Row> kRows = {
     {"undefined B stored outside RAM", {0x21, 0x20, 0x40, 0x2F, 0xF3}, {}, {}, {Event::UndefinedData}},
     {"a store leaves C in A", {0x41, 0x42, 0x10, 0x23, 0xFB}, 1, {}, {}, {}, kB | kC},
     {"misaligned word clears its low bits", {0x41, 0xD0, 0x10, 0x82, 0x2F, 0xF4}, 1, {}, {Event::Misaligned}},
-    {"misaligned half clears bit 0", {0x28, 0x20, 0x20, 0x41, 0x10, 0x2C, 0xF8, 0x10, 0x81, 0x2C, 0xFA}, 0x8001, {},
-     {Event::Misaligned}},
+    {"misaligned half clears bit 0", {0x28, 0x20, 0x20, 0x41, 0x10, 0x2C, 0xF8, 0x10, 0x81, 0x2C, 0xFA}, 0x8001, {}, {Event::Misaligned}},
     // Long arithmetic: B op A with the carry in C; results low in A, high or carry in B.
     {"ladd adds the carry", {0x41, 0x45, 0x47, 0x21, 0xF6}, 13, {}},
     {"lsum carries out", {0x41, 0x24, 0xF2, 0x24, 0xF2, 0x23, 0xF7}, 1, 1},
@@ -184,10 +182,8 @@ const std::vector<Row> kRows = {
     {"gajw swaps A and Wptr", {0x14, 0x23, 0xFC, 0x10}, kW0 + 16, kW0},
     {"ldpri: low priority", {0x21, 0xFE}, 1, {}},
     {"sttimer sets what ldtimer reads", {0x45, 0x25, 0xF4, 0x22, 0xF2}, 5, {}},
-    {"move copies C to B", {0x21, 0x22, 0x23, 0x44, 0xD0, 0x10, 0x12, 0x44, 0x24, 0xFA}, {}, {}, {},
-     {{kW0 + 8, 0x1234}}},
-    {"lend loops while the count stays above 0", {0x40, 0xD0, 0x43, 0xD1, 0x10, 0x44, 0x22, 0xF1}, {}, {}, {},
-     {{kW0, 2}}},
+    {"move copies C to B", {0x21, 0x22, 0x23, 0x44, 0xD0, 0x10, 0x12, 0x44, 0x24, 0xFA}, {}, {}, {}, {{kW0 + 8, 0x1234}}},
+    {"lend loops while the count stays above 0", {0x40, 0xD0, 0x43, 0xD1, 0x10, 0x44, 0x22, 0xF1}, {}, {}, {}, {{kW0, 2}}},
 };
 
 TEST(St20Cpu, ProgramsLeaveTheirResults) {
@@ -195,11 +191,21 @@ TEST(St20Cpu, ProgramsLeaveTheirResults) {
         SCOPED_TRACE(row.name);
         Program run(row.code, row.end);
         EXPECT_FALSE(run.cpu.Stopped());
-        if (row.a) { EXPECT_EQ(run.cpu.Regs().a, *row.a); }
-        if (row.b) { EXPECT_EQ(run.cpu.Regs().b, *row.b); }
-        if (row.word) { EXPECT_EQ(run.bus.Word(row.word->first), row.word->second); }
-        if (row.undefined) { EXPECT_EQ(run.cpu.Undefined(), *row.undefined); }
-        if (row.error) { EXPECT_EQ(run.cpu.ErrorFlag(), *row.error); }
+        if (row.a) {
+            EXPECT_EQ(run.cpu.Regs().a, *row.a);
+        }
+        if (row.b) {
+            EXPECT_EQ(run.cpu.Regs().b, *row.b);
+        }
+        if (row.word) {
+            EXPECT_EQ(run.bus.Word(row.word->first), row.word->second);
+        }
+        if (row.undefined) {
+            EXPECT_EQ(run.cpu.Undefined(), *row.undefined);
+        }
+        if (row.error) {
+            EXPECT_EQ(run.cpu.ErrorFlag(), *row.error);
+        }
         EXPECT_EQ(run.Events(), row.records);
     }
 }
@@ -213,7 +219,7 @@ TEST(St20Cpu, CallAndRetKeepTheWorkspace) {
 TEST(St20Cpu, DeviceAccessesAreSingleBusCyclesOfTheirWidth) {
     // ldc #1234; ldc #100; devss; ldc #100; devls; ldc #AB; ldc #101; devsb; ldc #104; devlw
     Program run({0x21, 0x22, 0x23, 0x44, 0x21, 0x20, 0x40, 0x2F, 0xF3, 0x21, 0x20, 0x40, 0x2F, 0xF2,
-             0x2A, 0x4B, 0x21, 0x20, 0x41, 0x2F, 0xF1, 0x21, 0x20, 0x44, 0x2F, 0xF4});
+                 0x2A, 0x4B, 0x21, 0x20, 0x41, 0x2F, 0xF1, 0x21, 0x20, 0x44, 0x2F, 0xF4});
     EXPECT_EQ(run.bus.cycles, (std::vector<std::string>{"wh 100 1234", "rh 100 1234", "wb 101 AB", "rw 104 0"}));
     EXPECT_EQ(run.cpu.Regs().a, 0u);
     EXPECT_TRUE(run.Events().empty());

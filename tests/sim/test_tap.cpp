@@ -52,9 +52,9 @@ TEST_F(VirtualTap, IdcodeRegisterShiftsTdiThrough) {
 TEST_F(VirtualTap, PauseAndExitStatesKeepTheShiftedValue) {
     cable_.TapReset();
     cable_.ShiftIr(0x02);
-    cable_.Tms("100");                       // Shift-DR
+    cable_.Tms("100");                         // Shift-DR
     std::uint64_t value = cable_.Shift(0, 8);  // to Exit1-DR
-    cable_.Tms("00010");                     // Pause-DR three times, Exit2-DR, Shift-DR
+    cable_.Tms("00010");                       // Pause-DR three times, Exit2-DR, Shift-DR
     value |= cable_.Shift(0, 24) << 8;
     EXPECT_EQ(value, kIdcode);
 }

@@ -142,10 +142,12 @@ TEST_F(Trap, TheProjectsProgramSignsAndChecksumsAnyStretch) {
     const std::uint32_t info = receiver_.PeekWord(Wptr() + 0x18);
     EXPECT_EQ(info >> 16, ((Wptr() >> 2) ^ (info & 0xFFFF) ^ 0x9E37) & 0xFFFF);
     const struct { std::uint32_t offset, count, answer, crc; } cases[] = {
-        {0x12345, 9, 0x1001, 0xCBF43926},  {0x12345, 0, 0x1001, 0},
+        {0x12345, 9, 0x1001, 0xCBF43926},
+        {0x12345, 0, 0x1001, 0},
         {0x1235, 7, 0x1001, orbvex::Crc32(flash.data() + 0x1235, 7)},
         {0x20000, 0x4000, 0x1001, orbvex::Crc32(flash.data() + 0x20000, 0x4000)},
-        {0xFFFFF, 2, 0x50002, 0},          {1, 0x100000, 0x50002, 0},
+        {0xFFFFF, 2, 0x50002, 0},
+        {1, 0x100000, 0x50002, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.offset);
@@ -154,7 +156,9 @@ TEST_F(Trap, TheProjectsProgramSignsAndChecksumsAnyStretch) {
         cable_.WriteWord(Wptr() + 0x10, 0x7FF00000);
         RunCommand(0x1000, c.answer & 1 ? 1000 : 20);
         EXPECT_EQ(receiver_.PeekWord(Wptr()), c.answer);
-        if (c.answer & 1) { EXPECT_EQ(receiver_.PeekWord(Wptr() + 0x1C), c.crc); }
+        if (c.answer & 1) {
+            EXPECT_EQ(receiver_.PeekWord(Wptr() + 0x1C), c.crc);
+        }
     }
     EXPECT_TRUE(receiver_.CpuRecords().empty());
 }

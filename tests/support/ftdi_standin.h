@@ -25,8 +25,8 @@ public:
     std::vector<Device> devices;
     void WireTo(PortBackend& target) { target_ = &target; }
     FtdiOpenError openError = FtdiOpenError::None;  // every open fails so
-    long unplugAfterWrites = -1;                     // the cable goes away after this many writes
-    std::uint64_t writes = 0, reads = 0;             // transfers out, and reads that brought bytes
+    long unplugAfterWrites = -1;                    // the cable goes away after this many writes
+    std::uint64_t writes = 0, reads = 0;            // transfers out, and reads that brought bytes
     int openHandles = 0;
 
     int FindAll(std::uint16_t vendor, std::uint16_t product, std::vector<FtdiDeviceInfo>& found) override;

@@ -24,9 +24,9 @@ public:
     void TakeLine(const std::string& chip, unsigned offset, const std::string& consumer) {
         chips_[chip].takenBy[offset] = consumer;
     }
-    int openError = 0;          // for a chip that exists (EACCES, say)
-    int requestError = 0;       // the next request fails with this ...
-    int requestErrorAt = 0;     // ... the request with this index from 0
+    int openError = 0;       // for a chip that exists (EACCES, say)
+    int requestError = 0;    // the next request fails with this ...
+    int requestErrorAt = 0;  // ... the request with this index from 0
     void WireTo(PortBackend& backend, const std::map<unsigned, std::uint8_t>& bitOfLine, std::uint8_t unwiredBits = 0,
                 std::uint16_t base = 0x378) {
         target_ = &backend;
@@ -34,7 +34,7 @@ public:
         unwiredBits_ = unwiredBits;
         base_ = base;
     }
-    bool record = true;         // off where millions of clocks run
+    bool record = true;  // off where millions of clocks run
 
     // --- what can be looked at ---
     std::vector<std::string> calls;

@@ -16,7 +16,9 @@ namespace orbvex {
 // fails on demand for their failure paths. Every call is recorded.
 class NtStandIn final : public NtApi {
 public:
-    enum class ServiceState { Absent, Stopped, Running };
+    enum class ServiceState { Absent,
+                              Stopped,
+                              Running };
 
     // One device-control request as the device saw it.
     struct IoRequest {
@@ -88,7 +90,9 @@ public:
     bool GetVersionExA(nt::OsVersionInfoA* info) override;
 
 private:
-    enum class HandleKind { ServiceManager, Service, Device };
+    enum class HandleKind { ServiceManager,
+                            Service,
+                            Device };
     struct Handle {
         HandleKind kind;
         std::string service;  // for a service handle

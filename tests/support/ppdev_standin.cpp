@@ -20,23 +20,23 @@ int PpdevStandIn::Ioctl(int fd, PpdevRequest request, std::uint8_t* byte) {
     ++ioctls;
     if (fd != kFd || openCount_ == 0) return -EBADF;
     switch (request) {
-        case PpdevRequest::Exclusive:
-            Note("PPEXCL");
-            return exclusiveError ? -exclusiveError : 0;
-        case PpdevRequest::Claim:
-            Note("PPCLAIM");
-            if (claimed_) return -EINVAL;
-            if (claimError) return -claimError;
-            claimed_ = true;
-            return 0;
-        case PpdevRequest::Release:
-            Note("PPRELEASE");
-            if (!claimed_) return -EINVAL;
-            claimed_ = false;
-            return 0;
-        case PpdevRequest::WriteData:
-        case PpdevRequest::ReadStatus:
-            break;
+    case PpdevRequest::Exclusive:
+        Note("PPEXCL");
+        return exclusiveError ? -exclusiveError : 0;
+    case PpdevRequest::Claim:
+        Note("PPCLAIM");
+        if (claimed_) return -EINVAL;
+        if (claimError) return -claimError;
+        claimed_ = true;
+        return 0;
+    case PpdevRequest::Release:
+        Note("PPRELEASE");
+        if (!claimed_) return -EINVAL;
+        claimed_ = false;
+        return 0;
+    case PpdevRequest::WriteData:
+    case PpdevRequest::ReadStatus:
+        break;
     }
     const bool write = request == PpdevRequest::WriteData;
     if (record) {

@@ -21,16 +21,16 @@ public:
     int openError = 0;
     int exclusiveError = 0;
     int claimError = 0;
-    int dataError = 0;          // PPWDATA and PPRSTATUS fail with this ...
-    long dataErrorAfter = 0;    // ... after this many have succeeded
+    int dataError = 0;        // PPWDATA and PPRSTATUS fail with this ...
+    long dataErrorAfter = 0;  // ... after this many have succeeded
     PortBackend* target = nullptr;
     std::uint16_t base = 0x378;
-    std::uint8_t status = 0;    // what PPRSTATUS reads with no target
-    bool record = true;         // off where millions of clocks run
+    std::uint8_t status = 0;  // what PPRSTATUS reads with no target
+    bool record = true;       // off where millions of clocks run
 
     // --- what can be looked at ---
     std::vector<std::string> calls;
-    std::uint64_t ioctls = 0;   // every request, recorded or not
+    std::uint64_t ioctls = 0;  // every request, recorded or not
     int OpenCount() const { return openCount_; }
     bool Claimed() const { return claimed_; }
 

@@ -307,7 +307,8 @@ TEST(KqiopmDriverTest, ServesItsMapUnderTheServiceManagerUntilStopped) {
     // unloads the driver with its device; a second start brings a fresh map.
     std::uint8_t lpt1 = 0, above = 0, last = 0, value = 0;
     EXPECT_EQ(driver.SetPortRange(0x378, 0x37A, true) | driver.SetIOPMByte(8191, 0x12) |
-                  driver.GetIOPMByte(0x6F, lpt1) | driver.GetIOPMByte(0x70, above) | driver.GetIOPMByte(8191, last), 0);
+                  driver.GetIOPMByte(0x6F, lpt1) | driver.GetIOPMByte(0x70, above) | driver.GetIOPMByte(8191, last),
+              0);
     EXPECT_EQ(lpt1 << 16 | above << 8 | last, 0xF8FF12);
     EXPECT_EQ(driver.SendByteIoctl(8192, value, kIopmGetByte) * 1000 + driver.SendByteIoctl(0, value, 0x913), 87087);
     EXPECT_THAT(driver.ActivateIOPM(), testing::AnyOf(50, 31));

@@ -17,9 +17,7 @@ constexpr unsigned kOpr = 0xF;
 
 const std::map<std::string, unsigned>& DirectFunctions() {
     static const std::map<std::string, unsigned> table = {
-        {"j", 0x0},   {"ldlp", 0x1}, {"pfix", 0x2}, {"ldnl", 0x3}, {"ldc", 0x4},  {"ldnlp", 0x5},
-        {"nfix", 0x6}, {"ldl", 0x7}, {"adc", 0x8},  {"call", 0x9}, {"cj", 0xA},   {"ajw", 0xB},
-        {"eqc", 0xC}, {"stl", 0xD},  {"stnl", 0xE}, {"opr", 0xF}};
+        {"j", 0x0}, {"ldlp", 0x1}, {"pfix", 0x2}, {"ldnl", 0x3}, {"ldc", 0x4}, {"ldnlp", 0x5}, {"nfix", 0x6}, {"ldl", 0x7}, {"adc", 0x8}, {"call", 0x9}, {"cj", 0xA}, {"ajw", 0xB}, {"eqc", 0xC}, {"stl", 0xD}, {"stnl", 0xE}, {"opr", 0xF}};
     return table;
 }
 
@@ -31,15 +29,7 @@ struct Operation {
 
 const std::map<std::string, Operation>& Operations() {
     static const std::map<std::string, Operation> table = {
-        {"rev", {0x00, false}},   {"lb", {0x01, false}},    {"bsub", {0x02, false}},  {"diff", {0x04, false}},
-        {"add", {0x05, false}},   {"gcall", {0x06, false}}, {"prod", {0x08, false}},  {"gt", {0x09, false}},
-        {"wsub", {0x0A, false}},  {"sub", {0x0C, false}},   {"ladd", {0x16, false}},  {"ldpi", {0x1B, false}},
-        {"ret", {0x20, false}},   {"not", {0x32, false}},   {"xor", {0x33, false}},   {"sb", {0x3B, false}},
-        {"shr", {0x40, false}},   {"shl", {0x41, false}},   {"mint", {0x42, false}},  {"and", {0x46, false}},
-        {"or", {0x4B, false}},    {"dup", {0x5A, false}},   {"gtu", {0x5F, false}},   {"pop", {0x79, false}},
-        {"ssub", {0xC1, false}},  {"ss", {0xC8, false}},    {"ls", {0xCA, false}},    {"devlb", {0xF0, false}},
-        {"devsb", {0xF1, false}}, {"devls", {0xF2, false}}, {"devss", {0xF3, false}}, {"devlw", {0xF4, false}},
-        {"devsw", {0xF5, false}}, {"lsx", {0xF9, false}},   {"nop", {0x30, true}},    {"ldprodid", {0x8C, true}}};
+        {"rev", {0x00, false}}, {"lb", {0x01, false}}, {"bsub", {0x02, false}}, {"diff", {0x04, false}}, {"add", {0x05, false}}, {"gcall", {0x06, false}}, {"prod", {0x08, false}}, {"gt", {0x09, false}}, {"wsub", {0x0A, false}}, {"sub", {0x0C, false}}, {"ladd", {0x16, false}}, {"ldpi", {0x1B, false}}, {"ret", {0x20, false}}, {"not", {0x32, false}}, {"xor", {0x33, false}}, {"sb", {0x3B, false}}, {"shr", {0x40, false}}, {"shl", {0x41, false}}, {"mint", {0x42, false}}, {"and", {0x46, false}}, {"or", {0x4B, false}}, {"dup", {0x5A, false}}, {"gtu", {0x5F, false}}, {"pop", {0x79, false}}, {"ssub", {0xC1, false}}, {"ss", {0xC8, false}}, {"ls", {0xCA, false}}, {"devlb", {0xF0, false}}, {"devsb", {0xF1, false}}, {"devls", {0xF2, false}}, {"devss", {0xF3, false}}, {"devlw", {0xF4, false}}, {"devsw", {0xF5, false}}, {"lsx", {0xF9, false}}, {"nop", {0x30, true}}, {"ldprodid", {0x8C, true}}};
     return table;
 }
 
@@ -181,7 +171,11 @@ private:
 };
 
 struct Statement {
-    enum class Kind { Direct, Bytes, Words, Align, Space } kind = Kind::Direct;
+    enum class Kind { Direct,
+                      Bytes,
+                      Words,
+                      Align,
+                      Space } kind = Kind::Direct;
     int line = 0;
     unsigned function = 0;
     bool relative = false;  // j, cj, call
@@ -330,22 +324,22 @@ private:
 
     std::size_t NeededSize(const Statement& s) const {
         switch (s.kind) {
-            case Statement::Kind::Direct:
-                return EncodeDirect(s.function, Operand(s)).size();
-            case Statement::Kind::Bytes:
-                return s.operands.size();
-            case Statement::Kind::Words:
-                return 4 * s.operands.size();
-            case Statement::Kind::Align: {
-                const std::int64_t n = Evaluate(s.operands[0]).number;
-                if (n <= 0 || n > 4096) throw Failure(".align wants 1 to 4096");
-                return static_cast<std::size_t>((n - s.address % n) % n);
-            }
-            case Statement::Kind::Space: {
-                const std::int64_t n = Evaluate(s.operands[0]).number;
-                if (n < 0 || n > (1 << 20)) throw Failure(".space wants 0 to 1 MiB");
-                return static_cast<std::size_t>(n);
-            }
+        case Statement::Kind::Direct:
+            return EncodeDirect(s.function, Operand(s)).size();
+        case Statement::Kind::Bytes:
+            return s.operands.size();
+        case Statement::Kind::Words:
+            return 4 * s.operands.size();
+        case Statement::Kind::Align: {
+            const std::int64_t n = Evaluate(s.operands[0]).number;
+            if (n <= 0 || n > 4096) throw Failure(".align wants 1 to 4096");
+            return static_cast<std::size_t>((n - s.address % n) % n);
+        }
+        case Statement::Kind::Space: {
+            const std::int64_t n = Evaluate(s.operands[0]).number;
+            if (n < 0 || n > (1 << 20)) throw Failure(".space wants 0 to 1 MiB");
+            return static_cast<std::size_t>(n);
+        }
         }
         return 0;
     }
@@ -397,28 +391,28 @@ private:
     std::vector<std::uint8_t> Bytes(const Statement& s) const {
         std::vector<std::uint8_t> bytes;
         switch (s.kind) {
-            case Statement::Kind::Direct:
-                bytes = EncodeDirect(s.function, Operand(s));
-                bytes.insert(bytes.begin(), s.size - bytes.size(), static_cast<std::uint8_t>(kPfix << 4));
-                break;
-            case Statement::Kind::Bytes:
-                for (const std::string& operand : s.operands) {
-                    const std::int64_t v = Evaluate(operand).number;
-                    if (v < -128 || v > 255) throw Failure(operand + " does not fit a byte");
-                    bytes.push_back(static_cast<std::uint8_t>(v));
-                }
-                break;
-            case Statement::Kind::Words:
-                for (const std::string& operand : s.operands) {
-                    const std::int64_t v = Evaluate(operand).number;
-                    if (v < -0x80000000ll || v > 0xFFFFFFFFll) throw Failure(operand + " does not fit a word");
-                    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-                }
-                break;
-            case Statement::Kind::Align:
-            case Statement::Kind::Space:
-                bytes.assign(s.size, 0);
-                break;
+        case Statement::Kind::Direct:
+            bytes = EncodeDirect(s.function, Operand(s));
+            bytes.insert(bytes.begin(), s.size - bytes.size(), static_cast<std::uint8_t>(kPfix << 4));
+            break;
+        case Statement::Kind::Bytes:
+            for (const std::string& operand : s.operands) {
+                const std::int64_t v = Evaluate(operand).number;
+                if (v < -128 || v > 255) throw Failure(operand + " does not fit a byte");
+                bytes.push_back(static_cast<std::uint8_t>(v));
+            }
+            break;
+        case Statement::Kind::Words:
+            for (const std::string& operand : s.operands) {
+                const std::int64_t v = Evaluate(operand).number;
+                if (v < -0x80000000ll || v > 0xFFFFFFFFll) throw Failure(operand + " does not fit a word");
+                for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+            }
+            break;
+        case Statement::Kind::Align:
+        case Statement::Kind::Space:
+            bytes.assign(s.size, 0);
+            break;
         }
         return bytes;
     }
