@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's controls in Qt, built from the window's description (form_layout.h):
 // where they sit, what they say, how they look, the order the Tab key visits them
 // and which is drawn over which.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/bottom_line_bevel.h"
 
 #include <QPainter>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the window's choices stand for, whatever toolkit draws it: the port and flash
 // each radio button picks, and how the two file dialogs are set up.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The window as data: its own properties and every control, with what each toolkit's
 // window is built from (Qt on Linux, Win32 on Windows), so that the two cannot drift

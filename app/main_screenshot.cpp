@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Renders the window to a PNG file, for the documentation and for checking the layout
 // by eye: orbvex_up_screenshot FILE.png [--virtual]. With --virtual the window is
 // wired to the virtual receiver and START has run; without it the window is shown as

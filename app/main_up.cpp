@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window on the real parallel port, or on the cable its command line names.
 #include "app/window_program.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The same window with the virtual receiver on the other end of the cable, or with the
 // cable its command line names (an orbvex_receiver, say); either way START loads the
 // same trap.bin as on a real receiver, which the virtual receiver's CPU runs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The cable a window program drives, whatever toolkit draws the window: named on its
 // command line with the command-line tool's cable options (none: the program's own,

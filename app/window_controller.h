@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the window does when the operator works it, whatever toolkit draws it: the four
 // operation buttons, Abort, one operation at a time on the link, a close held back

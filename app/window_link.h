@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The link as every window holds it, whatever toolkit draws the window: opened when
 // the window is created, given back when it closes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Today's way and the trap program's checksums side by side on one connected receiver,
 // each operation's cost measured by cost() (port accesses, round trips): a two-pass

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Host work per JTAG clock on the cables the kernel drives, each over its test stand-in
 // (so the kernel's own time is not in the figure), and the system calls per clock that a
 // real run pays on top: ppdev makes one ioctl per port access; GPIO makes one multi-line

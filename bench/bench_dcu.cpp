@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Block reads and writes over the DCU protocol against the virtual receiver: TCK
 // cycles and port accesses per block next to what the protocol itself calls for (they
 // must be equal: the host adds nothing of its own), and time per byte moved (host and

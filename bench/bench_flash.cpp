@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whole-flash write and read on the virtual receiver: host time, TCK cycles and port
 // accesses per flash byte, and what a real port at 1 us per access would take.
 #include <benchmark/benchmark.h>

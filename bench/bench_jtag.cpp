@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Host work per JTAG clock: the bit engine on a port backend that does nothing, so
 // what is measured is the engine itself (plus one virtual call per port access, which
 // the direct path replaces with a single in/out instruction).

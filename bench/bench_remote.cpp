@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The remote bit-bang link on a loopback TCP socket, against the virtual receiver served
 // from a thread: the round trips START, an erase and each byte read or written cost, and
 // the time they take when every round trip is made longer, as a slow network or a USB

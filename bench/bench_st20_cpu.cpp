@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The ST20 interpreter's speed in instructions per second, on two loops that stand for
 // what the receiver's CPU spends its time on: a trap's idle loop polling its command
 // word, and a copy loop with 16-bit device stores like a program loop's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cost of the virtual receiver per port access, driven the way a host drives the cable
 // (status read before the rising edge, data write only when TMS/TDI change, TCK up and
 // down), over the two messages that dominate a flash write and read-back.

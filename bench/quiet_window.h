@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A window for the benchmarks: it shows nothing and keeps the last log line for error
 // reports. The operations' inputs for the virtual receiver come with it.

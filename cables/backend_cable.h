@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What every cable that can be lost in the middle of a run shares once opened.
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The cables a front end can drive, in one table for the command line and the windows
 // alike: each entry names its option, says what its value looks like, reads its own

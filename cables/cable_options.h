@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The cable table on a command line: one option per cable, at most one of them named.
 #include <deque>

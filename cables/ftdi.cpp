@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --ftdi: an FTDI USB chip as the cable, in MPSSE or synchronous bit-bang mode.
 #include "cables/cable.h"
 #include "cables/backend_cable.h"

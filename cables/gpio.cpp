@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --gpio: GPIO lines as the cable, through libgpiod.
 #include "cables/cable.h"
 #include "cables/backend_cable.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --port: a parallel port, on its registers (LPT1, LPT2 or any base address) or through
 // the kernel's ppdev driver (/dev/parportN).
 #include "cables/parallel_port.h"

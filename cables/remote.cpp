@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --remote: a remote bit-bang server drives (or simulates) the pins at the other end of
 // a socket.
 #include "cables/cable.h"

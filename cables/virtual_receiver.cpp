@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --virtual: the virtual receiver inside this process, its flash kept in a file between
 // runs when asked.
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orbvex_cli: the flash operations from a terminal or a script.
 #include <csignal>
 #include <cstdio>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # 64-bit ARM Linux programs (a Raspberry Pi 3, 4 or 5 with a 64-bit system, and the
 # like) from Debian's cross compiler, linked statically so that a program copied to the
 # board runs there as it is. Libraries for the target (libgpiod) come from Debian's arm64

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # 32-bit Windows programs from Debian's MinGW-w64 cross compiler (posix threads),
 # linked statically so that each .exe runs on its own.
 set(CMAKE_SYSTEM_NAME Windows)

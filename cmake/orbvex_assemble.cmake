@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # orbvex_assemble(<target> <source.s> <output.bin>): a target, built by default, that
 # assembles the ST20 source (relative to the calling folder) into the raw image.
 #

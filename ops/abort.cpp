@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Abort: only raises the flag; Write looks at it at its fixed points.
 #include "ops/operations.h"
 

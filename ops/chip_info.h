@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The flash chip as our trap program names it: what `info` shows, and the size an
 // erase or a write compares with the one chosen.

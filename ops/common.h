@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the operations share: the port and the refusal without one, the log the link
 // writes into, the end of an operation and the first DCU exchanges of the flash

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Erase: one call into the trap program's mailbox erases the chosen flash.
 #include "link/trap.h"
 #include "link/trap_checks.h"

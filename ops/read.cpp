@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Read: the whole flash window, or a stretch of it, into a file, with plain DCU block
 // reads; read several times over when asked, so that a noisy link cannot slip a wrong
 // byte into a backup.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Several readings of one stretch of target memory, each cut into block reads at
 // another place, and the content they settle on. A loose cable or a marginal clock can

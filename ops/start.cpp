@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // START: identify the CPU, halt it, install and start the trap program, set up the
 // memory interface and check that the trap program took over.
 #include <cstdint>

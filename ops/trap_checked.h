@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Reads that the trap program vouches for: it checksums the flash on the target while
 // the host reads the same bytes, so one pass and a word per block replace further

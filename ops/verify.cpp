@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Verify: a file compared with the flash from an address on, with plain DCU block reads.
 #include <algorithm>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Write: the ROM file goes into the flash chunk by chunk through the trap program's
 // mailbox, with the address label, the progress bar and Abort.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Systems other than Linux have neither ppdev nor the GPIO character device: every
 // call fails with "function not implemented", which the cables report as such.
 #include <cerrno>

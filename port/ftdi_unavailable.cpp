@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A build without libftdi1 (Windows, or a Linux without its development files): the
 // search fails and says why.
 #include "port/ftdi_api.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "port/kqportio.h"
 
 std::uint16_t LptBase = 0x378;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "remote/remote_bitbang_socket.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Cross-builds the core libraries and the command-line tool (with the GPIO cable) as
 # static 64-bit ARM Linux programs with Debian's aarch64 cross compiler, into
 # build-arm64/ (or $ORBVEX_ARM64_BUILD_DIR), and packs them for 64-bit Raspberry Pi OS

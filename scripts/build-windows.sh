@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Cross-builds the 32-bit Windows programs (the Win32 window on the real port and on
 # the virtual receiver, the command-line tool, the port driver kqiopm.sys, the test
 # programs) with Debian's MinGW-w64, into build-windows/ (or $ORBVEX_WINDOWS_BUILD_DIR),

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Configures and builds the native tree into build/ (or $ORBVEX_BUILD_DIR). Arguments of
 # the form -DNAME=VALUE go to the configuration (kept for later builds of the same tree);
 # the others name the targets to build (and what they need). No target: everything.

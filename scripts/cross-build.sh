@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Sourced by the cross-build scripts, after they set root, build and jobs: the quiet
 # configure-and-build of a tree for another system, and what that needs from this one.
 

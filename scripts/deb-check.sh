@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # shellcheck shell=bash
 # Sourced by the packaging scripts, after they set root and define fail: checks a
 # Debian package of the programs the way a user meets it, with nothing of the build tree.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs, from Debian's packages, whatever this machine still lacks to build,
 # test and run the project. Safe to run again: it only installs what is missing.
 set -euo pipefail

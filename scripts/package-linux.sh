@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Makes the Debian package of the native build with CPack: orbvex-up_VERSION_ARCH.deb in
 # build/package/ (or $ORBVEX_BUILD_DIR/package/), with the windows, the command-line tool,
 # the served receiver, the virtual receiver's trap image, menu entries, icons and manual

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds and tests the 32-bit Windows programs (scripts/build-windows.sh), then packs
 # what a Windows user needs into build-windows/orbvex_up-windows-x86.zip (or the file
 # named): the window on the real port and on the virtual receiver, the command-line

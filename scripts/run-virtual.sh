@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The main job on the virtual receiver: installs what is missing, builds the program it
 # runs (not the tests), then opens the window wired to the virtual receiver, or, with no
 # display, runs START through the command-line tool.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Takes docs/screenshot-windows.png (or the file named): the Win32 window of
 # orbvex_up_virtual.exe under Wine on a display of its own (Xvfb), after START, title
 # bar included. Needs the Windows build (scripts/build-windows.sh).

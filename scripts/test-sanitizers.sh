@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the native tree once more with AddressSanitizer and UndefinedBehaviorSanitizer,
 # into build-asan/ (or $ORBVEX_ASAN_BUILD_DIR), and runs its test programs: the suites
 # that run in this process or against programs of the same tree over loopback (none

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Every test: installs what is missing, builds with warnings as errors, runs the whole
 # suite through CTest, runs the test programs again built with the address and
 # undefined-behaviour sanitizers (scripts/test-sanitizers.sh), makes the Debian package

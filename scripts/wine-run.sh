@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs one program of the 32-bit Windows build under Wine: wine-run.sh PROGRAM.exe [ARGS...].
 # The cross build names it as its emulator, so CTest lists and runs the Windows test
 # programs through it. Each build folder gets a Wine prefix of its own (wine-prefix/,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The AMD/JEDEC command set in word mode: unlock cycles at words 0x555 and 0x2AA, and the
 // embedded program and erase algorithms reporting through DQ7, DQ6, DQ5, DQ3 and DQ2.
 #include <set>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Intel/Sharp command set of boot-block parts: one-cycle commands, two-cycle program,
 // erase and lock, and a status register that answers reads after program and erase.
 #include <optional>

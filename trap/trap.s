@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-2.0-or-later
 ; The receiver-side flash program ("trap program"), for ST20-C2 cores.
 ;
 ; The host copies this image to 0x80000140 and starts it there with Wptr at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "util/flash_map.h"
 
 #include "util/text.h"

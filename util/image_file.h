@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Whole image files in and out. A file is read completely before anything is done
 // with it, and a file is saved whole or not at all: the new content goes to a fresh

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/win32/Unit1.h"
 
 #include <commctrl.h>

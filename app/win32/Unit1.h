@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The program's one window written against the Win32 API: two choices, four
 // operations, the log. It is built from the same description as the Qt window

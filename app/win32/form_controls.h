@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The window's controls as Win32 windows, made from the window's description: each
 // of the system's own control classes, placed, captioned, given its font, stacked,

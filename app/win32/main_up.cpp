@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window on the real parallel port (through the port-permission driver on the NT
 // family, directly on 95/98/ME), or on the cable its command line names.
 #include <windows.h>

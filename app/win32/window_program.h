@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What a Win32 window program does around its window: the application window that
 // carries the task-bar button, and the message loop.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The FTDI calls on Linux, through libftdi1. A handle is the libftdi context of the open
 // chip; the search keeps its own context and device list until the next search, so that
 // Open can name a device by its place in the last one.

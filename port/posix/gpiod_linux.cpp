@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The GPIO calls on Linux, through libgpiod 1.6. A request is the bulk of lines it was
 // made with, kept so that later sets and reads name the same lines in the same order.
 #include <cerrno>

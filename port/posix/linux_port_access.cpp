@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Port access on Linux: the kernel grants a process (and the threads and children it
 // creates afterwards) the right to use ranges of I/O ports with ioperm; a user without
 // that right can still drive LPT1 and LPT2 through ppdev.

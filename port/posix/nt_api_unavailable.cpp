@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Systems other than Windows have no service manager, no driver and no version record
 // of the Windows kind: every call fails with "not supported", so the NT path is never
 // taken by accident (the version query fails, and the family name is empty).

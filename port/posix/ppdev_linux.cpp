@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The ppdev calls on Linux: the parallel port's registers through /dev/parportN.
 #include <cerrno>
 

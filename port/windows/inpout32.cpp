@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // InpOut32: the free port library whose own signed driver gives 32-bit programs the
 // parallel port on 64-bit Windows. It is loaded when needed, never linked, so that the
 // program runs without it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The system's own service-manager, device and version calls, passed straight through.
 #include <windows.h>
 

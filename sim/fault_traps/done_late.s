@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-2.0-or-later
 ; A trap that reports every command done, late, and touches no flash: after each new
 ; command it counts down the mailbox word at +0x14 (which the host never writes, so a
 ; test sets it) and then sets the done bit. Seven instructions per count.

@@ -1,3 +1,4 @@
+; SPDX-License-Identifier: GPL-2.0-or-later
 ; A trap that takes every command and finishes none: the host's wait runs out.
 ; Like a real trap it clears the command word first, then idles inside its own image.
         ldc 0

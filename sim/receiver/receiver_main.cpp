@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orbvex_receiver: the virtual receiver served over the remote bit-bang protocol, so
 // that any client of that protocol (orbvex_cli --remote, a JTAG debugger) can drive it
 // as if it were a receiver on a cable. One client at a time (others are told it is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window as the operator first sees it: every control where it belongs, saying
 // what it should, in the right face, in the right order.
 #include "app/dialog_filter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's life: what creation sets up, what closing releases, how a running
 // operation keeps others (and the close) from cutting in, and the services the
 // operations get from it.

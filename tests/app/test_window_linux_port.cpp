@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window on Linux: the port instructions when ioperm grants them, else LPT1 and LPT2
 // through their ppdev devices (a stand-in wired to the virtual receiver at the pins),
 // and the error box only when neither can be had, with why in the log.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window on the Windows NT family's port path: the permission driver run over the
 // in-memory NT machine, so that what the operator sees can be checked here.
 #include <QtTest>

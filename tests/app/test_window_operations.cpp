@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window's buttons end to end on the virtual receiver: START, Erase, Write and
 // Read as the operator presses them, with the file dialogs answered by the test.
 #include <random>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What the window tests share: a window over a recording port, with the operator's
 // part (message boxes, beeps, file dialogs) played by the test.

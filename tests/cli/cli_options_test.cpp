@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading the command line: what it accepts, and the plain refusals (status 2).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The tool end to end on the in-process virtual receiver: what reaches stdout and
 // stderr, exit statuses, several commands in one call, the saved virtual flash,
 // verify, ranges and the progress bar.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Shared by the command-line tests: a scratch folder, byte files, and one in-process
 // call of the tool with both of its streams caught.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The progress bar on a terminal: in place, at a bounded rate, with figures that add up.
 // (That it writes nothing off a terminal is seen end to end in CliRun.)
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The remote bit-bang client and server halves, against each other and against
 // hand-made peers, over real loopback sockets.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The tool over remote bit-bang against real peers: a virtual receiver served from a
 // thread of this process (including one that goes away in the middle), and the
 // orbvex_receiver program driven by OpenOCD, by orbvex_cli and by abusive clients.

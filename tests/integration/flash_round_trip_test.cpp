@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whole sessions on the virtual receiver, as an operator runs them: START, Erase,
 // Write and Read in turn on one connection.
 #include "ops/receiver_fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The DCU byte framing, the start and acknowledge waits, the drain and the four
 // messages, against a scripted DCU (the TAP taken as already parked in Shift-DR).
 #include <gmock/gmock.h>

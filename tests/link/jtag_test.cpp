@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The bit engine's port accesses, TAP walks and timing.
 #include <gmock/gmock.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A cable with a round trip gets its clocks driven ahead of their samples. The target
 // must see exactly the pins of a cable that answers at once, whatever it does, in a
 // fifth of the round trips, and be held in reset for the whole 100 ms of each JtagInit.

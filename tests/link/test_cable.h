@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Stand-ins for the cable and the target in the link tests. TestCable records every port
 // access and TCK cycle and answers TDO from a test's script. DcuResponder is a scripted

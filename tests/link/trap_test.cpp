@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Loading, starting and calling the trap program, against the scripted DCU.
 #include <gmock/gmock.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The link against the virtual receiver, two sides written apart: whatever one side
 // gets wrong about the framing shows here as a failed or garbled round trip.
 #include <gtest/gtest.h>

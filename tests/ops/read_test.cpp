@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "ops/receiver_fixture.h"
 
 #if !defined(_WIN32)

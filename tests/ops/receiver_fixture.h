@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The operations wired to an in-process virtual receiver, as the virtual window program
 // wires them, with a window that records what they show, a clock that makes JtagInit's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the operations have in common when they cannot go on: no port, a silent DCU, no
 // trap program. Each operation has to make the check itself, so each one is run.
 #include "ops/receiver_fixture.h"

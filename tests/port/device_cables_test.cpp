@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The cables the kernel drives, through their system-call seams: what each clock costs
 // in calls, that the port or lines are given back on every path, and what a refusal says.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The port-permission driver class over the in-memory NT machine.
 #include "port/kqiopm.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The NT path of port access: the family query, opening and closing through the
 // driver, and the access object the window uses, over the in-memory NT machine.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The port access layer on Linux: the byte accessors' routing and the ioperm grant.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A small host of the tests' own that drives the virtual receiver through its port
 // registers, one clock at a time, the way a parallel-port JTAG cable is driven. It is

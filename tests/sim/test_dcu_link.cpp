@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The DCU's byte framing and messages, driven by the tests' own cable.
 #include <tuple>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The flash chip models against their datasheets: identifier codes, CFI tables and
 // sector maps, then command cycles as the datasheets list them, with the status bits
 // while busy and after, and what the chip records as done wrong.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The memory map behind the DCU: the flash window and its memory interface, NOR
 // semantics, flash image files and flash geometry.
 #include <cstdio>

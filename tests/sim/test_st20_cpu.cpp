@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The ST20-C2 core on a plain bus: small programs, given as the bytes the public
 // documents spell out, and the registers, memory and records they must leave.
 #include <gtest/gtest.h>

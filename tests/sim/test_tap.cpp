@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The receiver's TAP seen through the port: state walks, IDCODE, BYPASS, the reset line.
 #include "sim_test.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The receiver's CPU: halted until the start series releases it at the trap words, then
 // executing whatever the host installed, in step with TCK, on the memory the DCU reaches.
 #include "sim_test.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A stand-in inpout32.dll: the library's three calls (stdcall, under their plain names),
 // with a virtual receiver of its own behind LPT1's registers; other ports are an empty bus.
 #include "sim/virtual_receiver.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Saving whole or not at all, and reading only what is a regular file.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

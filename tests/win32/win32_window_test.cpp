@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Win32 window as the operator meets it: every control of the window's description
 // where it belongs and saying what it should, then START, Write and Read on the virtual
 // receiver with the file dialogs answered here, and Exit; a port that cannot be opened,

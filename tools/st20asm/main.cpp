@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // orbvex_st20asm [--origin ADDRESS] [--list] SOURCE OUTPUT: assembles SOURCE into the raw
 // image OUTPUT; --list prints each statement's address and bytes. Errors go to stderr as
 // SOURCE:LINE: message, and no output is written then.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "tools/st20asm/st20_asm.h"
 
 #include <algorithm>

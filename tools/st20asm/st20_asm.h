@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // An assembler for the ST20-C2 instruction set, small enough to run at build time: the
 // receiver's target-side programs are kept as source and turned into their images here.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # CLI11 for cross builds. It is header-only, so Debian's headers serve any target, but
 # only its CLI/ folder may be put on the include path: /usr/include as a whole would
 # hand the host's C library headers to the cross compiler.

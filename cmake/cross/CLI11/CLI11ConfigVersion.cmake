@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The version of Debian's CLI11 headers that the cross build borrows.
 set(PACKAGE_VERSION 2.1.2)
 if(PACKAGE_FIND_VERSION VERSION_GREATER PACKAGE_VERSION)

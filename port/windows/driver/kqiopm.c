@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /*
  * kqiopm.sys: the port-permission driver of the 32-bit NT family.
  *
