@@ -59,27 +59,33 @@ bool FtdiStandIn::HasMpsse() const { return chip_ != FtdiChip::Ft2232C || interf
 bool FtdiStandIn::RunMpsse() {
     if (pending_.empty()) return false;
     const std::uint8_t command = pending_[0];
-    const bool clocks = command == kMpsseDataOut || command == kMpsseDataOutIn || command == kMpsseTmsOut ||
-                        command == kMpsseTmsOutIn;
+    // A shifting command's bits as the chip reads them, not through the tool's constants, so
+    // that a wrong constant in the tool is not shared by the stand-in: bit mode, TDO read on
+    // the falling edge, TDO read at all, TMS written.
+    constexpr std::uint8_t kBitMode = 0x02, kReadOnFalling = 0x04, kReadTdo = 0x20, kWriteTms = 0x40;
+    const bool clocks = !(command & 0x80) && (command & kBitMode);
     const std::size_t length = clocks || command == kMpsseSetLow || command == kMpsseDivisor ? 3 : 1;
     if (pending_.size() < length) return false;
     const std::uint8_t* args = pending_.data() + 1;
     if (clocks) {
-        // Each bit: data out with TCK low, TDO in on the rising edge (shifted in from the top,
-        // as the chip does for bit-mode reads), TCK low again.
+        // Each bit: data out with TCK low, TDO in on the rising edge (or, when the command asks,
+        // after the falling edge, when the target has already moved on), shifted in from the
+        // top as the chip does for bit-mode reads; TCK low again.
         std::uint8_t sampled = 0;
+        const auto sample = [&] { sampled = static_cast<std::uint8_t>((sampled >> 1) | ((PinsNow() & kPinTdo) ? 0x80 : 0)); };
         for (int i = 0; i <= args[0]; ++i) {
             const bool bit = (args[1] >> i) & 1;
-            const bool tms = command & 0x40 ? bit : pins_ & kPinTms, tdi = command & 0x40 ? args[1] & 0x80 : bit;
+            const bool tms = command & kWriteTms ? bit : pins_ & kPinTms, tdi = command & kWriteTms ? args[1] & 0x80 : bit;
             const auto pins = static_cast<std::uint8_t>((pins_ & kPinReset) | (tms ? kPinTms : 0) | (tdi ? kPinTdi : 0));
             SetPins(pins);
-            sampled = static_cast<std::uint8_t>((sampled >> 1) | ((PinsNow() & kPinTdo) ? 0x80 : 0));
+            if (!(command & kReadOnFalling)) sample();
             SetPins(pins | kPinTck);
             SetPins(pins);
+            if (command & kReadOnFalling) sample();
         }
-        if ((command & 0x40) && args[0] == 6)  // the 7th clock's falling edge puts TDI's bit onto TMS
+        if ((command & kWriteTms) && args[0] == 6)  // the 7th clock's falling edge puts TDI's bit onto TMS
             SetPins(static_cast<std::uint8_t>((pins_ & ~kPinTms) | ((args[1] & 0x80) ? kPinTms : 0)));
-        if (command & 0x20) replies_.push_back(sampled);
+        if (command & kReadTdo) replies_.push_back(sampled);
     } else if (command == kMpsseSetLow) {
         SetPins(args[0] & kPinOutputs);
     } else if (command == kMpsseGetLow) {
