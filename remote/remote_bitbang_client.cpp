@@ -147,6 +147,10 @@ void RemoteBitbangClient::Quit() {
     if (Failed()) return;
     Queue('Q');
     SendQueue();
+    // Ended as a blocking socket, half-closed first: Windows may drop what a non-blocking
+    // socket still holds when it is closed, and the quit must reach the server.
+    socket_.SetNonBlocking(false);
+    socket_.ShutdownSend();
     socket_.Close();
     MarkGone("closed");
 }
