@@ -88,12 +88,15 @@ bool RunOne(const Command& command, const CliOptions& options, const TargetSessi
     case CommandKind::Start: return RunStart(window, {port, session.TrapFile()});
     case CommandKind::Erase: return RunErase(window, {port, flash, !options.force, true});
     case CommandKind::Info: return RunInfo(window, {port, flash});
-    case CommandKind::Write:
+    case CommandKind::Write: {
+        // Chunks the trap program checked need no read-back.
+        bool checked = false;
         if (RefuseEmpty(file, "write", window) ||
-            !RunWrite(window, {port, Answer(file, flash), !options.force, options.offset}))
+            !RunWrite(window, {port, Answer(file, flash), !options.force, options.offset, options.verifyWrites, &checked}))
             return false;
-        return !options.verifyWrites ||
+        return checked || !options.verifyWrites ||
                Verify({port, flash.base + offset, std::nullopt, flash.End(), file, flash.base}, window);
+    }
     case CommandKind::Read:
         if (RefuseDestination(file, window)) return false;
         if (!ranged) return RunRead(window, {port, Answer(file, flash), options.readPasses, checksumBase});

@@ -58,5 +58,8 @@ inline constexpr std::uint32_t kCanEraseSector = 0x4;
 inline constexpr std::uint32_t kIdentifyCommand = 0x800;
 inline constexpr std::uint32_t kChecksumCommand = 0x1000;
 inline constexpr std::uint32_t kEraseSectorCommand = 0x2000;
+// The checksum answers in the buffer address word, so that the host may fill the data
+// buffer meanwhile.
+inline constexpr std::uint32_t kChecksumResult = kBufferAddress;
 inline constexpr std::uint32_t kIdentifySize = 80;  // bytes the identify answer fills in the buffer
 }  // namespace mailbox

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "link/dcu.h"
+#include "link/jtag.h"
 #include "link/link_log.h"
 #include "port/program_dir.h"
 #include "util/image_file.h"
@@ -124,11 +125,15 @@ std::optional<std::uint64_t> TrapFileSize(const std::string& fileName) {
     return size;
 }
 
-CommandWait WaitForTrapCommand(std::uint32_t& status, const std::function<bool(std::uint32_t)>& stop) {
+CommandWait WaitForTrapCommand(std::uint32_t& status, const std::function<bool(std::uint32_t)>& stop,
+                               std::optional<std::uint32_t> maxMs) {
+    const std::uint32_t began = maxMs ? TickCountMs() : 0;
     for (int polls = 0;; ++polls) {
         if (!DcuReadWord(TrapWptr + mailbox::kCommand, status)) return CommandWait::ReadFailed;
-        if (status & mailbox::kDoneBit) return polls < mailbox::kPollLimit ? CommandWait::Done : CommandWait::NotDone;
-        if (polls >= mailbox::kPollLimit) return CommandWait::NotDone;
+        // A word read after the time is up still counts: it is the program's own answer.
+        const bool last = maxMs ? TickCountMs() - began > *maxMs : polls >= mailbox::kPollLimit;
+        if (status & mailbox::kDoneBit) return last && !maxMs ? CommandWait::NotDone : CommandWait::Done;
+        if (last) return CommandWait::NotDone;
         if (stop && stop(status)) return CommandWait::Stopped;
     }
 }

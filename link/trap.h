@@ -42,10 +42,12 @@ enum class CommandWait {
 };
 
 // Reads the mailbox's command word at TrapWptr until the done bit shows, at most
-// kPollLimit + 1 times, with no pause between reads. status is the last word read
+// kPollLimit + 1 times (or, when maxMs is given, for that long by the host's clock),
+// with no pause between reads. status is the last word read
 // (0 after a failed read). stop, when given, is asked after each read without
 // completion, with the word read.
-CommandWait WaitForTrapCommand(std::uint32_t& status, const std::function<bool(std::uint32_t)>& stop = {});
+CommandWait WaitForTrapCommand(std::uint32_t& status, const std::function<bool(std::uint32_t)>& stop = {},
+                               std::optional<std::uint32_t> maxMs = std::nullopt);
 
 // True when the command word holds the trap program's failure answer.
 bool IsTrapFailure(std::uint32_t status);

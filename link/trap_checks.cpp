@@ -60,7 +60,15 @@ TrapAnswer FinishTrapChecksum(std::uint32_t count, std::uint32_t& crc) {
     return answer;
 }
 
-bool ReadTrapChecksumWord(std::uint32_t& crc) { return DcuReadWord(TrapWptr + mailbox::kDataBuffer, crc); }
+TrapAnswer FinishTrapChecksumAgainst(std::uint32_t count, std::uint32_t expected, bool& same) {
+    std::uint32_t crc = 0;
+    TrapAnswer answer = FinishTrapChecksum(count, crc);
+    if (answer.ok && crc != expected && !ReadTrapChecksumWord(crc)) answer = {false, "the receiver did not answer"};
+    same = answer.ok && crc == expected;
+    return answer;
+}
+
+bool ReadTrapChecksumWord(std::uint32_t& crc) { return DcuReadWord(TrapWptr + mailbox::kChecksumResult, crc); }
 
 TrapAnswer TrapEraseSector(std::uint32_t flashBase, std::uint32_t address, std::uint32_t maxMs) {
     if (!SendCommand(flashBase, address, 0, mailbox::kEraseSectorCommand)) return {false, "the receiver did not answer"};

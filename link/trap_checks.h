@@ -36,6 +36,9 @@ bool StartTrapChecksum(std::uint32_t flashBase, std::uint32_t address, std::uint
 TrapAnswer FinishTrapChecksum(std::uint32_t count, std::uint32_t& crc);
 // Reads the checksum's result word again, for when the link may have turned it.
 bool ReadTrapChecksumWord(std::uint32_t& crc);
+// Waits for the checksum started last and tells whether it is expected's. A word that
+// differs is read once more before it counts: it came over the link.
+TrapAnswer FinishTrapChecksumAgainst(std::uint32_t count, std::uint32_t expected, bool& same);
 
 // Erases the erase block that holds address, waiting at most maxMs of the host's clock.
 TrapAnswer TrapEraseSector(std::uint32_t flashBase, std::uint32_t address, std::uint32_t maxMs);

@@ -47,6 +47,11 @@ struct WriteInputs {
     // covers and no others; it must start and end on sector boundaries. Needs a trap
     // program that names the chip's sectors.
     std::optional<std::uint32_t> offset;
+    // When the trap program can: check each chunk by its checksum on the target, and
+    // bound each chunk's wait by the chip's longest word program. *checkedByTrap, when
+    // given, then tells whether every chunk was checked, so that no read-back is needed.
+    bool trapChecks = false;
+    bool* checkedByTrap = nullptr;
 };
 struct InfoInputs {
     std::uint16_t lptBase;

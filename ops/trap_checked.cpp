@@ -106,16 +106,15 @@ std::optional<std::vector<std::uint32_t>> BlocksDiffering(WindowServices& window
             window.LogLine("Verify stopped at address " + Hex8(start + offset) + ": interrupted");
             return std::nullopt;
         }
-        std::uint32_t crc = 0;
+        bool same = false;
         TrapAnswer answer{false, "the receiver did not answer"};
-        if (StartTrapChecksum(flashBase, start + offset, n)) answer = FinishTrapChecksum(n, crc);
+        if (StartTrapChecksum(flashBase, start + offset, n))
+            answer = FinishTrapChecksumAgainst(n, Crc32(file.data() + offset, n), same);
         if (!answer.ok) {
             window.LogLine("Verify stopped at address " + Hex8(start + offset) + ": " + answer.failure);
             return std::nullopt;
         }
-        const std::uint32_t expected = Crc32(file.data() + offset, n);
-        // The word came over the link: a second look tells a turned bit from the flash.
-        if (crc != expected && ReadTrapChecksumWord(crc) && crc != expected) {
+        if (!same) {
             differing.push_back(offset);
             window.LogLine("Checksum differs ADR[" + Hex8(start + offset) + "]:LEN[" + Hex8(n) + "]");
         }

@@ -3,6 +3,7 @@
 // mailbox, with the address label, the progress bar and Abort.
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "link/dcu.h"
@@ -10,6 +11,8 @@
 #include "link/trap_checks.h"
 #include "ops/chip_info.h"
 #include "ops/common.h"
+#include "ops/trap_checked.h"
+#include "util/crc32.h"
 #include "util/image_file.h"
 #include "ops/operations.h"
 
@@ -63,12 +66,13 @@ bool SendProgramCommand(WindowServices& window, std::uint32_t flashAddress, std:
 }
 
 // A command word that cannot be read says nothing about the chunk: it is not done.
-ChunkOutcome WaitForDone(WindowServices& window, std::uint32_t flashAddress) {
+ChunkOutcome WaitForDone(WindowServices& window, std::uint32_t flashAddress, std::optional<std::uint32_t> maxMs) {
     std::uint32_t status = 0;
     TrapWaitWatch watch(
         window, "write ADR[" + Hex8(flashAddress) + "]",
         [&window] { return AbortRequested || window.StopRequested(); }, flashAddress);
-    switch (WaitForTrapCommand(status, [&watch](std::uint32_t word) { return watch(word); })) {
+    switch (WaitForTrapCommand(
+        status, [&watch](std::uint32_t word) { return watch(word); }, maxMs)) {
     case CommandWait::Done: return ChunkOutcome::Programmed;
     case CommandWait::Stopped:
         if (!watch.Failure()) return ChunkOutcome::Aborted;
@@ -81,13 +85,29 @@ ChunkOutcome WaitForDone(WindowServices& window, std::uint32_t flashAddress) {
     return ChunkOutcome::NotDone;
 }
 
+// What our own trap program adds to a write: each chunk's checksum, and the chip's
+// longest word program, which bounds the wait for a chunk by time.
+struct TrapHelp {
+    bool checksums = false;
+    std::uint32_t programMaxUs = 0;  // 0: the poll count bounds the wait
+};
+
+TrapHelp AskTrapHelp(WindowServices& window, std::uint32_t flashBase) {
+    TrapHelp help;
+    help.checksums = TrapCanChecksum();
+    if (const std::optional<ChipInfo> chip = IdentifyChip(window, flashBase)) help.programMaxUs = chip->programUs[1];
+    return help;
+}
+
 class FlashWriter {
 public:
     // The file goes to flash.base + offset on; the chip is at flash.base.
-    FlashWriter(WindowServices& window, FlashRange flash, const std::vector<std::uint8_t>& rom, std::uint32_t offset)
-        : window_(window), flash_(flash), rom_(rom), offset_(offset) {}
+    FlashWriter(WindowServices& window, FlashRange flash, const std::vector<std::uint8_t>& rom, std::uint32_t offset,
+                TrapHelp help)
+        : window_(window), flash_(flash), rom_(rom), offset_(offset), help_(help) {}
 
-    // True when every byte of the file was programmed.
+    // True when every byte of the file was programmed (and, with the trap's checksums,
+    // found in the flash).
     bool Run() {
         std::uint32_t total = static_cast<std::uint32_t>(rom_.size());
         std::uint32_t done = 0;
@@ -102,6 +122,8 @@ public:
             done += length;
             window_.TransferProgress(done, total);
         }
+        if (!CheckLastChunk()) return false;
+        if (help_.checksums) window_.LogLine("Write checked by the receiver's checksums");
         return true;
     }
 
@@ -111,6 +133,8 @@ private:
     // inChunk: the chunk at flashAddress was handed to the trap program, which may still
     // be programming it.
     bool Stopped(std::uint32_t flashAddress, bool inChunk) {
+        // A checksum still running would answer into the next command's word.
+        CheckLastChunk();
         if (!window_.StopRequested()) return false;
         std::string what = ": interrupted, the flash is written only below it";
         if (inChunk) what = ": interrupted, the flash is written below it and may be partly written from it";
@@ -128,14 +152,54 @@ private:
         window_.SetAddressLabel(Hex8(flashAddress));
         window_.SetProgressPosition(static_cast<int>((flashAddress - flash_.base) / kProgressUnit));
         window_.ProcessMessages();
+        // The chunk before this one was checksummed on the target while this one came over.
+        if (!CheckLastChunk()) return ChunkOutcome::NotDone;
         if (!SendProgramCommand(window_, flashAddress, length, flash_.base)) return ChunkOutcome::NotDone;
-        return WaitForDone(window_, flashAddress);
+        const ChunkOutcome outcome = WaitForDone(window_, flashAddress, ProgramWaitMs(length));
+        if (outcome == ChunkOutcome::Programmed && help_.checksums) {
+            if (!StartTrapChecksum(flash_.base, flashAddress, length))
+                return Unchecked(flashAddress, "the receiver did not answer"), ChunkOutcome::NotDone;
+            unchecked_ = Chunk{flashAddress, length, Crc32(chunk, length)};
+        }
+        return outcome;
     }
+
+    // Twice the chip's longest program of the chunk's words, and a second more.
+    std::optional<std::uint32_t> ProgramWaitMs(std::uint32_t length) const {
+        if (help_.programMaxUs == 0) return std::nullopt;
+        return static_cast<std::uint32_t>((std::uint64_t{length} / 2 * help_.programMaxUs * 2) / 1000 + 1000);
+    }
+
+    bool CheckLastChunk() {
+        if (!unchecked_) return true;
+        const Chunk chunk = *std::exchange(unchecked_, std::nullopt);
+        bool same = false;
+        const TrapAnswer answer = FinishTrapChecksumAgainst(chunk.length, chunk.crc, same);
+        if (!answer.ok) return Unchecked(chunk.at, answer.failure);
+        if (same) return true;
+        window_.LogLine("Error writing flash at address " + Hex8(chunk.at) + ": the flash does not hold the file's " +
+                        Hex8(chunk.length) +
+                        " bytes from there (the receiver's checksum differs); check the cable, "
+                        "erase and write again");
+        return false;
+    }
+
+    bool Unchecked(std::uint32_t flashAddress, const std::string& why) {
+        window_.LogLine("Error writing flash at address " + Hex8(flashAddress) +
+                        ": the receiver's checksum of the chunk: " + why);
+        return false;
+    }
+
+    struct Chunk {
+        std::uint32_t at, length, crc;
+    };
 
     WindowServices& window_;
     FlashRange flash_;
     const std::vector<std::uint8_t>& rom_;
     std::uint32_t offset_;
+    TrapHelp help_;
+    std::optional<Chunk> unchecked_;  // programmed, its checksum running on the target
 };
 
 // A write from an offset erases the sectors it covers, and only those, first.
@@ -177,13 +241,13 @@ bool LoadRomFile(WindowServices& window, const std::string& path, FlashRange fla
     return false;
 }
 
-bool WriteChosenFile(WindowServices& window, const FileChooser& chooseRom, bool checkChipSize,
-                     std::optional<std::uint32_t> offset) {
-    const std::optional<ChosenFile> chosen = chooseRom();
+bool WriteChosenFile(WindowServices& window, const WriteInputs& in) {
+    const std::optional<std::uint32_t> offset = in.offset;
+    const std::optional<ChosenFile> chosen = in.chooseRom();
     if (!chosen) return false;
     const std::string& path = chosen->path;
     const FlashRange flash = chosen->flash;
-    if (checkChipSize && !ChipSizeAgrees(window, flash, "Write")) return false;
+    if (in.checkChipSize && !ChipSizeAgrees(window, flash, "Write")) return false;
     window.SetProgressPosition(0);
     window.SetProgressMaximum(static_cast<int>(flash.size / kProgressUnit));
     window.LogLine("File : " + path);
@@ -198,8 +262,10 @@ bool WriteChosenFile(WindowServices& window, const FileChooser& chooseRom, bool 
     window.LogLine("Write Flash ADR[" + Hex8(flash.base + skip) + "] LEN[" +
                    Hex8(static_cast<std::uint32_t>(rom.size())) + "] : Please Wait...");
     window.ProcessMessages();
-    bool written = FlashWriter(window, flash, rom, skip).Run();
+    const TrapHelp help = in.trapChecks ? AskTrapHelp(window, flash.base) : TrapHelp{};
+    bool written = FlashWriter(window, flash, rom, skip, help).Run();
     window.LogLine("Write Flash END");
+    if (in.checkedByTrap) *in.checkedByTrap = written && help.checksums;
     return written;
 }
 
@@ -212,7 +278,7 @@ bool RunWrite(WindowServices& window, const WriteInputs& in) {
     AbortRequested = false;
     if (!BringUpLink(window, in.lptBase)) return false;
 
-    bool written = DcuAnswers(window) && FindMailbox(window) && WriteChosenFile(window, in.chooseRom, in.checkChipSize, in.offset);
+    bool written = DcuAnswers(window) && FindMailbox(window) && WriteChosenFile(window, in);
     EndOperation(window);
     return written;
 }

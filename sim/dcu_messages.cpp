@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "sim/dcu_messages.h"
 
+#include <algorithm>
+
 namespace orbvex::sim {
 
 DcuMessages::DcuMessages(TargetMemory* memory, CpuModel* cpu, const ReceiverConfig* config,
@@ -122,7 +124,12 @@ void DcuMessages::StoreDataByte(std::uint8_t value) {
 
 void DcuMessages::FlushPendingBytes() {
     const std::uint32_t end = address_ + dataIndex_;
-    for (std::uint32_t i = 0; i < pendingCount_; ++i) memory_->WriteByte(end - pendingCount_ + i, pending_[i]);
+    for (std::uint32_t i = 0; i < pendingCount_; ++i) {
+        const std::uint32_t at = end - pendingCount_ + i;
+        const auto& turned = faults_->turnedWriteAddresses;
+        const bool turn = std::find(turned.begin(), turned.end(), at) != turned.end();
+        memory_->WriteByte(at, turn ? static_cast<std::uint8_t>(~pending_[i]) : pending_[i]);
+    }
     pendingCount_ = 0;
 }
 

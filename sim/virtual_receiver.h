@@ -73,6 +73,8 @@ struct ReceiverFaults {
     bool haltIgnored = false;                                                // 0x80000000 to 0x3004 does not take
     std::vector<std::uint32_t> refusedWriteAddresses;                        // a write covering one: its data is neither
                                                                              // acknowledged nor stored
+    std::vector<std::uint32_t> turnedWriteAddresses;                         // a byte written there arrives inverted,
+                                                                             // acknowledged as if whole
     std::vector<std::pair<std::uint32_t, std::uint32_t>> refusedReadRanges;  // [first, last]: a read that
                                                                              // starts inside gets no reply
     std::optional<std::uint32_t> jtiptrValue;                                // what 0x3080 reads, whatever runs

@@ -850,7 +850,8 @@ iw_back:
 ;                           16..18 when it answers the query; else whatever it drove)
 ;   0x1000  checksum: the CRC-32 (the zlib polynomial, initial and final complement)
 ;           of the count (+0x0C) bytes of flash from the address (+0x04), any count up
-;           to the chip's size, into the data buffer's first word (+0x1C).
+;           to the chip's size, into the buffer address word (+0x08), which the checksum
+;           has no use for: the host may fill the data buffer while it runs.
 ;   0x2000  erase sector: the one erase block that holds the address (+0x04), and no
 ;           other. The host erases a range by naming each block it overlaps, from the
 ;           map identify gives, so that it can show progress and bound each wait by
@@ -1221,7 +1222,7 @@ crc_word:                               ; four bytes at once, while four are lef
 crc_end:
         ldl     CRC
         not
-        stl     MB + 7
+        stl     BUF
         j       done
 
 ; erase sector: ADDR inside the chip; the erase goes to its even address

@@ -66,6 +66,28 @@ TEST_F(WriteTest, FromAnOffsetKeepsEveryByteOutsideItsSectors) {
     EXPECT_EQ(ReadFileBytes(PathIn("back.bin")), expected);
 }
 
+// With the trap program's checksums each chunk is checked as it is written, and a
+// clean write needs no read-back; a byte the link turned on its way into the buffer,
+// which the program then faithfully programs, fails the write at its chunk.
+TEST_F(WriteTest, TrapChecksumsCheckEachChunk) {
+    SetTickSource(nullptr);  // the waits are bounded by the chip's times
+    const auto rom = RandomBytes(0x2800, 4);
+    Prepare(rom);
+    bool checked = false;
+    const auto write = [&] { return RunWrite(window, {kLpt1Base, window.Chooser(window.openChoice), false, {}, true, &checked}); };
+    ASSERT_TRUE(write()) << ::testing::PrintToString(window.lines);
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(window.FromEnd(3), "Write checked by the receiver's checksums");
+    EXPECT_TRUE(std::equal(rom.begin(), rom.end(), receiver.Flash().begin()));
+    receiver.SetFlash(std::vector<std::uint8_t>(0x100000, 0xFF));
+    receiver.Faults().turnedWriteAddresses = {Mailbox() + 0x1C + 0x801};
+    EXPECT_FALSE(write());
+    EXPECT_FALSE(checked);
+    EXPECT_EQ(window.FromEnd(3),
+              "Error writing flash at address 7FF00000: the flash does not hold the file's 00001000 bytes from "
+              "there (the receiver's checksum differs); check the cable, erase and write again");
+}
+
 TEST_F(WriteTest, FiveThousandBytesTravelAsTwoChunks) {
     auto rom = RandomBytes(5000, 1);
     Prepare(rom);

@@ -158,7 +158,7 @@ TEST_F(Trap, TheProjectsProgramSignsAndChecksumsAnyStretch) {
         RunCommand(0x1000, c.answer & 1 ? 1000 : 20);
         EXPECT_EQ(receiver_.PeekWord(Wptr()), c.answer);
         if (c.answer & 1) {
-            EXPECT_EQ(receiver_.PeekWord(Wptr() + 0x1C), c.crc);
+            EXPECT_EQ(receiver_.PeekWord(Wptr() + 0x08), c.crc);
         }
     }
     EXPECT_TRUE(receiver_.CpuRecords().empty());
