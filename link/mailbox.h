@@ -55,11 +55,12 @@ inline constexpr std::uint32_t kSignatureSalt = 0x9E37;
 inline constexpr std::uint32_t kCanIdentify = 0x1;  // ability bits
 inline constexpr std::uint32_t kCanChecksum = 0x2;
 inline constexpr std::uint32_t kCanEraseSector = 0x4;
+inline constexpr std::uint32_t kCanProgramSummed = 0x8;
 inline constexpr std::uint32_t kIdentifyCommand = 0x800;
 inline constexpr std::uint32_t kChecksumCommand = 0x1000;
 inline constexpr std::uint32_t kEraseSectorCommand = 0x2000;
-// The checksum answers in the buffer address word, so that the host may fill the data
-// buffer meanwhile.
+inline constexpr std::uint32_t kProgramSummedCommand = 0x1100;  // program, then the chunk's checksum
+// The checksum answers in the buffer address word, which it has no use for.
 inline constexpr std::uint32_t kChecksumResult = kBufferAddress;
 inline constexpr std::uint32_t kIdentifySize = 80;  // bytes the identify answer fills in the buffer
 }  // namespace mailbox

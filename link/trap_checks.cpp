@@ -60,11 +60,16 @@ TrapAnswer FinishTrapChecksum(std::uint32_t count, std::uint32_t& crc) {
     return answer;
 }
 
-TrapAnswer FinishTrapChecksumAgainst(std::uint32_t count, std::uint32_t expected, bool& same) {
+bool TrapChecksumIs(std::uint32_t expected, bool& same) {
     std::uint32_t crc = 0;
-    TrapAnswer answer = FinishTrapChecksum(count, crc);
-    if (answer.ok && crc != expected && !ReadTrapChecksumWord(crc)) answer = {false, "the receiver did not answer"};
-    same = answer.ok && crc == expected;
+    if (!ReadTrapChecksumWord(crc) || (crc != expected && !ReadTrapChecksumWord(crc))) return false;
+    same = crc == expected;
+    return true;
+}
+
+TrapAnswer FinishTrapChecksumAgainst(std::uint32_t count, std::uint32_t expected, bool& same) {
+    TrapAnswer answer = WaitForAnswer(mailbox::kPollLimit + count / kChecksumBytesPerPoll);
+    if (answer.ok && !TrapChecksumIs(expected, same)) answer = {false, "the receiver did not answer"};
     return answer;
 }
 

@@ -36,8 +36,11 @@ bool StartTrapChecksum(std::uint32_t flashBase, std::uint32_t address, std::uint
 TrapAnswer FinishTrapChecksum(std::uint32_t count, std::uint32_t& crc);
 // Reads the checksum's result word again, for when the link may have turned it.
 bool ReadTrapChecksumWord(std::uint32_t& crc);
-// Waits for the checksum started last and tells whether it is expected's. A word that
-// differs is read once more before it counts: it came over the link.
+// Reads the answer of a checksum that is done and tells whether it is expected. A word
+// that differs is read once more before it counts: it came over the link. False when
+// it cannot be read.
+bool TrapChecksumIs(std::uint32_t expected, bool& same);
+// Waits for the checksum started last, then as TrapChecksumIs.
 TrapAnswer FinishTrapChecksumAgainst(std::uint32_t count, std::uint32_t expected, bool& same);
 
 // Erases the erase block that holds address, waiting at most maxMs of the host's clock.

@@ -3,7 +3,6 @@
 // mailbox, with the address label, the progress bar and Abort.
 #include <algorithm>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "link/dcu.h"
@@ -11,7 +10,6 @@
 #include "link/trap_checks.h"
 #include "ops/chip_info.h"
 #include "ops/common.h"
-#include "ops/trap_checked.h"
 #include "util/crc32.h"
 #include "util/image_file.h"
 #include "ops/operations.h"
@@ -48,13 +46,13 @@ bool UploadChunk(std::uint32_t bufferAddress, const std::uint8_t* chunk, std::ui
 // The command word goes last: the trap program starts on it. A word that does not
 // arrive stops the chunk there, before a half-written command could be started.
 bool SendProgramCommand(WindowServices& window, std::uint32_t flashAddress, std::uint32_t length,
-                        std::uint32_t flashBase) {
+                        std::uint32_t flashBase, std::uint32_t command) {
     const std::pair<std::uint32_t, std::uint32_t> words[] = {
         {mailbox::kFlashAddress, flashAddress},
         {mailbox::kBufferAddress, TrapWptr + mailbox::kDataBuffer},
         {mailbox::kByteCount, length},
         {mailbox::kFlashBase, flashBase},
-        {mailbox::kCommand, mailbox::kProgramCommand},
+        {mailbox::kCommand, command},
     };
     for (const auto& [offset, value] : words) {
         if (DcuWriteWord(TrapWptr + offset, value)) continue;
@@ -94,7 +92,8 @@ struct TrapHelp {
 
 TrapHelp AskTrapHelp(WindowServices& window, std::uint32_t flashBase) {
     TrapHelp help;
-    help.checksums = TrapCanChecksum();
+    const std::optional<TrapAbilities> abilities = ReadTrapSignature();
+    help.checksums = abilities && abilities->Can(mailbox::kCanProgramSummed);
     if (const std::optional<ChipInfo> chip = IdentifyChip(window, flashBase)) help.programMaxUs = chip->programUs[1];
     return help;
 }
@@ -122,7 +121,6 @@ public:
             done += length;
             window_.TransferProgress(done, total);
         }
-        if (!CheckLastChunk()) return false;
         if (help_.checksums) window_.LogLine("Write checked by the receiver's checksums");
         return true;
     }
@@ -133,8 +131,6 @@ private:
     // inChunk: the chunk at flashAddress was handed to the trap program, which may still
     // be programming it.
     bool Stopped(std::uint32_t flashAddress, bool inChunk) {
-        // A checksum still running would answer into the next command's word.
-        CheckLastChunk();
         if (!window_.StopRequested()) return false;
         std::string what = ": interrupted, the flash is written only below it";
         if (inChunk) what = ": interrupted, the flash is written below it and may be partly written from it";
@@ -152,16 +148,11 @@ private:
         window_.SetAddressLabel(Hex8(flashAddress));
         window_.SetProgressPosition(static_cast<int>((flashAddress - flash_.base) / kProgressUnit));
         window_.ProcessMessages();
-        // The chunk before this one was checksummed on the target while this one came over.
-        if (!CheckLastChunk()) return ChunkOutcome::NotDone;
-        if (!SendProgramCommand(window_, flashAddress, length, flash_.base)) return ChunkOutcome::NotDone;
+        const std::uint32_t command = help_.checksums ? mailbox::kProgramSummedCommand : mailbox::kProgramCommand;
+        if (!SendProgramCommand(window_, flashAddress, length, flash_.base, command)) return ChunkOutcome::NotDone;
         const ChunkOutcome outcome = WaitForDone(window_, flashAddress, ProgramWaitMs(length));
-        if (outcome == ChunkOutcome::Programmed && help_.checksums) {
-            if (!StartTrapChecksum(flash_.base, flashAddress, length))
-                return Unchecked(flashAddress, "the receiver did not answer"), ChunkOutcome::NotDone;
-            unchecked_ = Chunk{flashAddress, length, Crc32(chunk, length)};
-        }
-        return outcome;
+        if (outcome != ChunkOutcome::Programmed || !help_.checksums) return outcome;
+        return ChunkInFlash(flashAddress, Crc32(chunk, length), length) ? outcome : ChunkOutcome::NotDone;
     }
 
     // Twice the chip's longest program of the chunk's words, and a second more.
@@ -170,36 +161,22 @@ private:
         return static_cast<std::uint32_t>((std::uint64_t{length} / 2 * help_.programMaxUs * 2) / 1000 + 1000);
     }
 
-    bool CheckLastChunk() {
-        if (!unchecked_) return true;
-        const Chunk chunk = *std::exchange(unchecked_, std::nullopt);
+    // The program command's answer holds the chunk's checksum, taken from the flash.
+    bool ChunkInFlash(std::uint32_t flashAddress, std::uint32_t crc, std::uint32_t length) {
         bool same = false;
-        const TrapAnswer answer = FinishTrapChecksumAgainst(chunk.length, chunk.crc, same);
-        if (!answer.ok) return Unchecked(chunk.at, answer.failure);
-        if (same) return true;
-        window_.LogLine("Error writing flash at address " + Hex8(chunk.at) + ": the flash does not hold the file's " +
-                        Hex8(chunk.length) +
-                        " bytes from there (the receiver's checksum differs); check the cable, "
-                        "erase and write again");
-        return false;
+        std::string error = "the receiver did not answer its checksum";
+        if (TrapChecksumIs(crc, same))
+            error = "the flash does not hold the file's " + Hex8(length) +
+                    " bytes from there (the receiver's checksum differs); check the cable, erase and write again";
+        if (!same) window_.LogLine("Error writing flash at address " + Hex8(flashAddress) + ": " + error);
+        return same;
     }
-
-    bool Unchecked(std::uint32_t flashAddress, const std::string& why) {
-        window_.LogLine("Error writing flash at address " + Hex8(flashAddress) +
-                        ": the receiver's checksum of the chunk: " + why);
-        return false;
-    }
-
-    struct Chunk {
-        std::uint32_t at, length, crc;
-    };
 
     WindowServices& window_;
     FlashRange flash_;
     const std::vector<std::uint8_t>& rom_;
     std::uint32_t offset_;
     TrapHelp help_;
-    std::optional<Chunk> unchecked_;  // programmed, its checksum running on the target
 };
 
 // A write from an offset erases the sectors it covers, and only those, first.

@@ -31,7 +31,9 @@
 ;   never taken for a new one, and touches no flash before the first command: the host
 ;   sets up the memory interface only after the program starts.
 ; - The idle loop lies at the image's start, well inside 0x80000101..0x800002FF.
-; - It writes only its own image (the locals at its end) and the command word.
+; - It writes only its own image (the locals at its end), the command word and, with a
+;   checksum's answer, the buffer address word. It leaves the words the host wrote
+;   otherwise as they were.
 ;   Every flash access is a 16-bit device access (devls/devss) to an
 ;   even address inside [base, base + chip size), and the chip ends at or below
 ;   0x80000000, where RAM begins.
@@ -118,6 +120,11 @@ idle:
         cj      not_program
         j       program
 not_program:
+        ldl     CMD
+        eqc     0x1100
+        cj      not_program_summed
+        j       program
+not_program_summed:
         ldl     CMD
         eqc     0x400
         cj      beyond_command
@@ -503,7 +510,7 @@ next_word:
         ldl     CNTL                    ; while I < count
         ldl     I
         gt
-        cj      done
+        cj      program_end
         ldl     I
         ldl     ADDR
         bsub
@@ -682,6 +689,12 @@ word_done:
         stl     I
         j       next_word
 
+program_end:
+        ldl     CMD
+        eqc     0x1100
+        cj      done
+        j       checksum_checked        ; the chunk's checksum, then done
+
 program_failed:
         ldc     3
         stl     REASON
@@ -838,7 +851,8 @@ iw_back:
 ; from a program that only knows program and erase:
 ;   +0x14  0x7A4B5452
 ;   +0x18  bits 0..7 the version (1), bits 8..15 what it can do (bit 0 identify,
-;          bit 1 checksum, 16..31 a check: ((mailbox address >> 2) xor the low
+;          bit 1 checksum, bit 2 erase sector, bit 3 program then checksum), bits
+;          16..31 a check: ((mailbox address >> 2) xor the low
 ;          half xor 0x9E37) & 0xFFFF. The mailbox's address in the check keeps a
 ;          signature left in RAM by an earlier program at another place from counting.
 ; Two more commands, answered like program and erase:
@@ -851,7 +865,10 @@ iw_back:
 ;   0x1000  checksum: the CRC-32 (the zlib polynomial, initial and final complement)
 ;           of the count (+0x0C) bytes of flash from the address (+0x04), any count up
 ;           to the chip's size, into the buffer address word (+0x08), which the checksum
-;           has no use for: the host may fill the data buffer while it runs.
+;           has no use for.
+;   0x1100  program, then checksum: program as 0x100 does, then the checksum of the
+;           chunk's flash bytes into +0x08, so that the host checks each chunk by
+;           one more word read instead of reading it back.
 ;   0x2000  erase sector: the one erase block that holds the address (+0x04), and no
 ;           other. The host erases a range by naming each block it overlaps, from the
 ;           map identify gives, so that it can show progress and bound each wait by
@@ -860,7 +877,7 @@ iw_back:
 ; chip, never a cached copy of what it held before a program.
 
 .equ SIG_MAGIC, 0x7A4B5452
-.equ SIG_VERCAPS, 0x0701
+.equ SIG_VERCAPS, 0x0F01
 .equ SIG_SALT, 0x9E37
 .equ CRCREADY, 25                ; the CRC table is filled
 ; the checksum's locals, where the program's were (one command runs at a time)
