@@ -76,7 +76,8 @@
 .equ CF, 21                      ; CFI address being read
 .equ K, 22                       ; regions (or blocks) left
 .equ BLK, 23                     ; block being erased
-.equ NEXT, 24                    ; where check goes on: 1 program, 2 erase
+.equ NEXT, 24                    ; where check goes on: 1 program, 2 erase, 3 identify,
+                                 ; 4 checksum, 5 erase sectors
 .equ REGIONS, 26                 ; 4 regions of 2 words: blocks, block size
 
 ; the mailbox, seen from ws
