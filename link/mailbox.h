@@ -46,7 +46,7 @@ inline constexpr int kPollLimit = 1000;
 }  // namespace mailbox
 
 // What our own trap program answers beyond the two commands: a signature at start,
-// identify and checksum (documented with the program's source).
+// identify, checksum and erase sectors (documented with the program's source).
 namespace mailbox {
 inline constexpr std::uint32_t kSignature = 0x14;      // the magic word
 inline constexpr std::uint32_t kSignatureInfo = 0x18;  // version, abilities, check
@@ -54,11 +54,11 @@ inline constexpr std::uint32_t kSignatureMagic = 0x7A4B5452;
 inline constexpr std::uint32_t kSignatureSalt = 0x9E37;
 inline constexpr std::uint32_t kCanIdentify = 0x1;  // ability bits
 inline constexpr std::uint32_t kCanChecksum = 0x2;
-inline constexpr std::uint32_t kCanEraseSector = 0x4;
+inline constexpr std::uint32_t kCanEraseSectors = 0x4;
 inline constexpr std::uint32_t kCanProgramSummed = 0x8;
 inline constexpr std::uint32_t kIdentifyCommand = 0x800;
 inline constexpr std::uint32_t kChecksumCommand = 0x1000;
-inline constexpr std::uint32_t kEraseSectorCommand = 0x2000;
+inline constexpr std::uint32_t kEraseSectorsCommand = 0x2000;
 inline constexpr std::uint32_t kProgramSummedCommand = 0x1100;  // program, then the chunk's checksum
 // The checksum answers in the buffer address word, which it has no use for.
 inline constexpr std::uint32_t kChecksumResult = kBufferAddress;

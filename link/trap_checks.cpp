@@ -75,8 +75,10 @@ TrapAnswer FinishTrapChecksumAgainst(std::uint32_t count, std::uint32_t expected
 
 bool ReadTrapChecksumWord(std::uint32_t& crc) { return DcuReadWord(TrapWptr + mailbox::kChecksumResult, crc); }
 
-TrapAnswer TrapEraseSector(std::uint32_t flashBase, std::uint32_t address, std::uint32_t maxMs) {
-    if (!SendCommand(flashBase, address, 0, mailbox::kEraseSectorCommand)) return {false, "the receiver did not answer"};
+TrapAnswer TrapEraseSectors(std::uint32_t flashBase, std::uint32_t address, std::uint32_t count,
+                            std::uint32_t maxMs) {
+    if (!SendCommand(flashBase, address, count, mailbox::kEraseSectorsCommand))
+        return {false, "the receiver did not answer"};
     return WaitForAnswer(0, maxMs);
 }
 

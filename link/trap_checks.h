@@ -43,8 +43,10 @@ bool TrapChecksumIs(std::uint32_t expected, bool& same);
 // Waits for the checksum started last, then as TrapChecksumIs.
 TrapAnswer FinishTrapChecksumAgainst(std::uint32_t count, std::uint32_t expected, bool& same);
 
-// Erases the erase block that holds address, waiting at most maxMs of the host's clock.
-TrapAnswer TrapEraseSector(std::uint32_t flashBase, std::uint32_t address, std::uint32_t maxMs);
+// Erases every erase block that [address, address + count) overlaps (count 0: the one
+// that holds address), waiting at most maxMs of the host's clock for all of them.
+TrapAnswer TrapEraseSectors(std::uint32_t flashBase, std::uint32_t address, std::uint32_t count,
+                            std::uint32_t maxMs);
 
 // The identify answer, raw: mailbox::kIdentifySize bytes of the data buffer.
 TrapAnswer TrapIdentify(std::uint32_t flashBase, std::vector<std::uint8_t>& answer);

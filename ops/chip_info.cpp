@@ -145,7 +145,7 @@ bool EraseSectors(WindowServices& window, std::uint32_t flashBase, const ChipInf
         const std::uint32_t at = flashBase + block.blocks;
         window.StillWaiting("erasing sector " + std::to_string(++n) + " of " + std::to_string(span.blocks.size()) +
                             " at " + Hex8(at) + " (" + SizeText(block.blockSize) + ")");
-        const TrapAnswer answer = TrapEraseSector(flashBase, at, maxMs);
+        const TrapAnswer answer = TrapEraseSectors(flashBase, at, block.blockSize, maxMs);
         if (!answer.ok) {
             window.LogLine("Erase of the sector at " + Hex8(at) + " failed: " + answer.failure);
             return false;
@@ -177,7 +177,7 @@ bool RunInfo(WindowServices& window, const InfoInputs& in) {
             std::string can;
             if (abilities->Can(mailbox::kCanIdentify)) can += "identify";
             if (abilities->Can(mailbox::kCanChecksum)) can += can.empty() ? "checksum" : ", checksum";
-            if (abilities->Can(mailbox::kCanEraseSector)) can += can.empty() ? "erase sector" : ", erase sector";
+            if (abilities->Can(mailbox::kCanEraseSectors)) can += can.empty() ? "erase sectors" : ", erase sectors";
             window.LogLine("Trap program : version " + std::to_string(abilities->version) + " (" + can + ")");
             if (const std::optional<ChipInfo> chip = IdentifyChip(window, in.flash.base)) {
                 for (const std::string& line : DescribeChip(*chip)) window.LogLine(line);

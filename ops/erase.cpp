@@ -12,7 +12,7 @@ namespace {
 // The chip, when the trap program can name it and erase its sectors one by one.
 std::optional<ChipInfo> SectorMap(WindowServices& window, FlashRange flash) {
     const std::optional<TrapAbilities> abilities = ReadTrapSignature();
-    if (!abilities || !abilities->Can(mailbox::kCanEraseSector)) return std::nullopt;
+    if (!abilities || !abilities->Can(mailbox::kCanEraseSectors)) return std::nullopt;
     std::optional<ChipInfo> chip = IdentifyChip(window, flash.base);
     if (chip && (chip->regions.empty() || chip->size != flash.size)) chip.reset();
     return chip;

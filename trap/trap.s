@@ -78,7 +78,8 @@
 .equ CF, 21                      ; CFI address being read
 .equ K, 22                       ; regions (or blocks) left
 .equ BLK, 23                     ; block being erased
-.equ NEXT, 24                    ; where check goes on: 1 program, 2 erase
+.equ NEXT, 24                    ; where check goes on: 1 program, 2 erase, 3 identify,
+                                 ; 4 checksum, 5 erase sectors
 .equ REGIONS, 26                 ; 4 regions of 2 words: blocks, block size
 
 ; the mailbox, seen from ws
@@ -257,23 +258,10 @@ check:
         shl
         stl     SIZE
 
-        ldl     V2
-        eqc     2
-        cj      cfi_not_amd
-        ldc     1
-        stl     TYPE
-        ldc     0xF0                    ; back to reading the array
-        ldl     BASE
-        devss
-        j       identified
-
-cfi_not_amd:
-        ldl     V2
-        ldc     2
-        or
-        eqc     3                       ; 1 or 3
-        cj      cfi_unusable
-        ; erase-block regions: their number at word 0x2C, then 4 words each
+        ; erase-block regions: their number at word 0x2C, then 4 words each. A table
+        ; this program cannot use leaves NREG 0: an AMD part still programs and erases
+        ; whole, but no block is erased by itself, and an Intel part, which erases
+        ; block by block, is given up.
         ldl     BASE
         adc     0x58
         devls
@@ -283,11 +271,11 @@ cfi_not_amd:
         ldl     NREG
         ldc     0
         gt
-        cj      cfi_unusable
+        cj      cfi_no_map
         ldc     5
         ldl     NREG
         gt
-        cj      cfi_unusable
+        cj      cfi_no_map
         ldlp    REGIONS
         stl     RPTR
         ldl     BASE
@@ -328,7 +316,7 @@ cfi_region:
         shl
         stl     V
         ldl     V
-        cj      cfi_unusable
+        cj      cfi_no_map
         ldl     V
         ldl     RPTR
         stnl    1
@@ -342,9 +330,30 @@ cfi_region:
         adc     -1
         stl     K
         ldl     K
-        cj      cfi_intel_done
+        cj      cfi_mapped
         j       cfi_region
-cfi_intel_done:
+cfi_no_map:
+        ldc     0
+        stl     NREG
+cfi_mapped:
+        ldl     V2
+        eqc     2
+        cj      cfi_not_amd
+        ldc     1
+        stl     TYPE
+        ldc     0xF0                    ; back to reading the array
+        ldl     BASE
+        devss
+        j       identified
+
+cfi_not_amd:
+        ldl     V2
+        ldc     2
+        or
+        eqc     3                       ; 1 or 3
+        cj      cfi_unusable
+        ldl     NREG
+        cj      cfi_unusable
         ldc     2
         stl     TYPE
         ldc     0xFF                    ; read array
@@ -374,6 +383,8 @@ cfi_leave_amd:
 ; class all answer the query, so this is no AMD sequence to one of them.) The reset
 ; first, in case the chip took the query after all.
 autoselect:
+        ldc     0
+        stl     NREG
         ldc     0xF0
         ldl     BASE
         devss
@@ -851,7 +862,7 @@ iw_back:
 ; from a program that only knows program and erase:
 ;   +0x14  0x7A4B5452
 ;   +0x18  bits 0..7 the version (1), bits 8..15 what it can do (bit 0 identify,
-;          bit 1 checksum, bit 2 erase sector, bit 3 program then checksum), bits
+;          bit 1 checksum, bit 2 erase sectors, bit 3 program then checksum), bits
 ;          16..31 a check: ((mailbox address >> 2) xor the low
 ;          half xor 0x9E37) & 0xFFFF. The mailbox's address in the check keeps a
 ;          signature left in RAM by an earlier program at another place from counting.
@@ -869,10 +880,14 @@ iw_back:
 ;   0x1100  program, then checksum: program as 0x100 does, then the checksum of the
 ;           chunk's flash bytes into +0x08, so that the host checks each chunk by
 ;           one more word read instead of reading it back.
-;   0x2000  erase sector: the one erase block that holds the address (+0x04), and no
-;           other. The host erases a range by naming each block it overlaps, from the
-;           map identify gives, so that it can show progress and bound each wait by
-;           the chip's own longest block erase.
+;   0x2000  erase sectors: every erase block that overlaps the count (+0x0C) bytes
+;           from the address (+0x04), and no other; a count of 0 names the one block
+;           that holds the address. The blocks are those of the chip's CFI erase-block
+;           regions, in address order from its start: a chip without that map fails
+;           "chip not identified", and a range past the chip's end (or its map's)
+;           "range outside the chip", both before anything is erased. The host may
+;           name a block at a time, to show progress and bound each wait by the chip's
+;           own longest block erase, or a whole range in one command.
 ; Flash data is read with device loads (devlw, devlb): the checksum must see the
 ; chip, never a cached copy of what it held before a program.
 
@@ -891,6 +906,14 @@ iw_back:
 .equ CT2, 7
 .equ CT3, 8
 .equ TABLE, (crc_table - ws) / 4
+; the sector walk's locals, where the program's were
+.equ SLO, 0                      ; the range, in bytes from the chip's start
+.equ SHI, 1
+.equ SAT, 2                      ; the block at hand: its start, its end
+.equ SEND, 3
+.equ SREG, 10                    ; regions left
+.equ SPASS, 11                   ; 0 measuring the map, 1 erasing
+.equ SN, 14                      ; the range's length
 
 beyond_start:
         ldc     0
@@ -1242,20 +1265,75 @@ crc_end:
         stl     BUF
         j       done
 
-; erase sector: ADDR inside the chip; the erase goes to its even address
+; erase sectors: every block of the chip's map that overlaps [ADDR, ADDR + SN), SN
+; the count or, for 0, 1 (the block that holds the address). The map is walked twice:
+; the first walk only measures it, so that a range the map does not reach is refused
+; before anything is erased; the second erases each overlapping block with the code
+; the chip erase uses, which comes back to walk_next while NEXT is 5.
 sector_checked:
+        ldl     NREG                    ; no map from the chip: no telling its blocks
+        cj      not_identified
+        ldl     CNT
+        eqc     0
+        ldl     CNT
+        or
+        stl     SN
+        ldl     SN                      ; SN <= SIZE first, so that SIZE - SN cannot wrap
         ldl     SIZE
+        gtu
+        eqc     0
+        cj      bad_range
         ldl     ADDR
         ldl     BASE
         diff
-        gtu                             ; SIZE > ADDR - BASE, unsigned
+        stl     SLO
+        ldl     SLO
+        ldl     SIZE
+        ldl     SN
+        diff
+        gtu
         eqc     0
-        cj      sector_in_chip
-        j       bad_range
-sector_in_chip:
-        ldl     ADDR
-        ldc     -2
-        and
+        cj      bad_range
+        ldl     SN
+        ldl     SLO
+        bsub
+        stl     SHI
+        ldc     0
+        stl     SPASS
+walk:
+        ldlp    REGIONS
+        stl     RPTR
+        ldl     NREG
+        stl     SREG
+        ldc     0
+        stl     SAT
+walk_region:
+        ldl     SREG
+        cj      walk_end
+        ldl     RPTR
+        ldnl    0
+        stl     K
+walk_block:
+        ldl     K
+        cj      walk_region_done
+        ldl     RPTR
+        ldnl    1
+        ldl     SAT
+        bsub
+        stl     SEND
+        ldl     SHI                     ; it overlaps when SAT < SHI and SEND > SLO
+        ldl     SAT
+        gtu
+        cj      walk_next
+        ldl     SEND
+        ldl     SLO
+        gtu
+        cj      walk_next
+        ldl     SPASS
+        cj      walk_next
+        ldl     SAT
+        ldl     BASE
+        bsub
         stl     PA
         ldc     ERASE_POLLS
         stl     PL
@@ -1268,6 +1346,35 @@ sector_in_chip:
         stl     V
         ldl     PA
         stl     T
+        j       amd_erase
+walk_next:
+        ldl     SEND
+        stl     SAT
+        ldl     K
+        adc     -1
+        stl     K
+        j       walk_block
+walk_region_done:
+        ldl     RPTR
+        ldnlp   2
+        stl     RPTR
+        ldl     SREG
+        adc     -1
+        stl     SREG
+        j       walk_region
+walk_end:
+        ldl     SPASS
+        eqc     0
+        cj      done
+        ldl     SHI                     ; the map must reach the range's end
+        ldl     SAT
+        gtu
+        eqc     0
+        cj      bad_range
+        ldc     1
+        stl     SPASS
+        j       walk
+
 ; AMD erase: unlock, 0x80, unlock, then V at T; DQ7 at PA reads 0 until it is erased
 amd_erase:
         ldc     0xAA
@@ -1368,7 +1475,10 @@ sector_verify:
         devls
         eqc     0xFFFF
         cj      erase_failed
-        j       done
+        ldl     NEXT                    ; a chip erase is done; a sector walk goes on
+        eqc     5
+        cj      done
+        j       walk_next
 
 ; --- the workspace: the locals; the mailbox follows the image -------------------------
         .align  4

@@ -132,34 +132,63 @@ TEST_F(Trap, AProgramThatLeavesTheIdleWindowShowsThere) {
 }
 
 // The project's program signs its mailbox, checksums any stretch of the chip with
-// zlib's CRC-32 (odd ends included) and refuses one past the chip's end.
-TEST_F(Trap, TheProjectsProgramSignsAndChecksumsAnyStretch) {
-    Bytes flash = Pattern(0x100000, 3);
-    const std::string check = "123456789";
-    std::copy(check.begin(), check.end(), flash.begin() + 0x12345);
-    receiver_.SetFlash(flash);
+// zlib's CRC-32 (odd ends included), erases exactly the blocks a range overlaps, on
+// maps of mixed block sizes, and refuses a range past the chip's end, or a chip that
+// gives no map, before touching it.
+TEST_F(Trap, TheProjectsProgramSignsChecksumsAndErasesAnyStretch) {
     Connect(ReadFile(ORBVEX_VIRTUAL_TRAP_IMAGE));
     EXPECT_EQ(receiver_.PeekWord(Wptr() + 0x14), 0x7A4B5452u);
     const std::uint32_t info = receiver_.PeekWord(Wptr() + 0x18);
     EXPECT_EQ(info >> 16, ((Wptr() >> 2) ^ (info & 0xFFFF) ^ 0x9E37) & 0xFFFF);
-    const struct { std::uint32_t offset, count, answer, crc; } cases[] = {
-        {0x12345, 9, 0x1001, 0xCBF43926},
-        {0x12345, 0, 0x1001, 0},
-        {0x1235, 7, 0x1001, orbvex::Crc32(flash.data() + 0x1235, 7)},
-        {0x20000, 0x4000, 0x1001, orbvex::Crc32(flash.data() + 0x20000, 0x4000)},
-        {0xFFFFF, 2, 0x50002, 0},
-        {1, 0x100000, 0x50002, 0},
+    const std::string check = "123456789";
+    const auto content = [&check](std::uint32_t size) {
+        Bytes flash = Pattern(size, 3);
+        std::copy(check.begin(), check.end(), flash.begin() + 0x12345);
+        return flash;
+    };
+    const Bytes flash = content(0x100000);
+    const struct {
+        const char* chip;
+        bool noCfi;
+        std::uint32_t command, offset, count, answer, crc;
+        std::uint32_t erasedFrom, erasedTo;
+    } cases[] = {
+        {"29LV800B", false, 0x1000, 0x12345, 9, 0x1001, 0xCBF43926},
+        {"29LV800B", false, 0x1000, 0x12345, 0, 0x1001, 0},
+        {"29LV800B", false, 0x1000, 0x1235, 7, 0x1001, orbvex::Crc32(flash.data() + 0x1235, 7)},
+        {"29LV800B", false, 0x1000, 0x20000, 0x4000, 0x1001, orbvex::Crc32(flash.data() + 0x20000, 0x4000)},
+        {"29LV800B", false, 0x1000, 0xFFFFF, 2, 0x50002, 0},
+        {"29LV800B", false, 0x1000, 1, 0x100000, 0x50002, 0},
+        {"29LV800B", false, 0x2000, 0x4100, 0x100, 0x2001, 0, 0x4000, 0x6000},
+        {"29LV800T", false, 0x2000, 0xF9001, 0, 0x2001, 0, 0xF8000, 0xFA000},
+        {"29LV160B", false, 0x2000, 0x4000, 0xC000, 0x2001, 0, 0x4000, 0x10000},
+        {"29LV160B", false, 0x2000, 0x3FFF, 0xC002, 0x2001, 0, 0, 0x20000},
+        {"29LV160T", false, 0x2000, 0x1EFFFF, 0xA002, 0x2001, 0, 0x1E0000, 0x1FC000},
+        {"28F800B3B", false, 0x2000, 0x2000, 0xF000, 0x2001, 0, 0x2000, 0x20000},
+        {"28F800B3T", false, 0x2000, 0xEFFFE, 0x4002, 0x2001, 0, 0xE0000, 0xF4000},
+        {"28F160B3B", false, 0x2000, 0, 0x200000, 0x2001, 0, 0, 0x200000},
+        {"28F160B3T", false, 0x2000, 0x1E8000, 0x10000, 0x2001, 0, 0x1E0000, 0x1F8000},
+        {"29LV800B", false, 0x2000, 0xFF000, 0x1001, 0x50002, 0},
+        {"28F160B3T", false, 0x2000, 0, 0x200001, 0x50002, 0},
+        {"29LV800B", true, 0x2000, 0x4000, 0x2000, 0x10002, 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.offset);
-        cable_.WriteWord(Wptr() + 0x04, 0x7FF00000 + c.offset);
+        SCOPED_TRACE(std::string(c.chip) + " " + std::to_string(c.offset) + "+" + std::to_string(c.count));
+        receiver_.Config().flashChip = c.chip;
+        receiver_.Faults().flash.unknownChip = c.noCfi;
+        const std::uint32_t base = receiver_.FlashBase();
+        Bytes expected = content(static_cast<std::uint32_t>(receiver_.Flash().size()));
+        receiver_.SetFlash(expected);
+        std::fill(expected.begin() + c.erasedFrom, expected.begin() + c.erasedTo, 0xFF);
+        cable_.WriteWord(Wptr() + 0x04, base + c.offset);
         cable_.WriteWord(Wptr() + 0x0C, c.count);
-        cable_.WriteWord(Wptr() + 0x10, 0x7FF00000);
-        RunCommand(0x1000, c.answer & 1 ? 1000 : 20);
+        cable_.WriteWord(Wptr() + 0x10, base);
+        RunCommand(c.command, c.answer & 1 ? 100000 : 20);
         EXPECT_EQ(receiver_.PeekWord(Wptr()), c.answer);
-        if (c.answer & 1) {
+        if (c.command == 0x1000 && (c.answer & 1)) {
             EXPECT_EQ(receiver_.PeekWord(Wptr() + 0x08), c.crc);
         }
+        EXPECT_TRUE(receiver_.Flash() == expected) << "the erase missed a block, or erased one too many";
     }
     EXPECT_TRUE(receiver_.CpuRecords().empty());
 }
