@@ -27,7 +27,8 @@ constexpr const char* kDescription =
     "A read is made --passes times (2 unless told) and saved only when the passes agree; every\n"
     "write is read back and compared with its file unless --no-verify is given. With a trap\n"
     "program that checksums the flash, a read is one pass checked block by block by its\n"
-    "checksums (unless --passes is given), and verify reads only the blocks they find differing.\n"
+    "checksums (unless --passes is given), verify reads only the blocks they find differing,\n"
+    "and a write is checked chunk by chunk by them instead of being read back.\n"
     "Example: orbvex_cli --virtual --flash 2M start erase write image.rom verify image.rom\n"
     "On Linux: --port lpt1 needs root (or cap_sys_rawio) and falls back to /dev/parport0 without it;\n"
     "--port /dev/parportN needs only group lp; --gpio drives the cable from GPIO lines; --ftdi from an\n"
@@ -97,7 +98,7 @@ void DeclareOptions(CLI::App& app, Given& g) {
     g.offsetOpt = app.add_option("--offset", g.offset, "read/verify: start this many bytes into the flash (0x.. or decimal, K/M)");
     g.lengthOpt = app.add_option("--length", g.length, "read/verify: this many bytes (0x.. or decimal, K/M)");
     g.passesOpt = app.add_option("--passes", g.passes, "read: read the flash this many times, 1 to 9 (default 2)");
-    app.add_flag("--no-verify", g.noVerify, "write: do not read the flash back and compare it with the file");
+    app.add_flag("--no-verify", g.noVerify, "write: do not check the flash against the file (no read-back, no checksums)");
     app.add_flag("--force", g.force, "erase/write: go on when the trap program finds a chip of another size than --flash");
     app.add_option("commands", g.words, "start | erase | write FILE | read FILE | verify FILE | info, several in a row");
 }
