@@ -104,7 +104,7 @@ if grep -q '^=== failed tests, run again' "$build/ctest.log"; then
   echo "Windows tests under Wine: these failed once and passed when run again on their own:" >&2
   sed -n '/\*\*\*Failed\|\*\*\*Exception\|\*\*\*Timeout/,/^ *Start /p' "$build/ctest.log" | head -200 >&2
 fi
-echo "Windows tests under Wine: $(grep -E '^[0-9]+% tests passed' "$build/ctest.log" | head -1), ${SECONDS}s"
+echo "Windows tests under Wine: $(grep -E '^[0-9]+% tests passed' "$build/ctest.log" | paste -sd ';' -), ${SECONDS}s"
 
 # The tool itself, as a user runs it: a 2 MB image through erase, write and read on
 # the virtual receiver comes back byte for byte; a port that cannot be opened (no
