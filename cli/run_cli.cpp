@@ -90,11 +90,11 @@ bool RunOne(const Command& command, const CliOptions& options, const TargetSessi
     case CommandKind::Info: return RunInfo(window, {port, flash});
     case CommandKind::Write: {
         // Chunks the trap program checked need no read-back.
-        bool checked = false;
-        if (RefuseEmpty(file, "write", window) ||
-            !RunWrite(window, {port, Answer(file, flash), !options.force, options.offset, options.verifyWrites, &checked}))
-            return false;
-        return checked || !options.verifyWrites ||
+        if (RefuseEmpty(file, "write", window)) return false;
+        const WriteOutcome written =
+            RunWrite(window, {port, Answer(file, flash), !options.force, options.offset, options.verifyWrites});
+        if (!written) return false;
+        return written.checkedByTrap || !options.verifyWrites ||
                Verify({port, flash.base + offset, std::nullopt, flash.End(), file, flash.base}, window);
     }
     case CommandKind::Read:

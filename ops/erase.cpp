@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Erase: one call into the trap program's mailbox erases the chosen flash.
 #include "link/trap.h"
-#include "link/trap_checks.h"
+#include "link/trap_protocol.h"
 #include "ops/chip_info.h"
 #include "ops/common.h"
 #include "ops/operations.h"

@@ -48,10 +48,15 @@ struct WriteInputs {
     // program that names the chip's sectors.
     std::optional<std::uint32_t> offset;
     // When the trap program can: check each chunk by its checksum on the target, and
-    // bound each chunk's wait by the chip's longest word program. *checkedByTrap, when
-    // given, then tells whether every chunk was checked, so that no read-back is needed.
+    // bound each chunk's wait by the chip's longest word program.
     bool trapChecks = false;
-    bool* checkedByTrap = nullptr;
+};
+// What a write did. It converts to whether it wrote, as every operation does.
+struct WriteOutcome {
+    bool written = false;                      // every byte of the file programmed
+    bool checkedByTrap = false;                // and every chunk found in the flash by the trap's checksum:
+                                               // no read-back is needed
+    operator bool() const { return written; }  // NOLINT: the operations' common answer
 };
 struct InfoInputs {
     std::uint16_t lptBase;
@@ -89,10 +94,10 @@ struct VerifyInputs {
 // The operations and Abort. Each returns true when it ended in success (START:
 // "Init OK :)"; Erase: "Erase success !!!"; Write: every byte programmed; Read: the
 // file written whole; Verify: no byte differs). The outcome the operator sees is in the log.
-bool RunStart(WindowServices& window, const StartInputs& in);  // Button5Click
-bool RunErase(WindowServices& window, const EraseInputs& in);  // Button6Click
-bool RunWrite(WindowServices& window, const WriteInputs& in);  // Button7Click
-bool RunRead(WindowServices& window, const ReadInputs& in);    // Button8Click
+bool RunStart(WindowServices& window, const StartInputs& in);          // Button5Click
+bool RunErase(WindowServices& window, const EraseInputs& in);          // Button6Click
+WriteOutcome RunWrite(WindowServices& window, const WriteInputs& in);  // Button7Click
+bool RunRead(WindowServices& window, const ReadInputs& in);            // Button8Click
 bool RunReadRange(WindowServices& window, const RangeReadInputs& in);
 // same: no byte differs. glitches: blocks that differed on the first reading and whose
 // readings then agreed on the file's content, differences of the link rather than of

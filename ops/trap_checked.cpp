@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "link/link_log.h"
-#include "link/trap_checks.h"
+#include "link/trap_protocol.h"
 #include "ops/flash_range.h"
 #include "ops/readings.h"
 #include "util/crc32.h"

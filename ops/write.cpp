@@ -7,7 +7,7 @@
 
 #include "link/dcu.h"
 #include "link/trap.h"
-#include "link/trap_checks.h"
+#include "link/trap_protocol.h"
 #include "ops/chip_info.h"
 #include "ops/common.h"
 #include "util/crc32.h"
@@ -18,7 +18,6 @@ namespace orbvex {
 namespace {
 
 constexpr std::uint32_t kChunkSize = mailbox::kDataBufferSize;
-constexpr std::uint32_t kBlockLimit = 252;
 constexpr std::uint32_t kProgressUnit = 100;
 
 enum class ChunkOutcome { Programmed,
@@ -26,60 +25,26 @@ enum class ChunkOutcome { Programmed,
                           NotDone,
                           Aborted };
 
-// Blocks of at most 252 bytes. The DCU stores only whole words of a block, so a block
-// that does not end on one is sent padded with 0xFF (the erased state) up to the next;
-// the trap program is told the exact length and never programs the padding.
-bool UploadChunk(std::uint32_t bufferAddress, const std::uint8_t* chunk, std::uint32_t length) {
-    std::uint8_t block[kBlockLimit];
-    for (std::uint32_t offset = 0; offset < length;) {
-        std::uint32_t n = std::min(length - offset, kBlockLimit);
-        std::uint32_t padded = (n + 3u) & ~3u;
-        std::copy(chunk + offset, chunk + offset + n, block);
-        std::fill(block + n, block + padded, 0xFF);
-        if (DcuWriteBlock(bufferAddress + offset, block, static_cast<std::uint8_t>(padded)) == 0)
-            return false;
-        offset += n;
-    }
-    return true;
-}
-
-// The command word goes last: the trap program starts on it. A word that does not
-// arrive stops the chunk there, before a half-written command could be started.
-bool SendProgramCommand(WindowServices& window, std::uint32_t flashAddress, std::uint32_t length,
-                        std::uint32_t flashBase, std::uint32_t command) {
-    const std::pair<std::uint32_t, std::uint32_t> words[] = {
-        {mailbox::kFlashAddress, flashAddress},
-        {mailbox::kBufferAddress, TrapWptr + mailbox::kDataBuffer},
-        {mailbox::kByteCount, length},
-        {mailbox::kFlashBase, flashBase},
-        {mailbox::kCommand, command},
-    };
-    for (const auto& [offset, value] : words) {
-        if (DcuWriteWord(TrapWptr + offset, value)) continue;
-        window.LogLine("Error writing flash at address " + Hex8(flashAddress) + ": mailbox word " +
-                       Hex8(TrapWptr + offset) + " could not be written");
-        return false;
-    }
-    return true;
-}
-
-// A command word that cannot be read says nothing about the chunk: it is not done.
-ChunkOutcome WaitForDone(WindowServices& window, std::uint32_t flashAddress, std::optional<std::uint32_t> maxMs) {
-    std::uint32_t status = 0;
-    TrapWaitWatch watch(
-        window, "write ADR[" + Hex8(flashAddress) + "]",
-        [&window] { return AbortRequested || window.StopRequested(); }, flashAddress);
-    switch (WaitForTrapCommand(
-        status, [&watch](std::uint32_t word) { return watch(word); }, maxMs)) {
+// The program command's wait, in the window's words: a mailbox word that did not go
+// out, the trap program's failure as the command line stops at it, or the bare answer.
+ChunkOutcome ProgramAnswered(WindowServices& window, std::uint32_t flashAddress, const TrapAnswer& answer,
+                             const TrapWaitWatch& watch) {
+    const std::string error = "Error writing flash at address " + Hex8(flashAddress);
+    switch (answer.wait) {
     case CommandWait::Done: return ChunkOutcome::Programmed;
+    case CommandWait::NotSent:
+        window.LogLine(error + ": mailbox word " + Hex8(answer.unwrittenWord) + " could not be written");
+        return ChunkOutcome::NotDone;
     case CommandWait::Stopped:
         if (!watch.Failure()) return ChunkOutcome::Aborted;
-        window.LogLine("Error writing flash at address " + Hex8(flashAddress) + ": " + *watch.Failure());
+        window.LogLine(error + ": " + *watch.Failure());
         return ChunkOutcome::NotDone;
+    case CommandWait::Failed:
     case CommandWait::NotDone:
     case CommandWait::ReadFailed: break;
     }
-    window.LogLine("Error writing flash at address " + Hex8(flashAddress) + " ACK = " + Hex8(status));
+    // A command word that cannot be read says nothing about the chunk: it is not done.
+    window.LogLine(error + " ACK = " + Hex8(answer.status));
     return ChunkOutcome::NotDone;
 }
 
@@ -141,16 +106,20 @@ private:
 
     ChunkOutcome ProgramChunk(std::uint32_t flashAddress, const std::uint8_t* chunk,
                               std::uint32_t length) {
-        if (!UploadChunk(TrapWptr + mailbox::kDataBuffer, chunk, length)) {
+        if (!UploadTrapChunk(chunk, length)) {
             window_.LogLine("Load Data RAM Fail");
             return ChunkOutcome::UploadFailed;
         }
         window_.SetAddressLabel(Hex8(flashAddress));
         window_.SetProgressPosition(static_cast<int>((flashAddress - flash_.base) / kProgressUnit));
         window_.ProcessMessages();
-        const std::uint32_t command = help_.checksums ? mailbox::kProgramSummedCommand : mailbox::kProgramCommand;
-        if (!SendProgramCommand(window_, flashAddress, length, flash_.base, command)) return ChunkOutcome::NotDone;
-        const ChunkOutcome outcome = WaitForDone(window_, flashAddress, ProgramWaitMs(length));
+        TrapWaitWatch watch(
+            window_, "write ADR[" + Hex8(flashAddress) + "]",
+            [this] { return AbortRequested || window_.StopRequested(); }, flashAddress);
+        const TrapAnswer answer =
+            TrapProgram({flash_.base, flashAddress, length, help_.checksums}, ProgramWaitMs(length),
+                        [&watch](std::uint32_t word) { return watch(word); });
+        const ChunkOutcome outcome = ProgramAnswered(window_, flashAddress, answer, watch);
         if (outcome != ChunkOutcome::Programmed || !help_.checksums) return outcome;
         return ChunkInFlash(flashAddress, Crc32(chunk, length), length) ? outcome : ChunkOutcome::NotDone;
     }
@@ -218,13 +187,13 @@ bool LoadRomFile(WindowServices& window, const std::string& path, FlashRange fla
     return false;
 }
 
-bool WriteChosenFile(WindowServices& window, const WriteInputs& in) {
+WriteOutcome WriteChosenFile(WindowServices& window, const WriteInputs& in) {
     const std::optional<std::uint32_t> offset = in.offset;
     const std::optional<ChosenFile> chosen = in.chooseRom();
-    if (!chosen) return false;
+    if (!chosen) return {};
     const std::string& path = chosen->path;
     const FlashRange flash = chosen->flash;
-    if (in.checkChipSize && !ChipSizeAgrees(window, flash, "Write")) return false;
+    if (in.checkChipSize && !ChipSizeAgrees(window, flash, "Write")) return {};
     window.SetProgressPosition(0);
     window.SetProgressMaximum(static_cast<int>(flash.size / kProgressUnit));
     window.LogLine("File : " + path);
@@ -232,32 +201,32 @@ bool WriteChosenFile(WindowServices& window, const WriteInputs& in) {
     const std::uint32_t skip = offset.value_or(0);
     if (skip >= flash.size && offset) {
         window.LogLine("Write refused: the offset " + Hex8(skip) + " lies past the flash's end");
-        return false;
+        return {};
     }
-    if (!LoadRomFile(window, path, {flash.base + skip, flash.size - skip}, rom)) return false;
-    if (offset && !EraseSectorsFor(window, flash, skip, static_cast<std::uint32_t>(rom.size()))) return false;
+    if (!LoadRomFile(window, path, {flash.base + skip, flash.size - skip}, rom)) return {};
+    if (offset && !EraseSectorsFor(window, flash, skip, static_cast<std::uint32_t>(rom.size()))) return {};
     window.LogLine("Write Flash ADR[" + Hex8(flash.base + skip) + "] LEN[" +
                    Hex8(static_cast<std::uint32_t>(rom.size())) + "] : Please Wait...");
     window.ProcessMessages();
     const TrapHelp help = in.trapChecks ? AskTrapHelp(window, flash.base) : TrapHelp{};
-    bool written = FlashWriter(window, flash, rom, skip, help).Run();
+    const bool written = FlashWriter(window, flash, rom, skip, help).Run();
     window.LogLine("Write Flash END");
-    if (in.checkedByTrap) *in.checkedByTrap = written && help.checksums;
-    return written;
+    return {written, written && help.checksums};
 }
 
 }  // namespace
 
-bool RunWrite(WindowServices& window, const WriteInputs& in) {
+WriteOutcome RunWrite(WindowServices& window, const WriteInputs& in) {
     OperationGuard guard(window);
-    if (!guard.Acquired()) return false;
+    if (!guard.Acquired()) return {};
 
     AbortRequested = false;
-    if (!BringUpLink(window, in.lptBase)) return false;
+    if (!BringUpLink(window, in.lptBase)) return {};
 
-    bool written = DcuAnswers(window) && FindMailbox(window) && WriteChosenFile(window, in);
+    WriteOutcome outcome;
+    if (DcuAnswers(window) && FindMailbox(window)) outcome = WriteChosenFile(window, in);
     EndOperation(window);
-    return written;
+    return outcome;
 }
 
 }  // namespace orbvex

@@ -73,16 +73,17 @@ TEST_F(WriteTest, TrapChecksumsCheckEachChunk) {
     SetTickSource(nullptr);  // the waits are bounded by the chip's times
     const auto rom = RandomBytes(0x2800, 4);
     Prepare(rom);
-    bool checked = false;
-    const auto write = [&] { return RunWrite(window, {kLpt1Base, window.Chooser(window.openChoice), false, {}, true, &checked}); };
-    ASSERT_TRUE(write()) << ::testing::PrintToString(window.lines);
-    EXPECT_TRUE(checked);
+    const auto write = [&] { return RunWrite(window, {kLpt1Base, window.Chooser(window.openChoice), false, {}, true}); };
+    const WriteOutcome written = write();
+    ASSERT_TRUE(written) << ::testing::PrintToString(window.lines);
+    EXPECT_TRUE(written.checkedByTrap);
     EXPECT_EQ(window.FromEnd(3), "Write checked by the receiver's checksums");
     EXPECT_TRUE(std::equal(rom.begin(), rom.end(), receiver.Flash().begin()));
     receiver.SetFlash(std::vector<std::uint8_t>(0x100000, 0xFF));
     receiver.Faults().turnedWriteAddresses = {Mailbox() + 0x1C + 0x801};
-    EXPECT_FALSE(write());
-    EXPECT_FALSE(checked);
+    const WriteOutcome failed = write();
+    EXPECT_FALSE(failed.written);
+    EXPECT_FALSE(failed.checkedByTrap);
     EXPECT_EQ(window.FromEnd(3),
               "Error writing flash at address 7FF00000: the flash does not hold the file's 00001000 bytes from "
               "there (the receiver's checksum differs); check the cable, erase and write again");
