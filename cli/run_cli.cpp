@@ -86,7 +86,7 @@ bool RunOne(const Command& command, const CliOptions& options, const TargetSessi
         options.passesChosen ? std::nullopt : std::optional<std::uint32_t>(flash.base);
     switch (command.kind) {
     case CommandKind::Start: return RunStart(window, {port, session.TrapFile()});
-    case CommandKind::Erase: return RunErase(window, {port, flash, !options.force, true});
+    case CommandKind::Erase: return RunErase(window, {port, flash, !options.force, true, true});
     case CommandKind::Info: return RunInfo(window, {port, flash});
     case CommandKind::Write: {
         // Chunks the trap program checked need no read-back.

@@ -60,6 +60,11 @@ inline constexpr std::uint32_t kIdentifyCommand = 0x800;
 inline constexpr std::uint32_t kChecksumCommand = 0x1000;
 inline constexpr std::uint32_t kEraseSectorsCommand = 0x2000;
 inline constexpr std::uint32_t kProgramSummedCommand = 0x1100;  // program, then the chunk's checksum
+// Which 4 KB pages of a range hold only 0xFF: a bitmap in the data buffer, bit i of byte
+// i / 8 (least significant first) for the page at address + 4096 * i.
+inline constexpr std::uint32_t kBlankPagesCommand = 0x4000;
+inline constexpr std::uint32_t kCanFindBlankPages = 0x10;
+inline constexpr std::uint32_t kBlankPageSize = 4096;
 // The checksum answers in the buffer address word, which it has no use for.
 inline constexpr std::uint32_t kChecksumResult = kBufferAddress;
 inline constexpr std::uint32_t kIdentifySize = 80;  // bytes the identify answer fills in the buffer

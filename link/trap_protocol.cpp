@@ -206,6 +206,26 @@ TrapAnswer TrapIdentify(std::uint32_t flashBase, std::vector<std::uint8_t>& answ
     return result;
 }
 
+TrapAnswer TrapBlankPages(std::uint32_t flashBase, std::uint32_t address, std::uint32_t count,
+                          std::vector<bool>& blank) {
+    const std::uint32_t pages = static_cast<std::uint32_t>((std::uint64_t{count} + mailbox::kBlankPageSize - 1) /
+                                                           mailbox::kBlankPageSize);
+    const std::uint32_t bytes = (pages + 7) / 8;
+    if (count == 0 || bytes > mailbox::kDataBufferSize) return Failed(CommandWait::NotSent, "range too large");
+    // Comparing a byte with 0xFF is quicker than a checksum of it.
+    TrapAnswer result = SendAndWait({mailbox::kBlankPagesCommand, flashBase, address, {}, count}, ChecksumRule(count));
+    if (!result.ok) return result;
+    std::vector<std::uint8_t> bitmap(bytes + 256, 0);
+    for (std::uint32_t got = 0; got < bytes;) {
+        const std::int32_t n = DcuReadBlock(TrapWptr + mailbox::kDataBuffer + got, bitmap.data() + got);
+        if (n <= 0) return Failed(CommandWait::ReadFailed, kNoAnswer);
+        got += static_cast<std::uint32_t>(n);
+    }
+    blank.assign(pages, false);
+    for (std::uint32_t i = 0; i < pages; ++i) blank[i] = (bitmap[i / 8] >> (i % 8)) & 1;
+    return result;
+}
+
 }  // namespace orbvex
 
 bool TrapCall(std::uint32_t flashBase, const std::function<bool(std::uint32_t)>& stop) {

@@ -93,4 +93,10 @@ TrapAnswer TrapEraseSectors(std::uint32_t flashBase, std::uint32_t address, std:
 // Identify (0x800): the answer, raw, mailbox::kIdentifySize bytes of the data buffer.
 TrapAnswer TrapIdentify(std::uint32_t flashBase, std::vector<std::uint8_t>& answer);
 
+// Blank pages (0x4000): for each 4 KB page of [address, address + count) from address on
+// (the last one cut at the range's end), whether it holds only 0xFF, checked byte by byte
+// on the target. Needs no identified chip. count: 1 to the chip's size.
+TrapAnswer TrapBlankPages(std::uint32_t flashBase, std::uint32_t address, std::uint32_t count,
+                          std::vector<bool>& blank);
+
 }  // namespace orbvex

@@ -38,6 +38,8 @@ struct EraseInputs {
     // Erase sector by sector, each bounded by the chip's own longest block erase, with a
     // word on stderr per sector, when the trap program can name and erase sectors.
     bool sectorBySector = false;
+    // Check afterwards that the flash reads blank, when the trap program can tell.
+    bool checkErased = false;
 };
 struct WriteInputs {
     std::uint16_t lptBase;

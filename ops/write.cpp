@@ -10,6 +10,7 @@
 #include "link/trap_protocol.h"
 #include "ops/chip_info.h"
 #include "ops/common.h"
+#include "ops/erased.h"
 #include "util/crc32.h"
 #include "util/image_file.h"
 #include "ops/operations.h"
@@ -162,7 +163,8 @@ bool EraseSectorsFor(WindowServices& window, FlashRange flash, std::uint32_t off
                        Hex8(flash.base + span.below) + " to " + Hex8(flash.base + span.above) + ": nothing erased");
         return false;
     }
-    return EraseSectors(window, flash.base, *chip, span);
+    return EraseSectors(window, flash.base, *chip, span) &&
+           ErasedAsAsked(window, flash.base, span.below, span.above - span.below, &*chip);
 }
 
 // The whole file is read before anything is sent, so that nothing but its own bytes
