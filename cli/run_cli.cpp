@@ -81,9 +81,8 @@ bool RunOne(const Command& command, const CliOptions& options, const TargetSessi
     const std::string file = Absolute(command.file);
     const bool ranged = options.offset.has_value() || options.length.has_value();
     const std::uint32_t offset = options.offset.value_or(0);
-    // Passes asked for are read as asked; else the trap program's checksums may vouch.
-    const std::optional<std::uint32_t> checksumBase =
-        options.passesChosen ? std::nullopt : std::optional<std::uint32_t>(flash.base);
+    // Passes asked for are read as asked, and checked by the trap program's checksums when it can.
+    const std::optional<std::uint32_t> checksumBase = flash.base;
     switch (command.kind) {
     case CommandKind::Start: return RunStart(window, {port, session.TrapFile()});
     case CommandKind::Erase: return RunErase(window, {port, flash, !options.force, true, true});
@@ -99,9 +98,9 @@ bool RunOne(const Command& command, const CliOptions& options, const TargetSessi
     }
     case CommandKind::Read:
         if (RefuseDestination(file, window)) return false;
-        if (!ranged) return RunRead(window, {port, Answer(file, flash), options.readPasses, checksumBase});
+        if (!ranged) return RunRead(window, {port, Answer(file, flash), options.readPasses, checksumBase, options.passesChosen});
         return RunReadRange(window, {port, flash.base + offset, options.length.value_or(flash.size - offset), file,
-                                     options.readPasses, checksumBase});
+                                     options.readPasses, checksumBase, options.passesChosen});
     case CommandKind::Verify:
         if (RefuseEmpty(file, "verify", window)) return false;
         return Verify({port, flash.base + offset, options.length, flash.End(), file, flash.base}, window);

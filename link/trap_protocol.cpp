@@ -56,6 +56,29 @@ std::optional<std::uint32_t> Send(const TrapRequest& r) {
     return std::nullopt;
 }
 
+const char* CommandName(std::uint32_t command) {
+    switch (command) {
+    case mailbox::kProgramCommand:
+    case mailbox::kProgramSummedCommand: return "program";
+    case mailbox::kEraseCommand: return "erase";
+    case mailbox::kIdentifyCommand: return "identify";
+    case mailbox::kChecksumCommand: return "checksum";
+    case mailbox::kEraseSectorsCommand: return "erase of the sectors";
+    case mailbox::kBlankPagesCommand: return "blank-page check";
+    default: return "command";
+    }
+}
+
+// Where the host's clock ran out first, the line says what did not finish and within how
+// long: the trap program may still be at work, on a chip that never got ready.
+std::string NoAnswerText(std::uint32_t command, std::uint32_t status, const WaitRule& rule) {
+    const std::string word = "(command word " + Hex8(status) + ")";
+    if (!rule.maxMs) return "no answer from the trap program " + word;
+    return std::string("the ") + CommandName(command) + " did not finish within " +
+           std::to_string((*rule.maxMs + 999) / 1000) + " s " + word +
+           ": the chip may never have become ready, or the trap program stopped";
+}
+
 // Reads the command word until it holds the answer to command: the command itself with
 // the done bit. Any other word with that bit (0x101 after an erase) is no answer to it.
 TrapAnswer Wait(std::uint32_t command, const WaitRule& rule, const PollStop& stop) {
@@ -72,9 +95,7 @@ TrapAnswer Wait(std::uint32_t command, const WaitRule& rule, const PollStop& sto
         if (rule.failureEnds && IsTrapFailure(status) && DcuReadWord(TrapWptr + mailbox::kCommand, again) &&
             again == status)
             return Failed(CommandWait::Failed, TrapFailureText(status, std::nullopt), status);
-        if (last || status == answer)
-            return Failed(CommandWait::NotDone,
-                          "no answer from the trap program (command word " + Hex8(status) + ")", status);
+        if (last || status == answer) return Failed(CommandWait::NotDone, NoAnswerText(command, status, rule), status);
         if (stop && stop(status)) return Failed(CommandWait::Stopped, "stopped", status);
     }
 }

@@ -56,6 +56,25 @@ bool ErasedAsAsked(WindowServices& window, std::uint32_t flashBase, std::uint32_
     return false;
 }
 
+bool EraseSpan(WindowServices& window, std::uint32_t flashBase, const ChipInfo& chip, const SectorSpan& span) {
+    if (span.blocks.empty()) return true;
+    // Twice each block's longest erase, and a second more; 30 s a block when the chip names none.
+    std::uint64_t maxMs = 1000;
+    for (std::size_t i = 0; i < span.blocks.size(); ++i) maxMs += chip.blockEraseMs[1] ? chip.blockEraseMs[1] * 2 : 30000;
+    const std::uint32_t from = span.blocks.front().blocks;
+    const std::uint32_t to = span.blocks.back().blocks + span.blocks.back().blockSize;
+    window.StillWaiting("erasing " + std::to_string(span.blocks.size()) + " sectors from " + Hex8(flashBase + from) +
+                        " to " + Hex8(flashBase + to) + " (" + std::to_string((to - from) / 1024) + " KB)");
+    const TrapAnswer answer = TrapEraseSectors(flashBase, flashBase + from, to - from,
+                                               static_cast<std::uint32_t>(std::min<std::uint64_t>(maxMs, 0xFFFFFFFF)));
+    if (!answer.ok) {
+        window.LogLine("Erase of the sectors from " + Hex8(flashBase + from) + " to " + Hex8(flashBase + to) +
+                       " failed: " + answer.failure);
+        return false;
+    }
+    return ErasedAsAsked(window, flashBase, from, to - from, &chip);
+}
+
 bool RunErase(WindowServices& window, const EraseInputs& in) {
     OperationGuard guard(window);
     if (!guard.Acquired()) return false;

@@ -17,4 +17,9 @@ namespace orbvex {
 bool ErasedAsAsked(WindowServices& window, std::uint32_t flashBase, std::uint32_t start, std::uint32_t length,
                    const ChipInfo* chip);
 
+// Erases the span's blocks, all in one erase-sectors command, with a line on stderr
+// first; the wait is bounded by the sum of the blocks' longest erase times. Then checks
+// them as ErasedAsAsked does. False, after its line, when either fails.
+bool EraseSpan(WindowServices& window, std::uint32_t flashBase, const ChipInfo& chip, const SectorSpan& span);
+
 }  // namespace orbvex

@@ -71,8 +71,12 @@ struct ReadInputs {
     // (what they disagree on is read again and settled by a clear majority).
     int passes = 1;
     // The flash base, for a read that the trap program's checksums may vouch for: when
-    // set and the program signs for them, one pass checked by them replaces the passes.
+    // set and the program signs for them, one pass checked by them replaces the passes,
+    // and pages the program finds blank are not transferred.
     std::optional<std::uint32_t> checksumBase;
+    // The passes were asked for: every page is read that many times (and, with the
+    // program's checksums, checked by them as well).
+    bool everyPage = false;
 };
 // A stretch of target memory saved to a file, or compared with one.
 struct RangeReadInputs {
@@ -82,6 +86,7 @@ struct RangeReadInputs {
     std::string path;
     int passes = 1;
     std::optional<std::uint32_t> checksumBase;  // as for ReadInputs
+    bool everyPage = false;
 };
 struct VerifyInputs {
     std::uint16_t lptBase;

@@ -28,8 +28,20 @@ enum class ChunkOutcome { Programmed,
 
 // The program command's wait, in the window's words: a mailbox word that did not go
 // out, the trap program's failure as the command line stops at it, or the bare answer.
+// What the bare "ACK = ..." means, for the command line (the window keeps its line alone).
+std::string AckMeaning(const TrapAnswer& answer, std::uint32_t command, std::optional<std::uint32_t> maxMs) {
+    const std::string ack = "ACK = " + Hex8(answer.status) + ": ";
+    if (answer.wait == CommandWait::ReadFailed) return ack + "the command word could not be read back";
+    if (IsTrapFailure(answer.status)) return ack + "the trap program failed: " + TrapFailureText(answer.status, {});
+    if (answer.status == command)
+        return ack + "the trap program was still programming the chunk when the host stopped waiting, after " +
+               (maxMs ? std::to_string((*maxMs + 999) / 1000) + " s" : std::to_string(mailbox::kPollLimit) + " polls") +
+               "; the chip may never have finished";
+    return ack + "not the answer to the program command " + Hex8(command);
+}
+
 ChunkOutcome ProgramAnswered(WindowServices& window, std::uint32_t flashAddress, const TrapAnswer& answer,
-                             const TrapWaitWatch& watch) {
+                             const TrapWaitWatch& watch, std::uint32_t command, std::optional<std::uint32_t> maxMs) {
     const std::string error = "Error writing flash at address " + Hex8(flashAddress);
     switch (answer.wait) {
     case CommandWait::Done: return ChunkOutcome::Programmed;
@@ -46,6 +58,7 @@ ChunkOutcome ProgramAnswered(WindowServices& window, std::uint32_t flashAddress,
     }
     // A command word that cannot be read says nothing about the chunk: it is not done.
     window.LogLine(error + " ACK = " + Hex8(answer.status));
+    window.StillWaiting("write at " + Hex8(flashAddress) + ": " + AckMeaning(answer, command, maxMs));
     return ChunkOutcome::NotDone;
 }
 
@@ -117,10 +130,11 @@ private:
         TrapWaitWatch watch(
             window_, "write ADR[" + Hex8(flashAddress) + "]",
             [this] { return AbortRequested || window_.StopRequested(); }, flashAddress);
-        const TrapAnswer answer =
-            TrapProgram({flash_.base, flashAddress, length, help_.checksums}, ProgramWaitMs(length),
-                        [&watch](std::uint32_t word) { return watch(word); });
-        const ChunkOutcome outcome = ProgramAnswered(window_, flashAddress, answer, watch);
+        const std::optional<std::uint32_t> maxMs = ProgramWaitMs(length);
+        const TrapAnswer answer = TrapProgram({flash_.base, flashAddress, length, help_.checksums}, maxMs,
+                                              [&watch](std::uint32_t word) { return watch(word); });
+        const std::uint32_t command = help_.checksums ? mailbox::kProgramSummedCommand : mailbox::kProgramCommand;
+        const ChunkOutcome outcome = ProgramAnswered(window_, flashAddress, answer, watch, command, maxMs);
         if (outcome != ChunkOutcome::Programmed || !help_.checksums) return outcome;
         return ChunkInFlash(flashAddress, Crc32(chunk, length), length) ? outcome : ChunkOutcome::NotDone;
     }
@@ -163,8 +177,7 @@ bool EraseSectorsFor(WindowServices& window, FlashRange flash, std::uint32_t off
                        Hex8(flash.base + span.below) + " to " + Hex8(flash.base + span.above) + ": nothing erased");
         return false;
     }
-    return EraseSectors(window, flash.base, *chip, span) &&
-           ErasedAsAsked(window, flash.base, span.below, span.above - span.below, &*chip);
+    return EraseSpan(window, flash.base, *chip, span);
 }
 
 // The whole file is read before anything is sent, so that nothing but its own bytes

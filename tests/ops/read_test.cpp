@@ -259,15 +259,17 @@ TEST_F(ReadTest, LinkFaultsNeverPassForTheFlash) {
     const std::vector<std::uint8_t> old{'o', 'l', 'd'};
     const struct { long every, oneIn, seed; } faults[] = {{257, 0, 0}, {0, 200, 1}, {0, 200, 7}, {0, 50, 3}, {0, 1000, 5}};
     for (const auto& f : faults) {
-        for (int passes : {2, 3, 0}) {  // 0: one pass checked by the trap program's checksums
-            const auto sums = passes ? std::nullopt : std::optional<std::uint32_t>(0x7FF00000);
+        // 0: one pass checked by the trap program's checksums; -1 and -2: one and two passes
+        // asked for, every page read and checked by them as well
+        for (int passes : {2, 3, 0, -1, -2}) {
+            const auto sums = passes > 0 ? std::nullopt : std::optional<std::uint32_t>(0x7FF00000);
             SCOPED_TRACE(std::to_string(f.every + f.oneIn) + ":" + std::to_string(f.seed + passes));
             receiver.Faults().corruptReplyEvery = f.every;
             receiver.Faults().corruptReplyOneIn = f.oneIn;
             receiver.Faults().corruptReplySeed = static_cast<std::uint64_t>(f.seed + passes);
             WriteFileBytes(PathIn("back.bin"), old);
             const bool saved =
-                RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x2000, PathIn("back.bin"), std::max(passes, 2), sums});
+                RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x2000, PathIn("back.bin"), passes < 0 ? -passes : std::max(passes, 2), sums, passes < 0});
             EXPECT_EQ(ReadFileBytes(PathIn("back.bin")), saved ? image : old);
             EXPECT_TRUE(saved || window.FromEnd(2).rfind("Read FAIL: ", 0) == 0);
             EXPECT_TRUE(!f.every || saved);  // cut apart, three passes outvote it
@@ -279,6 +281,36 @@ TEST_F(ReadTest, LinkFaultsNeverPassForTheFlash) {
             EXPECT_TRUE(differs.noisy || window.FromEnd(2).rfind("Verify FAIL ADR[7FF01234] flash=", 0) == 0);
         }
     }
+}
+
+// A backup never needs the chip's identity, and says what it could not check: a single
+// pass without the program's checksums, or a checksum that disagrees with readings that
+// agree with each other (the program's fault, not the cable's).
+TEST_F(ReadTest, ReadsWithoutTheChipsNameAndSaysWhatWasNotChecked) {
+    const auto image = RandomBytes(0x2000, 51);
+    receiver.SetFlash(image);
+    const auto read = [&](int passes, bool everyPage) {
+        window.Forget();
+        return RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x2000, PathIn("back.bin"), passes, 0x7FF00000, everyPage});
+    };
+    receiver.Faults().flash.unknownChip = true;
+    EXPECT_TRUE(read(2, false)) << ::testing::PrintToString(window.lines);
+    EXPECT_EQ(ReadFileBytes(PathIn("back.bin")), image);
+    receiver.Faults().flash.unknownChip = false;
+
+    receiver.Faults().turnedWriteAddresses = {Mailbox() + 0x0D};  // every checksum covers 0xDF00 bytes
+    EXPECT_FALSE(read(2, false));
+    EXPECT_EQ(window.FromEnd(2),
+              "Read FAIL: the block at address 7FF00000 reads the same in 9 readings, but the receiver's checksum "
+              "disagrees with the flash as read: no file written; the trap program's checksum is at fault");
+    receiver.Faults().turnedWriteAddresses.clear();
+
+    window.trapFile = FaultTrap("done-late");
+    Connect();
+    EXPECT_TRUE(read(1, true));
+    EXPECT_THAT(window.waitNotices,
+                ElementsAre("read: the single pass was not checked (the trap program cannot checksum the flash): a "
+                            "byte the link turned would pass; read with --passes 2 to compare two"));
 }
 
 }  // namespace

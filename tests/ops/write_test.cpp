@@ -59,11 +59,17 @@ TEST_F(WriteTest, FromAnOffsetKeepsEveryByteOutsideItsSectors) {
               "boundaries; the sectors around it run from 7FF04000 to 7FF10000: nothing erased");
     EXPECT_EQ(receiver.Flash(), before);
     ASSERT_TRUE(writeAt(0x4000)) << ::testing::PrintToString(window.lines);
-    EXPECT_EQ(window.waitNotices.size(), 2u);
+    EXPECT_EQ(window.waitNotices.at(0), "erasing 2 sectors from 7FF04000 to 7FF08000 (16 KB)") << "in one command";
     ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x100000, PathIn("back.bin")}));
     auto expected = before;
     std::copy(rom.begin(), rom.end(), expected.begin() + 0x4000);
     EXPECT_EQ(ReadFileBytes(PathIn("back.bin")), expected);
+    // The host's bound for the range, the sum of its blocks' times, ends first on a chip
+    // that never gets ready: the line says what did not finish, and within how long.
+    receiver.Faults().flash.neverReady = true;
+    EXPECT_FALSE(writeAt(0x4000));
+    EXPECT_THAT(window.FromEnd(2), ::testing::MatchesRegex("Erase of the sectors from 7FF04000 to 7FF08000 failed: the "
+                                                           "erase of the sectors did not finish within [0-9]+ s .*"));
 }
 
 // With the trap program's checksums each chunk is checked as it is written, and a
@@ -234,6 +240,9 @@ TEST_F(WriteTest, ChunkThatIsNeverDoneFails) {
     EXPECT_EQ(CommandWordReads(), 1001);
     EXPECT_EQ(DataBufferBlocks().size(), 17u);
     EXPECT_EQ(window.waitNotices.at(0), "the target has not answered yet (write ADR[7FF00000], 10 s, poll 100 of 1000)");
+    EXPECT_EQ(window.waitNotices.back(),
+              "write at 7FF00000: ACK = 00000100: the trap program was still programming the chunk when the host "
+              "stopped waiting, after 1000 polls; the chip may never have finished");
 }
 
 // The project's trap program on a faulty chip: never a success. The window waits its
