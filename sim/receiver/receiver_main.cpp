@@ -377,7 +377,8 @@ int main(int argc, char** argv) {
 
     orbvex::sim::VirtualReceiver receiver(o.config);
     receiver.Faults() = o.faults;
-    if (!o.flashImage.empty() && !LoadFlash(receiver, o.flashImage)) return 1;
+    // An image that cannot be used is a bad option, as it is to the tool and the windows.
+    if (!o.flashImage.empty() && !LoadFlash(receiver, o.flashImage)) return 2;
 
     orbvex::net::Endpoint where;
     where.isUnix = !o.unixPath.empty();

@@ -398,13 +398,13 @@ TEST(ServedReceiverProcess, RefusesWhatItCannotServeWithAReasonAndNeverCrashes) 
         int status;
         std::string says;
     } cases[] = {
-        {{"--flash-image", dir.Path()}, 1, "not a regular file"},
-        {{"--flash-image", dir.Path("pipe")}, 1, "not a regular file"},
-        {{"--flash-image", dir.Path("two-megabytes.img")}, 1, "holds 2097152 bytes, more than the 1M flash"},
-        {{"--flash-image", dir.Path("plain-file") + "/flash.img"}, 1, "is not a folder"},
-        {{"--flash-image", dir.Path(std::string(300, 'n'))}, 1, "File name too long"},
-        {{"--flash-image", dir.Path("short.img")}, 1, "holds 1000 bytes, not the 1048576 of the 1M flash"},
-        {{"--flash-image", dir.Path("read-only.img")}, 1, "cannot save the flash: Cannot create file"},
+        {{"--flash-image", dir.Path()}, 2, "not a regular file"},
+        {{"--flash-image", dir.Path("pipe")}, 2, "not a regular file"},
+        {{"--flash-image", dir.Path("two-megabytes.img")}, 2, "holds 2097152 bytes, more than the 1M flash"},
+        {{"--flash-image", dir.Path("plain-file") + "/flash.img"}, 2, "is not a folder"},
+        {{"--flash-image", dir.Path(std::string(300, 'n'))}, 2, "File name too long"},
+        {{"--flash-image", dir.Path("short.img")}, 2, "holds 1000 bytes, not the 1048576 of the 1M flash"},
+        {{"--flash-image", dir.Path("read-only.img")}, 2, "cannot save the flash: Cannot create file"},
         {{"--tcp", takenPort}, 1, "cannot listen on 127.0.0.1:" + takenPort},
         {{"--unix", livePath.path}, 1, "another program is listening on it"},
         {{"--unix", dir.Path("plain-file")}, 1, "is not a socket; it is left alone"},
