@@ -42,6 +42,13 @@ FlashModel Intel(const char* name, std::uint16_t device, std::uint32_t size, boo
     return {name, CommandSet::Intel, kIntel, device, size, top, false, true, IntelRegions(size, top)};
 }
 
+// The 29LV800B's bottom boot block at an eighth of its size (2K, 1K, 1K, 4K, then 8K
+// blocks) in a 64 KB part, so that whole-chip sessions cost a sixteenth of a 1 MB one.
+// No such part is sold: its device code is ours and appears in no datasheet.
+FlashModel Miniature() {
+    return {"Mini64B", CommandSet::Amd, kAmd, 0x22E0, 64 * kK, false, false, true, {{1, 2 * kK}, {2, kK}, {1, 4 * kK}, {7, 8 * kK}}};
+}
+
 // The 29LV800 codes come from public driver tables; no datasheet page we could read
 // shows them, so they are the likeliest values rather than confirmed ones.
 std::vector<FlashModel> BuildModels() {
@@ -54,6 +61,7 @@ std::vector<FlashModel> BuildModels() {
         Intel("28F800B3T", 0x8892, k1M, true),
         Intel("28F160B3B", 0x8891, k2M, false),
         Intel("28F160B3T", 0x8890, k2M, true),
+        Miniature(),
     };
 }
 
