@@ -41,6 +41,20 @@ bool TopBoot(const std::vector<std::uint8_t>& a, std::uint32_t manufacturer, std
     return (device & 0x80) != 0;
 }
 
+// The map must cover the chip exactly. SST's table lists its sectors and then its blocks,
+// each region spanning the whole chip: the regions that first add up to the size are the
+// map, and a list that never does is no map at all.
+void WholeChipOnly(ChipInfo& chip) {
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < chip.regions.size(); ++i) {
+        total += std::uint64_t{chip.regions[i].blocks} * chip.regions[i].blockSize;
+        if (total < chip.size) continue;
+        chip.regions.resize(total == chip.size ? i + 1 : 0);
+        return;
+    }
+    chip.regions.clear();
+}
+
 // Many top-boot AMD-class parts print their bottom-boot twin's table: the regions from
 // the small boot blocks up, although those sit at the top. Linux turns round the regions
 // of every top-boot part; here only a list that starts with smaller blocks than it ends
@@ -78,6 +92,7 @@ std::optional<ChipInfo> DecodeChipAnswer(const std::vector<std::uint8_t>& a) {
         const std::size_t at = 0x2D + 4 * r;
         chip.regions.push_back({(a[at] | a[at + 1] << 8) + 1u, static_cast<std::uint32_t>(a[at + 2] | a[at + 3] << 8) * 256});
     }
+    WholeChipOnly(chip);
     BootBlocksToTheTop(chip, a);
     return chip;
 }
