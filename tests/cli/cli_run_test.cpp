@@ -135,6 +135,19 @@ TEST_F(CliRun, TheVirtualFlashFileCarriesTheFlashToTheNextCallsVerify) {
     EXPECT_EQ(ReadBytes(Path("new.img")), kErased);
 }
 
+// A part whose commands the trap does not know: the write names the reason on stderr,
+// and the flash keeps every byte.
+TEST_F(CliRun, AnSstPartIsRefusedAsUnidentifiedAndKeepsItsFlash) {
+    const auto flash = RandomImage(0x200000, 4);
+    WriteBytes(Path("sst.img"), flash);
+    WriteBytes(Path("image.rom"), RandomImage(5003, 5));
+    ToolRun run = RunTool({"--virtual", "--flash-chip", "SST39VF160", "--flash", "2M", "--virtual-flash",
+                           Path("sst.img"), "start", "write", Path("image.rom")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("chip not identified"));
+    EXPECT_EQ(ReadBytes(Path("sst.img")), flash);
+}
+
 TEST_F(CliRun, AVirtualFlashFileLargerThanTheFlashIsRefusedAndKept) {
     WriteBytes(Path("flash.img"), std::vector<std::uint8_t>(0x200000, 0x00));
     ToolRun run = OnFlash({"start"});
