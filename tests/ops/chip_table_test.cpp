@@ -149,28 +149,37 @@ TEST(ChipTable, AgreesWithTheVirtualReceiversParts) {
     }
 }
 
-// The trap knows a few AMD parts by their autoselect IDs alone, each with its size:
-// every one must be a part of this table, of that size.
+// The trap knows a few AMD parts by their autoselect IDs alone (the list after the label
+// as_leave_amd), each with the size it stores first: every one must be a part of this
+// table, of that size.
+std::vector<std::pair<std::uint32_t, std::uint32_t>> TrapAutoselectIds(std::istream& source) {
+    const std::regex constant(R"(^\s*ldc\s+(0x[0-9A-Fa-f]+)\b)"), sizeStore(R"(^\s*stl\s+SIZE\b)");
+    const std::regex id(R"(^\s*eqc\s+(0x[0-9A-Fa-f]+)\b)");
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ids;  // device, size
+    bool inList = false;
+    std::uint32_t constantBefore = 0, size = 0;
+    for (std::string line; std::getline(source, line);) {
+        if (line.rfind("as_leave_amd:", 0) == 0) inList = true;
+        else if (line.rfind("not_identified:", 0) == 0) inList = false;
+        if (!inList) continue;
+        std::smatch m;
+        if (std::regex_search(line, sizeStore)) size = constantBefore;
+        constantBefore = std::regex_search(line, m, constant) ? static_cast<std::uint32_t>(std::stoul(m[1], nullptr, 16)) : 0;
+        if (std::regex_search(line, m, id)) ids.push_back({static_cast<std::uint32_t>(std::stoul(m[1], nullptr, 16)), size});
+    }
+    return ids;
+}
+
 TEST(ChipTable, HoldsEveryPartTheTrapNamesByID) {
     std::ifstream source(std::string(ORBVEX_SOURCE_DIR) + "/trap/trap.s");
     ASSERT_TRUE(source) << "the trap's source";
-    const std::regex size(R"(^\s*ldc\s+(0x[0-9A-Fa-f]+)\s*$)"), sizeStore(R"(^\s*stl\s+SIZE\b)");
-    const std::regex id(R"(^\s*eqc\s+(0x[0-9A-Fa-f]{4})\s*;)");
-    std::uint32_t lastConstant = 0, chipSize = 0;
-    int found = 0;
-    for (std::string line; std::getline(source, line);) {
-        std::smatch m;
-        if (std::regex_search(line, m, size)) lastConstant = static_cast<std::uint32_t>(std::stoul(m[1], nullptr, 16));
-        if (std::regex_search(line, sizeStore)) chipSize = lastConstant;
-        if (!std::regex_search(line, m, id) || chipSize == 0) continue;
-        const auto device = static_cast<std::uint32_t>(std::stoul(m[1], nullptr, 16));
-        if (device < 0x100) continue;  // a maker's code or a command, not a device ID
-        ++found;
+    const auto ids = TrapAutoselectIds(source);
+    EXPECT_GE(ids.size(), 4u) << "the trap's list of IDs was not found";
+    for (const auto& [device, size] : ids) {
         bool known = false;
-        for (const KnownChip& chip : KnownChips()) known = known || (chip.device == device && chip.size == chipSize);
-        EXPECT_TRUE(known) << "device " << std::hex << device << " of " << chipSize << " bytes";
+        for (const KnownChip& chip : KnownChips()) known = known || (chip.device == device && chip.size == size);
+        EXPECT_TRUE(known) << "device " << std::hex << device << " of " << size << " bytes";
     }
-    EXPECT_GE(found, 4) << "the trap's list of IDs was not found";
 }
 
 }  // namespace
