@@ -140,6 +140,37 @@ TEST_F(CliRun, TheVirtualFlashFileCarriesTheFlashToTheNextCallsVerify) {
     EXPECT_EQ(ReadBytes(Path("new.img")), kErased);
 }
 
+// A part whose commands the trap does not know: the write names the reason on stderr,
+// and the flash keeps every byte.
+TEST_F(CliRun, AnSstPartIsRefusedAsUnidentifiedAndKeepsItsFlash) {
+    const auto flash = RandomImage(0x200000, 4);
+    WriteBytes(Path("sst.img"), flash);
+    WriteBytes(Path("image.rom"), RandomImage(5003, 5));
+    ToolRun run = RunTool({"--virtual", "--flash-chip", "SST39VF160", "--flash", "2M", "--virtual-flash",
+                           Path("sst.img"), "start", "write", Path("image.rom")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("chip not identified"));
+    EXPECT_EQ(ReadBytes(Path("sst.img")), flash);
+}
+
+// A top-boot part whose CFI lists its regions bottom-first: info shows the blocks where
+// they are, and a write into the top boot blocks erases exactly those it covers.
+TEST_F(CliRun, TheTopBootBlocksOfAPartListedBottomFirst) {
+    if (!sim::FindFlashModel("M29W160ET")) GTEST_SKIP() << "the virtual receiver has no such part yet";
+    const auto flash = RandomImage(0x200000, 7);
+    WriteBytes(Path("top.img"), flash);
+    const auto rom = RandomImage(0x4000, 8);  // the two 8 KB blocks below the 16 KB one at the top
+    WriteBytes(Path("boot.rom"), rom);
+    ToolRun run = RunTool({"--virtual", "--flash-chip", "M29W160ET", "--flash", "2M", "--virtual-flash", Path("top.img"),
+                           "--offset", "0x1F8000", "start", "info", "write", Path("boot.rom")});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_THAT(run.out, HasSubstr("Sectors : 31 x 64 KB from 00000000, 1 x 32 KB from 001F0000, 2 x 8 KB from "
+                                   "001F8000, 1 x 16 KB from 001FC000"));
+    auto expected = flash;
+    std::copy(rom.begin(), rom.end(), expected.begin() + 0x1F8000);
+    EXPECT_EQ(ReadBytes(Path("top.img")), expected);
+}
+
 TEST_F(CliRun, AVirtualFlashFileLargerThanTheFlashIsRefusedAndKept) {
     WriteBytes(Path("flash.img"), std::vector<std::uint8_t>(0x200000, 0x00));
     ToolRun run = OnFlash({"start"});
