@@ -48,6 +48,8 @@ const Identity kIdentities[] = {
     {"28F800B3T", 0x89, 0x8892, 3, 0x100000, 0x10000, 0x2000, 23},
     {"28F160B3B", 0x89, 0x8891, 3, 0x200000, 0x2000, 0x10000, 39},
     {"28F160B3T", 0x89, 0x8890, 3, 0x200000, 0x10000, 0x2000, 39},
+    {"M29W800DT", 0x20, 0x22D7, 2, 0x100000, 0x10000, 0x4000, 19},
+    {"M29W160ET", 0x20, 0x22C4, 2, 0x200000, 0x10000, 0x4000, 35},
 };
 
 void PrintTo(const Identity& id, std::ostream* os) { *os << id.chip; }
@@ -85,8 +87,10 @@ TEST_P(ChipIdentity, IdentifierCodesCfiAndSectorMap) {
         total += blocks * size;
     }
     EXPECT_EQ(total, id.size);
-    EXPECT_EQ(first, id.lowBlock);
-    EXPECT_EQ(last, id.highBlock);
+    // A part that prints the bottom-boot table lists its top blocks first.
+    const bool bottomFirst = FindFlashModel(id.chip)->cfiBottomFirst;
+    EXPECT_EQ(first, bottomFirst ? id.highBlock : id.lowBlock);
+    EXPECT_EQ(last, bottomFirst ? id.lowBlock : id.highBlock);
     EXPECT_EQ(b.chip.Blocks().size(), id.blocks);
     EXPECT_EQ(b.chip.Blocks().front().size, id.lowBlock);
     EXPECT_EQ(b.chip.Blocks().back().offset + b.chip.Blocks().back().size, id.size);
@@ -151,6 +155,14 @@ const Script kScripts[] = {
     {"autoselect needs a reset before the next command", "29LV800B", Fault::None,
      "555=AA 2AA=55 555=90 555=AA r1=225B 0=F0 r1=FFFF", "N"},
     {"a byte write on the word bus is refused", "29LV800B", Fault::None, "b0=AA b1=55 r0=FFFF", "BB"},
+    {"the Intel read-array command is a wrong cycle: the array stays", "29LV800B", Fault::None, "s0=1234 0=FF r0=1234",
+     ""},
+    {"bottom-first CFI regions of a top-boot part, the 1.0 table saying top", "M29W800DT", Fault::None,
+     "555=AA 2AA=55 555=90 r0=20 r1=22D7 0=F0 55=98 r2D=0 r2F=40 r39=E r3C=1 r43=31 r44=30 r4F=3 0=F0", ""},
+    {"the same on the 2 MB part, its 1.1 table saying top", "M29W160ET", Fault::None,
+     "555=AA 2AA=55 555=90 r1=22C4 0=F0 55=98 r2F=40 r39=1E r3C=1 r43=31 r44=31 r4F=3 0=F0", ""},
+    {"powered up in autoselect; a query entered there needs two resets", "29LV800B_autoselect", Fault::None,
+     "s0=1234 r0=1 r1=225B 555=AA 55=98 r10=51 0=F0 r1=225B 0=F0 r0=1234", "N"},
     {"unlock bypass: two-cycle programs until 90/00", "29LV160B", Fault::None,
      "555=AA 2AA=55 555=20 0=A0 0=1234 ~0 +p r0=1234 0=A0 1=5678 +p r1=5678 0=90 0=0 0=A0", "N"},
     {"a stuck bit fails the program with DQ5", "29LV800B", Fault::Stuck,
@@ -180,6 +192,7 @@ const Script kScripts[] = {
     {"a chip that never finishes keeps SR.7 at 0", "28F800B3B", Fault::NeverReady, "0=20 0=D0 +1000000 r0=0", ""},
     {"an unknown chip: strange codes and no CFI", "28F800B3B", Fault::Unknown, "0=90 r0=66 r1=2266 0=98", "N"},
     {"a byte write on the word bus is refused", "28F800B3B", Fault::None, "b0=40 b1=0", "BB"},
+    {"the AMD reset is no command and changes nothing", "28F800B3B", Fault::None, "0=90 0=F0 r0=89 0=FF r0=FFFF", ""},
 };
 
 void PrintTo(const Script& s, std::ostream* os) { *os << s.chip << ": " << s.what; }
