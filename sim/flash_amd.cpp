@@ -16,7 +16,9 @@ constexpr std::uint16_t kDq7 = 0x80, kDq6 = 0x40, kDq5 = 0x20, kDq3 = 0x08, kDq2
 
 class AmdCommandSet : public FlashCommandSet {
 public:
-    using FlashCommandSet::FlashCommandSet;
+    explicit AmdCommandSet(NorFlash& chip) : FlashCommandSet(chip) {
+        if (chip.Model().autoselectAtPowerUp) mode_ = Mode::Autoselect;
+    }
 
     std::uint16_t Read(std::uint32_t word) override;
     void Write(std::uint32_t word, std::uint16_t value) override;
@@ -68,6 +70,7 @@ private:
     bool toggle6_ = false;
     bool toggle2_ = false;
     bool late_ = false;  // the algorithm just ended and DQ0-DQ6 still show status
+    bool cfiFromAutoselect_ = false;
 };
 
 // Time passes between bus cycles: the erase window closes, an algorithm ends.
@@ -149,9 +152,16 @@ void AmdCommandSet::Write(std::uint32_t word, std::uint16_t value) {
     case Mode::Read: return WriteIdle(word, command, value);
     case Mode::Autoselect:
     case Mode::Cfi:
-        if (command == 0xF0) mode_ = Mode::Read;
-        else if (mode_ == Mode::Autoselect && at == kCfiAddress && command == 0x98) mode_ = Mode::Cfi;
-        else Violation(FlashViolation::Kind::NotACommand, word, value);
+        // A query entered from autoselect goes back there at the first reset.
+        if (command == 0xF0) {
+            mode_ = mode_ == Mode::Cfi && cfiFromAutoselect_ ? Mode::Autoselect : Mode::Read;
+            cfiFromAutoselect_ = false;
+        } else if (mode_ == Mode::Autoselect && at == kCfiAddress && command == 0x98) {
+            mode_ = Mode::Cfi;
+            cfiFromAutoselect_ = true;
+        } else {
+            Violation(FlashViolation::Kind::NotACommand, word, value);
+        }
         return;
     case Mode::Unlocked1:
         if (at == kUnlock2 && command == 0x55) mode_ = Mode::Unlocked2;
@@ -220,7 +230,9 @@ void AmdCommandSet::Write(std::uint32_t word, std::uint16_t value) {
 
 void AmdCommandSet::WriteIdle(std::uint32_t word, std::uint8_t command, std::uint16_t value) {
     const std::uint32_t at = word & kCommandMask;
-    if (command == 0xF0) return;
+    // FF is the other family's read-array command, which a probe sends to every part:
+    // a wrong cycle, and such a cycle leaves the part reading its array.
+    if (command == 0xF0 || command == 0xFF) return;
     if (at == kUnlock1 && command == 0xAA) {
         mode_ = Mode::Unlocked1;
     } else if (at == kCfiAddress && command == 0x98 && chip_.Shown().answersCfi) {

@@ -110,6 +110,7 @@ void IntelCommandSet::Write(std::uint32_t word, std::uint16_t value) {
 void IntelCommandSet::Command(std::uint32_t word, std::uint8_t command, std::uint16_t value) {
     switch (command) {
     case 0xFF: mode_ = Mode::Array; return;
+    case 0xF0: return;  // the other family's reset, which a probe sends to every part
     case 0x90: mode_ = Mode::Identifier; return;
     case 0x70: mode_ = Mode::Status; return;
     case 0x50: status_ &= static_cast<std::uint16_t>(~kClearable); return;

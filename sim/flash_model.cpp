@@ -89,6 +89,22 @@ FlashModel Sst39vf160() {
     return {"SST39VF160", CommandSet::Sst, kSst, 0x2782, k2M, false, false, true, {{512, 4 * kK}}};
 }
 
+constexpr std::uint16_t kSt = 0x20;
+
+FlashModel BottomFirst(const char* name, std::uint16_t device, std::uint32_t size, std::uint8_t version) {
+    FlashModel model = Amd(name, device, size, true);
+    model.manufacturer = kSt;
+    model.cfiBottomFirst = true;
+    model.extendedVersion = version;
+    return model;
+}
+
+FlashModel PoweredInAutoselect(const char* name, std::uint16_t device, std::uint32_t size) {
+    FlashModel model = Amd(name, device, size, false);
+    model.autoselectAtPowerUp = true;
+    return model;
+}
+
 // The 29LV800 codes come from public driver tables; no datasheet page we could read
 // shows them, so they are the likeliest values rather than confirmed ones.
 std::vector<FlashModel> BuildModels() {
@@ -106,6 +122,11 @@ std::vector<FlashModel> BuildModels() {
         IntelC3(),
         SharpS3(),
         Sst39vf160(),
+        // ST's top-boot parts print the one table of T and B: regions bottom-first, the
+        // extended table naming the top boot end (the 160's table as version 1.1).
+        BottomFirst("M29W800DT", 0x22D7, k1M, 0x10),
+        BottomFirst("M29W160ET", 0x22C4, k2M, 0x11),
+        PoweredInAutoselect("29LV800B_autoselect", 0x225B, k1M),
     };
 }
 
@@ -204,16 +225,18 @@ std::vector<std::uint8_t> CfiTable(const FlashModel& model) {
     t[0x25] = amd ? 0x04 : 0x03;  // maximum block erase 2^n times typical
     t[0x27] = static_cast<std::uint8_t>(Log2(model.size));
     Put16(t, 0x28, amd ? 0x0002 : 0x0001);  // x8/x16, or x16 only
-    t[0x2C] = static_cast<std::uint8_t>(model.regions.size());
-    for (std::size_t i = 0; i < model.regions.size(); ++i) {
-        Put16(t, 0x2D + 4 * i, model.regions[i].blocks - 1);
-        Put16(t, 0x2F + 4 * i, model.regions[i].blockSize / 256);
+    std::vector<EraseRegion> listed = model.regions;
+    if (model.cfiBottomFirst) std::reverse(listed.begin(), listed.end());
+    t[0x2C] = static_cast<std::uint8_t>(listed.size());
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        Put16(t, 0x2D + 4 * i, listed[i].blocks - 1);
+        Put16(t, 0x2F + 4 * i, listed[i].blockSize / 256);
     }
     t[extended] = 'P';
     t[extended + 1] = 'R';
     t[extended + 2] = 'I';
-    t[extended + 3] = '1';
-    t[extended + 4] = '0';
+    t[extended + 3] = static_cast<std::uint8_t>('0' + (model.extendedVersion >> 4));
+    t[extended + 4] = static_cast<std::uint8_t>('0' + (model.extendedVersion & 0xF));
     if (amd) {
         t[0x46] = 0x02;  // erase suspend: read and write
         t[0x47] = 0x01;  // sector protection

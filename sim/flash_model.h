@@ -35,6 +35,11 @@ struct FlashModel {
     bool lockedAtPowerUp;              // Intel parts with software block locking
     bool answersCfi;                   // false: the query is no command to it
     std::vector<EraseRegion> regions;  // from the lowest address up
+    // Quirks of real parts, off unless a row of the table turns them on.
+    bool cfiBottomFirst = false;          // CFI lists the regions from the boot end's opposite
+                                          // order: a top-boot part printing the bottom-boot table
+    std::uint8_t extendedVersion = 0x10;  // the primary extended table's version, 0x10 = 1.0
+    bool autoselectAtPowerUp = false;     // as a run cut off in autoselect leaves it
 
     // Quirks of particular parts; the rest leave them off.
     bool lateLowBits = false;         // AMD: DQ0-DQ6 turn to data one read after DQ7 does

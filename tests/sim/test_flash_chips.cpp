@@ -52,6 +52,8 @@ const Identity kIdentities[] = {
     {"28F160C3B", 0x89, 0x88C3, 3, 0x200000, 0x2000, 0x10000, 39},
     {"LH28F160S3", 0xB0, 0x00D0, 1, 0x200000, 0x10000, 0x10000, 32},
     {"SST39VF160", 0xBF, 0x2782, 0x0701, 0x200000, 0x1000, 0x10000, 512},
+    {"M29W800DT", 0x20, 0x22D7, 2, 0x100000, 0x10000, 0x4000, 19},
+    {"M29W160ET", 0x20, 0x22C4, 2, 0x200000, 0x10000, 0x4000, 35},
 };
 
 void PrintTo(const Identity& id, std::ostream* os) { *os << id.chip; }
@@ -93,8 +95,10 @@ TEST_P(ChipIdentity, IdentifierCodesCfiAndSectorMap) {
     }
     // The SST sheet lists its sectors and its blocks as two regions, each the whole chip.
     EXPECT_EQ(total, set == CommandSet::Sst ? 2 * id.size : id.size);
-    EXPECT_EQ(first, id.lowBlock);
-    EXPECT_EQ(last, id.highBlock);
+    // A part that prints the bottom-boot table lists its top blocks first.
+    const bool bottomFirst = FindFlashModel(id.chip)->cfiBottomFirst;
+    EXPECT_EQ(first, bottomFirst ? id.highBlock : id.lowBlock);
+    EXPECT_EQ(last, bottomFirst ? id.lowBlock : id.highBlock);
     EXPECT_EQ(b.chip.Blocks().size(), id.blocks);
     EXPECT_EQ(b.chip.Blocks().front().size, id.lowBlock);
     EXPECT_EQ(b.chip.Blocks().back().offset + b.chip.Blocks().back().size, id.size);
@@ -159,6 +163,14 @@ const Script kScripts[] = {
     {"autoselect needs a reset before the next command", "29LV800B", Fault::None,
      "555=AA 2AA=55 555=90 555=AA r1=225B 0=F0 r1=FFFF", "N"},
     {"a byte write on the word bus is refused", "29LV800B", Fault::None, "b0=AA b1=55 r0=FFFF", "BB"},
+    {"the Intel read-array command is a wrong cycle: the array stays", "29LV800B", Fault::None, "s0=1234 0=FF r0=1234",
+     ""},
+    {"bottom-first CFI regions of a top-boot part, the 1.0 table saying top", "M29W800DT", Fault::None,
+     "555=AA 2AA=55 555=90 r0=20 r1=22D7 0=F0 55=98 r2D=0 r2F=40 r39=E r3C=1 r43=31 r44=30 r4F=3 0=F0", ""},
+    {"the same on the 2 MB part, its 1.1 table saying top", "M29W160ET", Fault::None,
+     "555=AA 2AA=55 555=90 r1=22C4 0=F0 55=98 r2F=40 r39=1E r3C=1 r43=31 r44=31 r4F=3 0=F0", ""},
+    {"powered up in autoselect; a query entered there needs two resets", "29LV800B_autoselect", Fault::None,
+     "s0=1234 r0=1 r1=225B 555=AA 55=98 r10=51 0=F0 r1=225B 0=F0 r0=1234", "N"},
     {"unlock bypass: two-cycle programs until 90/00", "29LV160B", Fault::None,
      "555=AA 2AA=55 555=20 0=A0 0=1234 ~0 +p r0=1234 0=A0 1=5678 +p r1=5678 0=90 0=0 0=A0", "N"},
     {"a stuck bit fails the program with DQ5", "29LV800B", Fault::Stuck,
@@ -227,6 +239,7 @@ const Script kScripts[] = {
      "s100=F0F0 5555=AA 2AAA=55 5555=A0 100=0FFF +p r100=00F0 5555=AA 2AAA=55 5555=80 5555=AA 2AAA=55 5555=10 "
      "0=F0 ~0 +c r0=FFFF",
      "ZW"},
+    {"the AMD reset is no command and changes nothing", "28F800B3B", Fault::None, "0=90 0=F0 r0=89 0=FF r0=FFFF", ""},
 };
 
 void PrintTo(const Script& s, std::ostream* os) { *os << s.chip << ": " << s.what; }

@@ -132,9 +132,10 @@ TEST_F(Trap, AProgramThatLeavesTheIdleWindowShowsThere) {
 }
 
 // The project's program signs its mailbox, checksums any stretch of the chip with
-// zlib's CRC-32 (odd ends included), erases exactly the blocks a range overlaps, on
-// maps of mixed block sizes, and refuses a range past the chip's end, or a chip that
-// gives no map, before touching it.
+// zlib's CRC-32 (odd ends included), on a chip nobody identified or one left in
+// autoselect too, erases exactly the blocks a range overlaps, on maps of mixed block
+// sizes and top-boot maps listed bottom-first, and refuses a range past the chip's end,
+// or a chip that gives no map, before touching it.
 TEST_F(Trap, TheProjectsProgramSignsChecksumsAndErasesAnyStretch) {
     Connect(ReadFile(ORBVEX_VIRTUAL_TRAP_IMAGE));
     EXPECT_EQ(receiver_.PeekWord(Wptr() + 0x14), 0x7A4B5452u);
@@ -156,6 +157,11 @@ TEST_F(Trap, TheProjectsProgramSignsChecksumsAndErasesAnyStretch) {
         {"29LV800B", false, 0x1000, 0x12345, 9, 0x1001, 0xCBF43926},
         {"29LV800B", false, 0x1000, 0x12345, 0, 0x1001, 0},
         {"29LV800B", false, 0x1000, 0x1235, 7, 0x1001, orbvex::Crc32(flash.data() + 0x1235, 7)},
+        {"29LV800B", false, 0x1000, 0x1234, 7, 0x1001, orbvex::Crc32(flash.data() + 0x1234, 7)},
+        {"29LV800B", true, 0x1000, 0x12345, 9, 0x1001, 0xCBF43926},
+        {"29LV800B_autoselect", false, 0x1000, 0x12345, 9, 0x1001, 0xCBF43926},
+        {"M29W800DT", false, 0x2000, 0xF9001, 0, 0x2001, 0, 0xF8000, 0xFA000},
+        {"M29W160ET", false, 0x2000, 0x1EFFFF, 0xA002, 0x2001, 0, 0x1E0000, 0x1FC000},
         {"29LV800B", false, 0x1000, 0x20000, 0x4000, 0x1001, orbvex::Crc32(flash.data() + 0x20000, 0x4000)},
         {"29LV800B", false, 0x1000, 0xFFFFF, 2, 0x50002, 0},
         {"29LV800B", false, 0x1000, 1, 0x100000, 0x50002, 0},
