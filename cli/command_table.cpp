@@ -70,8 +70,8 @@ bool Write(const CommandRun& r) {
     const FlashRange flash = r.options.Flash();
     // Chunks the trap program checked need no read-back.
     if (RefuseEmpty(r.file, "write", r.window)) return false;
-    const WriteOutcome written = RunWrite(
-        r.window, {r.session.LptBase(), Answer(r.file, flash), !r.options.force, r.options.offset, r.options.verifyWrites});
+    const WriteOutcome written = RunWrite(r.window, {r.session.LptBase(), Answer(r.file, flash), !r.options.force,
+                                                     r.options.offset, r.options.verifyWrites, true});
     if (!written) return false;
     return written.checkedByTrap || !r.options.verifyWrites ||
            CheckAgainstFile({r.session.LptBase(), flash.base + Offset(r), std::nullopt, flash.End(), r.file, flash.base},

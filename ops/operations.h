@@ -52,6 +52,8 @@ struct WriteInputs {
     // When the trap program can: check each chunk by its checksum on the target, and
     // bound each chunk's wait by the chip's longest word program.
     bool trapChecks = false;
+    // Send no 4 KB chunk that is all 0xFF; the chunks left out are then checked blank.
+    bool skipBlank = false;
 };
 // What a write did. It converts to whether it wrote, as every operation does.
 struct WriteOutcome {

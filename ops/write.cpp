@@ -11,6 +11,7 @@
 #include "ops/chip_info.h"
 #include "ops/common.h"
 #include "ops/erased.h"
+#include "ops/flash_writer.h"
 #include "util/crc32.h"
 #include "util/image_file.h"
 #include "ops/operations.h"
@@ -62,12 +63,7 @@ ChunkOutcome ProgramAnswered(WindowServices& window, std::uint32_t flashAddress,
     return ChunkOutcome::NotDone;
 }
 
-// What our own trap program adds to a write: each chunk's checksum, and the chip's
-// longest word program, which bounds the wait for a chunk by time.
-struct TrapHelp {
-    bool checksums = false;
-    std::uint32_t programMaxUs = 0;  // 0: the poll count bounds the wait
-};
+}  // namespace
 
 TrapHelp AskTrapHelp(WindowServices& window, std::uint32_t flashBase) {
     TrapHelp help;
@@ -75,6 +71,12 @@ TrapHelp AskTrapHelp(WindowServices& window, std::uint32_t flashBase) {
     help.checksums = abilities && abilities->Can(mailbox::kCanProgramSummed);
     if (const std::optional<ChipInfo> chip = IdentifyChip(window, flashBase)) help.programMaxUs = chip->programUs[1];
     return help;
+}
+
+namespace {
+
+bool AllErased(const std::uint8_t* bytes, std::uint32_t length) {
+    return std::all_of(bytes, bytes + length, [](std::uint8_t b) { return b == 0xFF; });
 }
 
 class FlashWriter {
@@ -86,25 +88,79 @@ public:
 
     // True when every byte of the file was programmed (and, with the trap's checksums,
     // found in the flash).
-    bool Run() {
-        std::uint32_t total = static_cast<std::uint32_t>(rom_.size());
+    WriteOutcome Run() {
+        const auto total = static_cast<std::uint32_t>(rom_.size());
         std::uint32_t done = 0;
         window_.TransferProgress(0, total);
         while (done < total) {
             std::uint32_t length = std::min(total - done, kChunkSize);
             const std::uint32_t at = flash_.base + offset_ + done;
-            if (AbortRequested || window_.StopRequested()) return Stopped(at, false);
-            ChunkOutcome outcome = ProgramChunk(at, rom_.data() + done, length);
-            if (outcome == ChunkOutcome::Aborted) return Stopped(at, true);
-            if (outcome != ChunkOutcome::Programmed) return false;
+            if (AbortRequested || window_.StopRequested()) return {Stopped(at, false)};
+            // Programming 0xFF changes no cell: an erased chunk's bytes need not cross the cable.
+            if (help_.skipBlank && AllErased(rom_.data() + done, length)) {
+                skipped_.push_back(done);
+            } else {
+                ChunkOutcome outcome = ProgramChunk(at, rom_.data() + done, length);
+                if (outcome == ChunkOutcome::Aborted) return {Stopped(at, true)};
+                if (outcome != ChunkOutcome::Programmed) return {};
+            }
             done += length;
             window_.TransferProgress(done, total);
         }
+        const bool skippedChecked = SkippedAreBlank();
+        if (!skipped_.empty())
+            window_.LogLine("Write skipped " + std::to_string(skipped_.size()) +
+                            " chunks of 0xFF (programming 0xFF changes no cell)" +
+                            (skippedChecked ? ", each found blank in the flash" : ""));
+        if (!skippedChecked && failed_) return {};
         if (help_.checksums) window_.LogLine("Write checked by the receiver's checksums");
-        return true;
+        return {true, help_.checksums && skippedChecked};
     }
 
 private:
+    // The chunks left out must read blank, or the whole range was not written as asked:
+    // found by the blank-page command in one go, else by each one's checksum.
+    bool SkippedAreBlank() {
+        if (skipped_.empty()) return true;
+        const std::optional<TrapAbilities> abilities = ReadTrapSignature();
+        const auto total = static_cast<std::uint32_t>(rom_.size());
+        const std::uint32_t start = flash_.base + offset_;
+        if (abilities && abilities->Can(mailbox::kCanFindBlankPages)) {
+            std::vector<bool> blank;
+            if (const TrapAnswer answer = TrapBlankPages(flash_.base, start, total, blank); !answer.ok)
+                return Unchecked(start, answer.failure);
+            for (std::uint32_t offset : skipped_)
+                if (!blank[offset / mailbox::kBlankPageSize]) return NotBlank(start + offset);
+            return true;
+        }
+        if (!help_.checksums) return false;
+        for (std::uint32_t offset : skipped_) {
+            const std::uint32_t n = std::min(total - offset, kChunkSize);
+            const std::vector<std::uint8_t> erased(n, 0xFF);
+            bool same = false;
+            TrapAnswer answer{false, "the receiver did not answer"};
+            if (StartTrapChecksum(flash_.base, start + offset, n))
+                answer = FinishTrapChecksumAgainst(n, Crc32(erased.data(), n), same);
+            if (!answer.ok) return Unchecked(start + offset, answer.failure);
+            if (!same) return NotBlank(start + offset);
+        }
+        return true;
+    }
+
+    bool NotBlank(std::uint32_t at) {
+        window_.LogLine("Error writing flash at address " + Hex8(at) +
+                        ": the chunk of 0xFF left out is not blank in the flash; erase and write again");
+        failed_ = true;
+        return false;
+    }
+
+    bool Unchecked(std::uint32_t at, const std::string& why) {
+        window_.LogLine("Error writing flash at address " + Hex8(at) + ": the chunks of 0xFF left out were not checked: " +
+                        why);
+        failed_ = true;
+        return false;
+    }
+
     // Abort from the window ends the write quietly, as it always did; a stop asked for
     // on the command line says where it stopped and what that leaves in the flash.
     // inChunk: the chunk at flashAddress was handed to the trap program, which may still
@@ -161,7 +217,18 @@ private:
     const std::vector<std::uint8_t>& rom_;
     std::uint32_t offset_;
     TrapHelp help_;
+    std::vector<std::uint32_t> skipped_;  // offsets of the chunks of 0xFF not sent
+    bool failed_ = false;                 // those were found, or left, unchecked
 };
+
+}  // namespace
+
+WriteOutcome WriteChunks(WindowServices& window, FlashRange flash, const std::vector<std::uint8_t>& rom,
+                         std::uint32_t offset, const TrapHelp& help) {
+    return FlashWriter(window, flash, rom, offset, help).Run();
+}
+
+namespace {
 
 // A write from an offset erases the sectors it covers, and only those, first.
 bool EraseSectorsFor(WindowServices& window, FlashRange flash, std::uint32_t offset, std::uint32_t length) {
@@ -180,8 +247,8 @@ bool EraseSectorsFor(WindowServices& window, FlashRange flash, std::uint32_t off
     return EraseSpan(window, flash.base, *chip, span);
 }
 
-// The whole file is read before anything is sent, so that nothing but its own bytes
-// is ever programmed and a file too large for the flash never reaches target RAM.
+}  // namespace
+
 bool LoadRomFile(WindowServices& window, const std::string& path, FlashRange flash,
                  std::vector<std::uint8_t>& rom) {
     const FileReadResult read = ReadWholeFile(path, flash.size, rom);
@@ -201,6 +268,8 @@ bool LoadRomFile(WindowServices& window, const std::string& path, FlashRange fla
     }
     return false;
 }
+
+namespace {
 
 WriteOutcome WriteChosenFile(WindowServices& window, const WriteInputs& in) {
     const std::optional<std::uint32_t> offset = in.offset;
@@ -223,10 +292,11 @@ WriteOutcome WriteChosenFile(WindowServices& window, const WriteInputs& in) {
     window.LogLine("Write Flash ADR[" + Hex8(flash.base + skip) + "] LEN[" +
                    Hex8(static_cast<std::uint32_t>(rom.size())) + "] : Please Wait...");
     window.ProcessMessages();
-    const TrapHelp help = in.trapChecks ? AskTrapHelp(window, flash.base) : TrapHelp{};
-    const bool written = FlashWriter(window, flash, rom, skip, help).Run();
+    TrapHelp help = in.trapChecks ? AskTrapHelp(window, flash.base) : TrapHelp{};
+    help.skipBlank = in.skipBlank;
+    const WriteOutcome written = WriteChunks(window, flash, rom, skip, help);
     window.LogLine("Write Flash END");
-    return {written, written && help.checksums};
+    return written;
 }
 
 }  // namespace

@@ -313,5 +313,45 @@ TEST_F(ReadTest, ReadsWithoutTheChipsNameAndSaysWhatWasNotChecked) {
                             "byte the link turned would pass; read with --passes 2 to compare two"));
 }
 
+// A default backup transfers no page the trap program finds blank; the block checksum
+// still covers it, so a page called blank that is not (here written between the trap's
+// look and the read, as a lying trap would answer) is read again and comes out right.
+// Passes asked for read every page.
+TEST_F(ReadTest, BlankPagesAreNotTransferredAndAWrongBlankCannotPass) {
+    struct HookedWindow : FakeWindow {
+        std::function<void()> once;
+        void TransferProgress(std::uint64_t, std::uint64_t) override {
+            if (!once) return;
+            auto run = std::move(once);
+            once = nullptr;
+            run();
+        }
+    } hooked;
+    receiver.Config().replyLengthOutsideFlash = 4;  // a poll costs a word, not a block
+    auto image = RandomBytes(0x20000, 61);
+    for (std::uint32_t page : {0x3000u, 0x4000u, 0x18000u}) std::fill_n(image.begin() + page, 0x1000, 0xFF);
+    receiver.SetFlash(image);
+    const auto read = [&](WindowServices& w, int passes, bool everyPage) {
+        receiver.ResetCounters();
+        const bool saved =
+            RunReadRange(w, {kLpt1Base, 0x7FF00000, 0x20000, PathIn("back.bin"), passes, 0x7FF00000, everyPage});
+        EXPECT_EQ(ReadFileBytes(PathIn("back.bin")), saved ? image : std::vector<std::uint8_t>{});
+        return receiver.Counters().dcuBytesSent;
+    };
+    const auto skipping = read(window, 2, false);
+    EXPECT_THAT(window.lines, ::testing::Contains("Read checked by the receiver's checksums; 3 blank 4 KB pages were "
+                                                  "not transferred"));
+    const auto everyPage = read(window, 1, true);
+    EXPECT_GT(everyPage, skipping + 3 * 0x1000);
+
+    auto written = image;
+    std::fill_n(written.begin() + 0x18000, 0x1000, 0x5A);
+    hooked.once = [&] { receiver.SetFlash(written); };
+    image = written;
+    read(hooked, 2, false);
+    EXPECT_THAT(hooked.lines, ::testing::Contains("Read checked by the receiver's checksums after re-reading 1 blocks; "
+                                                  "3 blank 4 KB pages were not transferred"));
+}
+
 }  // namespace
 }  // namespace orbvex::test

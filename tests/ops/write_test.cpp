@@ -97,6 +97,35 @@ TEST_F(WriteTest, TrapChecksumsCheckEachChunk) {
               "there (the receiver's checksum differs); check the cable, erase and write again");
 }
 
+// A chunk of 0xFF is not sent: programming it changes no cell. The progress counts it,
+// the log says how many were left out, and they are still found blank in the flash, so
+// that one left written fails the write at its address.
+TEST_F(WriteTest, ChunksOfErasedBytesAreNotSentButChecked) {
+    SetTickSource(nullptr);
+    auto rom = RandomBytes(0x5000, 12);
+    std::fill(rom.begin() + 0x1000, rom.begin() + 0x3000, 0xFF);  // chunks 1 and 2
+    Prepare(rom);
+    const auto write = [&] {
+        window.Forget();
+        receiver.ClearMessages();
+        return RunWrite(window, {kLpt1Base, window.Chooser(window.openChoice), false, {}, true, true});
+    };
+    const WriteOutcome written = write();
+    ASSERT_TRUE(written) << ::testing::PrintToString(window.lines);
+    EXPECT_TRUE(written.checkedByTrap);
+    EXPECT_TRUE(FlashStartsWith(rom, 0xFF));
+    EXPECT_EQ(DataBufferBlocks().size(), 3u * 17u) << "three chunks of 17 blocks each";
+    EXPECT_EQ(window.transfer.back(), Transfer(0x5000, 0x5000));
+    EXPECT_THAT(window.lines, ::testing::Contains("Write skipped 2 chunks of 0xFF (programming 0xFF changes no cell), "
+                                                  "each found blank in the flash"));
+    auto dirty = receiver.Flash();
+    dirty[0x2345] = 0x00;
+    receiver.SetFlash(dirty);
+    EXPECT_FALSE(write());
+    EXPECT_THAT(window.lines, ::testing::Contains("Error writing flash at address 7FF02000: the chunk of 0xFF left out "
+                                                  "is not blank in the flash; erase and write again"));
+}
+
 TEST_F(WriteTest, FiveThousandBytesTravelAsTwoChunks) {
     auto rom = RandomBytes(5000, 1);
     Prepare(rom);
