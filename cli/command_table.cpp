@@ -78,6 +78,11 @@ bool Write(const CommandRun& r) {
                             r.window);
 }
 
+bool Update(const CommandRun& r) {
+    if (RefuseEmpty(r.file, "update", r.window)) return false;
+    return RunUpdate(r.window, {r.session.LptBase(), r.file, r.options.Flash(), Offset(r), !r.options.force});
+}
+
 bool Read(const CommandRun& r) {
     const FlashRange flash = r.options.Flash();
     if (RefuseDestination(r.file, r.window)) return false;
@@ -104,6 +109,11 @@ const CommandType kCommands[] = {
      "program a ROM image from the start of the flash (or from --offset, erasing\n"
      "only the sectors it covers, which must start and end on sector boundaries)",
      RangeUse::kOffsetOnly, Write},
+    {"update", true,
+     "make the flash hold FILE from --offset on (default 0), erasing and writing\n"
+     "only the sectors whose checksums differ from the file's, and no chunk of 0xFF;\n"
+     "FILE must start and end on sector boundaries; needs a trap program that checksums",
+     RangeUse::kOffsetOnly, Update},
     {"read", true, "save the flash (or --offset/--length of it) to FILE", RangeUse::kOffsetAndLength, Read},
     {"verify", true, "compare FILE with the flash from --offset on (for --length, or the file's size)",
      RangeUse::kOffsetAndLength, Verify},

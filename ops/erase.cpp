@@ -63,7 +63,9 @@ bool EraseSpan(WindowServices& window, std::uint32_t flashBase, const ChipInfo& 
     for (std::size_t i = 0; i < span.blocks.size(); ++i) maxMs += chip.blockEraseMs[1] ? chip.blockEraseMs[1] * 2 : 30000;
     const std::uint32_t from = span.blocks.front().blocks;
     const std::uint32_t to = span.blocks.back().blocks + span.blocks.back().blockSize;
-    window.StillWaiting("erasing " + std::to_string(span.blocks.size()) + " sectors from " + Hex8(flashBase + from) +
+    const std::size_t n = span.blocks.size();
+    window.StillWaiting("erasing " + std::to_string(n) + (n == 1 ? " sector from " : " sectors from ") +
+                        Hex8(flashBase + from) +
                         " to " + Hex8(flashBase + to) + " (" + std::to_string((to - from) / 1024) + " KB)");
     const TrapAnswer answer = TrapEraseSectors(flashBase, flashBase + from, to - from,
                                                static_cast<std::uint32_t>(std::min<std::uint64_t>(maxMs, 0xFFFFFFFF)));

@@ -62,6 +62,16 @@ struct WriteOutcome {
                                                // no read-back is needed
     operator bool() const { return written; }  // NOLINT: the operations' common answer
 };
+// The flash made to hold a file from an offset on, touching only the erase sectors
+// whose contents differ from it; the file must start and end on sector boundaries.
+// Needs a trap program that checksums the flash and names and erases its sectors.
+struct UpdateInputs {
+    std::uint16_t lptBase;
+    std::string path;
+    FlashRange flash;
+    std::uint32_t offset = 0;
+    bool checkChipSize = false;  // as for EraseInputs
+};
 struct InfoInputs {
     std::uint16_t lptBase;
     FlashRange flash;
@@ -107,6 +117,7 @@ bool RunStart(WindowServices& window, const StartInputs& in);          // Button
 bool RunErase(WindowServices& window, const EraseInputs& in);          // Button6Click
 WriteOutcome RunWrite(WindowServices& window, const WriteInputs& in);  // Button7Click
 bool RunRead(WindowServices& window, const ReadInputs& in);            // Button8Click
+bool RunUpdate(WindowServices& window, const UpdateInputs& in);
 bool RunReadRange(WindowServices& window, const RangeReadInputs& in);
 // same: no byte differs. glitches: blocks that differed on the first reading and whose
 // readings then agreed on the file's content, differences of the link rather than of

@@ -363,3 +363,67 @@ TEST_F(WriteTest, CancelledDialogLeavesTheFlashAlone) {
 
 }  // namespace
 }  // namespace orbvex::test
+
+namespace orbvex::test {
+namespace {
+
+class UpdateTest : public WriteTest {
+protected:
+    bool Update(std::uint32_t offset = 0) {
+        window.Forget();
+        return RunUpdate(window, {kLpt1Base, PathIn("image.rom"), kFlash1M, offset, true});
+    }
+};
+
+// update erases and writes only the sectors whose checksums differ from the file's, says
+// how many already held it, finishes a sector a cut-off run left erased, refuses a range
+// off the sector boundaries and a trap that cannot checksum, and on a noisy link ends in
+// success only with the file's exact bytes.
+TEST_F(UpdateTest, TouchesOnlyTheSectorsThatDiffer) {
+    SetTickSource(nullptr);
+    const auto file = RandomBytes(0x20000, 21);  // sectors of 16, 8, 8, 32 and 64 KB
+    auto flash = RandomBytes(0x100000, 22);
+    std::copy(file.begin(), file.end(), flash.begin());
+    flash[0x5123] ^= 0x40;
+    receiver.SetFlash(flash);
+    Prepare(file);
+    ASSERT_TRUE(Update()) << ::testing::PrintToString(window.lines);
+    EXPECT_THAT(window.waitNotices, ElementsAre("4 of 5 sectors already hold the file's bytes",
+                                                "erasing 1 sector from 7FF04000 to 7FF06000 (8 KB)"));
+    flash[0x5123] ^= 0x40;
+    EXPECT_EQ(receiver.Flash(), flash);
+
+    auto cut = flash;  // a run cut off between the erase of a sector and its program
+    std::fill_n(cut.begin() + 0x10000, 0x10000, 0xFF);
+    receiver.SetFlash(cut);
+    ASSERT_TRUE(Update());
+    EXPECT_THAT(window.waitNotices, ElementsAre("4 of 5 sectors already hold the file's bytes"));
+    EXPECT_EQ(receiver.Flash(), flash);
+
+    EXPECT_FALSE(Update(0x5000));
+    EXPECT_EQ(window.FromEnd(2),
+              "Update refused: ADR[7FF05000]:LEN[00020000] does not start and end on sector boundaries; the sectors "
+              "around it run from 7FF04000 to 7FF30000: nothing erased");
+
+    for (long oneIn : {200, 50}) {
+        cut[0x7000] = 0;
+        receiver.SetFlash(cut);
+        receiver.Faults().corruptReplyOneIn = oneIn;
+        receiver.Faults().corruptReplySeed = static_cast<std::uint64_t>(oneIn);
+        const bool updated = Update();
+        EXPECT_TRUE(!updated || receiver.Flash() == flash) << oneIn;
+        receiver.Faults().corruptReplyOneIn = 0;
+    }
+
+    window.trapFile = FaultTrap("done-late");
+    Connect();
+    receiver.SetFlash(cut);
+    EXPECT_FALSE(Update());
+    EXPECT_EQ(window.FromEnd(2),
+              "Update refused: the trap program cannot checksum the flash and erase its sectors, so it cannot tell "
+              "which sectors differ: nothing erased; use erase and write");
+    EXPECT_EQ(receiver.Flash(), cut);
+}
+
+}  // namespace
+}  // namespace orbvex::test
