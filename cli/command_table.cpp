@@ -107,14 +107,18 @@ const CommandType kCommands[] = {
     {"erase", false, "erase the whole flash", RangeUse::kWholeFlash, Erase},
     {"write", true,
      "program a ROM image from the start of the flash (or from --offset, erasing\n"
-     "only the sectors it covers, which must start and end on sector boundaries)",
+     "only the sectors it covers, which must start and end on sector boundaries);\n"
+     "no 4 KB chunk of 0xFF is sent, and those left out are checked blank",
      RangeUse::kOffsetOnly, Write},
     {"update", true,
      "make the flash hold FILE from --offset on (default 0), erasing and writing\n"
      "only the sectors whose checksums differ from the file's, and no chunk of 0xFF;\n"
      "FILE must start and end on sector boundaries; needs a trap program that checksums",
      RangeUse::kOffsetOnly, Update},
-    {"read", true, "save the flash (or --offset/--length of it) to FILE", RangeUse::kOffsetAndLength, Read},
+    {"read", true,
+     "save the flash (or --offset/--length of it) to FILE; pages the trap program\n"
+     "finds all 0xFF are not transferred unless --passes is given",
+     RangeUse::kOffsetAndLength, Read},
     {"verify", true, "compare FILE with the flash from --offset on (for --length, or the file's size)",
      RangeUse::kOffsetAndLength, Verify},
     {"info", false, "the trap program's version and the flash chip it finds (maker, part, size, sectors)",

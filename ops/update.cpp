@@ -123,8 +123,8 @@ bool UpdateFlash(WindowServices& window, const UpdateInputs& in) {
     }
     window.LogLine("Update Flash ADR[" + Hex8(flash.base + in.offset) + "] LEN[" +
                    Hex8(static_cast<std::uint32_t>(file.size())) + "] : Please Wait...");
-    TrapHelp help = AskTrapHelp(window, flash.base);
-    help.skipBlank = true;
+    // The chip is named once: each naming costs the link a command and its answer.
+    const TrapHelp help{abilities->Can(mailbox::kCanProgramSummed), chip->programUs[1], true};
     const bool updated = Updater(window, flash, in.offset, file).Run(*chip, span, help);
     window.LogLine("Update Flash END");
     return updated;
