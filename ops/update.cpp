@@ -16,6 +16,8 @@
 namespace orbvex {
 namespace {
 
+constexpr std::uint32_t kGroupSize = 0x40000;  // bytes of sectors one checksum compares first
+
 struct Sector {
     std::uint32_t offset;  // in the chip
     std::uint32_t size;
@@ -28,11 +30,7 @@ public:
 
     bool Run(const ChipInfo& chip, const SectorSpan& span, const TrapHelp& help) {
         std::vector<Sector> differing;
-        for (const ChipRegion& block : span.blocks) {
-            bool same = false;
-            if (!ChecksumIs(block.blocks, block.blockSize, FileCrc(block.blocks, block.blockSize), same)) return false;
-            if (!same) differing.push_back({block.blocks, block.blockSize});
-        }
+        if (!FindDiffering(span.blocks, differing)) return false;
         window_.StillWaiting(std::to_string(span.blocks.size() - differing.size()) + " of " +
                              std::to_string(span.blocks.size()) + " sectors already hold the file's bytes");
         for (const Sector& sector : differing)
@@ -54,6 +52,28 @@ public:
     }
 
 private:
+    // Sectors are compared in groups first: each checksum costs the link a command and
+    // its answer, and a group that holds the file's bytes needs no look at its sectors.
+    bool FindDiffering(const std::vector<ChipRegion>& blocks, std::vector<Sector>& differing) {
+        for (std::size_t first = 0; first < blocks.size();) {
+            std::size_t end = first;
+            std::uint32_t size = 0;
+            while (end < blocks.size() && (size < kGroupSize || end == first)) size += blocks[end++].blockSize;
+            bool same = false;
+            if (end - first > 1 && !ChecksumIs(blocks[first].blocks, size, FileCrc(blocks[first].blocks, size), same))
+                return false;
+            for (std::size_t i = first; i < end && !same; ++i) {
+                const ChipRegion& block = blocks[i];
+                bool sectorSame = false;
+                if (!ChecksumIs(block.blocks, block.blockSize, FileCrc(block.blocks, block.blockSize), sectorSame))
+                    return false;
+                if (!sectorSame) differing.push_back({block.blocks, block.blockSize});
+            }
+            first = end;
+        }
+        return true;
+    }
+
     std::uint32_t FileCrc(std::uint32_t chipOffset, std::uint32_t size) const {
         return Crc32(file_.data() + (chipOffset - offset_), size);
     }

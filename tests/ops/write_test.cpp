@@ -400,6 +400,11 @@ TEST_F(UpdateTest, TouchesOnlyTheSectorsThatDiffer) {
     EXPECT_THAT(window.waitNotices, ElementsAre("4 of 5 sectors already hold the file's bytes"));
     EXPECT_EQ(receiver.Flash(), flash);
 
+    WriteFileBytes(PathIn("one.rom"), std::vector<std::uint8_t>(flash.begin() + 0x20000, flash.begin() + 0x30000));
+    window.Forget();
+    ASSERT_TRUE(RunUpdate(window, {kLpt1Base, PathIn("one.rom"), kFlash1M, 0x20000, true}));
+    EXPECT_THAT(window.waitNotices, ElementsAre("1 of 1 sectors already hold the file's bytes"));
+
     EXPECT_FALSE(Update(0x5000));
     EXPECT_EQ(window.FromEnd(2),
               "Update refused: ADR[7FF05000]:LEN[00020000] does not start and end on sector boundaries; the sectors "
