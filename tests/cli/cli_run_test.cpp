@@ -139,6 +139,13 @@ TEST_F(CliRun, TheVirtualFlashFileCarriesTheFlashToTheNextCallsVerify) {
     run = RunTool({"--virtual", "--virtual-flash", Path("new.img"), "start", "verify", Path("image.rom")});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(ReadBytes(Path("new.img")), kErased);
+
+    // update erases and writes only a sector that differs; the second finds none.
+    WriteBytes(Path("boot.rom"), std::vector<std::uint8_t>(0x4000, 0x33));
+    run = OnFlash({"start", "update", Path("boot.rom"), "update", Path("boot.rom"), "verify", Path("boot.rom")});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_THAT(run.err, HasSubstr("0 of 1 sectors already hold the file's bytes\n"));
+    EXPECT_THAT(run.err, HasSubstr("1 of 1 sectors already hold the file's bytes\n"));
 }
 
 // A part whose commands the trap does not know: the write names the reason on stderr,
@@ -280,6 +287,11 @@ TEST_F(CliRun, WritesAreReadBackUnlessTold) {
     run = OnFlash({"--no-verify", "--trap", saysDone, "start", "write", Path("image.rom")});
     EXPECT_EQ(run.status, 0);
     EXPECT_THAT(run.out, Not(HasSubstr("Verify")));
+    // Its erase cannot be checked, and it cannot tell update which sectors differ.
+    run = OnFlash({"--trap", saysDone, "start", "erase", "update", Path("image.rom")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("erase: the trap program cannot check that the flash reads blank"));
+    EXPECT_THAT(run.err, HasSubstr("Update refused: the trap program cannot checksum the flash"));
 }
 
 TEST_F(CliRun, OffsetAndLengthReadAndVerifyPartOfTheFlash) {
