@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 extern "C" {
@@ -61,10 +62,12 @@ AvrBoard::~AvrBoard() {
 bool AvrBoard::Load(const std::string& elfPath, std::string& error) {
     elf_firmware_t firmware{};
     // simavr's loader says what it loaded on stdout, where the program's own first line
-    // (the serial line's path) belongs: it goes to stderr instead.
+    // (the serial line's path) belongs: it is not wanted.
     std::fflush(stdout);
     const int out = dup(1);
-    dup2(2, 1);
+    const int none = open("/dev/null", O_WRONLY);
+    dup2(none, 1);
+    close(none);
     const int loaded = elf_read_firmware(elfPath.c_str(), &firmware);
     std::fflush(stdout);
     dup2(out, 1);
