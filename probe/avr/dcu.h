@@ -22,11 +22,6 @@ typedef void (*dcu_read_started)(uint8_t request_ok, uint8_t length_byte, uint16
 // Where a block write takes its data bytes from, one at a time.
 typedef uint8_t (*dcu_byte_in)(void);
 
-uint8_t dcu_wait_start(int32_t limit);
-uint8_t dcu_receive(uint8_t* out);
-uint8_t dcu_send(uint8_t value);
-uint8_t dcu_drain(uint16_t limit);
-
 // Returns the count the reply announced (4 to 256) when the whole block came, else 0;
 // *received tells how many data bytes went to `out` either way.
 uint16_t dcu_read_block(uint32_t address, dcu_read_started started, dcu_byte_out out, uint16_t* received);

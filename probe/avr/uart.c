@@ -113,6 +113,14 @@ void uart_sleep(void) {
 }
 
 void uart_put(uint8_t byte) {
+    // With nothing queued and the transmitter free the byte goes straight out: no
+    // interrupt to pay while the line keeps up with the pins.
+    if (tx_head == tx_tail && (UCSR0A & _BV(UDRE0))) {
+        UCSR0A = _BV(U2X0) | _BV(TXC0);
+        UDR0 = byte;
+        tx_busy = 1;
+        return;
+    }
     const uint8_t next = (uint8_t)((tx_head + 1u) & TX_MASK);
     while (next == tx_tail) {
     }
