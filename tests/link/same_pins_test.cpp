@@ -11,6 +11,7 @@
 #include "ops/receiver_fixture.h"
 #include "support/deferring_cable.h"
 #include "support/ftdi_standin.h"
+#include "support/probe_loopback.h"
 
 namespace orbvex::test {
 namespace {
@@ -41,12 +42,18 @@ TEST_F(SameSession, ClocksDrivenAheadReachTheTargetAsTheSequentialPinsInAFifthOf
     };
     for (const auto& set : rows) {
         const auto row = "row " + std::to_string(&set - rows);
-        sim::VirtualReceiver atOnceTarget, aheadTarget;
+        sim::VirtualReceiver atOnceTarget, aheadTarget, probeTarget;
         set(atOnceTarget);
         set(aheadTarget);
-        PinRecorder atOnce(atOnceTarget), aheadPins(aheadTarget);
+        set(probeTarget);
+        PinRecorder atOnce(atOnceTarget), aheadPins(aheadTarget), probePins(probeTarget);
         DeferringCable ahead(aheadPins);
+        InProcessProbe probe(probePins);  // the messages run next to the target
+        ASSERT_TRUE(probe.hello) << probe.helloError;
         session(atOnce);
+        session(probe.client);
+        EXPECT_EQ(probePins.changes, atOnce.changes) << row << " through the probe";
+        EXPECT_EQ(probePins.fingerprint, atOnce.fingerprint) << row << " through the probe";
         const bool timed = &set == &rows[0];
         if (timed) SetTickSource(nullptr);
         session(ahead);
