@@ -12,7 +12,7 @@
 #include "link/jtag.h"
 #include "ops/link_session.h"
 #include "port/port_access.h"
-#include "probe/probe_board.h"
+#include "avr/probe_board.h"
 #include "sim/virtual_receiver.h"
 #include "support/ftdi_standin.h"
 
