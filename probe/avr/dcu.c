@@ -7,7 +7,6 @@
 
 #define START_PATTERN 3u  // 0,1,1: the DCU begins a byte
 #define ACK_PATTERN 2u    // 0,1,0: it took one (or is busy)
-#define RECEIVE_ACK_BIT 4
 
 int32_t dcu_start_wait_limit = DCU_START_WAIT_LIMIT;
 
@@ -29,8 +28,8 @@ uint16_t dcu_read_block(uint32_t address, dcu_read_started started, dcu_byte_out
     return jtag_delay ? read_block_slow(address, started, out, received) : read_block_fast(address, started, out, received);
 }
 
-uint8_t dcu_write_block(uint32_t address, dcu_byte_in in, uint8_t length) {
-    return jtag_delay ? write_block_slow(address, in, length) : write_block_fast(address, in, length);
+uint8_t dcu_write_block(uint32_t address, const uint8_t* data, uint8_t length) {
+    return jtag_delay ? write_block_slow(address, data, length) : write_block_fast(address, data, length);
 }
 
 uint8_t dcu_write_word(uint32_t address, uint32_t value) {

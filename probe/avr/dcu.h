@@ -19,13 +19,10 @@ extern int32_t dcu_start_wait_limit;
 // is in, whether the request went through and how many bytes the DCU announced.
 typedef void (*dcu_byte_out)(uint8_t byte);
 typedef void (*dcu_read_started)(uint8_t request_ok, uint8_t length_byte, uint16_t n);
-// Where a block write takes its data bytes from, one at a time.
-typedef uint8_t (*dcu_byte_in)(void);
 
 // Returns the count the reply announced (4 to 256) when the whole block came, else 0;
 // *received tells how many data bytes went to `out` either way.
 uint16_t dcu_read_block(uint32_t address, dcu_read_started started, dcu_byte_out out, uint16_t* received);
-// Returns length when every byte was acknowledged, else 0. Bytes after the first not
-// acknowledged are not taken from `in`.
-uint8_t dcu_write_block(uint32_t address, dcu_byte_in in, uint8_t length);
+// Returns length when every byte was acknowledged, else 0.
+uint8_t dcu_write_block(uint32_t address, const uint8_t* data, uint8_t length);
 uint8_t dcu_write_word(uint32_t address, uint32_t value);

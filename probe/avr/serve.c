@@ -299,13 +299,18 @@ static void read_word(void) {
     end_answer();
 }
 
-static uint8_t next_data_byte(void) { return get_u8(); }
+// A block's data, out of the ring into one piece: the sends then read it at a cycle or
+// two a byte.
+static uint8_t block_data[252];
 
 static void write_block(uint8_t length) {
     message_head();
     const uint32_t address = get_u32();
     get_u8();  // the length, checked already
-    const uint8_t result = dcu_write_block(address, next_data_byte, length);
+    for (uint8_t i = 0; i < length; ++i) block_data[i] = uart_peek(i);
+    uart_skip(length);
+    body_left = (uint16_t)(body_left - length);
+    const uint8_t result = dcu_write_block(address, block_data, length);
     begin_answer(kWriteBlock | 0x80, 1);
     put_checked(result);
     end_answer();

@@ -139,10 +139,12 @@ std::uint32_t AvrBoard::FirmwareBaud() const {
 
 // Within 3 %: what a UART's sampling in the middle of each bit takes over ten bits.
 bool AvrBoard::RatesMeet() const {
-    if (!bridgeRates_.empty() && std::find(bridgeRates_.begin(), bridgeRates_.end(), hostBaud_) == bridgeRates_.end())
-        return false;
     const double ratio = static_cast<double>(FirmwareBaud()) / hostBaud_;
     return std::fabs(ratio - 1.0) <= 0.03;
+}
+
+bool AvrBoard::BridgeCarries() const {
+    return bridgeRates_.empty() || std::find(bridgeRates_.begin(), bridgeRates_.end(), hostBaud_) != bridgeRates_.end();
 }
 
 // simavr counts a parity bit that 8N1 does not send: the board's rate is set here from
@@ -159,7 +161,7 @@ void AvrBoard::KeepUartInStep() {
 void AvrBoard::OnSerialOut(avr_irq_t*, std::uint32_t value, void* param) {
     auto* board = static_cast<AvrBoard*>(param);
     board->KeepUartInStep();
-    if (!board->RatesMeet()) return;  // noise at the other end, which the host's check refuses
+    if (!board->BridgeCarries() || !board->RatesMeet()) return;  // noise at the other end, which the host's check refuses
     board->received_.push_back(static_cast<char>(value & 0xFF));
     ++board->bytesToHost_;
 }
@@ -188,7 +190,9 @@ std::uint64_t AvrBoard::DeliverNext(avr_t*, std::uint64_t when, void* param) {
     board->toBoard_.pop_front();
     auto* uart = Uart(board->uart_);
     const bool rxOn = (board->avr_->data[uart->rxen.reg] >> uart->rxen.bit) & 1;
-    if (rxOn && FifoCount(uart) >= kChipRxBytes) {
+    if (!board->BridgeCarries()) {
+        // the bridge does not take the host's rate: nothing reaches the board
+    } else if (rxOn && FifoCount(uart) >= kChipRxBytes) {
         ++board->overruns_;
     } else if (board->RatesMeet()) {
         avr_raise_irq(board->serialIn_, byte);

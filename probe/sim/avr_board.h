@@ -63,6 +63,7 @@ private:
 
     void UpdateLines();
     bool RatesMeet() const;
+    bool BridgeCarries() const;
     std::uint64_t ByteCycles() const;
     void KeepUartInStep();
     void ScheduleDelivery();
