@@ -124,7 +124,8 @@ std::string TakeCable(const cables::CableOptions& cableOptions, const Given& g, 
     if (!g.remoteTimeoutOpt->count()) return {};
     constexpr std::uint64_t kLongestTimeout = 86400;
     std::uint64_t seconds = 0;
-    if (!named || std::string(named->option) != "--remote") return "--remote-timeout needs --remote";
+    if (!named || (std::string(named->option) != "--remote" && std::string(named->option) != "--probe"))
+        return "--remote-timeout needs --remote or --probe";
     if (!ParseUnsigned(g.remoteTimeout, kLongestTimeout, seconds) || seconds == 0)
         return "--remote-timeout must be a number of seconds from 1 to 86400, got \"" + g.remoteTimeout + "\"";
     o.remoteTimeoutSeconds = static_cast<int>(seconds);

@@ -69,8 +69,9 @@ private:
 
 // A host's cable to a probe in this process that drives target.
 struct InProcessProbe {
-    explicit InProcessProbe(PortBackend& target, LoopbackStream::Tamper tamper = {}, int timeoutMs = 10000)
-        : server(EngineOn(target), InProcessProbeAbilities()),
+    explicit InProcessProbe(PortBackend& target, LoopbackStream::Tamper tamper = {}, int timeoutMs = 10000,
+                            probe::ProbeServer::CableLost lost = {})
+        : server(EngineOn(target), InProcessProbeAbilities(), std::move(lost)),
           client(std::make_unique<LoopbackStream>(server, std::move(tamper)), timeoutMs) {
         std::string error;
         hello = client.Hello(error);
