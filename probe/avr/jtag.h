@@ -17,8 +17,8 @@ void jtag_set_reset(uint8_t high);
 // rising edge when sample is set. Returns TDO (0 or 1), 0 when not sampled.
 uint8_t jtag_step(uint8_t lines, uint8_t sample);
 void delay_ms(uint16_t ms);
-// Whether the TAP rests in Shift-DR with the DCU's instruction loaded; a reset-line
-// change or a raw run clears it, and the next DCU message selects it again.
+// Whether the TAP rests in Shift-DR with the DCU's instruction loaded, as the host's
+// message says; selecting when it is not takes the 19 clocks of the host's engine.
 extern uint8_t jtag_selected;
 void jtag_select_dcu(void);
 

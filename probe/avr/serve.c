@@ -235,15 +235,15 @@ static void raw(uint16_t clocks, uint8_t flags) {
     }
     if (count) put_checked(packed);
     end_answer();
-    jtag_selected = 0;
 }
 
-// The message head: the selection and the start wait's budget.
+// The message head: the selection and the start wait's budget. The host keeps the
+// selection, as its own engine would: the DCU is selected exactly when it says so.
 static void message_head(void) {
     const uint8_t flags = get_u8();
     const int32_t limit = (int32_t)get_u32();
     dcu_start_wait_limit = limit;
-    if (flags & 1u) jtag_selected = 0;
+    jtag_selected = (flags & 1u) ? 0 : 1;
     jtag_select_dcu();
 }
 

@@ -169,7 +169,7 @@ TEST(ProbeFirmware, FollowsAHostAtAnotherRateAndStaysSilentUntilThen) {
     EXPECT_EQ(probe.board.FirmwareBaud(), 117647u);
 }
 
-TEST(ProbeFirmware, RunsRawClocksCapturingWhereAskedAndForgetsTheSelection) {
+TEST(ProbeFirmware, RunsRawClocksCapturingWhereAsked) {
     sim::VirtualReceiver engineTarget, probeTarget;
     PinRecorder enginePins(engineTarget), probePins(probeTarget);
     std::uint32_t idcode = 0;
