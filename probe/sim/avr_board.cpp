@@ -196,6 +196,7 @@ std::uint64_t AvrBoard::DeliverNext(avr_t*, std::uint64_t when, void* param) {
         ++board->overruns_;
     } else if (board->RatesMeet()) {
         avr_raise_irq(board->serialIn_, byte);
+        ++board->bytesFromHost_;
     } else {
         avr_raise_irq(board->serialIn_, UART_INPUT_FE | 0x00);
     }

@@ -53,6 +53,7 @@ public:
     // The firmware's line rate, from its divider.
     std::uint32_t FirmwareBaud() const;
     std::uint64_t BytesToHost() const { return bytesToHost_; }
+    std::uint64_t BytesFromHost() const { return bytesFromHost_; }
     std::uint64_t Overruns() const { return overruns_; }
 
 private:
@@ -83,6 +84,7 @@ private:
     bool delivering_ = false;
     std::string received_;
     std::uint64_t bytesToHost_ = 0;
+    std::uint64_t bytesFromHost_ = 0;
     std::uint64_t overruns_ = 0;
 };
 
