@@ -225,8 +225,26 @@ void AvrBoard::Run(std::uint64_t cycles) {
     if (!avr_) return;
     RestartDelivery();
     const std::uint64_t end = avr_->cycle + cycles;
-    while (avr_->cycle < end && !Idle()) avr_run(avr_);
+    while (avr_->cycle < end && !Idle()) {
+        avr_run(avr_);
+        if (avr_->pc == 0) Restarted();
+    }
     RestartDelivery();
+}
+
+void AvrBoard::Restarted() {
+    ++resets_;
+    if (hungAt_ < 0) return;
+    avr_->flash[hungAt_] = static_cast<std::uint8_t>(hungWord_);
+    avr_->flash[hungAt_ + 1] = static_cast<std::uint8_t>(hungWord_ >> 8);
+    hungAt_ = -1;
+}
+
+void AvrBoard::HangHere() {
+    hungAt_ = avr_->pc;
+    hungWord_ = static_cast<std::uint16_t>(avr_->flash[hungAt_] | (avr_->flash[hungAt_ + 1] << 8));
+    avr_->flash[hungAt_] = 0xFF;  // rjmp .-2: to itself
+    avr_->flash[hungAt_ + 1] = 0xCF;
 }
 
 // A reset (the watchdog's, or the button) drops the chip's timers, the line's among them.
@@ -240,6 +258,7 @@ void AvrBoard::RestartDelivery() {
 void AvrBoard::Reset() {
     if (!avr_) return;
     avr_reset(avr_);
+    Restarted();
     UpdateLines();
     RestartDelivery();
 }

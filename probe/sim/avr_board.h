@@ -47,6 +47,10 @@ public:
     bool Stopped() const;  // crashed or ran off its program
     // The reset button (or the bridge's DTR pulse): the firmware starts again.
     void Reset();
+    // A lock-up where the firmware is now: its next instruction jumps to itself, until
+    // the chip resets (the instruction is back as it was then).
+    void HangHere();
+    std::uint64_t Resets() const { return resets_; }
 
     std::uint64_t Cycles() const;
     double Seconds() const { return static_cast<double>(Cycles()) / kClockHz; }
@@ -69,6 +73,7 @@ private:
     void KeepUartInStep();
     void ScheduleDelivery();
     void RestartDelivery();
+    void Restarted();
 
     PortBackend& target_;
     std::uint16_t base_;
@@ -85,6 +90,9 @@ private:
     std::string received_;
     std::uint64_t bytesToHost_ = 0;
     std::uint64_t bytesFromHost_ = 0;
+    std::uint64_t resets_ = 0;
+    std::int64_t hungAt_ = -1;  // the flash address of the instruction a lock-up replaced
+    std::uint16_t hungWord_ = 0;
     std::uint64_t overruns_ = 0;
 };
 

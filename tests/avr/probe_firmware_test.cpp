@@ -5,12 +5,16 @@
 // rate is followed.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <string>
 
 #include "link/dcu.h"
 #include "link/jtag.h"
 #include "ops/link_session.h"
+#include "remote/remote_bitbang_client.h"
+#include "remote/remote_bitbang_server.h"
 #include "port/port_access.h"
 #include "avr/probe_board.h"
 #include "sim/virtual_receiver.h"
@@ -153,6 +157,26 @@ TEST(ProbeFirmware, AnswersWhatItCannotServeWithAnErrorAndServesOnAfterIt) {
     }
 }
 
+TEST(ProbeFirmware, TheWatchdogBringsBackABoardThatLocksUpMidMessage) {
+    sim::VirtualReceiver target;
+    ProbeBoard probe(target);
+    ASSERT_TRUE(probe.Ask(0x01, {}).whole);
+    const std::uint64_t resets = probe.board.Resets();
+    const Bytes read = Frame(1, 0x10, Head(true, 0x80000000));
+    probe.board.HostSend(read.data(), read.size());
+    probe.board.Run(16000 * 5);  // 5 ms in: draining
+    ASSERT_FALSE(probe.board.Idle());
+    probe.board.HangHere();
+    const std::uint64_t hung = probe.board.Cycles();
+    probe.board.Run(16000000ull * 5);  // the board asleep again, waiting for a host
+    EXPECT_TRUE(probe.board.Idle());
+    EXPECT_EQ(probe.board.Resets(), resets + 1);
+    EXPECT_LT(probe.board.Cycles() - hung, 16000000ull);  // within a second
+    probe.board.TakeReceived();
+    const Answer hello = ParseAnswer(probe.Exchange(Frame(0, 0x01, {})));
+    EXPECT_TRUE(hello.whole && hello.type == 0x81);
+}
+
 TEST(ProbeFirmware, FollowsAHostAtAnotherRateAndStaysSilentUntilThen) {
     sim::VirtualReceiver target;
     ProbeBoard probe(target);
@@ -169,34 +193,25 @@ TEST(ProbeFirmware, FollowsAHostAtAnotherRateAndStaysSilentUntilThen) {
     EXPECT_EQ(probe.board.FirmwareBaud(), 117647u);
 }
 
-TEST(ProbeFirmware, RunsRawClocksCapturingWhereAsked) {
-    sim::VirtualReceiver engineTarget, probeTarget;
-    PinRecorder enginePins(engineTarget), probePins(probeTarget);
-    std::uint32_t idcode = 0;
-    {
-        auto access = MakeUnrestrictedPortAccess();
-        LinkSession link(*access, &enginePins);
-        JtagSetTrst(true);
-        idcode = ReadIdcode();
-    }
-    ProbeBoard probe(probePins);
+// ReadIdcode as one raw run through the probe: TAP reset, instruction 2, Shift-DR, 32
+// bits out; the IDCODE it captured.
+std::uint32_t RawIdcode(ProbeBoard& probe) {
     probe.Ask(0x03, {1, 0, 0});
-    // ReadIdcode as a raw run: TAP reset, instruction 2, Shift-DR, 32 bits out.
-    std::string tms =
+    const std::string tms =
         "111110"
         "1100"
         "00001"
         "1"
         "100" +
         std::string(31, '0') + "1" + "1";
-    std::string tdi =
+    const std::string tdi =
         "000000"
         "0000"
         "01000"
         "0"
         "000" +
         std::string(32, '0') + "0";
-    std::string capture =
+    const std::string capture =
         "000000"
         "0000"
         "11111"
@@ -213,13 +228,52 @@ TEST(ProbeFirmware, RunsRawClocksCapturingWhereAsked) {
     }
     const Answer raw = probe.Ask(0x04, body);
     probe.Ask(0x03, {0, 0, 0});
-    ASSERT_TRUE(raw.whole);
-    ASSERT_EQ(raw.body.size(), 5u);  // 37 samples
+    EXPECT_TRUE(raw.whole);
+    EXPECT_EQ(raw.body.size(), 5u);  // 37 samples
     std::uint64_t samples = 0;
-    for (std::size_t i = 0; i < raw.body.size(); ++i) samples |= std::uint64_t{raw.body[i]} << (8 * i);
-    EXPECT_EQ(static_cast<std::uint32_t>(samples >> 5), idcode);
+    for (std::size_t i = 0; i < raw.body.size() && i < 8; ++i) samples |= std::uint64_t{raw.body[i]} << (8 * i);
+    return static_cast<std::uint32_t>(samples >> 5);
+}
+
+TEST(ProbeFirmware, RunsRawClocksCapturingWhereAsked) {
+    sim::VirtualReceiver engineTarget, probeTarget;
+    PinRecorder enginePins(engineTarget), probePins(probeTarget);
+    std::uint32_t idcode = 0;
+    {
+        auto access = MakeUnrestrictedPortAccess();
+        LinkSession link(*access, &enginePins);
+        JtagSetTrst(true);
+        idcode = ReadIdcode();
+    }
+    ProbeBoard probe(probePins);
+    EXPECT_EQ(RawIdcode(probe), idcode);
     EXPECT_EQ(idcode, engineTarget.Config().idcode);
     EXPECT_EQ(probePins.fingerprint, enginePins.fingerprint);
+}
+
+// The board's pins on a remote bit-bang server: a write for each change of the lines,
+// an 'R' for each read of TDO.
+TEST(ProbeFirmware, DrivesARemoteBitbangTarget) {
+    sim::VirtualReceiver served;
+    sim::ReceiverConfig config;
+    config.idcode = 0x2A5B6C7D;
+    served.Config() = config;
+    net::Listener listener;
+    net::Endpoint where;
+    where.host = "127.0.0.1";
+    std::string error;
+    ASSERT_TRUE(listener.Open(where, error)) << error;
+    std::atomic<bool> stop{false};
+    std::thread server([&] { ServeRemoteBitbang(listener, served, &stop, [](ServerEvent e) { return !ClientGone(e); }); });
+    {
+        RemoteBitbangClient client(net::Connect(listener.Bound(), error));
+        ProbeBoard probe(client);
+        EXPECT_EQ(RawIdcode(probe), 0x2A5B6C7Du);
+        client.Quit();
+    }
+    stop = true;
+    server.join();
+    EXPECT_EQ(served.Counters().portReads, 37u);
 }
 
 }  // namespace
