@@ -60,10 +60,19 @@ Results BySequentialEngine(PortBackend& target) {
 }
 
 // The same calls handed to the probe whole.
-Results ByProbe(PortBackend& target) {
+Results ByProbe(PortBackend& target, std::uint32_t tckHz) {
     ProbeBoard probe(target);
     Results r;
     EXPECT_TRUE(probe.Ask(0x01, {}).whole);
+    if (tckHz) {  // a slower clock: the same pins, spaced out
+        Bytes rate;
+        PutU32(rate, tckHz);
+        const Answer clock = probe.Ask(0x02, rate);
+        EXPECT_TRUE(clock.whole && clock.body.size() == 4);
+        const std::uint32_t now = clock.body[0] | (clock.body[1] << 8) | (clock.body[2] << 16) | (std::uint32_t{clock.body[3]} << 24);
+        EXPECT_LE(now, tckHz);
+        EXPECT_GT(now, tckHz / 2);
+    }
     EXPECT_TRUE(probe.Ask(0x03, {1, 0, 0}).whole);
     Bytes word = Head(true, 0x3004);
     PutU32(word, 0x80000000);
@@ -104,10 +113,15 @@ TEST(ProbeFirmware, DrivesTheSequentialEnginesPinsWithItsResultsHealthyOrFaulty)
         set(probeTarget);
         PinRecorder enginePins(engineTarget), probePins(probeTarget);
         const Results engine = BySequentialEngine(enginePins);
-        const Results probe = ByProbe(probePins);
+        const Results probe = ByProbe(probePins, 0);
         EXPECT_TRUE(engine == probe) << row;
         EXPECT_EQ(probePins.changes, enginePins.changes) << row;
         EXPECT_EQ(probePins.fingerprint, enginePins.fingerprint) << row;
+        sim::VirtualReceiver slowTarget;  // and at 400 kHz
+        set(slowTarget);
+        PinRecorder slowPins(slowTarget);
+        EXPECT_TRUE(engine == ByProbe(slowPins, 400000)) << row << " at 400 kHz";
+        EXPECT_EQ(slowPins.fingerprint, enginePins.fingerprint) << row << " at 400 kHz";
         if (&set == &rows[0]) {
             EXPECT_TRUE(probe.halted);
             EXPECT_EQ(probe.read, 256);
