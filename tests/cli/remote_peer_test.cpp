@@ -23,6 +23,7 @@
 #include "remote/remote_bitbang_server.h"
 #include "remote/remote_bitbang_socket.h"
 #include "probe/probe_wire.h"
+#include "support/probe_loopback.h"
 #include "sim/virtual_receiver.h"
 #if !defined(_WIN32)
 #include <arpa/inet.h>
@@ -35,6 +36,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -812,6 +814,42 @@ TEST(ServedProbe, AProbeThatNeverAnswersEndsTheRunAtTheTimeoutOrAtCtrlC) {
         EXPECT_EQ(run.status, ctrlC ? 130 : 1) << run.err;
         EXPECT_THAT(run.err, HasSubstr(ctrlC ? "interrupted" : "the probe did not answer within 1 s"));
     }
+}
+
+// The serial route, on a pseudo-terminal: a probe forked off serves its master side as
+// a board would its UART, and the tool opens the other side with --probe DEVICE.
+TEST(ServedProbe, ASerialLineCarriesASessionAsTheSocketDoes) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string device = ::ptsname(master);
+    const pid_t board = ::fork();
+    if (board == 0) {
+        sim::VirtualReceiver target;
+        probe::ProbeServer server(EngineOn(target), InProcessProbeAbilities());
+        std::uint8_t buffer[4096];
+        for (long n; (n = ::read(master, buffer, sizeof buffer)) > 0;) {
+            std::vector<std::uint8_t> answers;
+            server.Take(buffer, static_cast<std::size_t>(n), answers);
+            if (!answers.empty() && ::write(master, answers.data(), answers.size()) < 0) break;
+        }
+        ::_exit(0);
+    }
+    TempDir dir;
+    const ToolRun run = RunTool({"--probe", device + ",baud=115200", "--remote-timeout", kSlowHostTimeout, "--trap",
+                                 ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "read", dir.Path("G.bin")});
+    ::kill(board, SIGKILL);
+    ::waitpid(board, nullptr, 0);
+    ::close(master);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadBytes(dir.Path("G.bin")), std::vector<std::uint8_t>(0x100000, 0xFF));
+}
+
+TEST(ServedProbe, OpenedToTheNetworkItSaysSoOnStderr) {
+    Program probe({Bin("orbvex_probe"), "--virtual", "--listen", "127.0.0.1:0"});
+    EXPECT_THAT(probe.Line(), HasSubstr("orbvex_probe: open to the network on 127.0.0.1:"));
+    EXPECT_THAT(probe.Line(), HasSubstr("listening on 127.0.0.1:"));
 }
 
 #endif
