@@ -149,17 +149,19 @@ TEST(CliRemote, ALinkLostRightAfterTheLastAnswerFailsTheRun) {
     EXPECT_THAT(run.err, AllOf(HasSubstr(served.Address() + " lost"), Not(HasSubstr("\"start\" failed"))));
 }
 
-// The trap program's failure answer ends the run at once, with its reason on stdout.
+// The trap program's failure answer ends the run at once, with its reason in the log
+// and on stderr, not the line that closed the operation after it.
 TEST(CliRemote, ATrapProgramFailureStopsTheRunAndSaysWhy) {
     TempDir dir;
     WriteBytes(dir.Path("image.rom"), std::vector<std::uint8_t>(0x20, 0x00));
     const struct {
         sim::FlashFaults fault;
         const char* command;
-        const char* lines;
+        const char* reason;
+        const char* closing;
     } cases[] = {
-        {{std::nullopt, false, true}, "erase", "Erase failed: chip not identified\nFail\n"},
-        {{sim::StuckBit{0x11, 7}, false, false}, "write", "Error writing flash at address 7FF00000: program failed at 7FF00010\nWrite Flash END\n"},
+        {{std::nullopt, false, true}, "erase", "Erase failed: chip not identified", "Fail"},
+        {{sim::StuckBit{0x11, 7}, false, false}, "write", "Error writing flash at address 7FF00000: program failed at 7FF00010", "Write Flash END"},
     };
     for (const auto& c : cases) {
         ServedReceiver served;
@@ -169,8 +171,8 @@ TEST(CliRemote, ATrapProgramFailureStopsTheRunAndSaysWhy) {
         if (c.command == std::string("write")) args.push_back(dir.Path("image.rom"));
         ToolRun run = RunTool(args);
         EXPECT_EQ(run.status, 1) << run.out;
-        EXPECT_THAT(run.out, HasSubstr(c.lines));
-        EXPECT_THAT(run.err, HasSubstr(std::string("\"") + c.command + "\" failed"));
+        EXPECT_THAT(run.out, HasSubstr(std::string(c.reason) + "\n" + c.closing + "\n"));
+        EXPECT_THAT(run.err, HasSubstr(std::string("orbvex_cli: ") + c.reason + "\norbvex_cli: \"" + c.command + "\" failed"));
     }
 }
 
