@@ -80,7 +80,7 @@ void DeclareOptions(CLI::App& app, Given& g) {
     g.remoteTimeoutOpt = app.add_option("--remote-timeout", g.remoteTimeout,
                                         "With --remote: give up when connecting, an answer or room to send takes this "
                                         "many seconds, or a stretch of that long brings fewer than 100 answers "
-                                        "(default 10)");
+                                        "(default 10); with --probe: when connecting or one answer takes that long");
     g.trapOpt = app.add_option("--trap", g.trap,
                                "Target-side trap program (default: trap.bin beside this program, else in "
                                "~/.local/share/orbvex_up/, else in ../share/orbvex_up/ from this program's folder)");
