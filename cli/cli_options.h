@@ -7,20 +7,14 @@
 #include <vector>
 
 #include "cables/cable.h"
+#include "cli/command_table.h"
 #include "util/flash_map.h"
 
 namespace orbvex::cli {
 
-enum class CommandKind { Start,
-                         Erase,
-                         Write,
-                         Read,
-                         Verify,
-                         Info };
-
 struct Command {
-    CommandKind kind;
-    std::string file;  // write, read, verify: as given on the command line
+    const CommandType* type;
+    std::string file;  // for a command that takes one: as given on the command line
 };
 
 struct CliOptions {

@@ -464,7 +464,8 @@ bool Listener::Open(const Endpoint& where, std::string& error, bool onNetwork) {
     // Loopback unless asked: the receiver is a test peer, not a service for the network.
     in_addr host{};
     host.s_addr = htonl(INADDR_LOOPBACK);
-    if (onNetwork && ::inet_pton(AF_INET, where.host.c_str(), &host) != 1) {
+    if (onNetwork) host.s_addr = ::inet_addr(where.host.c_str());  // both systems have it, IPv4 only
+    if (onNetwork && host.s_addr == INADDR_NONE) {
         error = where.host + " is not an IPv4 address of this machine";
         return false;
     }

@@ -25,7 +25,8 @@ check_deb() {
   local package
   package=$(dpkg-deb -f "$deb" Package)
   local want=(usr/bin/orbvex_cli usr/bin/orbvex_receiver usr/share/orbvex_up/trap.bin
-    usr/share/man/man1/orbvex_cli.1.gz usr/share/man/man1/orbvex_receiver.1.gz)
+    usr/share/man/man1/orbvex_cli.1.gz usr/share/man/man1/orbvex_receiver.1.gz
+    usr/bin/orbvex_probe usr/share/man/man1/orbvex_probe.1.gz usr/lib/systemd/system/orbvex-probe.service)
   if [ "$package" = orbvex-up ]; then
     local window
     for window in orbvex_up orbvex_up_virtual; do

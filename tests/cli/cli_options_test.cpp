@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -36,11 +37,10 @@ TEST(CliOptions, ReadsSeveralCommandsInOrderWithTheirFiles) {
     ASSERT_TRUE(p.run) << p.message;
     EXPECT_TRUE(p.options.cable->InProcess());
     EXPECT_EQ(p.options.FlashBase(), 0x7FE00000u);
-    using C = CommandKind;
-    std::vector<std::pair<C, std::string>> commands;
-    for (const Command& c : p.options.commands) commands.push_back({c.kind, c.file});
-    const std::vector<std::pair<C, std::string>> expected = {
-        {C::Start, ""}, {C::Erase, ""}, {C::Write, "image.rom"}, {C::Read, "back.bin"}, {C::Verify, "image.rom"}};
+    std::vector<std::pair<std::string, std::string>> commands;
+    for (const Command& c : p.options.commands) commands.push_back({c.type->word, c.file});
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"start", ""}, {"erase", ""}, {"write", "image.rom"}, {"read", "back.bin"}, {"verify", "image.rom"}};
     EXPECT_EQ(commands, expected);
 }
 
@@ -103,6 +103,31 @@ TEST(CliOptions, EveryCableOfTheTableIsNamedAloneAndTakesItsValueBeforeTheComman
         p = Parse({cable.option, "start"});
         EXPECT_EQ(p.exitCode, kExitBadArguments) << cable.option;
         EXPECT_THAT(p.message, HasSubstr(std::string(cable.option) + " needs a cable choice before the commands"));
+    }
+}
+
+// What every command of the table shares: its line in the help, its word in any case, the
+// file it takes, and its word swallowed by a cable option refused as such.
+TEST(CliOptions, EveryCommandOfTheTableIsInTheHelpAndTakesItsFile) {
+    const std::string help = Parse({"--help"}).message;
+    for (const CommandType* command : CommandTypes()) {
+        const std::string word = command->word;
+        const std::string firstLine = std::string(command->help).substr(0, std::string(command->help).find('\n'));
+        EXPECT_THAT(help, HasSubstr(word + (command->takesFile ? " FILE" : "") + "  ")) << word;
+        EXPECT_THAT(help, HasSubstr(firstLine)) << word;
+        std::string upper = word;
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        ParseOutcome p = Parse({"--virtual", upper.c_str(), "f.bin"});
+        if (command->takesFile) {
+            ASSERT_TRUE(p.run) << word << ": " << p.message;
+            ASSERT_EQ(p.options.commands.size(), 1u) << word;
+            EXPECT_EQ(p.options.commands[0].type, command);
+            EXPECT_EQ(p.options.commands[0].file, "f.bin");
+            EXPECT_THAT(Parse({"--virtual", "start", word.c_str()}).message, HasSubstr("\"" + word + "\" needs a FILE"));
+        } else {
+            EXPECT_THAT(p.message, HasSubstr("unknown command \"f.bin\"")) << word;
+        }
+        EXPECT_THAT(Parse({"--port", upper.c_str()}).message, HasSubstr("--port needs a cable choice before the commands"));
     }
 }
 

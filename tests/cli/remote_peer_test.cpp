@@ -23,6 +23,7 @@
 #include "remote/remote_bitbang_server.h"
 #include "remote/remote_bitbang_socket.h"
 #include "probe/probe_wire.h"
+#include "support/probe_loopback.h"
 #include "sim/virtual_receiver.h"
 #if !defined(_WIN32)
 #include <arpa/inet.h>
@@ -35,6 +36,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -147,17 +149,19 @@ TEST(CliRemote, ALinkLostRightAfterTheLastAnswerFailsTheRun) {
     EXPECT_THAT(run.err, AllOf(HasSubstr(served.Address() + " lost"), Not(HasSubstr("\"start\" failed"))));
 }
 
-// The trap program's failure answer ends the run at once, with its reason on stdout.
+// The trap program's failure answer ends the run at once, with its reason in the log
+// and on stderr, not the line that closed the operation after it.
 TEST(CliRemote, ATrapProgramFailureStopsTheRunAndSaysWhy) {
     TempDir dir;
     WriteBytes(dir.Path("image.rom"), std::vector<std::uint8_t>(0x20, 0x00));
     const struct {
         sim::FlashFaults fault;
         const char* command;
-        const char* lines;
+        const char* reason;
+        const char* closing;
     } cases[] = {
-        {{std::nullopt, false, true}, "erase", "Erase failed: chip not identified\nFail\n"},
-        {{sim::StuckBit{0x11, 7}, false, false}, "write", "Error writing flash at address 7FF00000: program failed at 7FF00010\nWrite Flash END\n"},
+        {{std::nullopt, false, true}, "erase", "Erase failed: chip not identified", "Fail"},
+        {{sim::StuckBit{0x11, 7}, false, false}, "write", "Error writing flash at address 7FF00000: program failed at 7FF00010", "Write Flash END"},
     };
     for (const auto& c : cases) {
         ServedReceiver served;
@@ -167,8 +171,8 @@ TEST(CliRemote, ATrapProgramFailureStopsTheRunAndSaysWhy) {
         if (c.command == std::string("write")) args.push_back(dir.Path("image.rom"));
         ToolRun run = RunTool(args);
         EXPECT_EQ(run.status, 1) << run.out;
-        EXPECT_THAT(run.out, HasSubstr(c.lines));
-        EXPECT_THAT(run.err, HasSubstr(std::string("\"") + c.command + "\" failed"));
+        EXPECT_THAT(run.out, HasSubstr(std::string(c.reason) + "\n" + c.closing + "\n"));
+        EXPECT_THAT(run.err, HasSubstr(std::string("orbvex_cli: ") + c.reason + "\norbvex_cli: \"" + c.command + "\" failed"));
     }
 }
 
@@ -812,6 +816,42 @@ TEST(ServedProbe, AProbeThatNeverAnswersEndsTheRunAtTheTimeoutOrAtCtrlC) {
         EXPECT_EQ(run.status, ctrlC ? 130 : 1) << run.err;
         EXPECT_THAT(run.err, HasSubstr(ctrlC ? "interrupted" : "the probe did not answer within 1 s"));
     }
+}
+
+// The serial route, on a pseudo-terminal: a probe forked off serves its master side as
+// a board would its UART, and the tool opens the other side with --probe DEVICE.
+TEST(ServedProbe, ASerialLineCarriesASessionAsTheSocketDoes) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string device = ::ptsname(master);
+    const pid_t board = ::fork();
+    if (board == 0) {
+        sim::VirtualReceiver target;
+        probe::ProbeServer server(EngineOn(target), InProcessProbeAbilities());
+        std::uint8_t buffer[4096];
+        for (long n; (n = ::read(master, buffer, sizeof buffer)) > 0;) {
+            std::vector<std::uint8_t> answers;
+            server.Take(buffer, static_cast<std::size_t>(n), answers);
+            if (!answers.empty() && ::write(master, answers.data(), answers.size()) < 0) break;
+        }
+        ::_exit(0);
+    }
+    TempDir dir;
+    const ToolRun run = RunTool({"--probe", device + ",baud=115200", "--remote-timeout", kSlowHostTimeout, "--trap",
+                                 ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "read", dir.Path("G.bin")});
+    ::kill(board, SIGKILL);
+    ::waitpid(board, nullptr, 0);
+    ::close(master);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadBytes(dir.Path("G.bin")), std::vector<std::uint8_t>(0x100000, 0xFF));
+}
+
+TEST(ServedProbe, OpenedToTheNetworkItSaysSoOnStderr) {
+    Program probe({Bin("orbvex_probe"), "--virtual", "--listen", "127.0.0.1:0"});
+    EXPECT_THAT(probe.Line(), HasSubstr("orbvex_probe: open to the network on 127.0.0.1:"));
+    EXPECT_THAT(probe.Line(), HasSubstr("listening on 127.0.0.1:"));
 }
 
 #endif

@@ -103,6 +103,22 @@ TEST_F(ProbeFaults, AProbeThatLostItsCableSaysSoAndTheWriteStops) {
     link.reset();
 }
 
+// Requests whose answers decide nothing go ahead of their answers, never more than the
+// probe's window: a board with room for one request must never be sent a second.
+TEST_F(ProbeFaults, RequestsGoAheadUpToTheWindowAndNoFurther) {
+    for (const std::uint8_t window : {1, 2, 8}) {
+        Abilities abilities = InProcessProbeAbilities();
+        abilities.window = window;
+        sim::VirtualReceiver target;
+        InProcessProbe probe(target, {}, 10000, {}, abilities);
+        link.emplace(*access, &probe.client);
+        EXPECT_TRUE(Start());
+        link.reset();
+        EXPECT_LE(probe.stream->mostInFlight, window) << "window " << int{window};
+        EXPECT_GE(probe.stream->mostInFlight, std::min<std::size_t>(window, 2)) << "window " << int{window};
+    }
+}
+
 TEST(ProbeHello, AProbeOfAnotherVersionIsRefusedNamingBoth) {
     sim::VirtualReceiver target;
     InProcessProbe probe(target, [](std::vector<std::uint8_t>& a, std::size_t) { Reframe(a, [](Frame& f) { f.version = 3; }); });

@@ -5,6 +5,7 @@
 // A tamper hook may change the answers' bytes on the way back (damage, silence).
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -39,10 +40,13 @@ public:
 
     explicit LoopbackStream(probe::ProbeServer& server, Tamper tamper = {}) : server_(server), tamper_(std::move(tamper)) {}
     bool Send(const std::uint8_t* data, std::size_t size, std::string& why) override {
+        while (!answerEnds_.empty() && answerEnds_.front() <= taken_) answerEnds_.pop_front();
+        mostInFlight = std::max(mostInFlight, answerEnds_.size() + 1);
         std::vector<std::uint8_t> answer;
         if (!open_ || !server_.Take(data, size, answer)) open_ = false;
         if (tamper_) tamper_(answer, passed_);
         passed_ += answer.size();
+        answerEnds_.push_back(passed_);
         pending_.insert(pending_.end(), answer.begin(), answer.end());
         if (!open_ && pending_.empty()) why = "the probe closed the connection";
         return true;
@@ -56,28 +60,39 @@ public:
         const std::size_t n = std::min(size, pending_.size());
         std::memcpy(buffer, pending_.data(), n);
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
+        taken_ += n;
         return static_cast<long>(n);
     }
+
+    // The most requests the host had sent whose answers it had not read (one request a send).
+    std::size_t mostInFlight = 0;
 
 private:
     probe::ProbeServer& server_;
     Tamper tamper_;
     std::vector<std::uint8_t> pending_;
-    std::size_t passed_ = 0;
+    std::size_t passed_ = 0, taken_ = 0;
+    std::deque<std::size_t> answerEnds_;  // where each answer ends in the bytes passed back
     bool open_ = true;
 };
 
 // A host's cable to a probe in this process that drives target.
 struct InProcessProbe {
     explicit InProcessProbe(PortBackend& target, LoopbackStream::Tamper tamper = {}, int timeoutMs = 10000,
-                            probe::ProbeServer::CableLost lost = {})
-        : server(EngineOn(target), InProcessProbeAbilities(), std::move(lost)),
-          client(std::make_unique<LoopbackStream>(server, std::move(tamper)), timeoutMs) {
+                            probe::ProbeServer::CableLost lost = {}, probe::Abilities abilities = InProcessProbeAbilities())
+        : server(EngineOn(target), abilities, std::move(lost)),
+          client(MakeStream(std::move(tamper)), timeoutMs) {
         std::string error;
         hello = client.Hello(error);
         helloError = error;
     }
+    std::unique_ptr<probe::ProbeStream> MakeStream(LoopbackStream::Tamper tamper) {
+        auto made = std::make_unique<LoopbackStream>(server, std::move(tamper));
+        stream = made.get();
+        return made;
+    }
     probe::ProbeServer server;
+    LoopbackStream* stream = nullptr;
     probe::ProbeClient client;
     bool hello = false;
     std::string helloError;
