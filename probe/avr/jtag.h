@@ -23,7 +23,8 @@ extern uint8_t jtag_selected;
 void jtag_select_dcu(void);
 
 static inline void jtag_spin(uint8_t rounds) {
-    if (rounds) __asm__ __volatile__("1: dec %0\n\tbrne 1b" : "+r"(rounds));
+    if (rounds) __asm__ __volatile__("1: dec %0\n\tbrne 1b"
+                                     : "+r"(rounds));
 }
 
 // One clock, its writes in the parallel cable's order; the sample is taken while TCK is
