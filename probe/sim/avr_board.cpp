@@ -37,6 +37,9 @@ constexpr std::uint16_t kUcsr0a = 0xC0;
 constexpr std::uint16_t kUbrr0l = 0xC4;
 constexpr std::uint16_t kUbrr0h = 0xC5;
 constexpr std::uint8_t kU2x = 0x02;
+constexpr std::uint16_t kSpl = 0x5D;  // the stack pointer
+constexpr std::uint16_t kSph = 0x5E;
+constexpr int kRamStart = 0x100;
 constexpr int kBitsPerByte = 10;  // start, eight data bits, stop
 // The chip holds one byte being read out and one more behind it.
 constexpr unsigned kChipRxBytes = 2;
@@ -91,6 +94,7 @@ bool AvrBoard::Load(const std::string& elfPath, std::string& error) {
     avr_->sleep = NoSleep;
     avr_load_firmware(avr_, &firmware);
     avr_->frequency = kClockHz;
+    staticEnd_ = kRamStart + static_cast<int>(firmware.datasize + firmware.bsssize);
     free(firmware.flash);  // copied into the chip
     free(firmware.eeprom);
 
@@ -234,6 +238,8 @@ void AvrBoard::Run(std::uint64_t cycles) {
     while (avr_->cycle < end && !Idle()) {
         avr_run(avr_);
         if (avr_->pc == 0) Restarted();
+        const int stack = avr_->data[kSpl] | (avr_->data[kSph] << 8);
+        if (stack < lowestStack_) lowestStack_ = stack;
     }
     RestartDelivery();
 }

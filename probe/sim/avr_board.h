@@ -51,6 +51,9 @@ public:
     // the chip resets (the instruction is back as it was then).
     void HangHere();
     std::uint64_t Resets() const { return resets_; }
+    // RAM the firmware never touched between its static data and the deepest its stack
+    // went (the ATmega328P has 2048 bytes from 0x100).
+    int StackHeadroom() const { return lowestStack_ - staticEnd_; }
 
     std::uint64_t Cycles() const;
     double Seconds() const { return static_cast<double>(Cycles()) / kClockHz; }
@@ -91,6 +94,8 @@ private:
     std::uint64_t bytesToHost_ = 0;
     std::uint64_t bytesFromHost_ = 0;
     std::uint64_t resets_ = 0;
+    int staticEnd_ = 0;
+    int lowestStack_ = 0x8FF;
     std::int64_t hungAt_ = -1;  // the flash address of the instruction a lock-up replaced
     std::uint16_t hungWord_ = 0;
     std::uint64_t overruns_ = 0;

@@ -33,6 +33,7 @@ public:
     void OnlyRates(std::vector<std::uint32_t> rates) { board_.SetBridgeRates(std::move(rates)); }
     const std::string& Device() const { return line_.Path(); }
     std::uint64_t Overruns() const { return board_.Overruns(); }
+    int StackHeadroom() const { return board_.StackHeadroom(); }
 
     sim::VirtualReceiver receiver;
 
@@ -60,6 +61,8 @@ TEST(ProbeLine, AWholeSessionThroughTheBoardGivesBackTheExactBytes) {
     EXPECT_EQ(ReadBytes(dir.Path("back.bin")), rom);
     EXPECT_TRUE(std::equal(rom.begin(), rom.end(), nano.receiver.Flash().begin()));
     EXPECT_EQ(nano.Overruns(), 0u);
+    // Within the chip's 2 KB, with room to spare between the stack and the buffers.
+    EXPECT_GE(nano.StackHeadroom(), 128);
 }
 
 TEST(ProbeLine, AHostAtARateTheBridgeCannotCarryHearsNothingAndTheBoardFollowsAnother) {
