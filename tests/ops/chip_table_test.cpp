@@ -149,6 +149,33 @@ TEST(ChipTable, AgreesWithTheVirtualReceiversParts) {
     }
 }
 
+// Each part's own CFI bytes, as the trap passes them on, decode to the part's real map:
+// its boot end read as a host reads it (the flag, or a 1.0 table's device ID).
+TEST(ChipMap, EveryVirtualPartsQueryDecodesToItsBlocks) {
+    for (const sim::FlashModel& model : sim::FlashModels()) {
+        if (!model.answersCfi) continue;
+        SCOPED_TRACE(model.name);
+        std::vector<std::uint8_t> answer = sim::CfiTable(model);
+        ASSERT_EQ(answer.size(), 0x50u);
+        const auto put32 = [&answer](std::size_t at, std::uint32_t v) {
+            for (int i = 0; i < 4; ++i) answer[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+        };
+        put32(0, model.commandSet == sim::CommandSet::Intel ? 2 : 1);
+        put32(4, model.size);
+        put32(8, model.manufacturer);
+        put32(12, model.device);
+        const std::optional<ChipInfo> chip = DecodeChipAnswer(answer);
+        ASSERT_TRUE(chip);
+        std::vector<sim::FlashBlock> blocks;
+        std::uint32_t at = 0;
+        for (const ChipRegion& r : chip->regions)
+            for (std::uint32_t b = 0; b < r.blocks; ++b, at += r.blockSize) blocks.push_back({at, r.blockSize});
+        const std::vector<sim::FlashBlock> expected = model.Blocks();
+        ASSERT_EQ(blocks.size(), expected.size());
+        for (std::size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(blocks[i].size, expected[i].size) << i;
+    }
+}
+
 // The trap knows a few AMD parts by their autoselect IDs alone (the list after the label
 // as_leave_amd), each with the size it stores first: every one must be a part of this
 // table, of that size.
