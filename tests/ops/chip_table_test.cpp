@@ -168,9 +168,9 @@ TEST(ChipMap, EveryVirtualPartsQueryDecodesToItsBlocks) {
     }
 }
 
-// The trap knows a few AMD parts by their autoselect IDs alone (the list after the label
-// as_leave_amd), each with the size it stores first: every one must be a part of this
-// table, of that size.
+// The trap knows a few AMD parts by their autoselect IDs alone (in the code from the
+// label autoselect on), each with the size it stores first: every one must be a part of
+// this table, of that size.
 std::vector<std::pair<std::uint32_t, std::uint32_t>> TrapAutoselectIds(std::istream& source) {
     const std::regex constant(R"(^\s*ldc\s+(0x[0-9A-Fa-f]+)\b)"), sizeStore(R"(^\s*stl\s+SIZE\b)");
     const std::regex id(R"(^\s*eqc\s+(0x[0-9A-Fa-f]+)\b)");
@@ -178,13 +178,14 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> TrapAutoselectIds(std::istr
     bool inList = false;
     std::uint32_t constantBefore = 0, size = 0;
     for (std::string line; std::getline(source, line);) {
-        if (line.rfind("as_leave_amd:", 0) == 0) inList = true;
-        else if (line.rfind("not_identified:", 0) == 0) inList = false;
+        if (line.rfind("autoselect:", 0) == 0 || line.rfind("as_leave_amd:", 0) == 0) inList = true;
+        else if (line.rfind("not_identified:", 0) == 0 || line.rfind("autoselect_known:", 0) == 0) inList = false;
         if (!inList) continue;
         std::smatch m;
         if (std::regex_search(line, sizeStore)) size = constantBefore;
         constantBefore = std::regex_search(line, m, constant) ? static_cast<std::uint32_t>(std::stoul(m[1], nullptr, 16)) : 0;
-        if (std::regex_search(line, m, id)) ids.push_back({static_cast<std::uint32_t>(std::stoul(m[1], nullptr, 16)), size});
+        const auto value = static_cast<std::uint32_t>(std::regex_search(line, m, id) ? std::stoul(m[1], nullptr, 16) : 0);
+        if (value > 0xFF) ids.push_back({value, size});  // not a maker's code
     }
     return ids;
 }
