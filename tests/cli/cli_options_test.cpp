@@ -249,6 +249,8 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--ftdi", "speed=1M", "start"}, "unknown key \"speed\""},
         {{"--ftdi", "0403:6014,freq=1M,FREQ=6M", "start"}, "--ftdi: freq is given twice"},
         {{"--virtual-flash", "f.bin", "start"}, "needs --virtual"},
+        {{"--flash-chip", "28F160C3B", "start"}, "--flash-chip needs --virtual"},
+        {{"--virtual", "--flash-chip", "29LV320B", "start"}, "no flash part named \"29LV320B\""},
         {{"--virtual", "--offset", "ten", "start"}, "--offset"},
         {{"--virtual", "--length", "0", "start"}, "--length"},
         {{"--virtual", "--offset", "1M", "start"}, "past the end"},
