@@ -75,6 +75,8 @@ private:
 
 // Asked while a wait goes on; true gives the wait up.
 using GiveUp = std::function<bool()>;
+// Waits are cut in slices this long, so that a wish to give up is seen in time.
+inline constexpr int kWaitSliceMs = 50;
 
 // Connects to a listening peer; an invalid socket and a reason on failure. A peer that
 // does not take the connection (a listener whose queue is full, a host that drops it)
