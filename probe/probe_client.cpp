@@ -154,10 +154,7 @@ void ProbeClient::Clock(std::uint8_t pins) {
 
 void ProbeClient::RequestRead(std::uint16_t) {
     if (Failed()) return;
-    if (sampleAsked_) {  // two samples with no clock between: the first closes the run
-        SendRun();
-        return;
-    }
+    if (sampleAsked_) SendRun();  // two samples with no clock between: the first closes the run
     sampleAsked_ = true;
 }
 

@@ -119,6 +119,17 @@ TEST_F(ProbeFaults, RequestsGoAheadUpToTheWindowAndNoFurther) {
     }
 }
 
+// Samples asked for with no clock between them each come back, in order.
+TEST(ProbeSamples, SamplesWithoutClocksBetweenThemEachComeBack) {
+    sim::VirtualReceiver target;
+    target.Faults().tdoStuck = sim::TdoStuck::Low;
+    InProcessProbe probe(target);
+    for (int i = 0; i < 3; ++i) probe.client.RequestRead(kLpt1Base + 1);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(probe.client.TakeRead(), 0) << "sample " << i;
+    EXPECT_EQ(probe.client.Read(kLpt1Base + 1), 0);
+    EXPECT_FALSE(probe.client.Failed()) << probe.client.FailureReason();
+}
+
 TEST(ProbeHello, AProbeOfAnotherVersionIsRefusedNamingBoth) {
     sim::VirtualReceiver target;
     InProcessProbe probe(target, [](std::vector<std::uint8_t>& a, std::size_t) { Reframe(a, [](Frame& f) { f.version = 3; }); });
