@@ -198,6 +198,7 @@ TEST_F(CliRun, FileProblemsFailTheCommandAndSayWhy) {
         {{"verify", Path("big.rom")}, "holds 1048580 bytes, more than the 1048576 from 7FF00000 to the end"},
         {{"--length", "16", "start", "read", Path("no/such/folder.bin")}, "Cannot create file"},
         {{"start", "write", Path("big.rom")}, "ROM file too large: LEN[00100004]"},
+        {{"--trap", Path("none.bin"), "start"}, "none.bin  fail"},  // the line before "Trap :("
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--virtual"};
