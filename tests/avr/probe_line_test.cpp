@@ -84,8 +84,9 @@ TEST(ProbeLine, TheBoardResetMidReadFailsTheCommandAndSavesNothing) {
     TempDir dir;
     // START's answers come to a few thousand bytes; the read's many more.
     SimulatedNano nano(40000);
-    const ToolRun run = RunTool(Args({"--probe", nano.Device(), "--remote-timeout", "2", "--length", "65536", "start", "read",
-                                      dir.Path("back.bin")}));
+    // Every page: a blank one is otherwise not transferred.
+    const ToolRun run = RunTool(Args({"--probe", nano.Device(), "--remote-timeout", "2", "--length", "65536", "--passes",
+                                      "1", "start", "read", dir.Path("back.bin")}));
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_NE(run.out.find("Init OK :)"), std::string::npos) << run.out;
     EXPECT_NE(run.err.find("connection to the probe " + nano.Device() + " lost"), std::string::npos) << run.err;
