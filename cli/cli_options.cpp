@@ -69,10 +69,10 @@ bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& 
 
 // The options as typed, before they are checked; each CLI::Option tells whether it was given.
 struct Given {
-    std::string flash = "1M", trap, virtualFlash, offset, length, passes, remoteTimeout;
+    std::string flash = "1M", trap, virtualFlash, flashChip, offset, length, passes, remoteTimeout;
     bool noVerify = false, force = false;
     std::vector<std::string> words;
-    CLI::Option *trapOpt, *virtualFlashOpt, *offsetOpt, *lengthOpt, *passesOpt, *remoteTimeoutOpt;
+    CLI::Option *trapOpt, *virtualFlashOpt, *flashChipOpt, *offsetOpt, *lengthOpt, *passesOpt, *remoteTimeoutOpt;
 };
 
 // Every option but the cables' (the cable table declares those), one line each.
@@ -88,8 +88,12 @@ void DeclareOptions(CLI::App& app, Given& g) {
     g.virtualFlashOpt = app.add_option("--virtual-flash", g.virtualFlash,
                                        "With --virtual: flash image file loaded at start (erased flash if missing) "
                                        "and saved at exit");
-    g.offsetOpt = app.add_option("--offset", g.offset, "read/verify: start this many bytes into the flash (0x.. or decimal, K/M)");
-    g.lengthOpt = app.add_option("--length", g.length, "read/verify: this many bytes (0x.. or decimal, K/M)");
+    g.flashChipOpt = app.add_option("--flash-chip", g.flashChip,
+                                    "With --virtual: the receiver's flash part, as orbvex_receiver --flash-chip takes "
+                                    "it; its size may differ from --flash, as a real box's may");
+    const std::string ranged = CommandsUsing(RangeUse::kOffsetAndLength, "/");
+    g.offsetOpt = app.add_option("--offset", g.offset, ranged + ": start this many bytes into the flash (0x.. or decimal, K/M)");
+    g.lengthOpt = app.add_option("--length", g.length, ranged + ": this many bytes (0x.. or decimal, K/M)");
     g.passesOpt = app.add_option("--passes", g.passes, "read: read the flash this many times, 1 to 9 (default 2)");
     app.add_flag("--no-verify", g.noVerify, "write: do not check the flash against the file (no read-back, no checksums)");
     app.add_flag("--force", g.force, "erase/write: go on when the trap program finds a chip of another size than --flash");
@@ -109,6 +113,12 @@ std::string TakeCable(const cables::CableOptions& cableOptions, const Given& g, 
     if (g.virtualFlashOpt->count() && !o.cable->InProcess()) return "--virtual-flash needs --virtual";
     if (g.virtualFlashOpt->count() && g.virtualFlash.empty()) return "--virtual-flash needs a file name, got an empty one";
     if (g.virtualFlashOpt->count()) o.virtualFlashFile = g.virtualFlash;
+    if (g.flashChipOpt->count() && !o.cable->InProcess()) return "--flash-chip needs --virtual";
+    if (g.flashChipOpt->count()) {
+        const std::string unknown = cables::CheckVirtualFlashChip(g.flashChip);
+        if (!unknown.empty()) return "--flash-chip: " + unknown;
+        o.virtualFlashChip = g.flashChip;
+    }
     if (!g.remoteTimeoutOpt->count()) return {};
     constexpr std::uint64_t kLongestTimeout = 86400;
     std::uint64_t seconds = 0;
@@ -163,8 +173,9 @@ std::string TakeCommands(const Given& g, CliOptions& o) {
     const bool ranged = o.offset || o.length;
     for (const Command& c : o.commands) {
         if ((ranged && c.type->range == RangeUse::kWholeFlash) || (o.length && c.type->range == RangeUse::kOffsetOnly))
-            return "--offset/--length apply to read and verify only (and --offset to write); erase always covers "
-                   "the whole flash, and a write the file";
+            return "--offset/--length apply to " + CommandsUsing(RangeUse::kOffsetAndLength, " and ") +
+                   " only (and --offset to " + CommandsUsing(RangeUse::kOffsetOnly, " and ") +
+                   "); erase always covers the whole flash, and a write the file";
     }
     return {};
 }

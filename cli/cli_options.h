@@ -23,6 +23,7 @@ struct CliOptions {
     std::optional<std::string> trapFile;
     bool flash2M = false;
     std::optional<std::string> virtualFlashFile;
+    std::string virtualFlashChip;  // the in-process receiver's part; empty: the usual one
     std::optional<std::uint32_t> offset;
     std::optional<std::uint32_t> length;
     int readPasses = 2;         // a backup is read twice and written only when the passes agree

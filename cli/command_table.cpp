@@ -140,6 +140,13 @@ std::string CommandList(const char* separator) {
     return list;
 }
 
+std::string CommandsUsing(RangeUse range, const char* separator) {
+    std::string words;
+    for (const CommandType* c : CommandTypes())
+        if (c->range == range) words += (words.empty() ? "" : separator) + std::string(c->word);
+    return words;
+}
+
 std::string CommandHelp() {
     constexpr std::size_t kHelpColumn = 16;
     std::string text;

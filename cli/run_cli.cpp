@@ -35,7 +35,10 @@ int RunCommands(const CliOptions& options, CliStreams streams, DeviceApis device
     TargetSession session(options, window, devices);
     if (!session.Open()) {
         session.Close();
-        return interrupted() ? kExitInterrupted : kExitFailed;
+        if (interrupted()) return kExitInterrupted;
+        // The receiver inside the tool opens unless its flash file cannot be used: an
+        // option the tool cannot run with, as a malformed one.
+        return options.cable->InProcess() ? kExitBadArguments : kExitFailed;
     }
     if (!session.PortAvailable()) {
         window.Complain("The parallel port could not be opened: " + session.PortFailureReason());

@@ -2,20 +2,8 @@
 // A probe on a serial line: a USB serial adapter or a board's own USB port.
 #include "probe/probe_stream.h"
 
-#if defined(_WIN32)
-
-namespace orbvex::probe {
-
-// The Win32 serial transport (CreateFile on \\.\COMn, SetCommState, SetCommTimeouts)
-// goes here, behind the same interface.
-std::unique_ptr<ProbeStream> OpenSerialStream(const std::string& device, int, std::string& why) {
-    why = "serial probes are not supported on Windows yet (" + device + "): use a probe on the network";
-    return nullptr;
-}
-
-}  // namespace orbvex::probe
-
-#else
+// Windows has its own, in probe_serial_win32.cpp.
+#if !defined(_WIN32)
 
 #include <cerrno>
 #include <cstring>

@@ -38,6 +38,8 @@ check_deb() {
   if [[ $(readelf -d "$bin/orbvex_cli") == *libftdi* ]]; then
     want+=(usr/lib/udev/rules.d/60-orbvex-ftdi.rules)
   fi
+  # The probe firmware for an Uno or a Nano, for avrdude.
+  want+=(usr/share/orbvex_up/orbvex_probe_atmega328p.hex)
   local file
   for file in "${want[@]}"; do
     [ -s "$unpacked/$file" ] || fail "$package lacks /$file"

@@ -5,13 +5,14 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config clang-format
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   g++-mingw-w64-i686-posix
   libgpiod-dev libftdi1-dev
   g++-aarch64-linux-gnu qemu-user libgpiod-dev:arm64
   openocd
+  gcc-avr avr-libc avrdude simavr libsimavr-dev
   help2man dpkg-dev lintian
   xvfb xauth x11-utils
   wine wine32:i386 fonts-wine fonts-liberation

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/window_cable.h"
+#include "cli_test_support.h"
 #include "cables/cable.h"
 #include "cables/parallel_port.h"
 #include "cli/cli_options.h"
@@ -164,6 +165,33 @@ TEST(WindowOptions, EachProgramHasItsOwnCableUnlessOneIsNamed) {
     }
 }
 
+// A flash image the virtual receiver cannot use is a bad option to the windows as to the
+// tool: one status, before any window opens or any command runs.
+TEST(WindowOptions, AFlashImageTheReceiverCannotUseEndsWindowAndToolWithStatusTwo) {
+    test::TempDir dir;
+    test::WriteBytes(dir.Path("short.img"), std::vector<std::uint8_t>(1000, 0xFF));
+    const struct {
+        std::string image;
+        const char* says;
+    } cases[] = {
+        {dir.Path(), "not a regular file"},
+        {dir.Path("short.img"), "holds 1000 bytes, not the 1048576"},
+        {dir.Path("no/such/folder.img"), "cannot save the virtual flash"},
+    };
+    for (const auto& c : cases) {
+        const char* const args[] = {"orbvex_up_virtual", "--flash-image", c.image.c_str()};
+        const app::WindowCable w = app::OpenWindowCable(app::kVirtualProgram, 3, args);
+        EXPECT_FALSE(w.cable) << c.says;
+        EXPECT_EQ(w.exitCode, kExitBadArguments) << c.says;
+        EXPECT_THAT(w.message, HasSubstr(c.says));
+        const test::ToolRun run = test::RunTool({"--virtual", "--virtual-flash", c.image, "start"});
+        EXPECT_EQ(run.status, kExitBadArguments) << c.says;
+        EXPECT_THAT(run.err, HasSubstr(c.says));
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(dir.Entries(), 1u);  // nothing created
+}
+
 TEST(CliOptions, FtdiChoiceReadsEveryKey) {
     std::string error;
     const std::optional<FtdiSelection> s = ParseFtdiSelection("0x0403:6010,serial=FT4X,interface=b,freq=6M", error);
@@ -221,6 +249,8 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--ftdi", "speed=1M", "start"}, "unknown key \"speed\""},
         {{"--ftdi", "0403:6014,freq=1M,FREQ=6M", "start"}, "--ftdi: freq is given twice"},
         {{"--virtual-flash", "f.bin", "start"}, "needs --virtual"},
+        {{"--flash-chip", "28F160C3B", "start"}, "--flash-chip needs --virtual"},
+        {{"--virtual", "--flash-chip", "29LV320B", "start"}, "no flash part named \"29LV320B\""},
         {{"--virtual", "--offset", "ten", "start"}, "--offset"},
         {{"--virtual", "--length", "0", "start"}, "--length"},
         {{"--virtual", "--offset", "1M", "start"}, "past the end"},

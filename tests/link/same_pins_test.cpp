@@ -12,6 +12,9 @@
 #include "support/deferring_cable.h"
 #include "support/ftdi_standin.h"
 #include "support/probe_loopback.h"
+#ifdef ORBVEX_PROBE_ELF
+#include "support/board_stream.h"
+#endif
 
 namespace orbvex::test {
 namespace {
@@ -54,6 +57,22 @@ TEST_F(SameSession, ClocksDrivenAheadReachTheTargetAsTheSequentialPinsInAFifthOf
         session(probe.client);
         EXPECT_EQ(probePins.changes, atOnce.changes) << row << " through the probe";
         EXPECT_EQ(probePins.fingerprint, atOnce.fingerprint) << row << " through the probe";
+#ifdef ORBVEX_PROBE_ELF
+        {  // the probe's firmware on the simulated ATmega328P board
+            sim::VirtualReceiver boardTarget;
+            set(boardTarget);
+            PinRecorder boardPins(boardTarget);
+            probe::AvrBoard board(boardPins);
+            std::string error;
+            ASSERT_TRUE(board.Load(ORBVEX_PROBE_ELF, error)) << error;
+            probe::ProbeClient client(std::make_unique<BoardStream>(board), 10000);
+            ASSERT_TRUE(client.Hello(error)) << error;
+            session(client);
+            client.Sync();  // the release, sent ahead, has reached the pins
+            EXPECT_EQ(boardPins.changes, atOnce.changes) << row << " through the board";
+            EXPECT_EQ(boardPins.fingerprint, atOnce.fingerprint) << row << " through the board";
+        }
+#endif
         const bool timed = &set == &rows[0];
         if (timed) SetTickSource(nullptr);
         session(ahead);
