@@ -34,8 +34,8 @@ window-reset-dropped|s/(call    chip_range\n)\s+call    reset_chip\n(window_rang
 time-limit-never|s/(amd_wait_busy:\n\s+ldc     0\n\s+ldl     DL\n\s+ldtimer\n\s+diff\n\s+gt\n\s+)cj      amd_wait_poll/${1}j       amd_wait_poll/
 '
 
-FILTER='Trap.*:EveryChip/*:TrapTimeLimits.*'
-echo "$MUTANTS" | while IFS='|' read -r name expr; do
+FILTER='EveryChip/*:TrapTimeLimits.*'
+printf "%s\n" "$MUTANTS" | while IFS='|' read -r name expr; do
     [ -n "$name" ] || continue
     if [ $# -gt 0 ] && ! echo " $* " | grep -q " $name "; then continue; fi
     cp "$SAVED" "$TRAP"
