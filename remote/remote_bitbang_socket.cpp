@@ -93,9 +93,6 @@ int ConnectError() {
 }
 #endif
 
-// Waits are cut in slices this long, so that a request to give up is seen in time.
-constexpr int kSliceMs = 100;
-
 // The end of a wait: a time limit, and the caller's wish to give up.
 class Deadline {
 public:
@@ -108,7 +105,7 @@ public:
             reason = "interrupted";
             return -1;
         }
-        if (timeoutMs_ < 0) return kSliceMs;
+        if (timeoutMs_ < 0) return kWaitSliceMs;
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(until_ - std::chrono::steady_clock::now()).count();
         if (left <= 0) {
@@ -116,7 +113,7 @@ public:
                                                                    : std::to_string(timeoutMs_) + " ms");
             return -1;
         }
-        return static_cast<int>(std::min<long long>(kSliceMs, left));
+        return static_cast<int>(std::min<long long>(kWaitSliceMs, left));
     }
 
 private:
@@ -355,6 +352,21 @@ long Socket::Receive(char* buffer, std::size_t size) {
 bool Socket::WaitReadable(int timeoutMs) { return PollOne(Native(handle_), timeoutMs) > 0; }
 
 bool Socket::WaitWritable(int timeoutMs) { return PollWritable(Native(handle_), timeoutMs) > 0; }
+
+bool Socket::PeerClosed() {
+    char byte = 0;
+    for (;;) {
+#if defined(_WIN32)
+        const int n = ::recv(Native(handle_), &byte, 1, MSG_PEEK);
+        if (n < 0) return WSAGetLastError() != WSAEWOULDBLOCK;
+#else
+        const ssize_t n = ::recv(Native(handle_), &byte, 1, MSG_PEEK);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno != EAGAIN && errno != EWOULDBLOCK;
+#endif
+        return n == 0;
+    }
+}
 
 void Socket::SetNonBlocking(bool on) { SetBlocking(Native(handle_), !on); }
 

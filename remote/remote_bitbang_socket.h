@@ -53,6 +53,9 @@ public:
     bool WaitReadable(int timeoutMs);
     // Waits up to timeoutMs for room to send; false on timeout or error.
     bool WaitWritable(int timeoutMs);
+    // On a non-blocking socket, without taking anything: true when the peer has closed
+    // its end (or the connection failed), false while it is open, data waiting or not.
+    bool PeerClosed();
     bool TimedOut() const { return timedOut_; }
 
     // Sends and receives return at once instead of waiting (Receive: -1 and TimedOut()).
@@ -72,6 +75,8 @@ private:
 
 // Asked while a wait goes on; true gives the wait up.
 using GiveUp = std::function<bool()>;
+// Waits are cut in slices this long, so that a wish to give up is seen in time.
+inline constexpr int kWaitSliceMs = 50;
 
 // Connects to a listening peer; an invalid socket and a reason on failure. A peer that
 // does not take the connection (a listener whose queue is full, a host that drops it)

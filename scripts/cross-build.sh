@@ -27,7 +27,8 @@ build_host_tools() {
 }
 
 # cross_build WHAT TOOLCHAIN [CMAKE-ARGS...]: configures and builds $build with the
-# toolchain file of cmake/, its output in $build/build.log, shown only when it fails.
+# toolchain file of cmake/, warnings as errors as in the native tree, its output in
+# $build/build.log, shown only when it fails.
 cross_build() {
   local what=$1 toolchain=$2
   shift 2
@@ -36,7 +37,7 @@ cross_build() {
   if ! {
     build_host_tools &&
       cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release "$@" &&
+        -DCMAKE_BUILD_TYPE=Release -DORBVEX_WERROR=ON "$@" &&
       cmake --build "$build" --parallel "$jobs"
   } >"$log" 2>&1; then
     tail -n 30 "$log" >&2

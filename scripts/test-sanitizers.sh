@@ -18,9 +18,9 @@ export ASAN_OPTIONS=strict_string_checks=1:detect_stack_use_after_return=1:check
 export UBSAN_OPTIONS=print_stacktrace=1
 # A bound on a program's resident memory says nothing under the sanitizer, whose shadow
 # memory and quarantine of freed blocks grow it by design: that test runs in the plain tree.
-# So do the whole-flash sessions (every chip, both sizes, each cable): they run the code the
-# smaller sessions run, over more bytes, and would take most of the sanitizer's time.
-skip='AbusiveClientsNeitherStopItNorGrowIt|EraseWriteRead|WriteThenReadGivesTheImageBack|RemoteSession'
-skip+='|EveryChip|OverDeviceCable|FlashesEveryChipThroughIt'
-ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" -E "$skip"
+# So do the tests labelled slow, the whole-flash sessions, and the served receiver
+# flashing every chip: they run the code the smaller sessions run, over more bytes or
+# more programs, and would take most of the sanitizer's time.
+skip='AbusiveClientsNeitherStopItNorGrowIt|FlashesEveryChipThroughIt'
+ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" -LE slow -E "$skip"
 echo "sanitizer build and tests: ${SECONDS} s" >&2

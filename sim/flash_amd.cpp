@@ -69,6 +69,7 @@ private:
     std::set<std::size_t> erasing_;  // blocks of the erase under way
     bool toggle6_ = false;
     bool toggle2_ = false;
+    bool late_ = false;  // the algorithm just ended and DQ0-DQ6 still show status
     bool cfiFromAutoselect_ = false;
 };
 
@@ -89,10 +90,12 @@ void AmdCommandSet::Update() {
         erasing_.clear();
     }
     mode_ = idle_;
+    late_ = chip_.Model().lateLowBits;
 }
 
 bool AmdCommandSet::ReadingArray() {
     Update();
+    if (late_) return false;
     switch (mode_) {
     case Mode::Autoselect:
     case Mode::Cfi:
@@ -104,6 +107,12 @@ bool AmdCommandSet::ReadingArray() {
 }
 
 std::uint16_t AmdCommandSet::Read(std::uint32_t word) {
+    if (!ReadingArray() && late_) {
+        // The read that first finds DQ7 true: the rest of the word is still status.
+        late_ = false;
+        const auto status = static_cast<std::uint16_t>(Status(word) & ~kDq7);
+        return static_cast<std::uint16_t>(status | (chip_.Cell(word) & kDq7));
+    }
     if (ReadingArray()) return chip_.Cell(word);
     if (mode_ == Mode::Autoselect) return Autoselect(word);
     if (mode_ == Mode::Cfi) return chip_.CfiByte(word);
@@ -136,6 +145,7 @@ std::uint16_t AmdCommandSet::Status(std::uint32_t word) {
 
 void AmdCommandSet::Write(std::uint32_t word, std::uint16_t value) {
     Update();
+    late_ = false;
     const auto command = static_cast<std::uint8_t>(value);
     const std::uint32_t at = word & kCommandMask;
     switch (mode_) {

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "sim/target_memory.h"
 
+#include <algorithm>
+
 namespace orbvex::sim {
 namespace {
 
 constexpr std::uint32_t kMinRam = 4u << 20;
 constexpr std::uint32_t kMaxRam = 256u << 20;
+constexpr std::uint32_t kSmallestFlashWindow = 1u << 20;
 
 // A named part brings its own size; otherwise the default part of the configured size.
 const FlashModel& FlashModelOf(const ReceiverConfig& config) {
@@ -35,6 +38,10 @@ void TargetMemory::ApplyGeometry() {
     if (ram_.size() != ramSize) ram_.resize(ramSize, 0);
 }
 
+std::uint32_t TargetMemory::FlashWindowBase() const {
+    return NorFlash::kWindowEnd - std::max(flash_->Size(), kSmallestFlashWindow);
+}
+
 bool TargetMemory::InRam(std::uint32_t address, std::uint32_t count) const {
     if (address < kRamBase) return false;
     const std::uint64_t end = static_cast<std::uint64_t>(address - kRamBase) + count;
@@ -46,7 +53,7 @@ std::uint8_t TargetMemory::ReadByte(std::uint32_t address) {
         const std::uint32_t offset = address - kRamBase;
         return offset < ram_.size() ? ram_[offset] : 0;
     }
-    if (address >= flash_->Base()) return FlashOnBus(address) ? flash_->ReadByte(address - flash_->Base()) : Noise();
+    if (InFlashWindow(address)) return FlashOnBus(address) ? flash_->ReadByte(FlashOffset(address)) : Noise();
     const std::uint32_t word = address & ~3u;
     const std::uint32_t shift = (address & 3u) * 8;
     if (word == kJtiptr && faults_->jtiptrValue) return static_cast<std::uint8_t>(*faults_->jtiptrValue >> shift);
@@ -60,8 +67,8 @@ void TargetMemory::WriteByte(std::uint32_t address, std::uint8_t value) {
         ++ramWrites_;
         return;
     }
-    if (address >= flash_->Base()) {
-        if (FlashOnBus(address)) flash_->WriteByte(address - flash_->Base(), value);
+    if (InFlashWindow(address)) {
+        if (FlashOnBus(address)) flash_->WriteByte(FlashOffset(address), value);
         return;
     }
     if (address == kJtiptr) return;
@@ -73,8 +80,8 @@ void TargetMemory::WriteByte(std::uint32_t address, std::uint8_t value) {
 
 std::uint16_t TargetMemory::ReadHalf(std::uint32_t address) {
     address &= ~1u;
-    if (address >= flash_->Base() && address < kRamBase) {
-        if (FlashOnBus(address)) return flash_->ReadHalf(address - flash_->Base());
+    if (InFlashWindow(address)) {
+        if (FlashOnBus(address)) return flash_->ReadHalf(FlashOffset(address));
         return static_cast<std::uint16_t>(Noise() | (Noise() << 8));
     }
     return static_cast<std::uint16_t>(ReadByte(address) | (ReadByte(address + 1) << 8));
@@ -82,8 +89,8 @@ std::uint16_t TargetMemory::ReadHalf(std::uint32_t address) {
 
 void TargetMemory::WriteHalf(std::uint32_t address, std::uint16_t value) {
     address &= ~1u;
-    if (address >= flash_->Base() && address < kRamBase) {
-        if (FlashOnBus(address)) flash_->WriteHalf(address - flash_->Base(), value);
+    if (InFlashWindow(address)) {
+        if (FlashOnBus(address)) flash_->WriteHalf(FlashOffset(address), value);
         return;
     }
     WriteByte(address, static_cast<std::uint8_t>(value));
@@ -114,7 +121,7 @@ void TargetMemory::WriteWord(std::uint32_t address, std::uint32_t value) {
 
 bool TargetMemory::FlashOnBus(std::uint32_t address) {
     if (FlashEnabled()) return true;
-    flash_->Record(FlashViolation::Kind::OffBus, address - flash_->Base());
+    flash_->Record(FlashViolation::Kind::OffBus, FlashOffset(address));
     return false;
 }
 
@@ -123,7 +130,7 @@ std::uint8_t TargetMemory::PeekByte(std::uint32_t address) const {
         const std::uint32_t offset = address - kRamBase;
         return offset < ram_.size() ? ram_[offset] : 0;
     }
-    if (address >= flash_->Base()) return flash_->At(address - flash_->Base());
+    if (InFlashWindow(address)) return flash_->At(FlashOffset(address));
     return static_cast<std::uint8_t>(Register(address & ~3u) >> ((address & 3u) * 8));
 }
 
@@ -140,8 +147,8 @@ void TargetMemory::PokeByte(std::uint32_t address, std::uint8_t value) {
         ++ramWrites_;
         return;
     }
-    if (address >= flash_->Base()) {
-        flash_->Set(address - flash_->Base(), value);
+    if (InFlashWindow(address)) {
+        flash_->Set(FlashOffset(address), value);
         return;
     }
     if (std::uint32_t* slot = RegisterSlot(address & ~3u)) {

@@ -53,7 +53,13 @@ public:
 
     bool FlashEnabled() const { return emi_ == kEmiFlashSetting; }
     bool InRam(std::uint32_t address, std::uint32_t count) const;
-    bool InFlashWindow(std::uint32_t address) const { return address >= flash_->Base() && address < NorFlash::kWindowEnd; }
+    // The flash's chip select covers at least the 1 MB below RAM. A smaller part decodes
+    // only its own address lines, so it repeats through that megabyte.
+    std::uint32_t FlashWindowBase() const;
+    bool InFlashWindow(std::uint32_t address) const {
+        return address >= FlashWindowBase() && address < NorFlash::kWindowEnd;
+    }
+    std::uint32_t FlashOffset(std::uint32_t address) const { return (address - FlashWindowBase()) % flash_->Size(); }
     NorFlash& Flash() { return *flash_; }
     std::uint8_t* RamAt(std::uint32_t address) { return ram_.data() + (address - kRamBase); }
     std::uint32_t RamSize() const { return static_cast<std::uint32_t>(ram_.size()); }

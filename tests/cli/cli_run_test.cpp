@@ -99,16 +99,21 @@ TEST_F(CliRun, AnInterruptStopsAtTheNextSafePointAndLeavesFilesAlone) {
     }
 }
 
+// 2M puts the flash at 7FE00000: the write lands at the chip's start, the rest of the
+// 2 MB erased (as the saved virtual flash shows it), and a read there gives it back.
 TEST_F(CliRun, WriteThenReadGivesTheImageBackOnTwoMegabytes) {
     const auto image = RandomImage(5000, 1);
     WriteBytes(Path("image.rom"), image);
-    ToolRun run = RunTool({"--virtual", "--flash", "2M", "start", "erase", "write", Path("image.rom"), "read",
-                           Path("back.bin")});
+    ToolRun run = OnFlash({"--flash", "2M", "start", "erase", "write", Path("image.rom")});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_THAT(run.out, HasSubstr("Read ADR[7FE00000]:LEN[00200000]"));
+    EXPECT_THAT(run.out, HasSubstr("Write Flash ADR[7FE00000] LEN[00001388]"));
     auto expected = image;
     expected.resize(0x200000, 0xFF);
-    EXPECT_EQ(ReadBytes(Path("back.bin")), expected);
+    EXPECT_EQ(ReadBytes(Path("flash.img")), expected);
+    run = OnFlash({"--flash", "2M", "--length", "5000", "start", "read", Path("back.bin")});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_THAT(run.out, HasSubstr("Read ADR[7FE00000]:LEN[00001388]"));
+    EXPECT_EQ(ReadBytes(Path("back.bin")), image);
 }
 
 TEST_F(CliRun, TheVirtualFlashFileCarriesTheFlashToTheNextCallsVerify) {
@@ -135,10 +140,41 @@ TEST_F(CliRun, TheVirtualFlashFileCarriesTheFlashToTheNextCallsVerify) {
     EXPECT_EQ(ReadBytes(Path("new.img")), kErased);
 }
 
+// A part whose commands the trap does not know: the write names the reason on stderr,
+// and the flash keeps every byte.
+TEST_F(CliRun, AnSstPartIsRefusedAsUnidentifiedAndKeepsItsFlash) {
+    const auto flash = RandomImage(0x200000, 4);
+    WriteBytes(Path("sst.img"), flash);
+    WriteBytes(Path("image.rom"), RandomImage(5003, 5));
+    ToolRun run = RunTool({"--virtual", "--flash-chip", "SST39VF160", "--flash", "2M", "--virtual-flash",
+                           Path("sst.img"), "start", "write", Path("image.rom")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("chip not identified"));
+    EXPECT_EQ(ReadBytes(Path("sst.img")), flash);
+}
+
+// A top-boot part whose CFI lists its regions bottom-first: info shows the blocks where
+// they are, and a write into the top boot blocks erases exactly those it covers.
+TEST_F(CliRun, TheTopBootBlocksOfAPartListedBottomFirst) {
+    if (!sim::FindFlashModel("M29W160ET")) GTEST_SKIP() << "the virtual receiver has no such part yet";
+    const auto flash = RandomImage(0x200000, 7);
+    WriteBytes(Path("top.img"), flash);
+    const auto rom = RandomImage(0x4000, 8);  // the two 8 KB blocks below the 16 KB one at the top
+    WriteBytes(Path("boot.rom"), rom);
+    ToolRun run = RunTool({"--virtual", "--flash-chip", "M29W160ET", "--flash", "2M", "--virtual-flash", Path("top.img"),
+                           "--offset", "0x1F8000", "start", "info", "write", Path("boot.rom")});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_THAT(run.out, HasSubstr("Sectors : 31 x 64 KB from 00000000, 1 x 32 KB from 001F0000, 2 x 8 KB from "
+                                   "001F8000, 1 x 16 KB from 001FC000"));
+    auto expected = flash;
+    std::copy(rom.begin(), rom.end(), expected.begin() + 0x1F8000);
+    EXPECT_EQ(ReadBytes(Path("top.img")), expected);
+}
+
 TEST_F(CliRun, AVirtualFlashFileLargerThanTheFlashIsRefusedAndKept) {
     WriteBytes(Path("flash.img"), std::vector<std::uint8_t>(0x200000, 0x00));
     ToolRun run = OnFlash({"start"});
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, 2);
     EXPECT_THAT(run.err, HasSubstr("holds 2097152 bytes, more than the 1M flash"));
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(std::filesystem::file_size(Path("flash.img")), 0x200000u);
@@ -154,6 +190,7 @@ TEST_F(CliRun, FileProblemsFailTheCommandAndSayWhy) {
         {{"verify", Path("big.rom")}, "holds 1048580 bytes, more than the 1048576 from 7FF00000 to the end"},
         {{"--length", "16", "start", "read", Path("no/such/folder.bin")}, "Cannot create file"},
         {{"start", "write", Path("big.rom")}, "ROM file too large: LEN[00100004]"},
+        {{"--trap", Path("none.bin"), "start"}, "none.bin  fail"},  // the line before "Trap :("
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--virtual"};
@@ -167,7 +204,8 @@ TEST_F(CliRun, FileProblemsFailTheCommandAndSayWhy) {
 
 #if !defined(_WIN32)  // pipes, devices and modes are POSIX's
 // What a careless or hostile command line can throw at the tool: each gets a clear
-// message and status 1 or 2, and no file is created, replaced or blocked on.
+// message and status 1 or 2 (2 for an option, a flash file among them, it cannot run
+// with), and no file is created, replaced or blocked on.
 TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
     const std::string trap = ORBVEX_VIRTUAL_TRAP_IMAGE;
     WriteBytes(Path("empty.rom"), {});
@@ -189,9 +227,9 @@ TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
         {{"--virtual", "start", "verify", Path("pipe")}, 1, "not a regular file"},
         {{"--virtual", "start", "write", Path("pipe")}, 1, "Cannot open the ROM file"},
         {{"--virtual", "--trap", Path("pipe"), "start"}, 1, "  fail"},
-        {{"--virtual", "--virtual-flash", Path("folder"), "start"}, 1, "not a regular file"},
-        {{"--virtual", "--virtual-flash", "/dev/null", "start"}, 1, "not a regular file"},
-        {{"--virtual", "--virtual-flash", Path("short.img"), "start"}, 1, "holds 3 bytes, not the 1048576"},
+        {{"--virtual", "--virtual-flash", Path("folder"), "start"}, 2, "not a regular file"},
+        {{"--virtual", "--virtual-flash", "/dev/null", "start"}, 2, "not a regular file"},
+        {{"--virtual", "--virtual-flash", Path("short.img"), "start"}, 2, "holds 3 bytes, not the 1048576"},
         {{"--virtual", "start", "read", "/dev/null"}, 1, "Cannot create file /dev/null: not a regular file"},
         {{"--virtual", "start", "read", Path("readonly.bin")}, 1, "the file is read-only"},
         {{"--virtual", "start", "read", "/dev/full"}, 1, "Cannot create file /dev/full: not a regular file"},
@@ -199,7 +237,7 @@ TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
         {{"--virtual", "start", "read", Path("self")}, 1, "Too many levels of symbolic links"},
         {{"--virtual", "start", "read", Path("l0")}, 1, "Too many levels"},  // a longer chain than the system follows
         {{"--virtual", "start", "read", Path(std::string(300, 'n'))}, 1, "File name too long"},
-        {{"--virtual", "--virtual-flash", "/sys/orbvex.img", "start"}, 1, "cannot save the virtual flash"},
+        {{"--virtual", "--virtual-flash", "/sys/orbvex.img", "start"}, 2, "cannot save the virtual flash"},
         {{"--virtual", "start", "verify", Path("folder/huge.rom")}, 1, "holds 3221225472 bytes, more than the 1048576"},
         {{"--virtual", "start", "write", Path("empty.rom")}, 1, "is empty: nothing to write"},
         {{"--virtual", "start", "verify", Path("empty.rom")}, 1, "is empty: nothing to verify"},
@@ -282,37 +320,53 @@ TEST_F(CliRun, TheProgressBarGoesToATerminalOnlyAndNeverChangesTheLog) {
 // library calls played by stand-ins that carry the pins to a virtual receiver: a run
 // reaches the flash, a cable lost midway ends it with no file, and a device, chip or line
 // that cannot be had ends the run before a single pin moves.
-TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
-    sim::VirtualReceiver receiver;
-    const auto flash = RandomImage(0x100000, 9);
-    receiver.SetFlash(flash);
-    PpdevStandIn parport;
-    parport.record = false;
-    parport.target = &receiver;
-    GpiodStandIn gpio;
-    gpio.record = false;
-    gpio.AddChip("gpiochip0", 28);
-    gpio.TakeLine("gpiochip0", 2, "i2c");
-    gpio.WireTo(receiver, {{11, cable::kTck}, {25, cable::kTms}, {10, cable::kTdi}, {24, cable::kResetLine}});
-    FtdiStandIn usb;
-    usb.devices = {{{0x0403, 0x6014, "C232HM", "H1"}, FtdiChip::Ft232H},
-                   {{0x0403, 0x6001, "TTL-232R", "R1"}, FtdiChip::Ft232R},
-                   {{0x0403, 0x6010, "Dual RS232", "D1"}, FtdiChip::Ft2232C},
-                   {{0x1d50, 0x6060, "JTAG", "J1", 1}, FtdiChip::Ft2232H}};
-    usb.WireTo(receiver);
-    const cli::DeviceApis devices{&parport, &gpio, &usb};
-
-    for (const std::vector<std::string>& cable :
-         {std::vector<std::string>{"--port", "/dev/parport0"}, {"--gpio", "gpiochip0:tck=11,tms=25,tdi=10,tdo=9,rst=24"}}) {
-        std::vector<std::string> args = cable;
-        args.insert(args.end(), {"--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "--length", "4K", "start", "read", Path("part.bin")});
-        ToolRun run = RunTool(args, false, {}, devices);
-        ASSERT_EQ(run.status, 0) << cable[0] << run.out << run.err;
-        EXPECT_EQ(ReadBytes(Path("part.bin")), std::vector<std::uint8_t>(flash.begin(), flash.begin() + 4096));
+class DeviceCables : public CliRun {
+protected:
+    DeviceCables() {
+        receiver.SetFlash(flash);
+        parport.record = false;
+        parport.target = &receiver;
+        gpio.record = false;
+        gpio.AddChip("gpiochip0", 28);
+        gpio.TakeLine("gpiochip0", 2, "i2c");
+        gpio.WireTo(receiver, {{11, cable::kTck}, {25, cable::kTms}, {10, cable::kTdi}, {24, cable::kResetLine}});
+        usb.devices = {{{0x0403, 0x6014, "C232HM", "H1"}, FtdiChip::Ft232H},
+                       {{0x0403, 0x6001, "TTL-232R", "R1"}, FtdiChip::Ft232R},
+                       {{0x0403, 0x6010, "Dual RS232", "D1"}, FtdiChip::Ft2232C},
+                       {{0x1d50, 0x6060, "JTAG", "J1", 1}, FtdiChip::Ft2232H}};
+        usb.WireTo(receiver);
     }
-    // START, erase, an odd-sized write read back and START again, on the link's own pins
-    // (ppdev passes each access on) and over FTDI in both modes (an FT2232D's B has no MPSSE
-    // engine): the same pin states each time.
+
+    ToolRun Run(const std::vector<std::string>& args) { return RunTool(args, false, {}, devices); }
+    long Traffic() const { return static_cast<long>(parport.ioctls + gpio.sets + gpio.gets + usb.writes); }
+
+    sim::VirtualReceiver receiver;
+    const std::vector<std::uint8_t> flash = RandomImage(0x100000, 9);
+    PpdevStandIn parport;
+    GpiodStandIn gpio;
+    FtdiStandIn usb;
+    const cli::DeviceApis devices{&parport, &gpio, &usb};
+};
+
+class DeviceCableReads : public DeviceCables, public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(DeviceCableReads, ReachTheFlash) {
+    std::vector<std::string> args = GetParam();
+    args.insert(args.end(), {"--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "--length", "4K", "start", "read", Path("part.bin")});
+    ToolRun run = Run(args);
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(ReadBytes(Path("part.bin")), std::vector<std::uint8_t>(flash.begin(), flash.begin() + 4096));
+}
+
+INSTANTIATE_TEST_SUITE_P(KernelCables, DeviceCableReads,
+                         ::testing::Values(std::vector<std::string>{"--port", "/dev/parport0"},
+                                           std::vector<std::string>{"--gpio", "gpiochip0:tck=11,tms=25,tdi=10,tdo=9,rst=24"}),
+                         [](const auto& info) { return info.param[0].substr(2); });
+
+// START, erase, an odd-sized write and START again, on the link's own pins (ppdev passes
+// each access on) and over FTDI in both modes (an FT2232D's B has no MPSSE engine): the
+// same pin states each time.
+TEST_F(DeviceCables, SessionsMoveThePinsAlikeOnEveryCable) {
     const auto image = RandomImage(5001, 3);
     WriteBytes(Path("image.rom"), image);
     std::vector<std::uint64_t> pinStates;
@@ -324,7 +378,7 @@ TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
         parport.target = &pins;
         usb.WireTo(pins);
         args.insert(args.end(), {"--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase", "write", Path("image.rom"), "start"});
-        ToolRun run = RunTool(args, false, {}, devices);
+        ToolRun run = Run(args);
         ASSERT_EQ(run.status, 0) << args[1] << run.out << run.err;
         EXPECT_TRUE(std::equal(image.begin(), image.end(), fresh.Flash().begin())) << args[1];
         pinStates.push_back(pins.fingerprint ^ pins.changes);
@@ -334,18 +388,23 @@ TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
     EXPECT_THAT(said, HasSubstr("using FTDI cable FT232H 0403:6014 \"C232HM\" serial H1 interface A (MPSSE, TCK 6000000 Hz)"));
     EXPECT_THAT(said, HasSubstr("0403:6001 \"TTL-232R\" serial R1 interface A (synchronous bit-bang, TCK 375000 Hz)"));
     EXPECT_THAT(said, HasSubstr("FT2232C/D 0403:6010 \"Dual RS232\" serial D1 interface B (synchronous bit-bang, TCK 375000"));
-    parport.target = &receiver;
-    usb.WireTo(receiver);
-    // Unplugged in the middle of a read: the run ends with status 1 and no file.
-    usb.unplugAfterWrites = static_cast<long>(usb.writes) + 100;
-    ToolRun run = RunTool({"--ftdi", "serial=R1", "read", Path("gone.bin")}, false, {}, devices);
+}
+
+// Unplugged in the middle of a read: the run ends with status 1 and no file, and every
+// device is let go.
+TEST_F(DeviceCables, UnpluggedMidReadEndsTheRunWithNoFile) {
+    usb.unplugAfterWrites = 100;
+    ToolRun run = Run({"--ftdi", "serial=R1", "read", Path("gone.bin")});
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, HasSubstr("(USB device unavailable); check that it is still plugged in; the operation cannot finish"));
     EXPECT_FALSE(std::filesystem::exists(Path("gone.bin")));
     EXPECT_EQ(parport.OpenCount(), 0);
     EXPECT_EQ(gpio.LiveRequests(), 0);
     EXPECT_EQ(usb.openHandles, 0);
-    // Unplugged with the last writes of a START, after its last answer: the run fails too.
+}
+
+// Unplugged with the last writes of a START, after its last answer: the run fails too.
+TEST_F(DeviceCables, UnpluggedAfterStartsLastAnswerFailsTheRun) {
     const auto startUnplugged = [&](long afterWrites) {
         FtdiStandIn chip;
         chip.devices = {usb.devices[0]};
@@ -358,48 +417,57 @@ TEST_F(CliRun, DeviceCablesReachTheFlashOrRefuseBeforeAnyTraffic) {
     };
     const long startWrites = startUnplugged(-1);
     for (long cut = 1; cut <= 3; ++cut) EXPECT_EQ(startUnplugged(startWrites - cut), 1) << cut;
-
-    struct Refusal {
-        Refusal(std::vector<std::string> a, const char* s, std::function<void()> f = nullptr)
-            : args(std::move(a)), says(s), arrange(std::move(f)) {}
-        std::vector<std::string> args;
-        const char* says;
-        std::function<void()> arrange;
-    };
-    const Refusal refusals[] = {
-        {{"--port", "/dev/parport1", "start"}, "cannot open /dev/parport1: "},
-        {{"--gpio", "gpiochip1:tck=11,tms=25,tdi=10,tdo=9", "start"}, "cannot open GPIO chip \"gpiochip1\": "},
-        {{"--gpio", "gpiochip0:tck=11,tms=25,tdi=2,tdo=9", "start"}, "already in use by \"i2c\""},
-        {{"--ftdi", "0403:6011", "start"}, "no FTDI cable 0403:6011 found; found: 0403:6014 \"C232HM\" serial H1, 0403:6001"},
-        {{"--ftdi", "serial=Z9", "start"}, "no FTDI cable with serial Z9 found"},
-        {{"--ftdi", "auto", "start"},
-         "3 FTDI cables found (0403:6014 \"C232HM\" serial H1, 0403:6001 \"TTL-232R\" serial R1, "
-         "0403:6010 \"Dual RS232\" serial D1); name one"},
-        {{"--ftdi", "serial=H1", "start"},
-         "serial H1: permission denied (stand-in says no); install the udev rule "
-         "packaging/udev/60-orbvex-ftdi.rules in /etc/udev/rules.d, join the plugdev group",
-         [&] { usb.openError = FtdiOpenError::NoAccess; }},
-        {{"--ftdi", "serial=H1", "start"},
-         "cannot claim interface A of FTDI cable 0403:6014 \"C232HM\" serial H1 (stand-in "
-         "says no): the kernel's serial driver (ftdi_sio) could not be detached",
-         [&] { usb.openError = FtdiOpenError::Busy; }},
-        {{"--ftdi", "serial=R1,interface=B", "start"}, "0403:6001 \"TTL-232R\" serial R1 has no interface B (it has only A)"},
-        {{"--ftdi", "1d50:6060,interface=B", "start"}, "1d50:6060 \"JTAG\" serial J1 has no interface B (it has only A)"},
-        {{"--ftdi", "serial=D1,freq=12M", "start"}, "freq=12000000 is above the 6000000 Hz TCK that FT2232C/D 0403:6010"},
-        {{"--ftdi", "serial=H1", "start"}, "neither MPSSE nor synchronous bit-bang", [&] { usb.devices[0].chip = FtdiChip::Other; }},
-    };
-    for (const auto& r : refusals) {
-        const auto traffic = parport.ioctls + gpio.sets + gpio.gets + usb.writes;
-        if (r.arrange) r.arrange();
-        ToolRun run = RunTool(r.args, false, {}, devices);
-        usb.openError = FtdiOpenError::None;
-        EXPECT_EQ(run.status, 1) << r.says;
-        EXPECT_THAT(run.err, HasSubstr(r.says));
-        EXPECT_EQ(run.out, "") << r.says;
-        EXPECT_EQ(parport.ioctls + gpio.sets + gpio.gets + usb.writes, traffic) << r.says;
-        EXPECT_EQ(usb.openHandles, 0) << r.says;
-    }
 }
+
+struct Refusal {
+    const char* name;
+    std::vector<std::string> args;
+    const char* says;
+    std::function<void(FtdiStandIn&)> arrange = nullptr;
+};
+
+void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
+
+class DeviceCableRefusals : public DeviceCables, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(DeviceCableRefusals, EndTheRunBeforeAnyTraffic) {
+    const Refusal& r = GetParam();
+    if (r.arrange) r.arrange(usb);
+    ToolRun run = Run(r.args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr(r.says));
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(Traffic(), 0);
+    EXPECT_EQ(usb.openHandles, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DeviceCableRefusals,
+    ::testing::Values(
+        Refusal{"NoParport", {"--port", "/dev/parport1", "start"}, "cannot open /dev/parport1: "},
+        Refusal{"NoGpioChip", {"--gpio", "gpiochip1:tck=11,tms=25,tdi=10,tdo=9", "start"}, "cannot open GPIO chip \"gpiochip1\": "},
+        Refusal{"GpioLineTaken", {"--gpio", "gpiochip0:tck=11,tms=25,tdi=2,tdo=9", "start"}, "already in use by \"i2c\""},
+        Refusal{"NoFtdiOfThatId", {"--ftdi", "0403:6011", "start"}, "no FTDI cable 0403:6011 found; found: 0403:6014 \"C232HM\" serial H1, 0403:6001"},
+        Refusal{"NoFtdiOfThatSerial", {"--ftdi", "serial=Z9", "start"}, "no FTDI cable with serial Z9 found"},
+        Refusal{"SeveralFtdi",
+                {"--ftdi", "auto", "start"},
+                "3 FTDI cables found (0403:6014 \"C232HM\" serial H1, 0403:6001 \"TTL-232R\" serial R1, "
+                "0403:6010 \"Dual RS232\" serial D1); name one"},
+        Refusal{"FtdiNoAccess",
+                {"--ftdi", "serial=H1", "start"},
+                "serial H1: permission denied (stand-in says no); install the udev rule "
+                "packaging/udev/60-orbvex-ftdi.rules in /etc/udev/rules.d, join the plugdev group",
+                [](FtdiStandIn& usb) { usb.openError = FtdiOpenError::NoAccess; }},
+        Refusal{"FtdiBusy",
+                {"--ftdi", "serial=H1", "start"},
+                "cannot claim interface A of FTDI cable 0403:6014 \"C232HM\" serial H1 (stand-in "
+                "says no): the kernel's serial driver (ftdi_sio) could not be detached",
+                [](FtdiStandIn& usb) { usb.openError = FtdiOpenError::Busy; }},
+        Refusal{"SingleFtdiHasNoB", {"--ftdi", "serial=R1,interface=B", "start"}, "0403:6001 \"TTL-232R\" serial R1 has no interface B (it has only A)"},
+        Refusal{"OtherSingleFtdiHasNoB", {"--ftdi", "1d50:6060,interface=B", "start"}, "1d50:6060 \"JTAG\" serial J1 has no interface B (it has only A)"},
+        Refusal{"FtdiTooFast", {"--ftdi", "serial=D1,freq=12M", "start"}, "freq=12000000 is above the 6000000 Hz TCK that FT2232C/D 0403:6010"},
+        Refusal{"FtdiWithoutAMode", {"--ftdi", "serial=H1", "start"}, "neither MPSSE nor synchronous bit-bang", [](FtdiStandIn& usb) { usb.devices[0].chip = FtdiChip::Other; }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace orbvex::test

@@ -201,4 +201,27 @@ TEST_F(Trap, TheProjectsProgramSignsChecksumsAndErasesAnyStretch) {
     EXPECT_TRUE(receiver_.CpuRecords().empty());
 }
 
+// A part whose commands our program does not know (the SST39VF160: unlock cycles at
+// 0x5555/0x2AAA, CFI command set 0x0701) is refused as not identified by every command
+// that would change the flash, and not a byte of it changes.
+TEST_F(Trap, TheProjectsProgramRefusesAnSstPartAndWritesNothing) {
+    receiver_.Config().flashChip = "SST39VF160";
+    Connect(ReadFile(ORBVEX_VIRTUAL_TRAP_IMAGE));
+    const std::uint32_t base = receiver_.FlashBase();
+    const Bytes flash = Pattern(receiver_.Flash().size(), 9);
+    receiver_.SetFlash(flash);
+    cable_.WriteChunks(Wptr() + 0x1C, Bytes(64, 0));
+    for (std::uint32_t command : {0x100u, 0x1100u, 0x400u, 0x2000u}) {
+        SCOPED_TRACE(command);
+        cable_.WriteWord(Wptr() + 0x04, base + 0x1000);
+        cable_.WriteWord(Wptr() + 0x08, Wptr() + 0x1C);
+        cable_.WriteWord(Wptr() + 0x0C, 64);
+        cable_.WriteWord(Wptr() + 0x10, base);
+        RunCommand(command, 50);
+        EXPECT_EQ(receiver_.PeekWord(Wptr()), 0x10002u) << "chip not identified";
+        EXPECT_TRUE(receiver_.Flash() == flash);
+    }
+    EXPECT_TRUE(receiver_.CpuRecords().empty());
+}
+
 }  // namespace
