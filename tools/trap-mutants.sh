@@ -31,7 +31,7 @@ checksum-count-minus-1|s/(crc:\n(?:.*\n){4}\s+ldl     CNT\n)/${1}        adc    
 second-reset-dropped|s/(reset_chip:\n\s+ajw     4\n)\s+ldc     0xF0\n\s+ldl     BASE\n\s+devss\n/$1/
 blank-half-word|s/(blank_word:\n\s+ldl     CP\n\s+devlw\n)/${1}        ldc     0xFFFF\n        or\n/
 window-reset-dropped|s/(call    chip_range\n)\s+call    reset_chip\n(window_range_end)/$1$2/
-time-limit-never|s/(amd_wait_busy:\n\s+ldc     0\n\s+ldl     DL\n\s+ldtimer\n\s+diff\n\s+gt\n\s+)cj      amd_wait_poll/${1}j       amd_wait_poll/
+time-limit-never|s/(amd_wait_busy:\n\s+ldc     0[^\n]*\n\s+ldl     DL\n\s+ldtimer\n\s+diff\n\s+gt\n\s+)cj      amd_wait_poll/${1}j       amd_wait_poll/
 '
 
 FILTER='EveryChip/*:TrapTimeLimits.*'

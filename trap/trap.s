@@ -719,6 +719,14 @@ program_intel_again:
         ldc     0xD0
         ldl     WA
         devss
+        ldc     0x70                    ; a part with lock bits in its cells clears them
+        ldl     WA                      ; as long as an erase takes, busy until SR.7
+        devss
+        ldl     BLOCK_TICKS
+        stl     LIMIT
+        call    intel_wait
+        ldl     WORD_TICKS
+        stl     LIMIT
         j       program_intel_again
 program_intel_failed:
         ldc     0xFF
@@ -880,13 +888,17 @@ erase_walk_block:
         ldl     RES
         cj      erase_block_verify
         j       erase_not_done
-erase_block_intel:                      ; unlock the block, erase it, wait for SR.7
+erase_block_intel:                      ; unlock the block, erase it, wait for SR.7 after each
         ldc     0x60
         ldl     PA
         devss
         ldc     0xD0
         ldl     PA
         devss
+        ldc     0x70
+        ldl     PA
+        devss
+        call    intel_wait
         ldc     0x20
         ldl     PA
         devss
@@ -1471,6 +1483,7 @@ autoselect:
         or
         eqc     0
         cj      identify_chip_unknown
+autoselect_ids:                         ; the parts known by their IDs alone, by size
         ldc     0x200000
         stl     SIZE
         ldl     CF

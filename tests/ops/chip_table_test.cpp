@@ -150,7 +150,7 @@ TEST(ChipTable, AgreesWithTheVirtualReceiversParts) {
 }
 
 // The trap knows a few AMD parts by their autoselect IDs alone (the list after the label
-// as_leave_amd), each with the size it stores first: every one must be a part of this
+// autoselect_ids), each with the size it stores first: every one must be a part of this
 // table, of that size.
 std::vector<std::pair<std::uint32_t, std::uint32_t>> TrapAutoselectIds(std::istream& source) {
     const std::regex constant(R"(^\s*ldc\s+(0x[0-9A-Fa-f]+)\b)"), sizeStore(R"(^\s*stl\s+SIZE\b)");
@@ -159,8 +159,8 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> TrapAutoselectIds(std::istr
     bool inList = false;
     std::uint32_t constantBefore = 0, size = 0;
     for (std::string line; std::getline(source, line);) {
-        if (line.rfind("as_leave_amd:", 0) == 0) inList = true;
-        else if (line.rfind("not_identified:", 0) == 0) inList = false;
+        if (line.rfind("autoselect_ids:", 0) == 0) inList = true;
+        else if (line.rfind("autoselect_known:", 0) == 0) inList = false;
         if (!inList) continue;
         std::smatch m;
         if (std::regex_search(line, sizeStore)) size = constantBefore;
