@@ -84,7 +84,9 @@ WindowCable OpenWindowCable(const WindowProgram& program, int argc, const char* 
     std::string error;
     opened.cable = choice->Open(settings, error);
     if (!opened.cable) {
-        opened.exitCode = kWindowCableFailed;
+        // The receiver inside the program opens unless its flash image cannot be used: an
+        // option the program cannot run with, as a malformed one.
+        opened.exitCode = choice->InProcess() ? kWindowBadArguments : kWindowCableFailed;
         opened.message = std::string(program.name) + ": " + error;
     }
     return opened;

@@ -35,6 +35,7 @@ struct CableSettings {
     DeviceApis devices = SystemDeviceApis();
     std::uint32_t flashSize = kFlash1M.size;  // the in-process receiver's flash
     std::optional<std::string> flashImage;    // and the file it is kept in between runs
+    std::string flashChip;                    // and its part by name; empty: the usual for the size
     int remoteTimeoutSeconds = 10;            // for one answer, and for a stretch of slow ones
     // Whether the user has asked to stop (Ctrl-C): a cable that waits on a peer gives up then.
     std::function<bool()> giveUp;
@@ -85,5 +86,7 @@ const std::vector<const CableType*>& CableTypes();
 std::unique_ptr<CableChoice> DefaultPortCable();
 // The virtual receiver inside this process.
 std::unique_ptr<CableChoice> InProcessReceiver();
+// Why the in-process receiver cannot carry a flash part of this name, or "" when it can.
+std::string CheckVirtualFlashChip(const std::string& name);
 
 }  // namespace orbvex::cables

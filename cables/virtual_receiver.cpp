@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "cables/cable.h"
+#include "sim/flash_model.h"
 #include "sim/virtual_receiver.h"
 #include "util/image_file.h"
 
@@ -14,16 +15,16 @@ std::string FlashName(std::uint32_t size) { return size == kFlash2M.size ? "2M" 
 
 class InProcessCable final : public Cable {
 public:
-    InProcessCable(std::uint32_t flashSize, std::optional<std::string> image)
-        : receiver_(Config(flashSize)), image_(std::move(image)) {}
+    InProcessCable(const CableSettings& settings)
+        : receiver_(Config(settings.flashSize, settings.flashChip)), image_(settings.flashImage) {}
 
     // The image loaded, and its file checked for saving: refused now rather than after
     // the work it would lose.
     bool Load(std::string& error) {
         if (!image_) return true;
         const std::string& path = *image_;
-        const std::uint32_t size = receiver_.Config().flashSize;
-        std::error_code unknown;  // a path that cannot be looked at (a link loop) is refused below
+        const auto size = static_cast<std::uint32_t>(receiver_.Flash().size());  // a named part's own size
+        std::error_code unknown;                                                 // a path that cannot be looked at (a link loop) is refused below
         if (std::filesystem::exists(path, unknown)) {
             std::vector<std::uint8_t> flash;
             const FileReadResult read = ReadWholeFile(path, size, flash);
@@ -61,9 +62,10 @@ public:
     }
 
 private:
-    static sim::ReceiverConfig Config(std::uint32_t flashSize) {
+    static sim::ReceiverConfig Config(std::uint32_t flashSize, const std::string& chip) {
         sim::ReceiverConfig config;
         config.flashSize = flashSize;
+        config.flashChip = chip;
         return config;
     }
 
@@ -75,7 +77,7 @@ private:
 class InProcessChoice final : public CableChoice {
 public:
     std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const override {
-        auto cable = std::make_unique<InProcessCable>(settings.flashSize, settings.flashImage);
+        auto cable = std::make_unique<InProcessCable>(settings);
         if (!cable->Load(error)) return nullptr;
         return cable;
     }
@@ -87,6 +89,13 @@ std::unique_ptr<CableChoice> Parse(const std::string&, std::string&) { return st
 }  // namespace
 
 std::unique_ptr<CableChoice> InProcessReceiver() { return std::make_unique<InProcessChoice>(); }
+
+std::string CheckVirtualFlashChip(const std::string& name) {
+    if (sim::FindFlashModel(name)) return {};
+    std::string names;
+    for (const sim::FlashModel& model : sim::FlashModels()) names += (names.empty() ? "" : ", ") + model.name;
+    return "the virtual receiver carries no flash part named \"" + name + "\" (it knows " + names + ")";
+}
 
 extern const CableType kVirtualCable{"--virtual", nullptr,
                                      "Work on the built-in virtual receiver instead of a cable", Parse};

@@ -14,16 +14,7 @@
 namespace orbvex::cli {
 namespace {
 
-constexpr const char* kDescription =
-    "Erases, writes, reads and verifies the flash of a receiver through the JTAG port of its CPU.\n"
-    "Commands run in the order given, on one connection, and stop at the first that fails:\n"
-    "  start         connect: halt the CPU, install the trap program, set up the memory interface\n"
-    "  erase         erase the whole flash\n"
-    "  write FILE    program a ROM image from the start of the flash (or from --offset, erasing\n"
-    "                only the sectors it covers, which must start and end on sector boundaries)\n"
-    "  read FILE     save the flash (or --offset/--length of it) to FILE\n"
-    "  verify FILE   compare FILE with the flash from --offset on (for --length, or the file's size)\n"
-    "  info          the trap program's version and the flash chip it finds (maker, part, size, sectors)\n"
+constexpr const char* kDescriptionAfterCommands =
     "A read is made --passes times (2 unless told) and saved only when the passes agree; every\n"
     "write is read back and compared with its file unless --no-verify is given. With a trap\n"
     "program that checksums the flash, a read is one pass checked block by block by its\n"
@@ -38,37 +29,39 @@ constexpr const char* kDescription =
     "130 when interrupted (Ctrl-C or SIGTERM: the running command stops at its next safe point;\n"
     "a second Ctrl-C ends the program at once).";
 
+std::string Description() {
+    return std::string(
+               "Erases, writes, reads and verifies the flash of a receiver through the JTAG port of its CPU.\n"
+               "Commands run in the order given, on one connection, and stop at the first that fails:\n") +
+           CommandHelp() + kDescriptionAfterCommands;
+}
+
 std::string Bad(const std::string& what) { return "orbvex_cli: " + what + "\nRun with --help for more information."; }
 
 // Turns the positional words into commands; false and a reason when they do not read.
 bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& commands, std::string& error) {
     for (std::size_t i = 0; i < words.size(); ++i) {
-        const std::string word = Lower(words[i]);
-        if (word == "start") {
-            commands.push_back({CommandKind::Start, {}});
-        } else if (word == "erase") {
-            commands.push_back({CommandKind::Erase, {}});
-        } else if (word == "info") {
-            commands.push_back({CommandKind::Info, {}});
-        } else if (word == "write" || word == "read" || word == "verify") {
-            if (i + 1 >= words.size()) {
-                error = "\"" + word + "\" needs a FILE";
-                return false;
-            }
-            CommandKind kind = word == "write" ? CommandKind::Write : word == "read" ? CommandKind::Read
-                                                                                     : CommandKind::Verify;
-            if (words[i + 1].empty()) {
-                error = "\"" + word + "\" needs a FILE, got an empty name";
-                return false;
-            }
-            commands.push_back({kind, words[++i]});
-        } else {
-            error = "unknown command \"" + words[i] + "\" (commands: start, erase, write FILE, read FILE, verify FILE, info)";
+        const CommandType* type = FindCommand(words[i]);
+        if (!type) {
+            error = "unknown command \"" + words[i] + "\" (commands: " + CommandList(", ") + ")";
             return false;
         }
+        std::string file;
+        if (type->takesFile) {
+            if (i + 1 >= words.size()) {
+                error = "\"" + std::string(type->word) + "\" needs a FILE";
+                return false;
+            }
+            if (words[i + 1].empty()) {
+                error = "\"" + std::string(type->word) + "\" needs a FILE, got an empty name";
+                return false;
+            }
+            file = words[++i];
+        }
+        commands.push_back({type, file});
     }
     if (commands.empty()) {
-        error = "no command given (commands: start, erase, write FILE, read FILE, verify FILE, info)";
+        error = "no command given (commands: " + CommandList(", ") + ")";
         return false;
     }
     return true;
@@ -76,10 +69,10 @@ bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& 
 
 // The options as typed, before they are checked; each CLI::Option tells whether it was given.
 struct Given {
-    std::string flash = "1M", trap, virtualFlash, offset, length, passes, remoteTimeout;
+    std::string flash = "1M", trap, virtualFlash, flashChip, offset, length, passes, remoteTimeout;
     bool noVerify = false, force = false;
     std::vector<std::string> words;
-    CLI::Option *trapOpt, *virtualFlashOpt, *offsetOpt, *lengthOpt, *passesOpt, *remoteTimeoutOpt;
+    CLI::Option *trapOpt, *virtualFlashOpt, *flashChipOpt, *offsetOpt, *lengthOpt, *passesOpt, *remoteTimeoutOpt;
 };
 
 // Every option but the cables' (the cable table declares those), one line each.
@@ -95,17 +88,15 @@ void DeclareOptions(CLI::App& app, Given& g) {
     g.virtualFlashOpt = app.add_option("--virtual-flash", g.virtualFlash,
                                        "With --virtual: flash image file loaded at start (erased flash if missing) "
                                        "and saved at exit");
+    g.flashChipOpt = app.add_option("--flash-chip", g.flashChip,
+                                    "With --virtual: the receiver's flash part, as orbvex_receiver --flash-chip takes "
+                                    "it; its size may differ from --flash, as a real box's may");
     g.offsetOpt = app.add_option("--offset", g.offset, "read/verify: start this many bytes into the flash (0x.. or decimal, K/M)");
     g.lengthOpt = app.add_option("--length", g.length, "read/verify: this many bytes (0x.. or decimal, K/M)");
     g.passesOpt = app.add_option("--passes", g.passes, "read: read the flash this many times, 1 to 9 (default 2)");
     app.add_flag("--no-verify", g.noVerify, "write: do not check the flash against the file (no read-back, no checksums)");
     app.add_flag("--force", g.force, "erase/write: go on when the trap program finds a chip of another size than --flash");
-    app.add_option("commands", g.words, "start | erase | write FILE | read FILE | verify FILE | info, several in a row");
-}
-
-bool IsCommandWord(const std::string& text) {
-    const std::string word = Lower(text);
-    return word == "start" || word == "erase" || word == "write" || word == "read" || word == "verify" || word == "info";
+    app.add_option("commands", g.words, CommandList(" | ") + ", several in a row");
 }
 
 // The cable, and the options that belong to one cable only. An empty text when they read.
@@ -121,6 +112,12 @@ std::string TakeCable(const cables::CableOptions& cableOptions, const Given& g, 
     if (g.virtualFlashOpt->count() && !o.cable->InProcess()) return "--virtual-flash needs --virtual";
     if (g.virtualFlashOpt->count() && g.virtualFlash.empty()) return "--virtual-flash needs a file name, got an empty one";
     if (g.virtualFlashOpt->count()) o.virtualFlashFile = g.virtualFlash;
+    if (g.flashChipOpt->count() && !o.cable->InProcess()) return "--flash-chip needs --virtual";
+    if (g.flashChipOpt->count()) {
+        const std::string unknown = cables::CheckVirtualFlashChip(g.flashChip);
+        if (!unknown.empty()) return "--flash-chip: " + unknown;
+        o.virtualFlashChip = g.flashChip;
+    }
     if (!g.remoteTimeoutOpt->count()) return {};
     constexpr std::uint64_t kLongestTimeout = 86400;
     std::uint64_t seconds = 0;
@@ -173,7 +170,7 @@ std::string TakeCommands(const Given& g, CliOptions& o) {
     // A range next to a whole-flash command would look as if it limited that one too.
     const bool ranged = o.offset || o.length;
     for (const Command& c : o.commands) {
-        if ((ranged && c.kind == CommandKind::Erase) || (o.length && c.kind == CommandKind::Write))
+        if ((ranged && c.type->range == RangeUse::kWholeFlash) || (o.length && c.type->range == RangeUse::kOffsetOnly))
             return "--offset/--length apply to read and verify only (and --offset to write); erase always covers "
                    "the whole flash, and a write the file";
     }
@@ -184,7 +181,7 @@ std::string TakeCommands(const Given& g, CliOptions& o) {
 
 ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
     ParseOutcome outcome;
-    CLI::App app{kDescription, "orbvex_cli"};
+    CLI::App app{Description(), "orbvex_cli"};
     const cables::CableOptions cableOptions(app);
     Given given;
     DeclareOptions(app, given);

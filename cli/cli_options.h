@@ -7,20 +7,14 @@
 #include <vector>
 
 #include "cables/cable.h"
+#include "cli/command_table.h"
 #include "util/flash_map.h"
 
 namespace orbvex::cli {
 
-enum class CommandKind { Start,
-                         Erase,
-                         Write,
-                         Read,
-                         Verify,
-                         Info };
-
 struct Command {
-    CommandKind kind;
-    std::string file;  // write, read, verify: as given on the command line
+    const CommandType* type;
+    std::string file;  // for a command that takes one: as given on the command line
 };
 
 struct CliOptions {
@@ -29,6 +23,7 @@ struct CliOptions {
     std::optional<std::string> trapFile;
     bool flash2M = false;
     std::optional<std::string> virtualFlashFile;
+    std::string virtualFlashChip;  // the in-process receiver's part; empty: the usual one
     std::optional<std::uint32_t> offset;
     std::optional<std::uint32_t> length;
     int readPasses = 2;         // a backup is read twice and written only when the passes agree

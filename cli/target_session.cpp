@@ -26,6 +26,7 @@ bool TargetSession::Open() {
     settings.devices = devices_;
     settings.flashSize = options_.FlashSize();
     settings.flashImage = options_.virtualFlashFile;
+    settings.flashChip = options_.virtualFlashChip;
     settings.remoteTimeoutSeconds = options_.remoteTimeoutSeconds;
     settings.note = [this](const std::string& line) { window_.Complain(line); };
     settings.giveUp = [this] { return window_.StopRequested(); };

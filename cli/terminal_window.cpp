@@ -5,6 +5,19 @@
 #include "ops/operations.h"
 
 namespace orbvex::cli {
+namespace {
+
+// Lines an operation ends with after its reason, when it failed: they say only that it
+// ended.
+bool ClosesOperation(const std::string& line) { return line == "Write Flash END" || line == "Fail"; }
+
+// A line that announces work says nothing of why the work failed.
+bool AnnouncesWork(const std::string& line) {
+    static const std::string kWorking = "Please Wait...";
+    return line.size() >= kWorking.size() && line.compare(line.size() - kWorking.size(), kWorking.size(), kWorking) == 0;
+}
+
+}  // namespace
 
 TerminalWindow::TerminalWindow(std::ostream& out, std::ostream& err, ProgressBar& progress)
     : out_(out), err_(err), progress_(progress) {}
@@ -14,7 +27,13 @@ void TerminalWindow::LogLine(const std::string& line) {
     // Flushed line by line: a pipe reader sees the log as it grows, as the window shows it.
     out_ << line << '\n'
          << std::flush;
-    if (line != kSeparator) lastLine_ = line;
+    if (line == kSeparator) return;
+    if (ClosesOperation(line)) {
+        closingLine_ = line;
+        return;
+    }
+    lastLine_ = line;
+    closingLine_.clear();
 }
 
 void TerminalWindow::ProcessMessages() {
@@ -32,11 +51,15 @@ void TerminalWindow::Complain(const std::string& text) {
 
 void TerminalWindow::BeginCommand() {
     lastLine_.clear();
+    closingLine_.clear();
     complaints_.clear();
 }
 
 void TerminalWindow::RepeatReason() {
-    if (!lastLine_.empty() && complaints_.find(lastLine_) == std::string::npos) Complain(lastLine_);
+    // The line before a closing line is the reason, unless it only announced the work.
+    const bool reasonGiven = !lastLine_.empty() && (closingLine_.empty() || !AnnouncesWork(lastLine_));
+    const std::string& reason = reasonGiven ? lastLine_ : closingLine_;
+    if (!reason.empty() && complaints_.find(reason) == std::string::npos) Complain(reason);
 }
 
 void TerminalWindow::TransferProgress(std::uint64_t done, std::uint64_t total) { progress_.Update(done, total); }

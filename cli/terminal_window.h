@@ -37,9 +37,10 @@ public:
 
     // A command begins: what it logs from now on may be why it fails.
     void BeginCommand();
-    // The command failed: its last log line (the separator aside) says why, and goes to
-    // stderr too, where the failure is reported, unless stderr has said it already.
-    // A script that keeps only stderr still learns the reason.
+    // The command failed: its last log line says why (the separator, and a closing line
+    // such as "Write Flash END" after the reason, aside), and goes to stderr too, where
+    // the failure is reported, unless stderr has said it already. A script that keeps
+    // only stderr still learns the reason.
     void RepeatReason();
 
 private:
@@ -47,8 +48,9 @@ private:
     std::ostream& err_;
     ProgressBar& progress_;
     std::function<bool()> abortPoll_;
-    std::string lastLine_;    // of the running command's log
-    std::string complaints_;  // said on stderr since the command began
+    std::string lastLine_;     // of the running command's log, closing lines aside
+    std::string closingLine_;  // the closing line logged after lastLine_, if any
+    std::string complaints_;   // said on stderr since the command began
 };
 
 }  // namespace orbvex::cli

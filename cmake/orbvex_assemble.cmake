@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-# orbvex_assemble(<target> <source.s> <output.bin>): a target, built by default, that
-# assembles the ST20 source (relative to the calling folder) into the raw image.
+# orbvex_assemble(<target> <source.s> <output.bin> [included files...]): a target, built
+# by default, that assembles the ST20 source (relative to the calling folder) into the raw
+# image, again whenever the source or a file it includes changes.
 #
 # A cross build cannot run the assembler it would build, so it uses one built for this
 # machine, found on PATH (scripts/cross-build.sh builds it in the native tree and puts
@@ -21,11 +22,16 @@ endif()
 function(orbvex_assemble target source output)
   get_filename_component(source ${source} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   get_filename_component(folder ${output} DIRECTORY)
+  set(included)
+  foreach(file ${ARGN})
+    get_filename_component(file ${file} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+    list(APPEND included ${file})
+  endforeach()
   add_custom_command(
     OUTPUT ${output}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
     COMMAND ${ORBVEX_ST20ASM_COMMAND} ${source} ${output}
-    DEPENDS ${source} ${ORBVEX_ST20ASM_DEPENDS}
+    DEPENDS ${source} ${included} ${ORBVEX_ST20ASM_DEPENDS}
     COMMENT "Assembling ${source}"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${output})

@@ -56,10 +56,18 @@ inline constexpr std::uint32_t kCanIdentify = 0x1;  // ability bits
 inline constexpr std::uint32_t kCanChecksum = 0x2;
 inline constexpr std::uint32_t kCanEraseSectors = 0x4;
 inline constexpr std::uint32_t kCanProgramSummed = 0x8;
+inline constexpr std::uint32_t kCanFindBlankPages = 0x10;
 inline constexpr std::uint32_t kIdentifyCommand = 0x800;
 inline constexpr std::uint32_t kChecksumCommand = 0x1000;
 inline constexpr std::uint32_t kEraseSectorsCommand = 0x2000;
 inline constexpr std::uint32_t kProgramSummedCommand = 0x1100;  // program, then the chunk's checksum
+// Which 4 KB pages from the flash address (+0x04) over the byte count (+0x0C) hold only
+// 0xFF: bit i of buffer byte i / 8 (low bit first) for the page at address + 4096 i, the
+// last one ending with the range. Needs no identified chip; the range lies in
+// [flash base, 0x80000000) and the count is 1 to kBlankPagesMost.
+inline constexpr std::uint32_t kBlankPagesCommand = 0x4000;
+inline constexpr std::uint32_t kBlankPageSize = 4096;
+inline constexpr std::uint32_t kBlankPagesMost = kDataBufferSize * 8 * kBlankPageSize;
 // The checksum answers in the buffer address word, which it has no use for.
 inline constexpr std::uint32_t kChecksumResult = kBufferAddress;
 inline constexpr std::uint32_t kIdentifySize = 80;  // bytes the identify answer fills in the buffer

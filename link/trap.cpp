@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "link/trap.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -113,7 +114,8 @@ std::uint32_t MaxTrapSize(std::uint32_t loadAddress) {
     // The workspace, and with it the mailbox, begins 8 bytes past the program's last word.
     const std::uint64_t ramEnd = std::uint64_t{kTargetRamBase} + kTargetRamSize;
     const std::uint64_t used = std::uint64_t{loadAddress} + 8 + mailbox::kSize;
-    return used < ramEnd ? static_cast<std::uint32_t>(ramEnd - used) : 0;
+    const std::uint64_t room = used < ramEnd ? ramEnd - used : 0;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(room, kTrapFileLimit));
 }
 
 std::optional<std::uint64_t> TrapFileSize(const std::string& fileName) {

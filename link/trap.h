@@ -27,8 +27,12 @@ bool WriteWordLogged(std::uint32_t address, std::uint32_t value);
 
 namespace orbvex {
 
+// No trap program is anywhere near this large (ours is a few KB); a file past it is the
+// wrong file, and uploading it would take minutes on a slow cable before failing.
+inline constexpr std::uint32_t kTrapFileLimit = 64u << 10;
+
 // The largest trap file that leaves room for its mailbox in target RAM when loaded at
-// loadAddress (0 when none does).
+// loadAddress (0 when none does), and is at most kTrapFileLimit.
 std::uint32_t MaxTrapSize(std::uint32_t loadAddress);
 // The size of the trap file fileName names, when it is a regular file; nothing
 // otherwise (LoadTrapFile then says it cannot be opened).

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ops/chip_info.h"
 
+#include <algorithm>
+
 #include "link/link_log.h"
 #include "link/trap_checks.h"
 #include "ops/common.h"
@@ -9,37 +11,9 @@
 namespace orbvex {
 namespace {
 
-struct KnownPart {
-    std::uint32_t manufacturer, device;
-    const char* name;
-};
-constexpr KnownPart kParts[] = {
-    {0x01, 0x225B, "29LV800B"},
-    {0x01, 0x22DA, "29LV800T"},
-    {0x01, 0x2249, "29LV160B"},
-    {0x01, 0x22C4, "29LV160T"},
-    {0x89, 0x8893, "28F800B3B"},
-    {0x89, 0x8892, "28F800B3T"},
-    {0x89, 0x8891, "28F160B3B"},
-    {0x89, 0x8890, "28F160B3T"},
-};
-
-std::string MakerName(std::uint32_t code) {
-    switch (code) {
-    case 0x01: return "AMD";
-    case 0x04: return "Fujitsu";
-    case 0x20: return "ST";
-    case 0x89: return "Intel";
-    case 0xB0: return "Sharp";
-    case 0xC2: return "Macronix";
-    default: return "maker " + Hex8(code).substr(6);
-    }
-}
-
 std::string PartName(const ChipInfo& chip) {
-    for (const KnownPart& p : kParts)
-        if (p.manufacturer == chip.manufacturer && p.device == chip.device) return p.name;
-    return "part " + Hex8(chip.device).substr(4);
+    const KnownChip* known = FindKnownChip(chip.manufacturer, chip.device);
+    return known ? known->name : "part " + Hex8(chip.device).substr(4);
 }
 
 std::string SizeText(std::uint32_t bytes) {
@@ -54,6 +28,43 @@ std::uint32_t Word(const std::vector<std::uint8_t>& a, std::size_t at) {
 // A CFI time field: 2^n units, 0 when the chip gives none.
 std::uint32_t Power(std::uint8_t n) { return n == 0 || n > 30 ? 0 : 1u << n; }
 
+// Where an AMD-class part keeps its boot blocks. From version 1.1 on, the primary
+// extended table says (2 bottom, 3 top); older tables may lack the flag or carry a wrong
+// one, and the device ID decides, as Linux's CFI driver does: bit 7 set is top boot, but
+// for Macronix's bottom-boot 29LV400 (xxBA).
+bool TopBoot(const std::vector<std::uint8_t>& a, std::uint32_t manufacturer, std::uint32_t device) {
+    const std::size_t p = a[0x15] | a[0x16] << 8;
+    if (p >= 0x10 && p + 0xF < 0x50 && a[p] == 'P' && a[p + 1] == 'R' && a[p + 2] == 'I' &&
+        (a[p + 3] << 8 | a[p + 4]) >= ('1' << 8 | '1'))
+        return a[p + 0xF] == 3;
+    if (manufacturer == 0xC2 && (device & 0xFF) == 0xBA) return false;
+    return (device & 0x80) != 0;
+}
+
+// The map must cover the chip exactly. SST's table lists its sectors and then its blocks,
+// each region spanning the whole chip: the regions that first add up to the size are the
+// map, and a list that never does is no map at all.
+void WholeChipOnly(ChipInfo& chip) {
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < chip.regions.size(); ++i) {
+        total += std::uint64_t{chip.regions[i].blocks} * chip.regions[i].blockSize;
+        if (total < chip.size) continue;
+        chip.regions.resize(total == chip.size ? i + 1 : 0);
+        return;
+    }
+    chip.regions.clear();
+}
+
+// Many top-boot AMD-class parts print their bottom-boot twin's table: the regions from
+// the small boot blocks up, although those sit at the top. Linux turns round the regions
+// of every top-boot part; here only a list that starts with smaller blocks than it ends
+// with, so that a table already in address order is kept as it is.
+void BootBlocksToTheTop(ChipInfo& chip, const std::vector<std::uint8_t>& a) {
+    std::vector<ChipRegion>& r = chip.regions;
+    if (chip.intel || chip.commandSet != 0x0002 || r.size() < 2 || r.front().blockSize >= r.back().blockSize) return;
+    if (TopBoot(a, chip.manufacturer, chip.device)) std::reverse(r.begin(), r.end());
+}
+
 }  // namespace
 
 std::optional<ChipInfo> DecodeChipAnswer(const std::vector<std::uint8_t>& a) {
@@ -66,7 +77,11 @@ std::optional<ChipInfo> DecodeChipAnswer(const std::vector<std::uint8_t>& a) {
     chip.manufacturer = Word(a, 8) & 0xFF;
     chip.device = Word(a, 12) & 0xFFFF;
     chip.cfi = a[0x10] == 'Q' && a[0x11] == 'R' && a[0x12] == 'Y';
-    if (!chip.cfi) return chip;
+    if (!chip.cfi) {
+        const KnownChip* known = FindKnownChip(chip.manufacturer, chip.device);
+        if (known && known->size == chip.size) chip.regions = known->regions;
+        return chip;
+    }
     chip.commandSet = a[0x13] | a[0x14] << 8;
     chip.programUs[0] = Power(a[0x1F]);
     chip.programUs[1] = chip.programUs[0] * Power(a[0x23]);
@@ -77,6 +92,8 @@ std::optional<ChipInfo> DecodeChipAnswer(const std::vector<std::uint8_t>& a) {
         const std::size_t at = 0x2D + 4 * r;
         chip.regions.push_back({(a[at] | a[at + 1] << 8) + 1u, static_cast<std::uint32_t>(a[at + 2] | a[at + 3] << 8) * 256});
     }
+    WholeChipOnly(chip);
+    BootBlocksToTheTop(chip, a);
     return chip;
 }
 

@@ -7,15 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "ops/chip_table.h"
 #include "ops/window_services.h"
 #include "util/flash_map.h"
 
 namespace orbvex {
-
-struct ChipRegion {
-    std::uint32_t blocks;
-    std::uint32_t blockSize;
-};
 
 struct ChipInfo {
     bool intel = false;  // the command set the trap drives: Intel/Sharp, else AMD/JEDEC
@@ -24,12 +20,14 @@ struct ChipInfo {
     std::uint32_t device = 0;
     bool cfi = false;                 // the chip answered the CFI query; the rest is from it
     std::uint32_t commandSet = 0;     // CFI primary command set
-    std::vector<ChipRegion> regions;  // erase blocks, from the chip's start
+    std::vector<ChipRegion> regions;  // erase blocks, from the chip's start (the real map: a
+                                      // top-boot table listed bottom-first is turned round)
     std::uint32_t programUs[2] = {};  // word program: typical, maximum
     std::uint32_t blockEraseMs[2] = {};
 };
 
-// The identify answer decoded; nothing when it cannot be the program's answer.
+// The identify answer decoded; nothing when it cannot be the program's answer. A chip
+// without CFI gets the map of the known part with its codes and size.
 std::optional<ChipInfo> DecodeChipAnswer(const std::vector<std::uint8_t>& answer);
 // The lines `info` prints for it.
 std::vector<std::string> DescribeChip(const ChipInfo& chip);

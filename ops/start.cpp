@@ -96,14 +96,17 @@ bool ClearTrapArea(WindowServices& window) {
     return true;
 }
 
-// A trap file too large for RAM below its mailbox is refused before a single clock:
-// loading it would take minutes and then fail, or overwrite the mailbox.
+// A trap file too large for RAM below its mailbox, or for any trap program, is refused
+// before a single clock: loading it would take minutes and then fail, or overwrite the
+// mailbox.
 bool TrapFileFits(WindowServices& window, const std::string& trapFile) {
     const std::optional<std::uint64_t> size = TrapFileSize(trapFile);
     const std::uint32_t room = MaxTrapSize(kTrapLoadAddress);
     if (!size || *size <= room) return true;
-    window.LogLine("Trap file too large: " + std::to_string(*size) + " bytes, but " + std::to_string(room) +
-                   " fit below the mailbox in target RAM: nothing sent");
+    const std::string why = room == kTrapFileLimit ? " is the most a trap program may have"
+                                                   : " fit below the mailbox in target RAM";
+    window.LogLine("Trap file too large: " + std::to_string(*size) + " bytes, but " + std::to_string(room) + why +
+                   ": nothing sent");
     return false;
 }
 

@@ -15,6 +15,7 @@ namespace {
 constexpr std::size_t kQueueLimit = 64 * 1024;
 
 constexpr const char* kGivenUp = "interrupted: the remote receiver kept the program waiting";
+constexpr const char* kClosed = "the remote receiver closed the connection";
 
 int PinsRequest(std::uint8_t value) {
     return ((value & kTck) ? 4 : 0) | ((value & kTms) ? 2 : 0) | ((value & kTdi) ? 1 : 0);
@@ -95,7 +96,7 @@ bool RemoteBitbangClient::ReceiveAnswers() {
         }
     }
     if (n == 0) {
-        Drop("the remote receiver closed the connection");
+        Drop(kClosed);
         return false;
     }
     answers_.assign(buffer, static_cast<std::size_t>(n));
@@ -155,18 +156,29 @@ void RemoteBitbangClient::Quit() {
     MarkGone("closed");
 }
 
-// Waits for the socket in slices, asking between them whether to give up.
+// Waits for the socket in slices, asking between them whether to give up. A wait for
+// room to send watches the peer's end too: a peer that has closed the connection takes
+// no more requests, and would otherwise hold the client to the timeout. Once answers
+// are waiting, the end cannot be seen without taking them: they are left for the next
+// wait for answers, and this one watches for room alone.
 RemoteBitbangClient::Waited RemoteBitbangClient::AwaitSocket(bool toSend) {
     using namespace std::chrono;
-    constexpr milliseconds kSlice{100};
     const auto started = steady_clock::now();
+    bool watchEnd = toSend;
     for (;;) {
         const auto waited = steady_clock::now() - started;
         if (waited >= answerTimeout_) return Waited::TimedOut;
         const auto left = duration_cast<milliseconds>(answerTimeout_ - waited).count();
-        const int slice = static_cast<int>(std::clamp<long long>(left, 1, kSlice.count()));
+        const int slice = static_cast<int>(std::clamp<long long>(left, 1, kSliceMs));
         const auto before = steady_clock::now();
-        if (toSend ? socket_.WaitWritable(slice) : socket_.WaitReadable(slice)) return Waited::Ready;
+        net::PollSet poll;
+        const std::size_t entry = poll.Add(socket_, !toSend || watchEnd, toSend);
+        if (poll.Wait(slice)) {
+            if (!toSend || poll.Writable(entry)) return Waited::Ready;
+            if (socket_.PeerClosed()) return Waited::Closed;
+            watchEnd = false;
+            continue;
+        }
         if (!giveUp_ || !giveUp_()) continue;
         waitedSinceGiveUp_ += steady_clock::now() - before;
         if (waitedSinceGiveUp_ >= milliseconds(kInterruptGraceMs)) return Waited::Interrupted;
@@ -187,7 +199,9 @@ bool RemoteBitbangClient::SendQueue() {
         if (n > 0) continue;
         const Waited waited = AwaitSocket(true);
         if (waited != Waited::Ready) {
-            Drop(waited == Waited::TimedOut ? "the remote receiver stopped taking requests" : kGivenUp);
+            Drop(waited == Waited::TimedOut ? "the remote receiver stopped taking requests"
+                 : waited == Waited::Closed ? kClosed
+                                            : kGivenUp);
             return false;
         }
     }

@@ -356,6 +356,21 @@ bool Socket::WaitReadable(int timeoutMs) { return PollOne(Native(handle_), timeo
 
 bool Socket::WaitWritable(int timeoutMs) { return PollWritable(Native(handle_), timeoutMs) > 0; }
 
+bool Socket::PeerClosed() {
+    char byte = 0;
+    for (;;) {
+#if defined(_WIN32)
+        const int n = ::recv(Native(handle_), &byte, 1, MSG_PEEK);
+        if (n < 0) return WSAGetLastError() != WSAEWOULDBLOCK;
+#else
+        const ssize_t n = ::recv(Native(handle_), &byte, 1, MSG_PEEK);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno != EAGAIN && errno != EWOULDBLOCK;
+#endif
+        return n == 0;
+    }
+}
+
 void Socket::SetNonBlocking(bool on) { SetBlocking(Native(handle_), !on); }
 
 void Socket::SetNoDelay() {

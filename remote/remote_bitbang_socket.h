@@ -53,6 +53,9 @@ public:
     bool WaitReadable(int timeoutMs);
     // Waits up to timeoutMs for room to send; false on timeout or error.
     bool WaitWritable(int timeoutMs);
+    // On a non-blocking socket, without taking anything: true when the peer has closed
+    // its end (or the connection failed), false while it is open, data waiting or not.
+    bool PeerClosed();
     bool TimedOut() const { return timedOut_; }
 
     // Sends and receives return at once instead of waiting (Receive: -1 and TimedOut()).

@@ -16,7 +16,9 @@ constexpr std::uint16_t kDq7 = 0x80, kDq6 = 0x40, kDq5 = 0x20, kDq3 = 0x08, kDq2
 
 class AmdCommandSet : public FlashCommandSet {
 public:
-    using FlashCommandSet::FlashCommandSet;
+    explicit AmdCommandSet(NorFlash& chip) : FlashCommandSet(chip) {
+        if (chip.Model().autoselectAtPowerUp) mode_ = Mode::Autoselect;
+    }
 
     std::uint16_t Read(std::uint32_t word) override;
     void Write(std::uint32_t word, std::uint16_t value) override;
@@ -67,6 +69,8 @@ private:
     std::set<std::size_t> erasing_;  // blocks of the erase under way
     bool toggle6_ = false;
     bool toggle2_ = false;
+    bool late_ = false;  // the algorithm just ended and DQ0-DQ6 still show status
+    bool cfiFromAutoselect_ = false;
 };
 
 // Time passes between bus cycles: the erase window closes, an algorithm ends.
@@ -86,10 +90,12 @@ void AmdCommandSet::Update() {
         erasing_.clear();
     }
     mode_ = idle_;
+    late_ = chip_.Model().lateLowBits;
 }
 
 bool AmdCommandSet::ReadingArray() {
     Update();
+    if (late_) return false;
     switch (mode_) {
     case Mode::Autoselect:
     case Mode::Cfi:
@@ -101,6 +107,12 @@ bool AmdCommandSet::ReadingArray() {
 }
 
 std::uint16_t AmdCommandSet::Read(std::uint32_t word) {
+    if (!ReadingArray() && late_) {
+        // The read that first finds DQ7 true: the rest of the word is still status.
+        late_ = false;
+        const auto status = static_cast<std::uint16_t>(Status(word) & ~kDq7);
+        return static_cast<std::uint16_t>(status | (chip_.Cell(word) & kDq7));
+    }
     if (ReadingArray()) return chip_.Cell(word);
     if (mode_ == Mode::Autoselect) return Autoselect(word);
     if (mode_ == Mode::Cfi) return chip_.CfiByte(word);
@@ -133,15 +145,23 @@ std::uint16_t AmdCommandSet::Status(std::uint32_t word) {
 
 void AmdCommandSet::Write(std::uint32_t word, std::uint16_t value) {
     Update();
+    late_ = false;
     const auto command = static_cast<std::uint8_t>(value);
     const std::uint32_t at = word & kCommandMask;
     switch (mode_) {
     case Mode::Read: return WriteIdle(word, command, value);
     case Mode::Autoselect:
     case Mode::Cfi:
-        if (command == 0xF0) mode_ = Mode::Read;
-        else if (mode_ == Mode::Autoselect && at == kCfiAddress && command == 0x98) mode_ = Mode::Cfi;
-        else Violation(FlashViolation::Kind::NotACommand, word, value);
+        // A query entered from autoselect goes back there at the first reset.
+        if (command == 0xF0) {
+            mode_ = mode_ == Mode::Cfi && cfiFromAutoselect_ ? Mode::Autoselect : Mode::Read;
+            cfiFromAutoselect_ = false;
+        } else if (mode_ == Mode::Autoselect && at == kCfiAddress && command == 0x98) {
+            mode_ = Mode::Cfi;
+            cfiFromAutoselect_ = true;
+        } else {
+            Violation(FlashViolation::Kind::NotACommand, word, value);
+        }
         return;
     case Mode::Unlocked1:
         if (at == kUnlock2 && command == 0x55) mode_ = Mode::Unlocked2;
@@ -210,7 +230,9 @@ void AmdCommandSet::Write(std::uint32_t word, std::uint16_t value) {
 
 void AmdCommandSet::WriteIdle(std::uint32_t word, std::uint8_t command, std::uint16_t value) {
     const std::uint32_t at = word & kCommandMask;
-    if (command == 0xF0) return;
+    // FF is the other family's read-array command, which a probe sends to every part:
+    // a wrong cycle, and such a cycle leaves the part reading its array.
+    if (command == 0xF0 || command == 0xFF) return;
     if (at == kUnlock1 && command == 0xAA) {
         mode_ = Mode::Unlocked1;
     } else if (at == kCfiAddress && command == 0x98 && chip_.Shown().answersCfi) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The Intel/Sharp command set of boot-block parts: one-cycle commands, two-cycle program,
 // erase and lock, and a status register that answers reads after program and erase.
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -37,6 +38,7 @@ private:
     void Program(std::uint32_t word, std::uint16_t value);
     void Erase(std::uint32_t word, std::uint16_t value);
     void Lock(std::uint32_t word, std::uint16_t value);
+    void LockBits(std::uint32_t word, std::uint16_t value);
     void SequenceError(std::uint32_t word, std::uint16_t value);
     void Begin(std::uint64_t duration, std::uint16_t errors);
     std::uint16_t Identifier(std::uint32_t word) const;
@@ -47,13 +49,19 @@ private:
     std::uint16_t pendingErrors_ = 0;  // what the running operation will report
     std::uint64_t end_ = 0;
     std::optional<std::size_t> erasing_;
+    std::optional<std::size_t> locking_;  // Sharp: the block whose lock bit is being set
+    bool unlockingAll_ = false;           // Sharp: every lock bit is being cleared
     std::vector<std::uint8_t> locks_;
 };
 
 void IntelCommandSet::Update() {
     if (mode_ != Mode::Busy || chip_.Faults().neverReady || chip_.Now() < end_) return;
     if (erasing_) chip_.EraseBlock(chip_.Blocks()[*erasing_]);
+    if (locking_) locks_[*locking_] = kLocked;
+    if (unlockingAll_) std::fill(locks_.begin(), locks_.end(), std::uint8_t{0});
     erasing_.reset();
+    locking_.reset();
+    unlockingAll_ = false;
     status_ |= pendingErrors_;
     mode_ = Mode::Status;
 }
@@ -102,6 +110,7 @@ void IntelCommandSet::Write(std::uint32_t word, std::uint16_t value) {
 void IntelCommandSet::Command(std::uint32_t word, std::uint8_t command, std::uint16_t value) {
     switch (command) {
     case 0xFF: mode_ = Mode::Array; return;
+    case 0xF0: return;  // the other family's reset, which a probe sends to every part
     case 0x90: mode_ = Mode::Identifier; return;
     case 0x70: mode_ = Mode::Status; return;
     case 0x50: status_ &= static_cast<std::uint16_t>(~kClearable); return;
@@ -148,6 +157,7 @@ void IntelCommandSet::Erase(std::uint32_t word, std::uint16_t value) {
 }
 
 void IntelCommandSet::Lock(std::uint32_t word, std::uint16_t value) {
+    if (chip_.Model().nonvolatileLocks) return LockBits(word, value);
     std::uint8_t& lock = locks_[BlockOfWord(word)];
     switch (static_cast<std::uint8_t>(value)) {
     case 0x01: lock |= kLocked; break;
@@ -158,6 +168,27 @@ void IntelCommandSet::Lock(std::uint32_t word, std::uint16_t value) {
     default: return SequenceError(word, value);
     }
     mode_ = Mode::Array;
+}
+
+// Sharp's lock bits are cells of their own. Setting one (60/01) and clearing them all at
+// once (60/D0, the only way to clear any) run like a program or an erase: the status
+// register answers, SR.7 at 0 until done, and every other command is refused meanwhile.
+// The master lock bit (60/F1) needs 12 V on RP#, which a receiver never gives: it fails
+// with SR.4 and SR.1, as the sheet says of an attempt without it.
+void IntelCommandSet::LockBits(std::uint32_t word, std::uint16_t value) {
+    switch (static_cast<std::uint8_t>(value)) {
+    case 0x01:
+        locking_ = BlockOfWord(word);
+        return Begin(chip_.Timing().lockBit, 0);
+    case 0xD0:
+        unlockingAll_ = true;
+        return Begin(chip_.Timing().lockClear, 0);
+    case 0xF1:
+        status_ |= kProgramError | kLockedError;
+        mode_ = Mode::Status;
+        return;
+    default: return SequenceError(word, value);
+    }
 }
 
 // The second cycle of a two-cycle command was something else: both error bits.

@@ -13,6 +13,9 @@ constexpr std::uint32_t k1M = 0x100000;
 constexpr std::uint32_t k2M = 0x200000;
 constexpr std::uint16_t kAmd = 0x01;
 constexpr std::uint16_t kIntel = 0x89;
+constexpr std::uint16_t kFujitsu = 0x04;
+constexpr std::uint16_t kSharp = 0xB0;
+constexpr std::uint16_t kSst = 0xBF;
 
 // Boot sectors of the AMD parts: 16K, 8K, 8K, 32K at the bottom, mirrored at the top.
 std::vector<EraseRegion> AmdRegions(std::uint32_t size, bool top) {
@@ -49,6 +52,59 @@ FlashModel Miniature() {
     return {"Mini64B", CommandSet::Amd, kAmd, 0x22E0, 64 * kK, false, false, true, {{1, 2 * kK}, {2, kK}, {1, 4 * kK}, {7, 8 * kK}}};
 }
 
+// Fujitsu's bottom-boot 29LV160 (codes as AMD's part). Like every AMD-class sheet, its
+// DQ7 section warns that DQ7 may turn to data while "the data outputs on DQ0-DQ6 may be
+// still invalid": valid data on all of them appears on the following reads.
+FlashModel FujitsuLateLowBits() {
+    FlashModel model = Amd("MBM29LV160BE", 0x2249, k2M, false);
+    model.manufacturer = kFujitsu;
+    model.lateLowBits = true;
+    return model;
+}
+
+// The C3 bottom-boot part: eight 4-Kword parameter blocks, then 31 of 32 Kwords. "The
+// default status of all blocks upon power-up or reset is locked": nothing programs or
+// erases before 60/D0 unlocks its block.
+FlashModel IntelC3() {
+    FlashModel model = Intel("28F160C3B", 0x88C3, k2M, false);
+    model.lockedAtPowerUp = true;
+    return model;
+}
+
+// Sharp's Smart 3 part: 32 uniform 64 KB blocks, CFI primary command set 0x0001. Its
+// block lock bits are non-volatile, so a box may come with them set (here all are);
+// 60/D0 clears them all in one timed operation.
+FlashModel SharpS3() {
+    FlashModel model = Intel("LH28F160S3", 0x00D0, k2M, false);
+    model.manufacturer = kSharp;
+    model.regions = {{32, 64 * kK}};
+    model.lockedAtPowerUp = true;
+    model.nonvolatileLocks = true;
+    model.cfiCommandSet = 0x0001;
+    return model;
+}
+
+// SST39VF160: 1M x16 in 512 sectors of 2 Kwords (block erase takes 16 of them at once).
+FlashModel Sst39vf160() {
+    return {"SST39VF160", CommandSet::Sst, kSst, 0x2782, k2M, false, false, true, {{512, 4 * kK}}};
+}
+
+constexpr std::uint16_t kSt = 0x20;
+
+FlashModel BottomFirst(const char* name, std::uint16_t device, std::uint32_t size, std::uint8_t version) {
+    FlashModel model = Amd(name, device, size, true);
+    model.manufacturer = kSt;
+    model.cfiBottomFirst = true;
+    model.extendedVersion = version;
+    return model;
+}
+
+FlashModel PoweredInAutoselect(const char* name, std::uint16_t device, std::uint32_t size) {
+    FlashModel model = Amd(name, device, size, false);
+    model.autoselectAtPowerUp = true;
+    return model;
+}
+
 // The 29LV800 codes come from public driver tables; no datasheet page we could read
 // shows them, so they are the likeliest values rather than confirmed ones.
 std::vector<FlashModel> BuildModels() {
@@ -62,6 +118,15 @@ std::vector<FlashModel> BuildModels() {
         Intel("28F160B3B", 0x8891, k2M, false),
         Intel("28F160B3T", 0x8890, k2M, true),
         Miniature(),
+        FujitsuLateLowBits(),
+        IntelC3(),
+        SharpS3(),
+        Sst39vf160(),
+        // ST's top-boot parts print the one table of T and B: regions bottom-first, the
+        // extended table naming the top boot end (the 160's table as version 1.1).
+        BottomFirst("M29W800DT", 0x22D7, k1M, 0x10),
+        BottomFirst("M29W160ET", 0x22C4, k2M, 0x11),
+        PoweredInAutoselect("29LV800B_autoselect", 0x225B, k1M),
     };
 }
 
@@ -115,14 +180,40 @@ FlashModel UnknownVariant(const FlashModel& model) {
     return unknown;
 }
 
+namespace {
+
+// Transcribed from the SST39VF160 sheet's query tables: command set 0x0701, no extended
+// table, and two erase block regions that each span the whole chip (its sectors, then
+// its blocks), so that the regions add up to twice its size.
+std::vector<std::uint8_t> SstCfiTable(const FlashModel& model) {
+    std::vector<std::uint8_t> t(0x50, 0);
+    const std::uint8_t head[] = {'Q', 'R', 'Y', 0x01, 0x07, 0, 0, 0, 0, 0, 0, 0x27, 0x36, 0, 0, 0x04, 0, 0x04, 0x06,
+                                 0x01, 0, 0x01, 0x01};
+    std::copy(std::begin(head), std::end(head), t.begin() + 0x10);
+    t[0x27] = static_cast<std::uint8_t>(Log2(model.size));
+    Put16(t, 0x28, 0x0001);  // x16 only
+    t[0x2C] = 2;
+    Put16(t, 0x2D, model.size / (4 * kK) - 1);
+    Put16(t, 0x2F, 4 * kK / 256);
+    Put16(t, 0x31, model.size / (64 * kK) - 1);
+    Put16(t, 0x33, 64 * kK / 256);
+    return t;
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> CfiTable(const FlashModel& model) {
+    if (model.commandSet == CommandSet::Sst) return SstCfiTable(model);
     const bool amd = model.commandSet == CommandSet::Amd;
     std::vector<std::uint8_t> t(0x50, 0);
     t[0x10] = 'Q';
     t[0x11] = 'R';
     t[0x12] = 'Y';
-    Put16(t, 0x13, amd ? 0x0002 : 0x0003);  // primary command set
-    const std::size_t extended = amd ? 0x40 : 0x35;
+    const std::uint16_t primary = model.cfiCommandSet ? model.cfiCommandSet : amd ? 0x0002
+                                                                                  : 0x0003;
+    Put16(t, 0x13, primary);
+    // The Intel extended table follows the geometry: after one region at 0x31, after two at 0x35.
+    const std::size_t extended = amd ? 0x40 : 0x31 + 4 * (model.regions.size() - 1);
     Put16(t, 0x15, static_cast<std::uint32_t>(extended));
     t[0x1B] = 0x27;  // Vcc 2.7 V to 3.6 V
     t[0x1C] = 0x36;
@@ -134,16 +225,18 @@ std::vector<std::uint8_t> CfiTable(const FlashModel& model) {
     t[0x25] = amd ? 0x04 : 0x03;  // maximum block erase 2^n times typical
     t[0x27] = static_cast<std::uint8_t>(Log2(model.size));
     Put16(t, 0x28, amd ? 0x0002 : 0x0001);  // x8/x16, or x16 only
-    t[0x2C] = static_cast<std::uint8_t>(model.regions.size());
-    for (std::size_t i = 0; i < model.regions.size(); ++i) {
-        Put16(t, 0x2D + 4 * i, model.regions[i].blocks - 1);
-        Put16(t, 0x2F + 4 * i, model.regions[i].blockSize / 256);
+    std::vector<EraseRegion> listed = model.regions;
+    if (model.cfiBottomFirst) std::reverse(listed.begin(), listed.end());
+    t[0x2C] = static_cast<std::uint8_t>(listed.size());
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        Put16(t, 0x2D + 4 * i, listed[i].blocks - 1);
+        Put16(t, 0x2F + 4 * i, listed[i].blockSize / 256);
     }
     t[extended] = 'P';
     t[extended + 1] = 'R';
     t[extended + 2] = 'I';
-    t[extended + 3] = '1';
-    t[extended + 4] = '0';
+    t[extended + 3] = static_cast<std::uint8_t>('0' + (model.extendedVersion >> 4));
+    t[extended + 4] = static_cast<std::uint8_t>('0' + (model.extendedVersion & 0xF));
     if (amd) {
         t[0x46] = 0x02;  // erase suspend: read and write
         t[0x47] = 0x01;  // sector protection

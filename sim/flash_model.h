@@ -8,7 +8,8 @@
 namespace orbvex::sim {
 
 enum class CommandSet { Amd,
-                        Intel };
+                        Intel,
+                        Sst };  // AMD-like cycles at words 0x5555/0x2AAA, and its own erase commands
 
 // A run of equal erase blocks, as a CFI erase block region describes it.
 struct EraseRegion {
@@ -34,6 +35,17 @@ struct FlashModel {
     bool lockedAtPowerUp;              // Intel parts with software block locking
     bool answersCfi;                   // false: the query is no command to it
     std::vector<EraseRegion> regions;  // from the lowest address up
+    // Quirks of real parts, off unless a row of the table turns them on.
+    bool cfiBottomFirst = false;          // CFI lists the regions from the boot end's opposite
+                                          // order: a top-boot part printing the bottom-boot table
+    std::uint8_t extendedVersion = 0x10;  // the primary extended table's version, 0x10 = 1.0
+    bool autoselectAtPowerUp = false;     // as a run cut off in autoselect leaves it
+
+    // Quirks of particular parts; the rest leave them off.
+    bool lateLowBits = false;         // AMD: DQ0-DQ6 turn to data one read after DQ7 does
+    bool nonvolatileLocks = false;    // Sharp: 60/01 sets a block's lock bit, 60/D0 clears all
+                                      // of them at once; both run timed, like an erase
+    std::uint16_t cfiCommandSet = 0;  // the CFI primary command set, when not the usual one
 
     std::vector<FlashBlock> Blocks() const;
 };
@@ -49,6 +61,8 @@ struct FlashTiming {
     std::uint64_t eraseWindow = 300;  // AMD: the window for further sectors after SA/30
     std::uint64_t failAfter = 600;    // how long an operation that cannot succeed runs before
                                       // the chip gives up and reports the failure
+    std::uint64_t lockBit = 60;       // Sharp: setting one block's lock bit
+    std::uint64_t lockClear = 3000;   // Sharp: clearing every block's lock bit, about an erase
 };
 
 // A cell bit that never programs: it stays 1 whatever is written over it.

@@ -59,7 +59,11 @@ void NorFlash::Rebuild() {
     unknown_ = UnknownVariant(model_);
     blocks_ = model_.Blocks();
     cfi_ = CfiTable(model_);
-    commands_ = model_.commandSet == CommandSet::Amd ? MakeAmdCommandSet(*this) : MakeIntelCommandSet(*this);
+    switch (model_.commandSet) {
+    case CommandSet::Amd: commands_ = MakeAmdCommandSet(*this); break;
+    case CommandSet::Intel: commands_ = MakeIntelCommandSet(*this); break;
+    case CommandSet::Sst: commands_ = MakeSstCommandSet(*this); break;
+    }
 }
 
 void NorFlash::SetTiming(const FlashTiming* timing) { timing_ = timing ? timing : &kDefaultTiming; }

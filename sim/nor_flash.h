@@ -126,5 +126,6 @@ protected:
 
 std::unique_ptr<FlashCommandSet> MakeAmdCommandSet(NorFlash& chip);
 std::unique_ptr<FlashCommandSet> MakeIntelCommandSet(NorFlash& chip);
+std::unique_ptr<FlashCommandSet> MakeSstCommandSet(NorFlash& chip);
 
 }  // namespace orbvex::sim

@@ -50,6 +50,8 @@
 ;   is reloaded after a store: no value depends on what the stack holds where the CPU's
 ;   documents call it undefined.
 
+.include "mailbox.inc"
+
 .equ LOCALS, 34                  ; words of locals at ws
 
 ; locals (word index from ws); those the program loop uses most come first, as indices
@@ -117,21 +119,21 @@ idle:
         cj      idle
 
         ldl     CMD
-        eqc     0x100
+        eqc     CMD_PROGRAM
         cj      not_program
         j       program
 not_program:
         ldl     CMD
-        eqc     0x1100
+        eqc     CMD_PROGRAM_SUMMED
         cj      not_program_summed
         j       program
 not_program_summed:
         ldl     CMD
-        eqc     0x400
+        eqc     CMD_ERASE
         cj      beyond_command
         j       erase
 not_command:
-        ldc     6
+        ldc     REASON_NOT_A_COMMAND
         stl     REASON
         j       fail
 
@@ -139,7 +141,7 @@ not_command:
 
 done:
         ldl     CMD
-        adc     1
+        adc     DONE_BIT
         stl     CMD
         j       idle
 
@@ -157,18 +159,18 @@ fail:
         stl     OFFSET
 report:
         ldl     REASON
-        ldc     16
+        ldc     FAILURE_REASON_SHIFT
         shl
         ldl     OFFSET
-        ldc     4
+        ldc     FAILURE_OFFSET_SHIFT
         shl
         or
-        adc     2
+        adc     FAILURE_BIT
         stl     CMD
         j       idle
 
 bad_range:
-        ldc     5
+        ldc     REASON_OUTSIDE_CHIP
         stl     REASON
         j       fail
 
@@ -196,6 +198,7 @@ check:
         adc     U2
         stl     A2
 
+        call    reset_chip
         ; CFI query: 0x98 to word 0x55; "QRY" at words 0x10..0x12
         ldc     0x98
         ldl     BASE
@@ -341,6 +344,161 @@ cfi_mapped:
         cj      cfi_not_amd
         ldc     1
         stl     TYPE
+
+        ; Many top-boot AMD-class parts list their regions bottom-first: one table
+        ; printed for both boot ends. From version 1.1 of the primary extended table its
+        ; byte 0xF names the boot end (2 bottom, 3 top); before that the device ID does,
+        ; as Linux's AMD driver reads it: bit 7 set is top boot, except Macronix's
+        ; bottom-boot 29LV400 (0x22BA). A top-boot map that starts with blocks smaller
+        ; than it ends with is turned round; one already in address order stays.
+        ldl     NREG
+        ldc     1
+        gt
+        cj      boot_order_known
+        ldl     NREG                    ; the last region's block size above the first's?
+        ldc     1
+        shl
+        adc     -1
+        ldlp    REGIONS
+        wsub
+        ldnl    0
+        ldlp    REGIONS
+        ldnl    1
+        gtu
+        cj      boot_order_known
+        ldl     BASE                    ; CF := the extended table (word 0x15, 0x16)
+        adc     0x2C
+        devls
+        ldc     0xFF
+        and
+        ldc     8
+        shl
+        ldl     BASE
+        adc     0x2A
+        devls
+        ldc     0xFF
+        and
+        or
+        ldc     1
+        shl
+        ldl     BASE
+        bsub
+        stl     CF
+        ldl     CF                      ; no "P" there: the device ID decides
+        devls
+        ldc     0xFF
+        and
+        eqc     0x50
+        cj      boot_by_id
+        ldl     CF                      ; T := the version, major byte high
+        adc     6
+        devls
+        ldc     0xFF
+        and
+        ldc     8
+        shl
+        ldl     CF
+        adc     8
+        devls
+        ldc     0xFF
+        and
+        or
+        stl     T
+        ldc     0x3131
+        ldl     T
+        gt
+        cj      boot_by_flag
+boot_by_id:
+        ldc     0xF0                    ; out of the query, into autoselect
+        ldl     BASE
+        devss
+        ldc     0xAA
+        ldl     A1
+        devss
+        ldc     0x55
+        ldl     A2
+        devss
+        ldc     0x90
+        ldl     A1
+        devss
+        ldl     BASE
+        devls
+        ldc     0xFF
+        and
+        stl     V                       ; manufacturer
+        ldl     BASE
+        adc     2
+        devls
+        stl     T                       ; device
+        ldc     0xF0
+        ldl     BASE
+        devss
+        ldl     V
+        eqc     0xC2
+        cj      boot_id_bit
+        ldl     T
+        ldc     0xFF
+        and
+        eqc     0xBA
+        eqc     0
+        cj      boot_order_known
+boot_id_bit:
+        ldl     T
+        ldc     0x80
+        and
+        cj      boot_order_known
+        j       boot_reverse
+boot_by_flag:
+        ldl     CF
+        adc     0x1E
+        devls
+        ldc     0xFF
+        and
+        eqc     3
+        cj      boot_order_known
+boot_reverse:                           ; swap regions RPTR and CF, from both ends inwards
+        ldlp    REGIONS
+        stl     RPTR
+        ldl     NREG
+        ldc     3
+        shl
+        ldlp    REGIONS
+        bsub
+        adc     -8
+        stl     CF
+boot_swap:
+        ldl     CF
+        ldl     RPTR
+        gtu
+        cj      boot_order_known
+        ldl     RPTR
+        ldnl    0
+        stl     V
+        ldl     CF
+        ldnl    0
+        ldl     RPTR
+        stnl    0
+        ldl     V
+        ldl     CF
+        stnl    0
+        ldl     RPTR
+        ldnl    1
+        stl     V
+        ldl     CF
+        ldnl    1
+        ldl     RPTR
+        stnl    1
+        ldl     V
+        ldl     CF
+        stnl    1
+        ldl     RPTR
+        ldnlp   2
+        stl     RPTR
+        ldl     CF
+        adc     -8
+        stl     CF
+        j       boot_swap
+boot_order_known:
         ldc     0xF0                    ; back to reading the array
         ldl     BASE
         devss
@@ -452,7 +610,7 @@ as_amd:
         j       identified
 
 not_identified:
-        ldc     1
+        ldc     REASON_NOT_IDENTIFIED
         stl     REASON
         j       fail
 
@@ -702,16 +860,16 @@ word_done:
 
 program_end:
         ldl     CMD
-        eqc     0x1100
+        eqc     CMD_PROGRAM_SUMMED
         cj      done
         j       checksum_checked        ; the chunk's checksum, then done
 
 program_failed:
-        ldc     3
+        ldc     REASON_PROGRAM_FAILED
         stl     REASON
         j       fail_word
 program_timeout:
-        ldc     4
+        ldc     REASON_TIME_OUT
         stl     REASON
         j       fail_word
 
@@ -818,11 +976,11 @@ region_done:
         j       next_region
 
 erase_failed:
-        ldc     2
+        ldc     REASON_ERASE_FAILED
         stl     REASON
         j       fail
 erase_timeout:
-        ldc     4
+        ldc     REASON_TIME_OUT
         stl     REASON
         j       fail
 
@@ -862,7 +1020,8 @@ iw_back:
 ; from a program that only knows program and erase:
 ;   +0x14  0x7A4B5452
 ;   +0x18  bits 0..7 the version (1), bits 8..15 what it can do (bit 0 identify,
-;          bit 1 checksum, bit 2 erase sectors, bit 3 program then checksum), bits
+;          bit 1 checksum, bit 2 erase sectors, bit 3 program then checksum, bit 4
+;          blank pages), bits
 ;          16..31 a check: ((mailbox address >> 2) xor the low
 ;          half xor 0x9E37) & 0xFFFF. The mailbox's address in the check keeps a
 ;          signature left in RAM by an earlier program at another place from counting.
@@ -875,8 +1034,13 @@ iw_back:
 ;                           16..18 when it answers the query; else whatever it drove)
 ;   0x1000  checksum: the CRC-32 (the zlib polynomial, initial and final complement)
 ;           of the count (+0x0C) bytes of flash from the address (+0x04), any count up
-;           to the chip's size, into the buffer address word (+0x08), which the checksum
-;           has no use for.
+;           to the window's end, into the buffer address word (+0x08), which the checksum
+;           has no use for. It needs no identified chip: the range lies in [flash base,
+;           0x80000000), and the chip is reset to reading its array first.
+;   0x4000  blank pages: bit i of the data buffer (byte i / 8, low bit first) set when the
+;           4 KB page from the address + 4096 i (the last one ends with the range) holds
+;           only 0xFF, every byte read; the count 1 to 128 MB (the buffer's bits), the
+;           range as the checksum's.
 ;   0x1100  program, then checksum: program as 0x100 does, then the checksum of the
 ;           chunk's flash bytes into +0x08, so that the host checks each chunk by
 ;           one more word read instead of reading it back.
@@ -891,9 +1055,7 @@ iw_back:
 ; Flash data is read with device loads (devlw, devlb): the checksum must see the
 ; chip, never a cached copy of what it held before a program.
 
-.equ SIG_MAGIC, 0x7A4B5452
-.equ SIG_VERCAPS, 0x0F01
-.equ SIG_SALT, 0x9E37
+.equ SIG_VERCAPS, SIG_VERSION + 256 * (CAN_IDENTIFY + CAN_CHECKSUM + CAN_ERASE_SECTORS + CAN_PROGRAM_SUMMED + CAN_FIND_BLANK_PAGES)
 .equ CRCREADY, 25                ; the CRC table is filled
 ; the checksum's locals, where the program's were (one command runs at a time)
 .equ CN, 0                       ; bytes left
@@ -914,6 +1076,12 @@ iw_back:
 .equ SREG, 10                    ; regions left
 .equ SPASS, 11                   ; 0 measuring the map, 1 erasing
 .equ SN, 14                      ; the range's length
+; the blank-page scan's, beside the checksum's CN and CP
+.equ BPAGE, 2                    ; the page's start
+.equ BLEFT, 3                    ; bytes of the range from there
+.equ BPN, 4                      ; the page's length
+.equ BBIT, 5                     ; its bit in the answer
+.equ BT, 6
 
 beyond_start:
         ldc     0
@@ -938,21 +1106,24 @@ beyond_start:
 
 beyond_command:
         ldl     CMD
-        eqc     0x800
+        eqc     CMD_IDENTIFY
         cj      bc_not_identify
         ldc     3
         stl     NEXT
         j       check
 bc_not_identify:
         ldl     CMD
-        eqc     0x1000
+        eqc     CMD_CHECKSUM
         cj      bc_not_checksum
-        ldc     4
-        stl     NEXT
-        j       check
+        j       window_check
 bc_not_checksum:
         ldl     CMD
-        eqc     0x2000
+        eqc     CMD_BLANK_PAGES
+        cj      bc_not_blank
+        j       window_check
+bc_not_blank:
+        ldl     CMD
+        eqc     CMD_ERASE_SECTORS
         cj      not_command
         ldc     5
         stl     NEXT
@@ -1057,6 +1228,170 @@ id_done_intel:
         ldl     BASE
         devss
         j       done
+
+; Reading needs no identity: the first thing done with an unknown receiver is a backup.
+; The checksum then covers the window from the flash base up to RAM, with the chip
+; brought back to reading its array whatever mode it was left in.
+window_check:
+        ldc     0x10000000
+        ldl     BASE
+        ldc     0x70000000
+        diff
+        gtu
+        cj      bad_range
+        ldl     BASE
+        ldc     1
+        and
+        eqc     0
+        cj      bad_range
+        mint
+        ldl     BASE
+        diff
+        stl     SIZE
+        call    reset_chip
+        ldl     CMD
+        eqc     CMD_BLANK_PAGES
+        cj      checksum_checked
+
+; blank pages: bit i of the buffer (byte i / 8, low bit first) set when the page of 4 KB
+; from ADDR + 4096 i (the last one up to the range's end) holds only 0xFF, every byte
+; read. The range lies inside the window and its bitmap fits the buffer.
+        ldc     MB_DATA_BUFFER_SIZE * 8 * BLANK_PAGE_SIZE   ; 1 <= CNT <= what the buffer maps
+        ldl     CNT
+        ldc     1
+        diff
+        gtu
+        cj      not_command
+        ldl     CNT                     ; CNT <= SIZE, then ADDR - BASE <= SIZE - CNT
+        ldl     SIZE
+        gtu
+        eqc     0
+        cj      bad_range
+        ldl     ADDR
+        ldl     BASE
+        diff
+        ldl     SIZE
+        ldl     CNT
+        diff
+        gtu
+        eqc     0
+        cj      bad_range
+        ldl     CNT                     ; the bitmap's words cleared first
+        adc     BLANK_PAGE_SIZE * 32 - 1
+        ldc     17
+        shr
+        stl     BT
+        ldlp    MB + MB_DATA_BUFFER / 4
+        stl     BPAGE
+blank_clear:
+        ldl     BT
+        cj      blank_cleared
+        ldc     0
+        ldl     BPAGE
+        stnl    0
+        ldl     BPAGE
+        ldnlp   1
+        stl     BPAGE
+        ldl     BT
+        adc     -1
+        stl     BT
+        j       blank_clear
+blank_cleared:
+        ldl     ADDR
+        stl     BPAGE
+        ldl     CNT
+        stl     BLEFT
+        ldc     0
+        stl     BBIT
+blank_page:
+        ldl     BLEFT
+        cj      done
+        ldl     BLEFT                   ; BPN := the page's length
+        stl     BPN
+        ldl     BLEFT
+        ldc     BLANK_PAGE_SIZE
+        gt
+        cj      blank_sized
+        ldc     BLANK_PAGE_SIZE
+        stl     BPN
+blank_sized:
+        ldl     BPAGE
+        stl     CP
+        ldl     BPN
+        stl     CN
+blank_scan:
+        ldl     CN
+        cj      blank_found
+        ldl     CP
+        ldc     3
+        and
+        cj      blank_aligned
+blank_byte:
+        ldl     CP
+        devlb
+        eqc     0xFF
+        cj      blank_next
+        ldl     CP
+        adc     1
+        stl     CP
+        ldl     CN
+        adc     -1
+        stl     CN
+        j       blank_scan
+blank_aligned:
+        ldc     4                       ; fewer than four left: a byte at a time
+        ldl     CN
+        gt
+        cj      blank_word
+        j       blank_byte
+blank_word:
+        ldl     CP
+        devlw
+        not
+        cj      blank_word_erased
+        j       blank_next
+blank_word_erased:
+        ldl     CP
+        adc     4
+        stl     CP
+        ldl     CN
+        adc     -4
+        stl     CN
+        ldc     4
+        ldl     CN
+        gt
+        cj      blank_word
+        j       blank_scan
+blank_found:                            ; byte BBIT / 8 |= 1 << (BBIT & 7)
+        ldl     BBIT
+        ldc     3
+        shr
+        ldlp    MB + MB_DATA_BUFFER / 4
+        bsub
+        stl     BT
+        ldc     1
+        ldl     BBIT
+        ldc     7
+        and
+        shl
+        ldl     BT
+        lb
+        or
+        ldl     BT
+        sb
+blank_next:
+        ldl     BPAGE
+        ldl     BPN
+        bsub
+        stl     BPAGE
+        ldl     BLEFT
+        ldl     BPN
+        diff
+        stl     BLEFT
+        ldl     BBIT
+        adc     1
+        stl     BBIT
+        j       blank_page
 
 ; checksum: [ADDR, ADDR + CNT) inside the chip; CNT <= SIZE first, so that
 ; SIZE - CNT cannot wrap
@@ -1210,7 +1545,7 @@ crc_byte:                               ; an odd head or tail, a byte at a time
         stl     CN
         j       crc_loop
 crc_aligned:
-        ldc     3
+        ldc     4                       ; fewer than four left: a byte at a time
         ldl     CN
         gt
         cj      crc_word
@@ -1254,7 +1589,7 @@ crc_word:                               ; four bytes at once, while four are lef
         ldl     CN
         adc     -4
         stl     CN
-        ldc     3
+        ldc     4
         ldl     CN
         gt
         cj      crc_word
@@ -1480,8 +1815,30 @@ sector_verify:
         cj      done
         j       walk_next
 
+; reset_chip: whatever mode an earlier run left the chip in, back to reading its array.
+; F0 is the AMD reset, and a second F0 leaves a query entered from autoselect, which the
+; first only takes back to autoselect; FF is the Intel read-array command. Each family
+; ignores the other's value, as a CFI probe relies on, and F0 comes first because an
+; AMD part in autoselect takes nothing but the reset and the query.
+; Subroutines are leaves: they step back up to the locals at entry (ajw 4) and down again
+; before ret, so the return address in the frame below ws stays put.
+reset_chip:
+        ajw     4
+        ldc     0xF0
+        ldl     BASE
+        devss
+        ldc     0xF0
+        ldl     BASE
+        devss
+        ldc     0xFF
+        ldl     BASE
+        devss
+        ajw     -4
+        ret
+
 ; --- the workspace: the locals; the mailbox follows the image -------------------------
         .align  4
+        .space  16                      ; the frame a call stores below ws
 ws:
         .space  LOCALS * 4
 crc_table:                              ; beyond the locals: filled at the first checksum,

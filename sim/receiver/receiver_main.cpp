@@ -229,9 +229,19 @@ bool SaveImage(const orbvex::sim::VirtualReceiver& receiver, const std::string& 
     return false;
 }
 
+// A part as --help lists it: its name, and what sets it apart from the plain parts.
+std::string Listed(const orbvex::sim::FlashModel& model) {
+    const char* quirk = nullptr;
+    if (model.lateLowBits) quirk = "DQ0-DQ6 valid a read after DQ7";
+    else if (model.nonvolatileLocks) quirk = "lock bits set, 60/D0 clears them all";
+    else if (model.lockedAtPowerUp) quirk = "all blocks locked at power-up";
+    else if (model.commandSet == orbvex::sim::CommandSet::Sst) quirk = "unlock at 5555/2AAA, CFI command set 0701";
+    return quirk ? model.name + " (" + quirk + ")" : model.name;
+}
+
 std::string FlashChipNames() {
     std::string names;
-    for (const auto& model : orbvex::sim::FlashModels()) names += (names.empty() ? "" : ", ") + model.name;
+    for (const auto& model : orbvex::sim::FlashModels()) names += (names.empty() ? "" : ", ") + Listed(model);
     return names;
 }
 
@@ -377,7 +387,8 @@ int main(int argc, char** argv) {
 
     orbvex::sim::VirtualReceiver receiver(o.config);
     receiver.Faults() = o.faults;
-    if (!o.flashImage.empty() && !LoadFlash(receiver, o.flashImage)) return 1;
+    // An image that cannot be used is a bad option, as it is to the tool and the windows.
+    if (!o.flashImage.empty() && !LoadFlash(receiver, o.flashImage)) return 2;
 
     orbvex::net::Endpoint where;
     where.isUnix = !o.unixPath.empty();

@@ -3,11 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/window_cable.h"
+#include "cli_test_support.h"
 #include "cables/cable.h"
 #include "cables/parallel_port.h"
 #include "cli/cli_options.h"
@@ -36,11 +38,10 @@ TEST(CliOptions, ReadsSeveralCommandsInOrderWithTheirFiles) {
     ASSERT_TRUE(p.run) << p.message;
     EXPECT_TRUE(p.options.cable->InProcess());
     EXPECT_EQ(p.options.FlashBase(), 0x7FE00000u);
-    using C = CommandKind;
-    std::vector<std::pair<C, std::string>> commands;
-    for (const Command& c : p.options.commands) commands.push_back({c.kind, c.file});
-    const std::vector<std::pair<C, std::string>> expected = {
-        {C::Start, ""}, {C::Erase, ""}, {C::Write, "image.rom"}, {C::Read, "back.bin"}, {C::Verify, "image.rom"}};
+    std::vector<std::pair<std::string, std::string>> commands;
+    for (const Command& c : p.options.commands) commands.push_back({c.type->word, c.file});
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"start", ""}, {"erase", ""}, {"write", "image.rom"}, {"read", "back.bin"}, {"verify", "image.rom"}};
     EXPECT_EQ(commands, expected);
 }
 
@@ -106,6 +107,31 @@ TEST(CliOptions, EveryCableOfTheTableIsNamedAloneAndTakesItsValueBeforeTheComman
     }
 }
 
+// What every command of the table shares: its line in the help, its word in any case, the
+// file it takes, and its word swallowed by a cable option refused as such.
+TEST(CliOptions, EveryCommandOfTheTableIsInTheHelpAndTakesItsFile) {
+    const std::string help = Parse({"--help"}).message;
+    for (const CommandType* command : CommandTypes()) {
+        const std::string word = command->word;
+        const std::string firstLine = std::string(command->help).substr(0, std::string(command->help).find('\n'));
+        EXPECT_THAT(help, HasSubstr(word + (command->takesFile ? " FILE" : "") + "  ")) << word;
+        EXPECT_THAT(help, HasSubstr(firstLine)) << word;
+        std::string upper = word;
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        ParseOutcome p = Parse({"--virtual", upper.c_str(), "f.bin"});
+        if (command->takesFile) {
+            ASSERT_TRUE(p.run) << word << ": " << p.message;
+            ASSERT_EQ(p.options.commands.size(), 1u) << word;
+            EXPECT_EQ(p.options.commands[0].type, command);
+            EXPECT_EQ(p.options.commands[0].file, "f.bin");
+            EXPECT_THAT(Parse({"--virtual", "start", word.c_str()}).message, HasSubstr("\"" + word + "\" needs a FILE"));
+        } else {
+            EXPECT_THAT(p.message, HasSubstr("unknown command \"f.bin\"")) << word;
+        }
+        EXPECT_THAT(Parse({"--port", upper.c_str()}).message, HasSubstr("--port needs a cable choice before the commands"));
+    }
+}
+
 TEST(WindowOptions, EachProgramHasItsOwnCableUnlessOneIsNamed) {
     const char* const none[] = {"orbvex_up_virtual"};
     app::WindowCable w = app::OpenWindowCable(app::kVirtualProgram, 1, none);
@@ -137,6 +163,33 @@ TEST(WindowOptions, EachProgramHasItsOwnCableUnlessOneIsNamed) {
         EXPECT_THAT(w.message, HasSubstr(r.says));
         EXPECT_THAT(w.message, HasSubstr("--help"));
     }
+}
+
+// A flash image the virtual receiver cannot use is a bad option to the windows as to the
+// tool: one status, before any window opens or any command runs.
+TEST(WindowOptions, AFlashImageTheReceiverCannotUseEndsWindowAndToolWithStatusTwo) {
+    test::TempDir dir;
+    test::WriteBytes(dir.Path("short.img"), std::vector<std::uint8_t>(1000, 0xFF));
+    const struct {
+        std::string image;
+        const char* says;
+    } cases[] = {
+        {dir.Path(), "not a regular file"},
+        {dir.Path("short.img"), "holds 1000 bytes, not the 1048576"},
+        {dir.Path("no/such/folder.img"), "cannot save the virtual flash"},
+    };
+    for (const auto& c : cases) {
+        const char* const args[] = {"orbvex_up_virtual", "--flash-image", c.image.c_str()};
+        const app::WindowCable w = app::OpenWindowCable(app::kVirtualProgram, 3, args);
+        EXPECT_FALSE(w.cable) << c.says;
+        EXPECT_EQ(w.exitCode, kExitBadArguments) << c.says;
+        EXPECT_THAT(w.message, HasSubstr(c.says));
+        const test::ToolRun run = test::RunTool({"--virtual", "--virtual-flash", c.image, "start"});
+        EXPECT_EQ(run.status, kExitBadArguments) << c.says;
+        EXPECT_THAT(run.err, HasSubstr(c.says));
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(dir.Entries(), 1u);  // nothing created
 }
 
 TEST(CliOptions, FtdiChoiceReadsEveryKey) {
@@ -196,6 +249,8 @@ TEST(CliOptions, BadArgumentsAreRefusedWithStatusTwoAndAReason) {
         {{"--ftdi", "speed=1M", "start"}, "unknown key \"speed\""},
         {{"--ftdi", "0403:6014,freq=1M,FREQ=6M", "start"}, "--ftdi: freq is given twice"},
         {{"--virtual-flash", "f.bin", "start"}, "needs --virtual"},
+        {{"--flash-chip", "28F160C3B", "start"}, "--flash-chip needs --virtual"},
+        {{"--virtual", "--flash-chip", "29LV320B", "start"}, "no flash part named \"29LV320B\""},
         {{"--virtual", "--offset", "ten", "start"}, "--offset"},
         {{"--virtual", "--length", "0", "start"}, "--length"},
         {{"--virtual", "--offset", "1M", "start"}, "past the end"},

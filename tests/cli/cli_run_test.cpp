@@ -140,10 +140,41 @@ TEST_F(CliRun, TheVirtualFlashFileCarriesTheFlashToTheNextCallsVerify) {
     EXPECT_EQ(ReadBytes(Path("new.img")), kErased);
 }
 
+// A part whose commands the trap does not know: the write names the reason on stderr,
+// and the flash keeps every byte.
+TEST_F(CliRun, AnSstPartIsRefusedAsUnidentifiedAndKeepsItsFlash) {
+    const auto flash = RandomImage(0x200000, 4);
+    WriteBytes(Path("sst.img"), flash);
+    WriteBytes(Path("image.rom"), RandomImage(5003, 5));
+    ToolRun run = RunTool({"--virtual", "--flash-chip", "SST39VF160", "--flash", "2M", "--virtual-flash",
+                           Path("sst.img"), "start", "write", Path("image.rom")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("chip not identified"));
+    EXPECT_EQ(ReadBytes(Path("sst.img")), flash);
+}
+
+// A top-boot part whose CFI lists its regions bottom-first: info shows the blocks where
+// they are, and a write into the top boot blocks erases exactly those it covers.
+TEST_F(CliRun, TheTopBootBlocksOfAPartListedBottomFirst) {
+    if (!sim::FindFlashModel("M29W160ET")) GTEST_SKIP() << "the virtual receiver has no such part yet";
+    const auto flash = RandomImage(0x200000, 7);
+    WriteBytes(Path("top.img"), flash);
+    const auto rom = RandomImage(0x4000, 8);  // the two 8 KB blocks below the 16 KB one at the top
+    WriteBytes(Path("boot.rom"), rom);
+    ToolRun run = RunTool({"--virtual", "--flash-chip", "M29W160ET", "--flash", "2M", "--virtual-flash", Path("top.img"),
+                           "--offset", "0x1F8000", "start", "info", "write", Path("boot.rom")});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_THAT(run.out, HasSubstr("Sectors : 31 x 64 KB from 00000000, 1 x 32 KB from 001F0000, 2 x 8 KB from "
+                                   "001F8000, 1 x 16 KB from 001FC000"));
+    auto expected = flash;
+    std::copy(rom.begin(), rom.end(), expected.begin() + 0x1F8000);
+    EXPECT_EQ(ReadBytes(Path("top.img")), expected);
+}
+
 TEST_F(CliRun, AVirtualFlashFileLargerThanTheFlashIsRefusedAndKept) {
     WriteBytes(Path("flash.img"), std::vector<std::uint8_t>(0x200000, 0x00));
     ToolRun run = OnFlash({"start"});
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.status, 2);
     EXPECT_THAT(run.err, HasSubstr("holds 2097152 bytes, more than the 1M flash"));
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(std::filesystem::file_size(Path("flash.img")), 0x200000u);
@@ -172,7 +203,8 @@ TEST_F(CliRun, FileProblemsFailTheCommandAndSayWhy) {
 
 #if !defined(_WIN32)  // pipes, devices and modes are POSIX's
 // What a careless or hostile command line can throw at the tool: each gets a clear
-// message and status 1 or 2, and no file is created, replaced or blocked on.
+// message and status 1 or 2 (2 for an option, a flash file among them, it cannot run
+// with), and no file is created, replaced or blocked on.
 TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
     const std::string trap = ORBVEX_VIRTUAL_TRAP_IMAGE;
     WriteBytes(Path("empty.rom"), {});
@@ -194,9 +226,9 @@ TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
         {{"--virtual", "start", "verify", Path("pipe")}, 1, "not a regular file"},
         {{"--virtual", "start", "write", Path("pipe")}, 1, "Cannot open the ROM file"},
         {{"--virtual", "--trap", Path("pipe"), "start"}, 1, "  fail"},
-        {{"--virtual", "--virtual-flash", Path("folder"), "start"}, 1, "not a regular file"},
-        {{"--virtual", "--virtual-flash", "/dev/null", "start"}, 1, "not a regular file"},
-        {{"--virtual", "--virtual-flash", Path("short.img"), "start"}, 1, "holds 3 bytes, not the 1048576"},
+        {{"--virtual", "--virtual-flash", Path("folder"), "start"}, 2, "not a regular file"},
+        {{"--virtual", "--virtual-flash", "/dev/null", "start"}, 2, "not a regular file"},
+        {{"--virtual", "--virtual-flash", Path("short.img"), "start"}, 2, "holds 3 bytes, not the 1048576"},
         {{"--virtual", "start", "read", "/dev/null"}, 1, "Cannot create file /dev/null: not a regular file"},
         {{"--virtual", "start", "read", Path("readonly.bin")}, 1, "the file is read-only"},
         {{"--virtual", "start", "read", "/dev/full"}, 1, "Cannot create file /dev/full: not a regular file"},
@@ -204,7 +236,7 @@ TEST_F(CliRun, AbusedArgumentsAndFilesAreRefusedPlainly) {
         {{"--virtual", "start", "read", Path("self")}, 1, "Too many levels of symbolic links"},
         {{"--virtual", "start", "read", Path("l0")}, 1, "Too many levels"},  // a longer chain than the system follows
         {{"--virtual", "start", "read", Path(std::string(300, 'n'))}, 1, "File name too long"},
-        {{"--virtual", "--virtual-flash", "/sys/orbvex.img", "start"}, 1, "cannot save the virtual flash"},
+        {{"--virtual", "--virtual-flash", "/sys/orbvex.img", "start"}, 2, "cannot save the virtual flash"},
         {{"--virtual", "start", "verify", Path("folder/huge.rom")}, 1, "holds 3221225472 bytes, more than the 1048576"},
         {{"--virtual", "start", "write", Path("empty.rom")}, 1, "is empty: nothing to write"},
         {{"--virtual", "start", "verify", Path("empty.rom")}, 1, "is empty: nothing to verify"},

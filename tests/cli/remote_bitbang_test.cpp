@@ -164,19 +164,38 @@ TEST_F(RemoteBitbangClientTest, APeerThatDribblesItsAnswersIsDroppedAfterOneTime
 }
 
 // A peer that neither answers nor takes requests holds the client no longer than the
-// timeout, or than the grace after a give-up (Ctrl-C), in either wait.
-TEST_F(RemoteBitbangClientTest, AStuckPeerIsDroppedAtTheTimeoutOrSoonAfterAGiveUp) {
+// timeout, or than the grace after a give-up (Ctrl-C), in either wait; one that has
+// closed its end of the connection not at all.
+TEST_F(RemoteBitbangClientTest, AStuckOrClosedPeerIsDroppedAtTheTimeoutSoonAfterAGiveUpOrAtOnce) {
+    enum Peer { kSilent,
+                kGivenUp,
+                kClosedItsEnd };
+    using namespace std::chrono;
     for (const bool sending : {false, true}) {
-        for (const bool givenUp : {false, true}) {
+        for (const Peer peer : {kSilent, kGivenUp, kClosedItsEnd}) {
+            SCOPED_TRACE(std::string(sending ? "sending, " : "receiving, ") + std::to_string(peer));
             drops_.clear();
-            Connect(givenUp ? 120000 : 300);
-            client_->SetGiveUp([givenUp] { return givenUp; });
+            Connect(peer == kSilent ? 300 : peer == kClosedItsEnd ? 5000
+                                                                  : 120000);
+            if (peer == kClosedItsEnd) server_.ShutdownSend();  // and never reads
+            steady_clock::time_point givenUpAt{};
+            client_->SetGiveUp([&] {
+                if (peer != kGivenUp) return false;
+                if (givenUpAt == steady_clock::time_point{}) givenUpAt = steady_clock::now();
+                return true;
+            });
             for (std::size_t i = 0; sending && i < (std::size_t{1} << 28) && !client_->Failed(); ++i)
                 client_->Write(0x378, i % 2 ? 0x0A : 0x08);  // clocks and no read, until the buffers are full
             if (!sending) client_->Read(0x379);
-            const char* reason = givenUp ? "interrupted" : sending ? "the remote receiver stopped taking requests"
-                                                                   : "the remote receiver stopped answering";
+            const char* reason = peer == kGivenUp        ? "interrupted"
+                                 : peer == kClosedItsEnd ? "the remote receiver closed the connection"
+                                 : sending               ? "the remote receiver stopped taking requests"
+                                                         : "the remote receiver stopped answering";
             EXPECT_THAT(drops_, ::testing::ElementsAre(::testing::StartsWith(reason)));
+            // Within the grace and a slice or two, so that Ctrl-C ends the tool within a second.
+            if (peer == kGivenUp) {
+                EXPECT_LT(steady_clock::now() - givenUpAt, milliseconds(600));
+            }
         }
     }
 }

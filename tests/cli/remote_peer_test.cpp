@@ -146,17 +146,19 @@ TEST(CliRemote, ALinkLostRightAfterTheLastAnswerFailsTheRun) {
     EXPECT_THAT(run.err, AllOf(HasSubstr(served.Address() + " lost"), Not(HasSubstr("\"start\" failed"))));
 }
 
-// The trap program's failure answer ends the run at once, with its reason on stdout.
+// The trap program's failure answer ends the run at once, with its reason in the log
+// and on stderr, not the line that closed the operation after it.
 TEST(CliRemote, ATrapProgramFailureStopsTheRunAndSaysWhy) {
     TempDir dir;
     WriteBytes(dir.Path("image.rom"), std::vector<std::uint8_t>(0x20, 0x00));
     const struct {
         sim::FlashFaults fault;
         const char* command;
-        const char* lines;
+        const char* reason;
+        const char* closing;
     } cases[] = {
-        {{std::nullopt, false, true}, "erase", "Erase failed: chip not identified\nFail\n"},
-        {{sim::StuckBit{0x11, 7}, false, false}, "write", "Error writing flash at address 7FF00000: program failed at 7FF00010\nWrite Flash END\n"},
+        {{std::nullopt, false, true}, "erase", "Erase failed: chip not identified", "Fail"},
+        {{sim::StuckBit{0x11, 7}, false, false}, "write", "Error writing flash at address 7FF00000: program failed at 7FF00010", "Write Flash END"},
     };
     for (const auto& c : cases) {
         ServedReceiver served;
@@ -166,8 +168,8 @@ TEST(CliRemote, ATrapProgramFailureStopsTheRunAndSaysWhy) {
         if (c.command == std::string("write")) args.push_back(dir.Path("image.rom"));
         ToolRun run = RunTool(args);
         EXPECT_EQ(run.status, 1) << run.out;
-        EXPECT_THAT(run.out, HasSubstr(c.lines));
-        EXPECT_THAT(run.err, HasSubstr(std::string("\"") + c.command + "\" failed"));
+        EXPECT_THAT(run.out, HasSubstr(std::string(c.reason) + "\n" + c.closing + "\n"));
+        EXPECT_THAT(run.err, HasSubstr(std::string("orbvex_cli: ") + c.reason + "\norbvex_cli: \"" + c.command + "\" failed"));
     }
 }
 
@@ -396,13 +398,13 @@ TEST(ServedReceiverProcess, RefusesWhatItCannotServeWithAReasonAndNeverCrashes) 
         int status;
         std::string says;
     } cases[] = {
-        {{"--flash-image", dir.Path()}, 1, "not a regular file"},
-        {{"--flash-image", dir.Path("pipe")}, 1, "not a regular file"},
-        {{"--flash-image", dir.Path("two-megabytes.img")}, 1, "holds 2097152 bytes, more than the 1M flash"},
-        {{"--flash-image", dir.Path("plain-file") + "/flash.img"}, 1, "is not a folder"},
-        {{"--flash-image", dir.Path(std::string(300, 'n'))}, 1, "File name too long"},
-        {{"--flash-image", dir.Path("short.img")}, 1, "holds 1000 bytes, not the 1048576 of the 1M flash"},
-        {{"--flash-image", dir.Path("read-only.img")}, 1, "cannot save the flash: Cannot create file"},
+        {{"--flash-image", dir.Path()}, 2, "not a regular file"},
+        {{"--flash-image", dir.Path("pipe")}, 2, "not a regular file"},
+        {{"--flash-image", dir.Path("two-megabytes.img")}, 2, "holds 2097152 bytes, more than the 1M flash"},
+        {{"--flash-image", dir.Path("plain-file") + "/flash.img"}, 2, "is not a folder"},
+        {{"--flash-image", dir.Path(std::string(300, 'n'))}, 2, "File name too long"},
+        {{"--flash-image", dir.Path("short.img")}, 2, "holds 1000 bytes, not the 1048576 of the 1M flash"},
+        {{"--flash-image", dir.Path("read-only.img")}, 2, "cannot save the flash: Cannot create file"},
         {{"--tcp", takenPort}, 1, "cannot listen on 127.0.0.1:" + takenPort},
         {{"--unix", livePath.path}, 1, "another program is listening on it"},
         {{"--unix", dir.Path("plain-file")}, 1, "is not a socket; it is left alone"},
@@ -621,29 +623,41 @@ TEST(ServedReceiverProcess, AbusiveClientsNeitherStopItNorGrowItAndTheNextClient
     EXPECT_EQ(ReadBytes(image), std::vector<std::uint8_t>(0x100000, 0xFF));
 }
 
-// No answer to a connect (a listener whose queue is full) ends the run at the timeout,
-// or at once on Ctrl-C.
-TEST(CliRemote, AListenerWithAFullQueueEndsTheRunAtTheTimeoutOrAtCtrlC) {
+// No answer to a connect (a listener whose queue is full), or none to the first request
+// (a listener that never takes the connection it has queued), ends the run at the
+// timeout, or within a second of Ctrl-C, as the README promises.
+TEST(CliRemote, APeerThatKeepsTheToolWaitingEndsTheRunAtTheTimeoutOrWithinASecondOfCtrlC) {
+    using namespace std::chrono;
     TempDir dir;
     net::Endpoint tcp, unix;
     tcp.host = "127.0.0.1";
     unix.isUnix = true;
     unix.path = dir.Path("full.sock");
     for (const net::Endpoint& where : {tcp, unix}) {
-        net::Listener listener;
-        std::string error;
-        ASSERT_TRUE(listener.Open(where, error)) << error;
-        std::vector<net::Socket> queued;  // never accepted
-        do queued.push_back(net::Connect(listener.Bound(), error, 300));
-        while (queued.back().Valid() && queued.size() < 1000);
-        for (const bool ctrlC : {false, true}) {
-            const auto started = std::chrono::steady_clock::now();
-            const ToolRun run = RunTool({"--remote", listener.Bound().Describe(), "--remote-timeout", ctrlC ? "120" : "1",
-                                         "start"},
-                                        false, [ctrlC] { return ctrlC; });
-            EXPECT_LT(std::chrono::steady_clock::now() - started, ctrlC ? 2s : 3s) << where.Describe();
-            EXPECT_EQ(run.status, ctrlC ? 130 : 1) << run.err;
-            EXPECT_THAT(run.err, HasSubstr("cannot connect to " + listener.Bound().Describe()));
+        for (const bool queueFull : {true, false}) {
+            net::Listener listener;
+            std::string error;
+            ASSERT_TRUE(listener.Open(where, error)) << error;
+            std::vector<net::Socket> queued;  // never accepted
+            while (queueFull && queued.size() < 1000 && (queued.empty() || queued.back().Valid()))
+                queued.push_back(net::Connect(listener.Bound(), error, 300));
+            const std::string says = queueFull ? "cannot connect to " + listener.Bound().Describe()
+                                               : "the remote receiver stopped answering";
+            for (const bool ctrlC : {false, true}) {
+                SCOPED_TRACE(where.Describe() + (queueFull ? ", queue full" : ", silent") + (ctrlC ? ", Ctrl-C" : ""));
+                const auto started = steady_clock::now();
+                const auto pressed = started + milliseconds(300);  // once the tool waits
+                const ToolRun run =
+                    RunTool({"--remote", listener.Bound().Describe(), "--remote-timeout", ctrlC ? "120" : "1", "start"},
+                            false, [ctrlC, pressed] { return ctrlC && steady_clock::now() >= pressed; });
+                if (ctrlC) {
+                    EXPECT_LT(steady_clock::now() - pressed, 1s);
+                } else {
+                    EXPECT_LT(steady_clock::now() - started, 3s);
+                }
+                EXPECT_EQ(run.status, ctrlC ? 130 : 1) << run.err;
+                EXPECT_THAT(run.err, HasSubstr(ctrlC && !queueFull ? "interrupted" : says));
+            }
         }
     }
 }

@@ -121,6 +121,9 @@ TEST_F(InfoTest, NamesEveryChipModel) {
         {"28F800B3T", "Intel", kFlash1M, "15 x 64 KB from 00000000, 8 x 8 KB from 000F0000"},
         {"28F160B3B", "Intel", kFlash2M, "8 x 8 KB from 00000000, 31 x 64 KB"},
         {"28F160B3T", "Intel", kFlash2M, "31 x 64 KB from 00000000, 8 x 8 KB from 001F0000"},
+        {"MBM29LV160BE", "Fujitsu", kFlash2M, "1 x 16 KB from 00000000"},
+        {"28F160C3B", "Intel", kFlash2M, "8 x 8 KB from 00000000, 31 x 64 KB"},
+        {"LH28F160S3", "Sharp", kFlash2M, "32 x 64 KB from 00000000"},
     };
     for (const auto& c : chips) {
         SCOPED_TRACE(c.chip);

@@ -118,11 +118,11 @@ INSTANTIATE_TEST_SUITE_P(
         StartFailure{"FirstClearWord", [](sim::VirtualReceiver& r) { r.Faults().refusedWriteAddresses = {0x80000000}; }, {"Clear Trap : Please Wait...", "FAIL WRITE ADR[80000000]=80000000"}, false},
         StartFailure{"LastClearWord", [](sim::VirtualReceiver& r) { r.Faults().refusedWriteAddresses = {0x8000013C}; }, {"Clear Trap : Please Wait...", "FAIL WRITE ADR[8000013C]=80000000"}, false},
         StartFailure{"MissingTrapFile", [](sim::VirtualReceiver&) {}, {"Load Trap -> Ram : Please Wait...", "File trap.bin  fail", "Trap :("}, true, "trap.bin"},
-        StartFailure{"TrapFileTooLargeForRam", [](sim::VirtualReceiver&) {},  // the cable never driven
-                     {"Trap file too large: 4189853 bytes, but 4189852 fit below the mailbox in target RAM: nothing sent"},
+        StartFailure{"TrapFileTooLarge", [](sim::VirtualReceiver&) {},  // the cable never driven
+                     {"Trap file too large: 65537 bytes, but 65536 is the most a trap program may have: nothing sent"},
                      true,
                      "big-trap.bin",
-                     4189853},
+                     65537},
         StartFailure{"UnreadableTrapWord",
                      [](sim::VirtualReceiver& r) { r.Faults().refusedReadRanges = {{0x8000004C, 0x8000004F}}; },
                      {"Fail Trap adr set Trap_Iptr:00000000"},
@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Ctrl-C on the command line stops the trap file's upload between two blocks.
 TEST_F(StartTest, AStopEndsTheTrapUploadBetweenBlocks) {
-    WriteFileBytes(PathIn("long-trap.bin"), RandomBytes(100000, 3));
+    WriteFileBytes(PathIn("long-trap.bin"), RandomBytes(60000, 3));
     window.trapFile = "long-trap.bin";
     receiver.RecordMessages(true);
     window.stopWhen = [this] { return Writes().size() == 1 + 80 + 2; };  // halt, clear, two blocks of the file

@@ -132,9 +132,10 @@ TEST_F(Trap, AProgramThatLeavesTheIdleWindowShowsThere) {
 }
 
 // The project's program signs its mailbox, checksums any stretch of the chip with
-// zlib's CRC-32 (odd ends included), erases exactly the blocks a range overlaps, on
-// maps of mixed block sizes, and refuses a range past the chip's end, or a chip that
-// gives no map, before touching it.
+// zlib's CRC-32 (odd ends included), on a chip nobody identified or one left in
+// autoselect too, erases exactly the blocks a range overlaps, on maps of mixed block
+// sizes and top-boot maps listed bottom-first, and refuses a range past the chip's end,
+// or a chip that gives no map, before touching it.
 TEST_F(Trap, TheProjectsProgramSignsChecksumsAndErasesAnyStretch) {
     Connect(ReadFile(ORBVEX_VIRTUAL_TRAP_IMAGE));
     EXPECT_EQ(receiver_.PeekWord(Wptr() + 0x14), 0x7A4B5452u);
@@ -156,6 +157,11 @@ TEST_F(Trap, TheProjectsProgramSignsChecksumsAndErasesAnyStretch) {
         {"29LV800B", false, 0x1000, 0x12345, 9, 0x1001, 0xCBF43926},
         {"29LV800B", false, 0x1000, 0x12345, 0, 0x1001, 0},
         {"29LV800B", false, 0x1000, 0x1235, 7, 0x1001, orbvex::Crc32(flash.data() + 0x1235, 7)},
+        {"29LV800B", false, 0x1000, 0x1234, 7, 0x1001, orbvex::Crc32(flash.data() + 0x1234, 7)},
+        {"29LV800B", true, 0x1000, 0x12345, 9, 0x1001, 0xCBF43926},
+        {"29LV800B_autoselect", false, 0x1000, 0x12345, 9, 0x1001, 0xCBF43926},
+        {"M29W800DT", false, 0x2000, 0xF9001, 0, 0x2001, 0, 0xF8000, 0xFA000},
+        {"M29W160ET", false, 0x2000, 0x1EFFFF, 0xA002, 0x2001, 0, 0x1E0000, 0x1FC000},
         {"29LV800B", false, 0x1000, 0x20000, 0x4000, 0x1001, orbvex::Crc32(flash.data() + 0x20000, 0x4000)},
         {"29LV800B", false, 0x1000, 0xFFFFF, 2, 0x50002, 0},
         {"29LV800B", false, 0x1000, 1, 0x100000, 0x50002, 0},
@@ -189,6 +195,29 @@ TEST_F(Trap, TheProjectsProgramSignsChecksumsAndErasesAnyStretch) {
             EXPECT_EQ(receiver_.PeekWord(Wptr() + 0x08), c.crc);
         }
         EXPECT_TRUE(receiver_.Flash() == expected) << "the erase missed a block, or erased one too many";
+    }
+    EXPECT_TRUE(receiver_.CpuRecords().empty());
+}
+
+// A part whose commands our program does not know (the SST39VF160: unlock cycles at
+// 0x5555/0x2AAA, CFI command set 0x0701) is refused as not identified by every command
+// that would change the flash, and not a byte of it changes.
+TEST_F(Trap, TheProjectsProgramRefusesAnSstPartAndWritesNothing) {
+    receiver_.Config().flashChip = "SST39VF160";
+    Connect(ReadFile(ORBVEX_VIRTUAL_TRAP_IMAGE));
+    const std::uint32_t base = receiver_.FlashBase();
+    const Bytes flash = Pattern(receiver_.Flash().size(), 9);
+    receiver_.SetFlash(flash);
+    cable_.WriteChunks(Wptr() + 0x1C, Bytes(64, 0));
+    for (std::uint32_t command : {0x100u, 0x1100u, 0x400u, 0x2000u}) {
+        SCOPED_TRACE(command);
+        cable_.WriteWord(Wptr() + 0x04, base + 0x1000);
+        cable_.WriteWord(Wptr() + 0x08, Wptr() + 0x1C);
+        cable_.WriteWord(Wptr() + 0x0C, 64);
+        cable_.WriteWord(Wptr() + 0x10, base);
+        RunCommand(command, 50);
+        EXPECT_EQ(receiver_.PeekWord(Wptr()), 0x10002u) << "chip not identified";
+        EXPECT_TRUE(receiver_.Flash() == flash);
     }
     EXPECT_TRUE(receiver_.CpuRecords().empty());
 }

@@ -38,7 +38,17 @@ int main(int argc, char** argv) {
     }
     std::stringstream source;
     source << in.rdbuf();
-    const orbvex::st20asm::Assembly result = orbvex::st20asm::Assemble(source.str(), origin);
+    // Included files are named relative to the including source's folder.
+    const std::size_t slash = files[0].find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? std::string() : files[0].substr(0, slash + 1);
+    const auto reader = [&folder](const std::string& name) -> std::optional<std::string> {
+        std::ifstream file(folder + name, std::ios::binary);
+        if (!file) return std::nullopt;
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    };
+    const orbvex::st20asm::Assembly result = orbvex::st20asm::Assemble(source.str(), origin, reader);
     for (const auto& error : result.errors) std::cerr << files[0] << ":" << error.line << ": " << error.message << "\n";
     if (!result.errors.empty()) return 1;
     if (list) {

@@ -202,13 +202,10 @@ std::vector<std::string> SplitOperands(const std::string& text) {
 
 class Assembler {
 public:
-    explicit Assembler(std::uint32_t origin) : origin_(origin) {}
+    Assembler(std::uint32_t origin, IncludeReader reader) : origin_(origin), reader_(std::move(reader)) {}
 
     Assembly Run(const std::string& source) {
-        std::stringstream in(source);
-        std::string text;
-        int line = 0;
-        while (std::getline(in, text)) Parse(++line, text);
+        ParseText(source, 0);
         if (result_.errors.empty()) Layout();
         if (result_.errors.empty()) Emit();
         if (!result_.errors.empty()) {
@@ -221,9 +218,42 @@ public:
 private:
     void Error(int line, const std::string& message) { result_.errors.push_back({line, message}); }
 
+    // An included file's statements count as the .include line's, for errors and the
+    // listing; its own line is named in the message.
+    void ParseText(const std::string& source, int includedAt) {
+        std::stringstream in(source);
+        std::string text;
+        int line = 0;
+        const std::size_t errors = result_.errors.size();
+        while (std::getline(in, text)) {
+            ++line;
+            Parse(includedAt ? includedAt : line, text);
+            if (includedAt) {
+                for (std::size_t e = errors; e < result_.errors.size(); ++e) {
+                    if (result_.errors[e].message.find("(included line") == std::string::npos) {
+                        result_.errors[e].message += " (included line " + std::to_string(line) + ")";
+                    }
+                }
+            }
+        }
+    }
+
+    void Include(int line, const std::string& rest) {
+        if (rest.size() < 2 || rest.front() != '"' || rest.back() != '"') return Error(line, ".include wants \"FILE\"");
+        if (++depth_ > 8) return Error(line, ".include nests too deep");
+        const std::string name = rest.substr(1, rest.size() - 2);
+        const std::optional<std::string> text = reader_ ? reader_(name) : std::nullopt;
+        if (!text) Error(line, "\"" + name + "\" cannot be read");
+        else ParseText(*text, line);
+        --depth_;
+    }
+
     void Parse(int line, std::string text) {
         text = Trim(text.substr(0, text.find(';')));
         if (text.empty() || text[0] == '#') return;
+        if (text.rfind(".include", 0) == 0 && (text.size() == 8 || std::isspace(static_cast<unsigned char>(text[8])))) {
+            return Include(line, Trim(text.substr(8)));
+        }
         const std::size_t colon = text.find(':');
         if (colon != std::string::npos) {
             const std::string label = Trim(text.substr(0, colon));
@@ -423,6 +453,8 @@ private:
     std::map<std::string, std::size_t> labels_;  // the index of the statement the label stands before
     std::map<std::string, std::string> equates_;
     Assembly result_;
+    IncludeReader reader_;
+    int depth_ = 0;
 };
 
 }  // namespace
@@ -440,6 +472,8 @@ std::vector<std::uint8_t> EncodeDirect(unsigned function, std::int64_t operand) 
     return best;
 }
 
-Assembly Assemble(const std::string& source, std::uint32_t origin) { return Assembler(origin).Run(source); }
+Assembly Assemble(const std::string& source, std::uint32_t origin, const IncludeReader& reader) {
+    return Assembler(origin, reader).Run(source);
+}
 
 }  // namespace orbvex::st20asm

@@ -12,12 +12,15 @@
 //   .align N             zero bytes up to the next multiple of N
 //   .space N             N zero bytes
 //   .equ NAME, EXPR      a named value
+//   .include "FILE"      the statements of FILE, as the reader given to Assemble finds it
 // EXPR: numbers (decimal, 0x.. or #.. hexadecimal), labels, names, + - * / ( ) ~.
 // A label's value is its address: the origin plus its offset in the image. The operand
 // of j, cj and call that names one label is taken relative to the address after the
 // whole instruction, prefixes included; a plain number there is the offset itself.
 // Every operand gets the shortest pfix/nfix chain that gives it.
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,7 +43,10 @@ struct Assembly {
     std::vector<ListingLine> listing;
 };
 
-Assembly Assemble(const std::string& source, std::uint32_t origin = 0);
+// Finds an included file's text by the name the source gives; nullopt when it cannot.
+using IncludeReader = std::function<std::optional<std::string>(const std::string& name)>;
+
+Assembly Assemble(const std::string& source, std::uint32_t origin = 0, const IncludeReader& reader = {});
 
 // The bytes of direct function `function` (0..15) with `operand`, taken as a 32-bit
 // value: the shortest of its signed and unsigned readings that decodes back to it.
