@@ -19,6 +19,7 @@
 #include "port/port_access.h"
 #include "sim/virtual_receiver.h"
 #include "against_today.h"
+#include "fewer_bytes.h"
 #include "quiet_window.h"
 
 namespace {
@@ -125,6 +126,16 @@ void BM_ChecksumsAgainstToday(benchmark::State& state) {
                      [&s] { s.receiver->SetFlash({}); });
 }
 
+// In port accesses: update, and writes and backups that leave out blank chunks and pages.
+void BM_FewerBytesAgainstToday(benchmark::State& state) {
+    Session s(0x100000);
+    if (!s.ok) return state.SkipWithError("START failed");
+    const auto accesses = [&s] { return s.receiver->Counters().portReads + s.receiver->Counters().portWrites; };
+    CompareFewerBytes(state, s.window, (s.folder / "image.rom").string(), (s.folder / "back.bin").string(), accesses,
+                      [&s](const std::vector<std::uint8_t>& image) { s.receiver->SetFlash(image); });
+}
+
+BENCHMARK(BM_FewerBytesAgainstToday)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_ChecksumsAgainstToday)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_WriteFlash)->Arg(0x100000)->Arg(0x200000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_ReadFlash)

@@ -80,7 +80,7 @@ void DeclareOptions(CLI::App& app, Given& g) {
     g.remoteTimeoutOpt = app.add_option("--remote-timeout", g.remoteTimeout,
                                         "With --remote: give up when connecting, an answer or room to send takes this "
                                         "many seconds, or a stretch of that long brings fewer than 100 answers "
-                                        "(default 10)");
+                                        "(default 10); with --probe: when connecting or one answer takes that long");
     g.trapOpt = app.add_option("--trap", g.trap,
                                "Target-side trap program (default: trap.bin beside this program, else in "
                                "~/.local/share/orbvex_up/, else in ../share/orbvex_up/ from this program's folder)");
@@ -91,8 +91,9 @@ void DeclareOptions(CLI::App& app, Given& g) {
     g.flashChipOpt = app.add_option("--flash-chip", g.flashChip,
                                     "With --virtual: the receiver's flash part, as orbvex_receiver --flash-chip takes "
                                     "it; its size may differ from --flash, as a real box's may");
-    g.offsetOpt = app.add_option("--offset", g.offset, "read/verify: start this many bytes into the flash (0x.. or decimal, K/M)");
-    g.lengthOpt = app.add_option("--length", g.length, "read/verify: this many bytes (0x.. or decimal, K/M)");
+    const std::string ranged = CommandsUsing(RangeUse::kOffsetAndLength, "/");
+    g.offsetOpt = app.add_option("--offset", g.offset, ranged + ": start this many bytes into the flash (0x.. or decimal, K/M)");
+    g.lengthOpt = app.add_option("--length", g.length, ranged + ": this many bytes (0x.. or decimal, K/M)");
     g.passesOpt = app.add_option("--passes", g.passes, "read: read the flash this many times, 1 to 9 (default 2)");
     app.add_flag("--no-verify", g.noVerify, "write: do not check the flash against the file (no read-back, no checksums)");
     app.add_flag("--force", g.force, "erase/write: go on when the trap program finds a chip of another size than --flash");
@@ -121,7 +122,8 @@ std::string TakeCable(const cables::CableOptions& cableOptions, const Given& g, 
     if (!g.remoteTimeoutOpt->count()) return {};
     constexpr std::uint64_t kLongestTimeout = 86400;
     std::uint64_t seconds = 0;
-    if (!named || std::string(named->option) != "--remote") return "--remote-timeout needs --remote";
+    if (!named || (std::string(named->option) != "--remote" && std::string(named->option) != "--probe"))
+        return "--remote-timeout needs --remote or --probe";
     if (!ParseUnsigned(g.remoteTimeout, kLongestTimeout, seconds) || seconds == 0)
         return "--remote-timeout must be a number of seconds from 1 to 86400, got \"" + g.remoteTimeout + "\"";
     o.remoteTimeoutSeconds = static_cast<int>(seconds);
@@ -171,8 +173,9 @@ std::string TakeCommands(const Given& g, CliOptions& o) {
     const bool ranged = o.offset || o.length;
     for (const Command& c : o.commands) {
         if ((ranged && c.type->range == RangeUse::kWholeFlash) || (o.length && c.type->range == RangeUse::kOffsetOnly))
-            return "--offset/--length apply to read and verify only (and --offset to write); erase always covers "
-                   "the whole flash, and a write the file";
+            return "--offset/--length apply to " + CommandsUsing(RangeUse::kOffsetAndLength, " and ") +
+                   " only (and --offset to " + CommandsUsing(RangeUse::kOffsetOnly, " and ") +
+                   "); erase always covers the whole flash, and a write the file";
     }
     return {};
 }

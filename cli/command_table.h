@@ -44,6 +44,8 @@ inline bool IsCommandWord(const std::string& word) { return FindCommand(word) !=
 
 // "start, erase, write FILE, ..." (joined by separator), as help and refusals list them.
 std::string CommandList(const char* separator);
+// The words of the commands that use --offset/--length so, joined by separator.
+std::string CommandsUsing(RangeUse range, const char* separator);
 // The help's lines for the commands, one (or more) per command, each ending in '\n'.
 std::string CommandHelp();
 

@@ -9,7 +9,9 @@ namespace {
 
 // Lines an operation ends with after its reason, when it failed: they say only that it
 // ended.
-bool ClosesOperation(const std::string& line) { return line == "Write Flash END" || line == "Fail"; }
+bool ClosesOperation(const std::string& line) {
+    return line == "Write Flash END" || line == "Fail" || line == "Trap :(";
+}
 
 // A line that announces work says nothing of why the work failed.
 bool AnnouncesWork(const std::string& line) {

@@ -169,7 +169,7 @@ RemoteBitbangClient::Waited RemoteBitbangClient::AwaitSocket(bool toSend) {
         const auto waited = steady_clock::now() - started;
         if (waited >= answerTimeout_) return Waited::TimedOut;
         const auto left = duration_cast<milliseconds>(answerTimeout_ - waited).count();
-        const int slice = static_cast<int>(std::clamp<long long>(left, 1, kSliceMs));
+        const int slice = static_cast<int>(std::clamp<long long>(left, 1, net::kWaitSliceMs));
         const auto before = steady_clock::now();
         net::PollSet poll;
         const std::size_t entry = poll.Add(socket_, !toSend || watchEnd, toSend);

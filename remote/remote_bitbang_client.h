@@ -36,15 +36,14 @@ namespace orbvex {
 // Once the give-up question says yes (Ctrl-C), a peer that keeps the client waiting
 // for kInterruptGraceMs more is dropped: a live peer lets the operation reach its next
 // safe point, a stuck one does not hold the program for the rest of the timeout. The
-// question is asked every kSliceMs. Ctrl-C ends the tool within a second: the slice,
-// the grace, and what the operation does on a dropped cable before it sees the stop
-// (START's reset waits, up to 300 ms) fit in it.
+// question is asked every net::kWaitSliceMs. Ctrl-C ends the tool within a second: the
+// slice, the grace, and what the operation does on a dropped cable before it sees the
+// stop (START's reset waits, up to 300 ms) fit in it.
 class RemoteBitbangClient final : public LosableCable {
 public:
     static constexpr int kDefaultAnswerTimeoutMs = 10000;
     static constexpr int kLeastAnswersPerTimeout = 100;
     static constexpr int kInterruptGraceMs = 300;
-    static constexpr int kSliceMs = 50;
 
     explicit RemoteBitbangClient(net::Socket socket, int answerTimeoutMs = kDefaultAnswerTimeoutMs);
     ~RemoteBitbangClient() override;

@@ -75,6 +75,8 @@ private:
 
 // Asked while a wait goes on; true gives the wait up.
 using GiveUp = std::function<bool()>;
+// Waits are cut in slices this long, so that a wish to give up is seen in time.
+inline constexpr int kWaitSliceMs = 50;
 
 // Connects to a listening peer; an invalid socket and a reason on failure. A peer that
 // does not take the connection (a listener whose queue is full, a host that drops it)
@@ -82,7 +84,7 @@ using GiveUp = std::function<bool()>;
 // giveUp says so. The socket comes back blocking.
 Socket Connect(const Endpoint& where, std::string& error, int timeoutMs = -1, const GiveUp& giveUp = {});
 
-// A listening socket, on the loopback interface only for TCP.
+// A listening socket, on the loopback interface only for TCP unless asked otherwise.
 class Listener {
 public:
     Listener() = default;
@@ -92,7 +94,9 @@ public:
 
     // A unix socket file left behind by a listener that died is taken over; one that
     // someone still listens on, or a path that is no socket, is refused.
-    bool Open(const Endpoint& where, std::string& error);
+    // onNetwork: TCP on where.host (an IPv4 address; 0.0.0.0 for every interface) instead
+    // of the loopback interface.
+    bool Open(const Endpoint& where, std::string& error, bool onNetwork = false);
     // Waits up to timeoutMs (negative: forever) for a client; invalid on timeout.
     Socket Accept(int timeoutMs);
     // The endpoint as bound: for TCP with the port actually given by the system.
