@@ -54,6 +54,7 @@ public:
         }
         auto client = std::make_unique<ProbeClient>(std::move(stream), timeoutMs);
         client->SetGiveUp(settings.giveUp);
+        if (place_.serial) client->SetSilenceLine("no answer from the probe at " + std::to_string(place_.baud) + " baud");
         if (!client->Hello(why)) {
             error = "the probe " + place_.Describe() + " cannot serve: " + why;
             return nullptr;

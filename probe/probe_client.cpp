@@ -87,7 +87,9 @@ bool ProbeClient::Hello(std::string& error) {
             }
             if (!body.empty()) break;
         }
-        if (body.empty() && !Failed()) Lose("the probe did not answer within " + std::to_string(answerTimeoutMs_ / 1000) + " s");
+        if (body.empty() && !Failed())
+            Lose(!silenceLine_.empty() ? silenceLine_
+                                       : "the probe did not answer within " + std::to_string(answerTimeoutMs_ / 1000) + " s");
         // Answers to the repeated asks may still be on their way.
         std::uint8_t late[512];
         while (!Failed() && stream_->Receive(late, sizeof late, kSliceMs, why) > 0) {

@@ -41,6 +41,8 @@ public:
     bool Hello(std::string& error);
     const Abilities& Probe() const { return abilities_; }
     void SetGiveUp(std::function<bool()> giveUp) { giveUp_ = std::move(giveUp); }
+    // What Hello says when nothing answers at all: on a serial line, the rate it tried.
+    void SetSilenceLine(std::string line) { silenceLine_ = std::move(line); }
     // Sends all that is queued and waits until every answer is in: false when the probe
     // was lost first.
     bool Sync();
@@ -88,6 +90,7 @@ private:
     std::unique_ptr<ProbeStream> stream_;
     int answerTimeoutMs_;
     std::function<bool()> giveUp_;
+    std::string silenceLine_;
     Abilities abilities_;
     FrameReader reader_;
     std::uint8_t nextSequence_ = 0;
