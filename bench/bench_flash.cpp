@@ -19,6 +19,7 @@
 #include "port/port_access.h"
 #include "sim/virtual_receiver.h"
 #include "against_today.h"
+#include "fewer_bytes.h"
 #include "quiet_window.h"
 
 namespace {
@@ -125,6 +126,33 @@ void BM_ChecksumsAgainstToday(benchmark::State& state) {
                      [&s] { s.receiver->SetFlash({}); });
 }
 
+// In port accesses: update, and writes and backups that leave out blank chunks and pages.
+void BM_FewerBytesAgainstToday(benchmark::State& state) {
+    Session s(0x100000);
+    if (!s.ok) return state.SkipWithError("START failed");
+    const auto accesses = [&s] { return s.receiver->Counters().portReads + s.receiver->Counters().portWrites; };
+    CompareFewerBytes(state, s.window, (s.folder / "image.rom").string(), (s.folder / "back.bin").string(), accesses,
+                      [&s](const std::vector<std::uint8_t>& image) { s.receiver->SetFlash(image); });
+}
+
+BENCHMARK(BM_FewerBytesAgainstToday)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+// START alone: halt, upload the trap program, start it; its image's size sets most of
+// the port accesses.
+void BM_Start(benchmark::State& state) {
+    orbvex::sim::ReceiverCounters counters;
+    for (auto _ : state) {
+        Session session(0x100000);
+        if (!session.ok) state.SkipWithError("START failed");
+        counters = session.receiver->Counters();
+    }
+    state.counters["port_accesses"] = static_cast<double>(counters.portReads + counters.portWrites);
+    state.counters["tck"] = static_cast<double>(counters.tckCycles);
+    std::ifstream image(ORBVEX_VIRTUAL_TRAP_IMAGE, std::ios::binary | std::ios::ate);
+    state.counters["image_bytes"] = static_cast<double>(image.tellg());
+}
+
+BENCHMARK(BM_Start)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_ChecksumsAgainstToday)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_WriteFlash)->Arg(0x100000)->Arg(0x200000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_ReadFlash)

@@ -17,6 +17,7 @@ DeviceApis SystemDeviceApis() { return {&SystemPpdevApi(), &SystemGpiodApi(), &S
     CABLE(kGpioCable)             \
     CABLE(kRemoteCable)           \
     CABLE(kFtdiCable)             \
+    CABLE(kProbeCable)            \
     /* a new cable: one line above this one */
 
 #define ORBVEX_DECLARE_CABLE(name) extern const CableType name;

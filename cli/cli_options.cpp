@@ -80,7 +80,7 @@ void DeclareOptions(CLI::App& app, Given& g) {
     g.remoteTimeoutOpt = app.add_option("--remote-timeout", g.remoteTimeout,
                                         "With --remote: give up when connecting, an answer or room to send takes this "
                                         "many seconds, or a stretch of that long brings fewer than 100 answers "
-                                        "(default 10)");
+                                        "(default 10); with --probe: when connecting or one answer takes that long");
     g.trapOpt = app.add_option("--trap", g.trap,
                                "Target-side trap program (default: trap.bin beside this program, else in "
                                "~/.local/share/orbvex_up/, else in ../share/orbvex_up/ from this program's folder)");
@@ -122,7 +122,8 @@ std::string TakeCable(const cables::CableOptions& cableOptions, const Given& g, 
     if (!g.remoteTimeoutOpt->count()) return {};
     constexpr std::uint64_t kLongestTimeout = 86400;
     std::uint64_t seconds = 0;
-    if (!named || std::string(named->option) != "--remote") return "--remote-timeout needs --remote";
+    if (!named || (std::string(named->option) != "--remote" && std::string(named->option) != "--probe"))
+        return "--remote-timeout needs --remote or --probe";
     if (!ParseUnsigned(g.remoteTimeout, kLongestTimeout, seconds) || seconds == 0)
         return "--remote-timeout must be a number of seconds from 1 to 86400, got \"" + g.remoteTimeout + "\"";
     o.remoteTimeoutSeconds = static_cast<int>(seconds);

@@ -55,15 +55,13 @@ bool CheckAgainstFile(const VerifyInputs& in, TerminalWindow& window) {
 
 std::uint32_t Offset(const CommandRun& r) { return r.options.offset.value_or(0); }
 
-// Passes asked for are read as asked; else the trap program's checksums may vouch.
-std::optional<std::uint32_t> ChecksumBase(const CommandRun& r) {
-    return r.options.passesChosen ? std::nullopt : std::optional<std::uint32_t>(r.options.FlashBase());
-}
+// Passes asked for are read as asked, and checked by the trap program's checksums when it can.
+std::optional<std::uint32_t> ChecksumBase(const CommandRun& r) { return r.options.FlashBase(); }
 
 bool Start(const CommandRun& r) { return RunStart(r.window, {r.session.LptBase(), r.session.TrapFile()}); }
 
 bool Erase(const CommandRun& r) {
-    return RunErase(r.window, {r.session.LptBase(), r.options.Flash(), !r.options.force, true});
+    return RunErase(r.window, {r.session.LptBase(), r.options.Flash(), !r.options.force, true, true});
 }
 
 bool Info(const CommandRun& r) { return RunInfo(r.window, {r.session.LptBase(), r.options.Flash()}); }
@@ -71,23 +69,28 @@ bool Info(const CommandRun& r) { return RunInfo(r.window, {r.session.LptBase(), 
 bool Write(const CommandRun& r) {
     const FlashRange flash = r.options.Flash();
     // Chunks the trap program checked need no read-back.
-    bool checked = false;
-    if (RefuseEmpty(r.file, "write", r.window) ||
-        !RunWrite(r.window, {r.session.LptBase(), Answer(r.file, flash), !r.options.force, r.options.offset,
-                             r.options.verifyWrites, &checked}))
-        return false;
-    return checked || !r.options.verifyWrites ||
+    if (RefuseEmpty(r.file, "write", r.window)) return false;
+    const WriteOutcome written = RunWrite(r.window, {r.session.LptBase(), Answer(r.file, flash), !r.options.force,
+                                                     r.options.offset, r.options.verifyWrites, true});
+    if (!written) return false;
+    return written.checkedByTrap || !r.options.verifyWrites ||
            CheckAgainstFile({r.session.LptBase(), flash.base + Offset(r), std::nullopt, flash.End(), r.file, flash.base},
                             r.window);
+}
+
+bool Update(const CommandRun& r) {
+    if (RefuseEmpty(r.file, "update", r.window)) return false;
+    return RunUpdate(r.window, {r.session.LptBase(), r.file, r.options.Flash(), Offset(r), !r.options.force});
 }
 
 bool Read(const CommandRun& r) {
     const FlashRange flash = r.options.Flash();
     if (RefuseDestination(r.file, r.window)) return false;
     if (!r.options.offset && !r.options.length)
-        return RunRead(r.window, {r.session.LptBase(), Answer(r.file, flash), r.options.readPasses, ChecksumBase(r)});
+        return RunRead(r.window, {r.session.LptBase(), Answer(r.file, flash), r.options.readPasses, ChecksumBase(r),
+                                  r.options.passesChosen});
     return RunReadRange(r.window, {r.session.LptBase(), flash.base + Offset(r), r.options.length.value_or(flash.size - Offset(r)),
-                                   r.file, r.options.readPasses, ChecksumBase(r)});
+                                   r.file, r.options.readPasses, ChecksumBase(r), r.options.passesChosen});
 }
 
 bool Verify(const CommandRun& r) {
@@ -104,9 +107,18 @@ const CommandType kCommands[] = {
     {"erase", false, "erase the whole flash", RangeUse::kWholeFlash, Erase},
     {"write", true,
      "program a ROM image from the start of the flash (or from --offset, erasing\n"
-     "only the sectors it covers, which must start and end on sector boundaries)",
+     "only the sectors it covers, which must start and end on sector boundaries);\n"
+     "no 4 KB chunk of 0xFF is sent, and those left out are checked blank",
      RangeUse::kOffsetOnly, Write},
-    {"read", true, "save the flash (or --offset/--length of it) to FILE", RangeUse::kOffsetAndLength, Read},
+    {"update", true,
+     "make the flash hold FILE from --offset on (default 0), erasing and writing\n"
+     "only the sectors whose checksums differ from the file's, and no chunk of 0xFF;\n"
+     "FILE must start and end on sector boundaries; needs a trap program that checksums",
+     RangeUse::kOffsetOnly, Update},
+    {"read", true,
+     "save the flash (or --offset/--length of it) to FILE; pages the trap program\n"
+     "finds all 0xFF are not transferred unless --passes is given",
+     RangeUse::kOffsetAndLength, Read},
     {"verify", true, "compare FILE with the flash from --offset on (for --length, or the file's size)",
      RangeUse::kOffsetAndLength, Verify},
     {"info", false, "the trap program's version and the flash chip it finds (maker, part, size, sectors)",

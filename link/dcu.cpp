@@ -2,6 +2,7 @@
 #include "link/dcu.h"
 
 #include "link/dcu_bytes.h"
+#include "link/dcu_forms.h"
 #include "link/jtag.h"
 
 std::int32_t StartWaitLimit = 2024;
@@ -129,11 +130,13 @@ bool DcuSendWord(std::uint32_t value) {
 }
 
 std::int32_t DcuReadBlock(std::uint32_t address, std::uint8_t* buffer) {
+    if (MessageProbe()) return HandOver([&](auto& probe, bool sel, auto limit) { return probe.ReadBlock(sel, limit, address, buffer); });
     return OnThisCable([&](auto&& bytes) { return ReadBlock(bytes, address, buffer); });
 }
 
 bool DcuReadWord(std::uint32_t address, std::uint32_t& out) {
     out = 0;
+    if (MessageProbe()) return HandOver([&](auto& probe, bool sel, auto limit) { return probe.ReadWord(sel, limit, address, out); });
     std::uint8_t scratch[kMaxReplyBytes + 1] = {};
     if (DcuReadBlock(address, scratch) == 0) return false;
     out = static_cast<std::uint32_t>(scratch[0]) | (static_cast<std::uint32_t>(scratch[1]) << 8) |
@@ -143,9 +146,11 @@ bool DcuReadWord(std::uint32_t address, std::uint32_t& out) {
 }
 
 std::int32_t DcuWriteBlock(std::uint32_t address, const std::uint8_t* data, std::uint8_t length) {
+    if (MessageProbe()) return HandOver([&](auto& probe, bool sel, auto limit) { return probe.WriteBlock(sel, limit, address, data, length); });
     return OnThisCable([&](auto&& bytes) { return WriteBlock(bytes, address, data, length); });
 }
 
 bool DcuWriteWord(std::uint32_t address, std::uint32_t value) {
+    if (MessageProbe()) return HandOver([&](auto& probe, bool sel, auto limit) { return probe.WriteWord(sel, limit, address, value); });
     return OnThisCable([&](auto&& bytes) { return WriteWord(bytes, address, value); });
 }

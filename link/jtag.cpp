@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "link/dcu_forms.h"
 #include "link/link_log.h"
 #include "port/cable_wiring.h"
 #include "port/kqportio.h"
@@ -92,8 +93,12 @@ void SetTickSource(TickSource source) { g_tickSource = source; }
 // (an end mark of 0xFFFFFFFF could never be exceeded).
 // A cable that holds writes sends them first, and one with a round trip is waited on
 // until the target has them: a reset must be held for the whole wait at the target, not
-// partly in the host's queue or on the way.
+// partly in the host's queue or on the way. A probe holds it there itself.
 void DelayMs(std::uint32_t ms) {
+    if (orbvex::DcuMessagePort* probe = orbvex::dcu::MessageProbe()) {
+        probe->Hold(ms);  // the probe keeps the lines for the wait and answers after it
+        return;
+    }
     if (LinkDefersReads()) {
         orbvex::PortHook->RequestRead(static_cast<std::uint16_t>(LptBase + 1));
         orbvex::PortHook->TakeRead();

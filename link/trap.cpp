@@ -91,17 +91,6 @@ bool StartTrap(std::uint32_t loadAddress) {
     return ok;
 }
 
-bool TrapCall(std::uint32_t flashBase, const std::function<bool(std::uint32_t)>& stop) {
-    // A workspace word of 0 means the trap program was never installed: its mailbox
-    // would be the CPU's low control registers.
-    if (TrapWptr == 0) return false;
-    if (!DcuWriteWord(TrapWptr + mailbox::kFlashBase, flashBase)) return false;
-    if (!DcuWriteWord(TrapWptr + mailbox::kCommand, mailbox::kEraseCommand)) return false;
-    // An unreadable command word says nothing about completion: the call fails.
-    std::uint32_t status = 0;
-    return orbvex::WaitForTrapCommand(status, stop) == orbvex::CommandWait::Done;
-}
-
 bool WriteWordLogged(std::uint32_t address, std::uint32_t value) {
     if (DcuWriteWord(address, value)) return true;
     orbvex::LinkLog("FAIL WRITE ADR[" + orbvex::Hex8(address) + "]=" + orbvex::Hex8(value));
@@ -125,37 +114,6 @@ std::optional<std::uint64_t> TrapFileSize(const std::string& fileName) {
     const std::uint64_t size = std::filesystem::file_size(path, ec);
     if (ec) return std::nullopt;
     return size;
-}
-
-CommandWait WaitForTrapCommand(std::uint32_t& status, const std::function<bool(std::uint32_t)>& stop,
-                               std::optional<std::uint32_t> maxMs) {
-    const std::uint32_t began = maxMs ? TickCountMs() : 0;
-    for (int polls = 0;; ++polls) {
-        if (!DcuReadWord(TrapWptr + mailbox::kCommand, status)) return CommandWait::ReadFailed;
-        // A word read after the time is up still counts: it is the program's own answer.
-        const bool last = maxMs ? TickCountMs() - began > *maxMs : polls >= mailbox::kPollLimit;
-        if (status & mailbox::kDoneBit) return last && !maxMs ? CommandWait::NotDone : CommandWait::Done;
-        if (last) return CommandWait::NotDone;
-        if (stop && stop(status)) return CommandWait::Stopped;
-    }
-}
-
-bool IsTrapFailure(std::uint32_t status) {
-    return (status & (mailbox::kDoneBit | mailbox::kFailureBit)) == mailbox::kFailureBit;
-}
-
-std::string TrapFailureText(std::uint32_t status, std::optional<std::uint32_t> chunkAddress) {
-    const std::uint32_t offset = (status >> mailbox::kFailureOffsetShift) & mailbox::kFailureOffsetMask;
-    const std::string at = chunkAddress ? " at " + Hex8(*chunkAddress + offset) : std::string();
-    switch (status >> mailbox::kFailureReasonShift) {
-    case mailbox::kChipNotIdentified: return "chip not identified";
-    case mailbox::kEraseFailed: return "erase failed";
-    case mailbox::kProgramFailed: return "program failed" + at;
-    case mailbox::kTimeOut: return "time-out" + at;
-    case mailbox::kOutsideChip: return "range outside the chip";
-    case mailbox::kNotACommand: return "not a command";
-    default: return "failure " + Hex8(status);
-    }
 }
 
 }  // namespace orbvex

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/mailbox.h"
+#include "link/trap_protocol.h"
 
 // The target-side trap program: loading it into RAM, starting it, calling it.
 
@@ -19,8 +20,9 @@ extern std::uint32_t TrapIptr;  // trap instruction pointer word, as last read
 // holding the blocks sent so far.
 bool LoadTrapFile(std::uint32_t loadAddress, const std::string& fileName, const std::function<bool()>& stop = {});
 bool StartTrap(std::uint32_t loadAddress);
-// stop, when given, is asked between the reads of the command word, with the word
-// read; the call then fails with the trap program possibly still at work.
+// Erase (0x400) of the chip at flashBase: TrapErase's answer as a bool. stop, when
+// given, is asked between the reads of the command word, with the word read; the call
+// then fails with the trap program possibly still at work.
 bool TrapCall(std::uint32_t flashBase, const std::function<bool(std::uint32_t)>& stop = {});
 // False, after its log line, when the write failed; a series of them runs on regardless.
 bool WriteWordLogged(std::uint32_t address, std::uint32_t value);
@@ -37,26 +39,5 @@ std::uint32_t MaxTrapSize(std::uint32_t loadAddress);
 // The size of the trap file fileName names, when it is a regular file; nothing
 // otherwise (LoadTrapFile then says it cannot be opened).
 std::optional<std::uint64_t> TrapFileSize(const std::string& fileName);
-
-enum class CommandWait {
-    Done,        // the done bit showed within the poll limit
-    NotDone,     // the poll limit ran out
-    ReadFailed,  // the command word could not be read: nothing is known of the command
-    Stopped,     // stop() asked to give up after a read that showed no completion
-};
-
-// Reads the mailbox's command word at TrapWptr until the done bit shows, at most
-// kPollLimit + 1 times (or, when maxMs is given, for that long by the host's clock),
-// with no pause between reads. status is the last word read
-// (0 after a failed read). stop, when given, is asked after each read without
-// completion, with the word read.
-CommandWait WaitForTrapCommand(std::uint32_t& status, const std::function<bool(std::uint32_t)>& stop = {},
-                               std::optional<std::uint32_t> maxMs = std::nullopt);
-
-// True when the command word holds the trap program's failure answer.
-bool IsTrapFailure(std::uint32_t status);
-// That failure in words ("program failed at 7FF00123"); chunkAddress, for a program
-// command, places the failing word.
-std::string TrapFailureText(std::uint32_t status, std::optional<std::uint32_t> chunkAddress);
 
 }  // namespace orbvex

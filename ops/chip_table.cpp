@@ -33,7 +33,7 @@ std::vector<KnownChip> Build() {
         {0x01, 0x2249, "29LV160B", k2M, AmdMap(k2M, false)},
         {0x01, 0x22C4, "29LV160T", k2M, AmdMap(k2M, true)},
         // The virtual receiver's 64 KB part for quick sessions; no such chip is sold.
-        {0x01, 0x22E0, "Mini64B", 64 * kK, {{1, 2 * kK}, {2, kK}, {1, 4 * kK}, {7, 8 * kK}}},
+        {0x01, 0x2260, "Mini64B", 64 * kK, {{1, 2 * kK}, {2, kK}, {1, 4 * kK}, {7, 8 * kK}}},
         {0x04, 0x2249, "MBM29LV160BE", k2M, AmdMap(k2M, false)},
         {0x04, 0x22C4, "MBM29LV160TE", k2M, AmdMap(k2M, true)},
         {0x20, 0x22D7, "M29W800DT", k1M, AmdMap(k1M, true)},

@@ -38,6 +38,8 @@ struct EraseInputs {
     // Erase sector by sector, each bounded by the chip's own longest block erase, with a
     // word on stderr per sector, when the trap program can name and erase sectors.
     bool sectorBySector = false;
+    // Check afterwards that the flash reads blank, when the trap program can tell.
+    bool checkErased = false;
 };
 struct WriteInputs {
     std::uint16_t lptBase;
@@ -48,10 +50,27 @@ struct WriteInputs {
     // program that names the chip's sectors.
     std::optional<std::uint32_t> offset;
     // When the trap program can: check each chunk by its checksum on the target, and
-    // bound each chunk's wait by the chip's longest word program. *checkedByTrap, when
-    // given, then tells whether every chunk was checked, so that no read-back is needed.
+    // bound each chunk's wait by the chip's longest word program.
     bool trapChecks = false;
-    bool* checkedByTrap = nullptr;
+    // Send no 4 KB chunk that is all 0xFF; the chunks left out are then checked blank.
+    bool skipBlank = false;
+};
+// What a write did. It converts to whether it wrote, as every operation does.
+struct WriteOutcome {
+    bool written = false;                      // every byte of the file programmed
+    bool checkedByTrap = false;                // and every chunk found in the flash by the trap's checksum:
+                                               // no read-back is needed
+    operator bool() const { return written; }  // NOLINT: the operations' common answer
+};
+// The flash made to hold a file from an offset on, touching only the erase sectors
+// whose contents differ from it; the file must start and end on sector boundaries.
+// Needs a trap program that checksums the flash and names and erases its sectors.
+struct UpdateInputs {
+    std::uint16_t lptBase;
+    std::string path;
+    FlashRange flash;
+    std::uint32_t offset = 0;
+    bool checkChipSize = false;  // as for EraseInputs
 };
 struct InfoInputs {
     std::uint16_t lptBase;
@@ -64,8 +83,12 @@ struct ReadInputs {
     // (what they disagree on is read again and settled by a clear majority).
     int passes = 1;
     // The flash base, for a read that the trap program's checksums may vouch for: when
-    // set and the program signs for them, one pass checked by them replaces the passes.
+    // set and the program signs for them, one pass checked by them replaces the passes,
+    // and pages the program finds blank are not transferred.
     std::optional<std::uint32_t> checksumBase;
+    // The passes were asked for: every page is read that many times (and, with the
+    // program's checksums, checked by them as well).
+    bool everyPage = false;
 };
 // A stretch of target memory saved to a file, or compared with one.
 struct RangeReadInputs {
@@ -75,6 +98,7 @@ struct RangeReadInputs {
     std::string path;
     int passes = 1;
     std::optional<std::uint32_t> checksumBase;  // as for ReadInputs
+    bool everyPage = false;
 };
 struct VerifyInputs {
     std::uint16_t lptBase;
@@ -89,10 +113,11 @@ struct VerifyInputs {
 // The operations and Abort. Each returns true when it ended in success (START:
 // "Init OK :)"; Erase: "Erase success !!!"; Write: every byte programmed; Read: the
 // file written whole; Verify: no byte differs). The outcome the operator sees is in the log.
-bool RunStart(WindowServices& window, const StartInputs& in);  // Button5Click
-bool RunErase(WindowServices& window, const EraseInputs& in);  // Button6Click
-bool RunWrite(WindowServices& window, const WriteInputs& in);  // Button7Click
-bool RunRead(WindowServices& window, const ReadInputs& in);    // Button8Click
+bool RunStart(WindowServices& window, const StartInputs& in);          // Button5Click
+bool RunErase(WindowServices& window, const EraseInputs& in);          // Button6Click
+WriteOutcome RunWrite(WindowServices& window, const WriteInputs& in);  // Button7Click
+bool RunRead(WindowServices& window, const ReadInputs& in);            // Button8Click
+bool RunUpdate(WindowServices& window, const UpdateInputs& in);
 bool RunReadRange(WindowServices& window, const RangeReadInputs& in);
 // same: no byte differs. glitches: blocks that differed on the first reading and whose
 // readings then agreed on the file's content, differences of the link rather than of

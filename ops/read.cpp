@@ -165,9 +165,44 @@ private:
     std::uint32_t blockLength_ = 0;  // of the DCU's replies, as the first pass found it
 };
 
+// What the command line asks of a read: the passes, and whether the trap program's
+// checksums may vouch for it.
+struct ReadPlan {
+    int passes = 1;
+    std::optional<std::uint32_t> checksumBase;
+    bool everyPage = false;
+};
+
+// A single pass nothing checked can carry a byte the link turned; it is said so. With the
+// trap's checksums, one checked pass is the backup (blank pages left out unless every page
+// was asked for); passes asked for are read and then checked as well. A chip the program
+// cannot checksum (it names none) is read as without them.
+bool ReadImage(WindowServices& window, std::uint32_t start, std::uint32_t length, bool moveLabel, const ReadPlan& plan,
+               std::vector<std::uint8_t>& image) {
+    const int passes = std::max(plan.passes, 1);
+    if (plan.checksumBase && TrapCanChecksum()) {
+        CheckedRead got = CheckedRead::CannotChecksum;
+        if (!plan.everyPage || passes == 1)
+            got = ReadCheckedByTrap(window, *plan.checksumBase, start, length, image, !plan.everyPage);
+        else if (RangeReader(window, start, length, moveLabel, passes).Read(image))
+            got = CheckReadByTrap(window, *plan.checksumBase, start, image);
+        else
+            return false;
+        if (got != CheckedRead::CannotChecksum) return got == CheckedRead::Ok;
+        window.StillWaiting("read: the trap program cannot checksum this chip (it names none): read by passes instead");
+        if (plan.everyPage && passes > 1) return true;  // the passes agreed
+        return RangeReader(window, start, length, moveLabel, std::max(passes, 2)).Read(image);
+    }
+    if (plan.checksumBase && passes == 1)
+        window.StillWaiting(
+            "read: the single pass was not checked (the trap program cannot checksum the flash): a byte the link "
+            "turned would pass; read with --passes 2 to compare two");
+    return RangeReader(window, start, length, moveLabel, passes).Read(image);
+}
+
 // Only a complete image is saved, and only then does it replace the chosen file.
-bool ReadToFile(WindowServices& window, std::uint32_t start, std::uint32_t length, bool moveLabel, int passes,
-                std::optional<std::uint32_t> checksumBase, const std::string& path) {
+bool ReadToFile(WindowServices& window, std::uint32_t start, std::uint32_t length, bool moveLabel,
+                const ReadPlan& plan, const std::string& path) {
     // A destination that cannot take the file is refused before minutes of reading.
     if (const FileSaveResult usable = CheckSaveTarget(path); !usable.ok) {
         window.LogLine(usable.error);
@@ -176,10 +211,7 @@ bool ReadToFile(WindowServices& window, std::uint32_t start, std::uint32_t lengt
     window.LogLine(RangeLine("Read", start, length));
     window.ProcessMessages();
     std::vector<std::uint8_t> image;
-    const bool checked = checksumBase && TrapCanChecksum();
-    if (checked ? !ReadCheckedByTrap(window, *checksumBase, start, length, image)
-                : !RangeReader(window, start, length, moveLabel, passes).Read(image))
-        return false;
+    if (!ReadImage(window, start, length, moveLabel, plan, image)) return false;
     const FileSaveResult saved = SaveWholeFile(path, image);
     if (!saved.ok) {
         window.LogLine(saved.error);
@@ -199,8 +231,8 @@ bool RunRead(WindowServices& window, const ReadInputs& in) {
     bool saved = false;
     if (DcuAnswers(window)) {
         if (const std::optional<ChosenFile> chosen = in.chooseBin())
-            saved = ReadToFile(window, chosen->flash.base, chosen->flash.size, true, in.passes, in.checksumBase,
-                               chosen->path);
+            saved = ReadToFile(window, chosen->flash.base, chosen->flash.size, true,
+                               {in.passes, in.checksumBase, in.everyPage}, chosen->path);
     }
     EndOperation(window);
     return saved;
@@ -211,7 +243,7 @@ bool RunReadRange(WindowServices& window, const RangeReadInputs& in) {
     if (!guard.Acquired()) return false;
     if (!BringUpLink(window, in.lptBase)) return false;
 
-    const bool saved = DcuAnswers(window) && ReadToFile(window, in.start, in.length, false, in.passes, in.checksumBase, in.path);
+    const bool saved = DcuAnswers(window) && ReadToFile(window, in.start, in.length, false, {in.passes, in.checksumBase, in.everyPage}, in.path);
     EndOperation(window);
     return saved;
 }

@@ -4,6 +4,8 @@
 
 namespace orbvex {
 
+class DcuMessagePort;
+
 // Something that answers the parallel port's registers in place of the hardware:
 // the virtual receiver, a remote bit-bang server, a USB cable, a recorder in the tests.
 // Port numbers are the absolute 16-bit I/O addresses the host drives
@@ -29,6 +31,8 @@ public:
     // read and takes it instead, so that the wait begins only once the target has seen
     // what was meant to happen before it.
     virtual void Flush() {}
+    // A probe runs the DCU's messages itself: the link hands them over whole.
+    virtual DcuMessagePort* Messages() { return nullptr; }
 
 private:
     std::uint8_t held_ = 0xFF;

@@ -12,6 +12,7 @@
 #include <ws2tcpip.h>
 #else
 #include <fcntl.h>
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -440,7 +441,7 @@ Socket Connect(const Endpoint& where, std::string& error, int timeoutMs, const G
 
 Listener::~Listener() { Close(); }
 
-bool Listener::Open(const Endpoint& where, std::string& error) {
+bool Listener::Open(const Endpoint& where, std::string& error, bool onNetwork) {
     EnsureStarted();
     Close();
     bound_ = where;
@@ -472,7 +473,14 @@ bool Listener::Open(const Endpoint& where, std::string& error) {
         return true;
 #endif
     }
-    // Loopback only: the receiver is a test peer, not a service for the network.
+    // Loopback unless asked: the receiver is a test peer, not a service for the network.
+    in_addr host{};
+    host.s_addr = htonl(INADDR_LOOPBACK);
+    if (onNetwork) host.s_addr = ::inet_addr(where.host.c_str());  // both systems have it, IPv4 only
+    if (onNetwork && host.s_addr == INADDR_NONE) {
+        error = where.host + " is not an IPv4 address of this machine";
+        return false;
+    }
     NativeSocket s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s == kNoSocket) {
         error = Socket::LastError();
@@ -482,7 +490,7 @@ bool Listener::Open(const Endpoint& where, std::string& error) {
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr = host;
     address.sin_port = htons(where.port);
     if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s, kListenQueue) != 0) {
         error = Socket::LastError();
@@ -491,7 +499,7 @@ bool Listener::Open(const Endpoint& where, std::string& error) {
     }
     socklen_t length = sizeof address;
     ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    bound_.host = "127.0.0.1";
+    bound_.host = onNetwork ? where.host : "127.0.0.1";
     bound_.port = ntohs(address.sin_port);
     handle_ = Handle(s);
     return true;

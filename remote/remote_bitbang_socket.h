@@ -84,7 +84,7 @@ inline constexpr int kWaitSliceMs = 50;
 // giveUp says so. The socket comes back blocking.
 Socket Connect(const Endpoint& where, std::string& error, int timeoutMs = -1, const GiveUp& giveUp = {});
 
-// A listening socket, on the loopback interface only for TCP.
+// A listening socket, on the loopback interface only for TCP unless asked otherwise.
 class Listener {
 public:
     Listener() = default;
@@ -94,7 +94,9 @@ public:
 
     // A unix socket file left behind by a listener that died is taken over; one that
     // someone still listens on, or a path that is no socket, is refused.
-    bool Open(const Endpoint& where, std::string& error);
+    // onNetwork: TCP on where.host (an IPv4 address; 0.0.0.0 for every interface) instead
+    // of the loopback interface.
+    bool Open(const Endpoint& where, std::string& error, bool onNetwork = false);
     // Waits up to timeoutMs (negative: forever) for a client; invalid on timeout.
     Socket Accept(int timeoutMs);
     // The endpoint as bound: for TCP with the port actually given by the system.

@@ -137,4 +137,26 @@ if [ -f "$cli" ]; then
   grep -q "through InpOut32" "$lpt/err" || fail "orbvex_cli.exe did not say it used InpOut32 ($lpt/err)"
   cmp -s "$lpt/image.rom" "$lpt/back.bin" || fail "orbvex_cli.exe through InpOut32 read back other bytes than it wrote ($lpt)"
   echo "Windows tool under Wine on LPT1 through InpOut32: Init OK, 1 MB erase, write, read back identical, ${SECONDS}s"
+  # The probe board on a COM port: the simulated board of the native build (when it has
+  # one) behind COM7, which Wine maps to the board's pseudo-terminal. A write comes back
+  # identical through it.
+  board=${ORBVEX_BUILD_DIR:-$root/build}/bin/orbvex_probe_sim
+  if [ -x "$board" ]; then
+    SECONDS=0
+    com=$build/cli-probe
+    rm -rf "$com" && mkdir -p "$com"
+    cp "$cli" "$build/bin/trap.bin" "$com/"
+    head -c 8192 /dev/urandom >"$com/image.rom"
+    "$board" >"$com/board.out" 2>"$com/board.err" &
+    board_pid=$!
+    for _ in $(seq 50); do [ -s "$com/board.out" ] && break; sleep 0.1; done
+    ln -sfn "$(head -n 1 "$com/board.out")" "$ORBVEX_WINEPREFIX/dosdevices/com7"
+    status=0
+    (cd "$com" && "$wine_run" ./orbvex_cli.exe --probe COM7 start erase write image.rom verify image.rom) >"$com/out" 2>"$com/err" || status=$?
+    kill "$board_pid" 2>/dev/null || true
+    wait "$board_pid" 2>/dev/null || true
+    rm -f "$ORBVEX_WINEPREFIX/dosdevices/com7"
+    [ "$status" -eq 0 ] || fail "orbvex_cli.exe --probe COM7 on the simulated board failed: $(cat "$com/err")"
+    echo "Windows tool under Wine on the probe board at COM7: 8 KB erase, write, verify, ${SECONDS}s"
+  fi
 fi

@@ -25,7 +25,8 @@ check_deb() {
   local package
   package=$(dpkg-deb -f "$deb" Package)
   local want=(usr/bin/orbvex_cli usr/bin/orbvex_receiver usr/share/orbvex_up/trap.bin
-    usr/share/man/man1/orbvex_cli.1.gz usr/share/man/man1/orbvex_receiver.1.gz)
+    usr/share/man/man1/orbvex_cli.1.gz usr/share/man/man1/orbvex_receiver.1.gz
+    usr/bin/orbvex_probe usr/share/man/man1/orbvex_probe.1.gz usr/lib/systemd/system/orbvex-probe.service)
   if [ "$package" = orbvex-up ]; then
     local window
     for window in orbvex_up orbvex_up_virtual; do
@@ -37,6 +38,8 @@ check_deb() {
   if [[ $(readelf -d "$bin/orbvex_cli") == *libftdi* ]]; then
     want+=(usr/lib/udev/rules.d/60-orbvex-ftdi.rules)
   fi
+  # The probe firmware for an Uno or a Nano, for avrdude.
+  want+=(usr/share/orbvex_up/orbvex_probe_atmega328p.hex)
   local file
   for file in "${want[@]}"; do
     [ -s "$unpacked/$file" ] || fail "$package lacks /$file"

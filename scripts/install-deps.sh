@@ -12,6 +12,7 @@ packages=(
   libgpiod-dev libftdi1-dev
   g++-aarch64-linux-gnu qemu-user libgpiod-dev:arm64
   openocd
+  gcc-avr avr-libc avrdude simavr libsimavr-dev
   help2man dpkg-dev lintian
   xvfb xauth x11-utils
   wine wine32:i386 fonts-wine fonts-liberation

@@ -15,7 +15,7 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 folder=$stage/orbvex_up
 mkdir -p "$folder"
-for file in orbvex_up.exe orbvex_up_virtual.exe orbvex_cli.exe kqiopm.sys trap.bin; do
+for file in orbvex_up.exe orbvex_up_virtual.exe orbvex_cli.exe kqiopm.sys trap.bin orbvex_probe_atmega328p.hex; do
   cp "$build/bin/$file" "$folder/"
 done
 i686-w64-mingw32-strip "$folder"/*.exe "$folder"/kqiopm.sys  # symbols are for debugging here, not for users
@@ -32,6 +32,12 @@ kqiopm.sys                 the port-permission driver for 32-bit Windows NT, 200
 trap.bin                   the receiver-side flash program that START copies into the
                            receiver's RAM (the virtual receiver runs it too); a trap.bin
                            of your own put here in its place is the one START loads
+orbvex_probe_atmega328p.hex  the probe firmware for an Arduino Uno or Nano: put it on the
+                           board with avrdude (or AVRDUDESS), then use the board's COM
+                           port: orbvex_cli.exe --probe COM3 start
+                             Uno, new Nano:  avrdude -p atmega328p -c arduino -P COM3
+                                             -b 115200 -D -U flash:w:orbvex_probe_atmega328p.hex:i
+                             old Nano:       the same with -b 57600
 
 What each Windows needs for the parallel port:
 

@@ -47,9 +47,11 @@ FlashModel Intel(const char* name, std::uint16_t device, std::uint32_t size, boo
 
 // The 29LV800B's bottom boot block at an eighth of its size (2K, 1K, 1K, 4K, then 8K
 // blocks) in a 64 KB part, so that whole-chip sessions cost a sixteenth of a 1 MB one.
-// No such part is sold: its device code is ours and appears in no datasheet.
+// No such part is sold: its device code is ours and appears in no datasheet. Its bit 7
+// is clear, as in every bottom-boot AMD code: a host reads the boot end of a version 1.0
+// extended table from that bit, and would take the part for a top-boot one.
 FlashModel Miniature() {
-    return {"Mini64B", CommandSet::Amd, kAmd, 0x22E0, 64 * kK, false, false, true, {{1, 2 * kK}, {2, kK}, {1, 4 * kK}, {7, 8 * kK}}};
+    return {"Mini64B", CommandSet::Amd, kAmd, 0x2260, 64 * kK, false, false, true, {{1, 2 * kK}, {2, kK}, {1, 4 * kK}, {7, 8 * kK}}};
 }
 
 // Fujitsu's bottom-boot 29LV160 (codes as AMD's part). Like every AMD-class sheet, its

@@ -111,6 +111,11 @@ std::uint32_t ParseJtiptr(const std::string& text) {
     return static_cast<std::uint32_t>(value);
 }
 
+// A size as --flash writes it (1M, 2M), a part below a megabyte in K.
+std::string SizeText(std::uint32_t bytes) {
+    return bytes % 0x100000 == 0 ? std::to_string(bytes >> 20) + "M" : std::to_string(bytes >> 10) + "K";
+}
+
 // The chip named by --flash-chip, with --flash only as a check; false with the reason on
 // stderr when they disagree or the name is unknown.
 bool ChooseFlashChip(const std::string& name, bool sizeGiven, orbvex::sim::ReceiverConfig& config) {
@@ -120,8 +125,8 @@ bool ChooseFlashChip(const std::string& name, bool sizeGiven, orbvex::sim::Recei
         return false;
     }
     if (sizeGiven && model->size != config.flashSize) {
-        std::cerr << "orbvex_receiver: --flash-chip " << model->name << " holds " << (model->size >> 20)
-                  << "M, but --flash says " << (config.flashSize >> 20) << "M\n";
+        std::cerr << "orbvex_receiver: --flash-chip " << model->name << " holds " << SizeText(model->size)
+                  << ", but --flash says " << SizeText(config.flashSize) << "\n";
         return false;
     }
     config.flashChip = model->name;

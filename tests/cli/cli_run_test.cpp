@@ -84,7 +84,8 @@ TEST_F(CliRun, AnInterruptStopsAtTheNextSafePointAndLeavesFilesAlone) {
     } cases[] = {
         {{"start", "write", Path("image.rom")}, 0, "stopped before \"write\" (interrupted)", "Init OK :)"},
         {{"start", "write", Path("image.rom")}, 1, "\"write\" interrupted", "Write stopped at address 7FF00000: interrupted, nothing written"},
-        {{"start", "read", Path("back.bin")}, 40, "\"read\" interrupted", ": interrupted, no file written"},
+        // every page: a blank one is otherwise not transferred, and the read is over at once
+        {{"--passes", "1", "start", "read", Path("back.bin")}, 40, "\"read\" interrupted", ": interrupted, no file written"},
         {{"start", "write", Path("image.rom")}, -10, "\"start\" interrupted", "START interrupted"},
     };
     for (const auto& c : cases) {
@@ -116,6 +117,24 @@ TEST_F(CliRun, WriteThenReadGivesTheImageBackOnTwoMegabytes) {
     EXPECT_EQ(ReadBytes(Path("back.bin")), image);
 }
 
+// One file size of each remainder mod 4 through write (checked chunk by chunk by the
+// trap's checksums), verify and a read of exactly its length: the checksum loop's tail
+// differs for each.
+class CliSizes : public CliRun, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(CliSizes, WriteVerifyAndReadGiveTheFileBackExactly) {
+    const std::size_t size = GetParam();
+    const auto image = RandomImage(size, static_cast<unsigned>(size));
+    WriteBytes(Path("image.rom"), image);
+    ToolRun run = OnFlash({"start", "erase", "write", Path("image.rom"), "verify", Path("image.rom")});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    run = OnFlash({"--length", std::to_string(size), "start", "read", Path("back.bin")});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(ReadBytes(Path("back.bin")), image);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryRemainder, CliSizes, ::testing::Values(5004, 5001, 5002, 5003, 3));
+
 TEST_F(CliRun, TheVirtualFlashFileCarriesTheFlashToTheNextCallsVerify) {
     auto image = WriteFlash();
     ASSERT_EQ(std::filesystem::file_size(Path("flash.img")), 0x100000u);
@@ -138,6 +157,13 @@ TEST_F(CliRun, TheVirtualFlashFileCarriesTheFlashToTheNextCallsVerify) {
     run = RunTool({"--virtual", "--virtual-flash", Path("new.img"), "start", "verify", Path("image.rom")});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(ReadBytes(Path("new.img")), kErased);
+
+    // update erases and writes only a sector that differs; the second finds none.
+    WriteBytes(Path("boot.rom"), std::vector<std::uint8_t>(0x4000, 0x33));
+    run = OnFlash({"start", "update", Path("boot.rom"), "update", Path("boot.rom"), "verify", Path("boot.rom")});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_THAT(run.err, HasSubstr("0 of 1 sectors already hold the file's bytes\n"));
+    EXPECT_THAT(run.err, HasSubstr("1 of 1 sectors already hold the file's bytes\n"));
 }
 
 // A part whose commands the trap does not know: the write names the reason on stderr,
@@ -280,6 +306,11 @@ TEST_F(CliRun, WritesAreReadBackUnlessTold) {
     run = OnFlash({"--no-verify", "--trap", saysDone, "start", "write", Path("image.rom")});
     EXPECT_EQ(run.status, 0);
     EXPECT_THAT(run.out, Not(HasSubstr("Verify")));
+    // Its erase cannot be checked, and it cannot tell update which sectors differ.
+    run = OnFlash({"--trap", saysDone, "start", "erase", "update", Path("image.rom")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("erase: the trap program cannot check that the flash reads blank"));
+    EXPECT_THAT(run.err, HasSubstr("Update refused: the trap program cannot checksum the flash"));
 }
 
 TEST_F(CliRun, OffsetAndLengthReadAndVerifyPartOfTheFlash) {

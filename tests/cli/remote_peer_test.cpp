@@ -22,6 +22,8 @@
 #include "remote/remote_bitbang_client.h"
 #include "remote/remote_bitbang_server.h"
 #include "remote/remote_bitbang_socket.h"
+#include "probe/probe_wire.h"
+#include "support/probe_loopback.h"
 #include "sim/virtual_receiver.h"
 #if !defined(_WIN32)
 #include <arpa/inet.h>
@@ -34,6 +36,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -328,7 +331,7 @@ TEST(ServedReceiverProcess, LinkFaultsNeverPassForTheFlash) {
         std::vector<std::string> settings, commands;
         const char* says;
     } runs[] = {
-        {shortReply, {"--length", "8K", "start", "read", dir.Path("back.bin")}, "Read stopped at address 7FF00000: the receiver did not answer"},
+        {shortReply, {"--length", "8K", "--passes", "1", "start", "read", dir.Path("back.bin")}, "Read stopped at address 7FF00000: the receiver did not answer"},
         {shortReply, {"--length", "8K", "--passes", "2", "start", "read", dir.Path("back.bin")}, "Read stopped at address 7FF00000: the receiver did not answer"},
     };
     std::vector<std::thread> threads;
@@ -679,6 +682,189 @@ TEST(ServedReceiverProcess, TakesOverAUnixSocketThatNobodyListensOnAnyMore) {
     EXPECT_EQ(ServedOrWhyNot("unix:" + path), "");
     EXPECT_EQ(receiver.Wait(), 0) << receiver.Output();
     EXPECT_FALSE(std::filesystem::exists(path)) << "removed when it stops";
+}
+
+// The probe program between the tool and the virtual receiver.
+std::string ProbeListening(Program& probe) {
+    const std::string address = probe.ListeningAddress();
+    EXPECT_NE(address, "") << probe.Output();
+    return address;
+}
+
+TEST(ServedProbe, TheSessionThroughItGivesExactBytesAndTheVirtualReceiversLog) {
+    TempDir dir;
+    const std::vector<std::uint8_t> rom = RandomImage(3001, 31);
+    WriteBytes(dir.Path("F.rom"), rom);
+    std::vector<std::uint8_t> flash = rom;
+    flash.resize(0x100000, 0xFF);
+    const std::vector<std::string> session = {"--trap", ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "erase", "write",
+                                              dir.Path("F.rom"), "read", dir.Path("G.bin"), "verify", dir.Path("F.rom")};
+    std::vector<std::string> inProcess = {"--virtual"};
+    inProcess.insert(inProcess.end(), session.begin(), session.end());
+    const ToolRun expected = RunTool(inProcess);
+    ASSERT_EQ(expected.status, 0) << expected.err;
+    for (const bool unixSocket : {false, true}) {
+        std::filesystem::remove(dir.Path("G.bin"));
+        Program probe(unixSocket ? std::vector<std::string>{Bin("orbvex_probe"), "--virtual", "--unix", dir.Path("p.sock")}
+                                 : std::vector<std::string>{Bin("orbvex_probe"), "--virtual"});
+        std::vector<std::string> args = {"--probe", ProbeListening(probe), "--remote-timeout", kSlowHostTimeout};
+        args.insert(args.end(), session.begin(), session.end());
+        const ToolRun run = RunTool(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, expected.out);
+        EXPECT_EQ(ReadBytes(dir.Path("G.bin")), flash) << (unixSocket ? "unix" : "tcp");
+        probe.Signal(SIGTERM);
+        EXPECT_EQ(probe.Wait(), 0) << probe.Output();
+    }
+}
+
+TEST(ServedProbe, ASecondClientIsToldItIsBusyAndTheNextOneIsServed) {
+    Program probe({Bin("orbvex_probe"), "--virtual"});
+    const std::string address = ProbeListening(probe);
+    net::Socket first = Dial(address);
+    std::this_thread::sleep_for(200ms);  // taken as the client
+    const ToolRun busy = RunTool({"--probe", address, "--remote-timeout", kSlowHostTimeout, "start"});
+    EXPECT_EQ(busy.status, 1);
+    EXPECT_THAT(busy.err, HasSubstr("the probe " + address + " cannot serve: the probe is busy with another client"));
+    first.Close();
+    std::this_thread::sleep_for(200ms);
+    const ToolRun served = RunTool({"--probe", address, "--remote-timeout", kSlowHostTimeout, "--trap",
+                                    ORBVEX_VIRTUAL_TRAP_IMAGE, "start"});
+    EXPECT_EQ(served.status, 0) << served.err;
+    EXPECT_EQ(served.out, HealthyStartLog());
+}
+
+// Passes one client's bytes to a probe and back, and kills the probe when the n-th
+// request of a type comes by, before passing it on.
+class KillingRelay {
+public:
+    KillingRelay(const std::string& probeAddress, Program& probe, std::uint8_t type, int nth) {
+        net::Endpoint here;
+        here.host = "127.0.0.1";
+        std::string error;
+        EXPECT_TRUE(listener_.Open(here, error)) << error;
+        thread_ = std::thread([this, probeAddress, &probe, type, nth] {
+            net::Socket client = listener_.Accept(60000), up = Dial(probeAddress);
+            probe::FrameReader reader;
+            int seen = 0;
+            char buffer[4096];
+            while (client.Valid() && up.Valid()) {
+                net::PollSet poll;
+                const std::size_t fromClient = poll.Add(client, true, false), fromProbe = poll.Add(up, true, false);
+                poll.Wait(100);
+                if (poll.Readable(fromClient)) {
+                    const long n = client.Receive(buffer, sizeof buffer);
+                    if (n <= 0) break;
+                    for (std::size_t at = 0, used = 0; at < static_cast<std::size_t>(n); at += used)
+                        if (reader.Feed(reinterpret_cast<std::uint8_t*>(buffer) + at, n - at, used) ==
+                                probe::FrameReader::Status::Complete &&
+                            reader.Current().type == type && ++seen == nth)
+                            probe.Signal(SIGKILL);
+                    up.SendAll(buffer, static_cast<std::size_t>(n));
+                }
+                if (poll.Readable(fromProbe)) {
+                    const long n = up.Receive(buffer, sizeof buffer);
+                    if (n <= 0) break;
+                    client.SendAll(buffer, static_cast<std::size_t>(n));
+                }
+            }
+        });
+    }
+    ~KillingRelay() { thread_.join(); }
+    std::string Address() const { return listener_.Bound().Describe(); }
+
+private:
+    net::Listener listener_;
+    std::thread thread_;
+};
+
+TEST(ServedProbe, AProbeKilledMidWriteOrMidReadFailsTheRunNamingItAndLeavesTheFilesAlone) {
+    struct Row {
+        const char* name;
+        std::uint8_t request;
+        std::vector<std::string> commands;
+    };
+    TempDir dir;
+    const std::vector<std::uint8_t> rom = RandomImage(0x10000, 5), old = {'o', 'l', 'd'};
+    const Row rows[] = {
+        {"mid-write", probe::kWriteBlock, {"start", "erase", "write", dir.Path("F.rom")}},
+        // every page: a blank one is otherwise not transferred
+        {"mid-read", probe::kReadBlock, {"--passes", "1", "start", "read", dir.Path("G.bin")}},
+    };
+    for (const Row& row : rows) {
+        WriteBytes(dir.Path("F.rom"), rom);
+        WriteBytes(dir.Path("G.bin"), old);
+        Program probe({Bin("orbvex_probe"), "--virtual"});
+        const std::string address = ProbeListening(probe);
+        std::vector<std::string> args;
+        {
+            KillingRelay relay(address, probe, row.request, 100);
+            args = {"--probe", relay.Address(), "--remote-timeout", kSlowHostTimeout, "--trap", ORBVEX_VIRTUAL_TRAP_IMAGE};
+            args.insert(args.end(), row.commands.begin(), row.commands.end());
+            const ToolRun run = RunTool(args);
+            EXPECT_EQ(run.status, 1) << row.name;
+            EXPECT_THAT(run.err, HasSubstr("connection to the probe " + relay.Address() + " lost (the probe closed the connection"))
+                << row.name;
+        }
+        EXPECT_EQ(ReadBytes(dir.Path("F.rom")), rom) << row.name;
+        EXPECT_EQ(ReadBytes(dir.Path("G.bin")), old) << row.name;
+        EXPECT_EQ(dir.Entries(), 2u) << row.name;
+    }
+}
+
+// A probe that takes the connection and never answers ends the run at the timeout, or at
+// once on Ctrl-C.
+TEST(ServedProbe, AProbeThatNeverAnswersEndsTheRunAtTheTimeoutOrAtCtrlC) {
+    net::Endpoint here;
+    here.host = "127.0.0.1";
+    net::Listener silent;  // connections wait in its queue, taken by nobody
+    std::string error;
+    ASSERT_TRUE(silent.Open(here, error)) << error;
+    const std::string address = silent.Bound().Describe();
+    for (const bool ctrlC : {false, true}) {
+        const auto started = std::chrono::steady_clock::now();
+        const ToolRun run =
+            RunTool({"--probe", address, "--remote-timeout", ctrlC ? "120" : "1", "start"}, false, [ctrlC] { return ctrlC; });
+        EXPECT_LT(std::chrono::steady_clock::now() - started, ctrlC ? 2500ms : 3s);
+        EXPECT_EQ(run.status, ctrlC ? 130 : 1) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(ctrlC ? "interrupted" : "the probe did not answer within 1 s"));
+    }
+}
+
+// The serial route, on a pseudo-terminal: a probe forked off serves its master side as
+// a board would its UART, and the tool opens the other side with --probe DEVICE.
+TEST(ServedProbe, ASerialLineCarriesASessionAsTheSocketDoes) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string device = ::ptsname(master);
+    const pid_t board = ::fork();
+    if (board == 0) {
+        sim::VirtualReceiver target;
+        probe::ProbeServer server(EngineOn(target), InProcessProbeAbilities());
+        std::uint8_t buffer[4096];
+        for (long n; (n = ::read(master, buffer, sizeof buffer)) > 0;) {
+            std::vector<std::uint8_t> answers;
+            server.Take(buffer, static_cast<std::size_t>(n), answers);
+            if (!answers.empty() && ::write(master, answers.data(), answers.size()) < 0) break;
+        }
+        ::_exit(0);
+    }
+    TempDir dir;
+    const ToolRun run = RunTool({"--probe", device + ",baud=115200", "--remote-timeout", kSlowHostTimeout, "--trap",
+                                 ORBVEX_VIRTUAL_TRAP_IMAGE, "start", "read", dir.Path("G.bin")});
+    ::kill(board, SIGKILL);
+    ::waitpid(board, nullptr, 0);
+    ::close(master);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadBytes(dir.Path("G.bin")), std::vector<std::uint8_t>(0x100000, 0xFF));
+}
+
+TEST(ServedProbe, OpenedToTheNetworkItSaysSoOnStderr) {
+    Program probe({Bin("orbvex_probe"), "--virtual", "--listen", "127.0.0.1:0"});
+    EXPECT_THAT(probe.Line(), HasSubstr("orbvex_probe: open to the network on 127.0.0.1:"));
+    EXPECT_THAT(probe.Line(), HasSubstr("listening on 127.0.0.1:"));
 }
 
 #endif

@@ -11,6 +11,10 @@
 #include "ops/receiver_fixture.h"
 #include "support/deferring_cable.h"
 #include "support/ftdi_standin.h"
+#include "support/probe_loopback.h"
+#ifdef ORBVEX_PROBE_ELF
+#include "support/board_stream.h"
+#endif
 
 namespace orbvex::test {
 namespace {
@@ -41,12 +45,34 @@ TEST_F(SameSession, ClocksDrivenAheadReachTheTargetAsTheSequentialPinsInAFifthOf
     };
     for (const auto& set : rows) {
         const auto row = "row " + std::to_string(&set - rows);
-        sim::VirtualReceiver atOnceTarget, aheadTarget;
+        sim::VirtualReceiver atOnceTarget, aheadTarget, probeTarget;
         set(atOnceTarget);
         set(aheadTarget);
-        PinRecorder atOnce(atOnceTarget), aheadPins(aheadTarget);
+        set(probeTarget);
+        PinRecorder atOnce(atOnceTarget), aheadPins(aheadTarget), probePins(probeTarget);
         DeferringCable ahead(aheadPins);
+        InProcessProbe probe(probePins);  // the messages run next to the target
+        ASSERT_TRUE(probe.hello) << probe.helloError;
         session(atOnce);
+        session(probe.client);
+        EXPECT_EQ(probePins.changes, atOnce.changes) << row << " through the probe";
+        EXPECT_EQ(probePins.fingerprint, atOnce.fingerprint) << row << " through the probe";
+#ifdef ORBVEX_PROBE_ELF
+        {  // the probe's firmware on the simulated ATmega328P board
+            sim::VirtualReceiver boardTarget;
+            set(boardTarget);
+            PinRecorder boardPins(boardTarget);
+            probe::AvrBoard board(boardPins);
+            std::string error;
+            ASSERT_TRUE(board.Load(ORBVEX_PROBE_ELF, error)) << error;
+            probe::ProbeClient client(std::make_unique<BoardStream>(board), 10000);
+            ASSERT_TRUE(client.Hello(error)) << error;
+            session(client);
+            client.Sync();  // the release, sent ahead, has reached the pins
+            EXPECT_EQ(boardPins.changes, atOnce.changes) << row << " through the board";
+            EXPECT_EQ(boardPins.fingerprint, atOnce.fingerprint) << row << " through the board";
+        }
+#endif
         const bool timed = &set == &rows[0];
         if (timed) SetTickSource(nullptr);
         session(ahead);

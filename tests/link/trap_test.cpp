@@ -198,3 +198,39 @@ TEST_F(Trap, LoggedWriteReportsOnlyItsFailure) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every command waits for its own word with the done bit: 0x101, a program's answer, is
+// no answer to an erase, and a failure counts only when two reads show it.
+TEST_F(Trap, EachCommandTakesOnlyItsOwnAnswer) {
+    const auto answerWith = [this](std::uint32_t word, std::size_t after) {
+        reads = 0;
+        dcu.answersRead = [this, word, after](std::uint32_t address) {
+            if (address == kMailbox && ++reads >= after) dcu.SetWord(kMailbox, word);
+            return true;
+        };
+    };
+    answerWith(0x101, 1);
+    EXPECT_FALSE(TrapCall(0x7FF00000));
+    EXPECT_EQ(dcu.ReadsAt(kMailbox), 1001u);
+
+    std::uint32_t crc = 0;
+    answerWith(0x401, 1);
+    ASSERT_TRUE(orbvex::StartTrapChecksum(0x7FF00000, 0x7FF00000, 16));
+    EXPECT_EQ(orbvex::FinishTrapChecksum(16, crc).failure, "no answer from the trap program (command word 00000401)");
+
+    answerWith(0x00040002, 3);  // a time-out, shown from the third read on
+    ASSERT_TRUE(orbvex::StartTrapChecksum(0x7FF00000, 0x7FF00000, 16));
+    const orbvex::TrapAnswer failed = orbvex::FinishTrapChecksum(16, crc);
+    EXPECT_EQ(failed.failure, "time-out");
+    EXPECT_EQ(reads, 4u);
+
+    answerWith(0x1001, 2);
+    dcu.SetWord(kMailbox + 8, 0xCAFEF00D);
+    ASSERT_TRUE(orbvex::StartTrapChecksum(0x7FF00000, 0x7FF00000, 16));
+    EXPECT_TRUE(orbvex::FinishTrapChecksum(16, crc).ok);
+    EXPECT_EQ(crc, 0xCAFEF00Du);
+}
+
+}  // namespace

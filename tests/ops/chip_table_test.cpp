@@ -21,18 +21,19 @@ struct Region {
     std::uint32_t blocks, kb;
 };
 
-// An identify answer as the trap writes it: the command set it drives, the size, the
-// codes, then CFI bytes 0x10..0x4F at the same offsets. version 0: no extended table.
+// The head of an identify answer as the trap writes it: the command set it drives, the
+// size and the codes; CFI bytes 0x10..0x4F follow at the same offsets.
+void PutHead(std::vector<std::uint8_t>& a, bool intel, std::uint32_t size, std::uint32_t maker, std::uint32_t device) {
+    const std::uint32_t words[] = {intel ? 2u : 1u, size, maker, device};
+    for (std::size_t w = 0; w < 4; ++w)
+        for (std::size_t i = 0; i < 4; ++i) a[4 * w + i] = static_cast<std::uint8_t>(words[w] >> (8 * i));
+}
+
+// An answer with the regions listed as given; version "": no extended table.
 std::vector<std::uint8_t> Answer(bool intel, std::uint32_t size, std::uint32_t maker, std::uint32_t device,
                                  std::initializer_list<Region> listed, const char* version, std::uint8_t bootFlag) {
     std::vector<std::uint8_t> a(0x50, 0);
-    const auto put32 = [&a](std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) a[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-    };
-    put32(0, intel ? 2 : 1);
-    put32(4, size);
-    put32(8, maker);
-    put32(12, device);
+    PutHead(a, intel, size, maker, device);
     if (listed.size() == 0) return a;  // no CFI: whatever the bus drove, here zeros
     a[0x10] = 'Q', a[0x11] = 'R', a[0x12] = 'Y';
     a[0x13] = intel ? 3 : 2;
@@ -50,6 +51,18 @@ std::vector<std::uint8_t> Answer(bool intel, std::uint32_t size, std::uint32_t m
         if (!intel) a[p + 0xF] = bootFlag;
     }
     return a;
+}
+
+// Block sizes from the chip's start: enough to compare two maps, the offsets follow.
+std::vector<std::uint32_t> Sizes(const std::vector<ChipRegion>& regions) {
+    std::vector<std::uint32_t> sizes;
+    for (const ChipRegion& r : regions) sizes.insert(sizes.end(), r.blocks, r.blockSize);
+    return sizes;
+}
+std::vector<std::uint32_t> Sizes(const std::vector<sim::FlashBlock>& blocks) {
+    std::vector<std::uint32_t> sizes;
+    for (const sim::FlashBlock& b : blocks) sizes.push_back(b.size);
+    return sizes;
 }
 
 std::string SectorsLine(const std::vector<std::uint8_t>& answer) {
@@ -136,22 +149,28 @@ TEST(ChipTable, AgreesWithTheVirtualReceiversParts) {
         ASSERT_NE(known, nullptr) << "the host cannot name a part the receiver carries";
         EXPECT_EQ(model.name.rfind(known->name, 0), 0u) << known->name;  // a variant may add to the name
         EXPECT_EQ(known->size, model.size);
-        std::vector<sim::FlashBlock> blocks;
-        std::uint32_t at = 0;
-        for (const ChipRegion& r : known->regions)
-            for (std::uint32_t b = 0; b < r.blocks; ++b, at += r.blockSize) blocks.push_back({at, r.blockSize});
-        const std::vector<sim::FlashBlock> expected = model.Blocks();
-        ASSERT_EQ(blocks.size(), expected.size());
-        for (std::size_t i = 0; i < blocks.size(); ++i) {
-            EXPECT_EQ(blocks[i].offset, expected[i].offset) << i;
-            EXPECT_EQ(blocks[i].size, expected[i].size) << i;
-        }
+        EXPECT_EQ(Sizes(known->regions), Sizes(model.Blocks()));
     }
 }
 
-// The trap knows a few AMD parts by their autoselect IDs alone (the list after the label
-// as_leave_amd), each with the size it stores first: every one must be a part of this
-// table, of that size.
+// Each part's own CFI bytes, as the trap passes them on, decode to the part's real map:
+// its boot end read as a host reads it (the flag, or a 1.0 table's device ID).
+TEST(ChipMap, EveryVirtualPartsQueryDecodesToItsBlocks) {
+    for (const sim::FlashModel& model : sim::FlashModels()) {
+        if (!model.answersCfi) continue;
+        SCOPED_TRACE(model.name);
+        std::vector<std::uint8_t> answer = sim::CfiTable(model);
+        ASSERT_EQ(answer.size(), 0x50u);
+        PutHead(answer, model.commandSet == sim::CommandSet::Intel, model.size, model.manufacturer, model.device);
+        const std::optional<ChipInfo> chip = DecodeChipAnswer(answer);
+        ASSERT_TRUE(chip);
+        EXPECT_EQ(Sizes(chip->regions), Sizes(model.Blocks()));
+    }
+}
+
+// The trap knows a few AMD parts by their autoselect IDs alone (in the code from the
+// label autoselect on), each with the size it stores first: every one must be a part of
+// this table, of that size.
 std::vector<std::pair<std::uint32_t, std::uint32_t>> TrapAutoselectIds(std::istream& source) {
     const std::regex constant(R"(^\s*ldc\s+(0x[0-9A-Fa-f]+)\b)"), sizeStore(R"(^\s*stl\s+SIZE\b)");
     const std::regex id(R"(^\s*eqc\s+(0x[0-9A-Fa-f]+)\b)");
@@ -159,13 +178,14 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> TrapAutoselectIds(std::istr
     bool inList = false;
     std::uint32_t constantBefore = 0, size = 0;
     for (std::string line; std::getline(source, line);) {
-        if (line.rfind("as_leave_amd:", 0) == 0) inList = true;
-        else if (line.rfind("not_identified:", 0) == 0) inList = false;
+        if (line.rfind("autoselect:", 0) == 0 || line.rfind("as_leave_amd:", 0) == 0) inList = true;
+        else if (line.rfind("not_identified:", 0) == 0 || line.rfind("autoselect_known:", 0) == 0) inList = false;
         if (!inList) continue;
         std::smatch m;
         if (std::regex_search(line, sizeStore)) size = constantBefore;
         constantBefore = std::regex_search(line, m, constant) ? static_cast<std::uint32_t>(std::stoul(m[1], nullptr, 16)) : 0;
-        if (std::regex_search(line, m, id)) ids.push_back({static_cast<std::uint32_t>(std::stoul(m[1], nullptr, 16)), size});
+        const auto value = static_cast<std::uint32_t>(std::regex_search(line, m, id) ? std::stoul(m[1], nullptr, 16) : 0);
+        if (value > 0xFF) ids.push_back({value, size});  // not a maker's code
     }
     return ids;
 }

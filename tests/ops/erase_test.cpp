@@ -97,6 +97,38 @@ TEST_F(EraseFails, WhenTheChipCannotBeErased) {
     }
 }
 
+// An erase is believed only when the flash reads blank after it: a trap that answers done
+// without erasing fails the command line's erase, naming the first page still written;
+// a trap that cannot tell leaves a word on stderr. The window keeps its lines.
+TEST_F(EraseFails, WhenTheFlashDoesNotReadBlankAfterIt) {
+    const struct {
+        std::string trap;
+        bool ok;
+        const char* line;  // the line before "Fail", or the notice on stderr
+    } cases[] = {
+        {FaultTrap("done-late"), true, "erase: the trap program cannot check that the flash reads blank: the erase was not checked"},
+        {FaultTrap("erase-lies"), false,
+         "Erase FAIL: the 4 KB page at 7FF12000 (4 KB) still holds data after the erase: the erase did not take, "
+         "whatever the trap program answered"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.trap);
+        window.trapFile = c.trap;
+        Connect();
+        std::vector<std::uint8_t> content(0x100000, 0xFF);
+        content[0x12345] = 0x5A;
+        receiver.SetFlash(content);
+        EXPECT_EQ(RunErase(window, {kLpt1Base, kFlash1M, false, true, true}), c.ok) << ::testing::PrintToString(window.lines);
+        if (c.ok) EXPECT_THAT(window.waitNotices, ElementsAre(c.line));
+        else EXPECT_EQ(window.FromEnd(3), c.line);
+        EXPECT_EQ(window.FromEnd(2), c.ok ? "Erase success !!!" : "Fail");
+        window.Forget();
+        EXPECT_TRUE(Erase()) << "the window's erase takes the answer as it always did";
+        EXPECT_EQ(window.FromEnd(2), "Erase success !!!");
+        EXPECT_TRUE(window.waitNotices.empty());
+    }
+}
+
 }  // namespace
 }  // namespace orbvex::test
 

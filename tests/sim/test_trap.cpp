@@ -141,6 +141,8 @@ TEST_F(Trap, TheProjectsProgramSignsChecksumsAndErasesAnyStretch) {
     EXPECT_EQ(receiver_.PeekWord(Wptr() + 0x14), 0x7A4B5452u);
     const std::uint32_t info = receiver_.PeekWord(Wptr() + 0x18);
     EXPECT_EQ(info >> 16, ((Wptr() >> 2) ^ (info & 0xFFFF) ^ 0x9E37) & 0xFFFF);
+    EXPECT_EQ(info & 0xFFFF, 0x1F01u) << "version 1: identify, checksum, erase sectors, program summed, blank pages";
+    EXPECT_LE(ReadFile(ORBVEX_VIRTUAL_TRAP_IMAGE).size(), 2560u) << "every START uploads the whole image";
     const std::string check = "123456789";
     const auto content = [&check](std::uint32_t size) {
         Bytes flash = Pattern(size, 3);

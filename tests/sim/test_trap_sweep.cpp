@@ -32,9 +32,10 @@ bool Supported(const FlashModel& m) { return m.commandSet == CommandSet::Amd || 
 // The receiver's memory and CPU without the DCU: the mailbox written and read directly.
 class Rig {
 public:
-    explicit Rig(const FlashModel& model, bool unknown = false) : flash_(model, &clock_) {
+    explicit Rig(const FlashModel& model, bool unknown = false, bool neverReady = false) : flash_(model, &clock_) {
         config_.flashChip = model.name;
         faults_.flash.unknownChip = unknown;
+        faults_.flash.neverReady = neverReady;
         memory_ = std::make_unique<TargetMemory>(&config_, &faults_, &flash_);
         bus_ = std::make_unique<MemoryBus>(memory_.get());
         cpu_ = std::make_unique<St20Cpu>(bus_.get());
@@ -46,7 +47,7 @@ public:
         wptr_ = kLoad + static_cast<std::uint32_t>(image.size()) + 8;
         memory_->PokeWord(wptr_, 0x400);  // left by an earlier run: never taken for a new one
         cpu_->Start(kLoad, wptr_);
-        Step(20000);
+        Step(200000);  // its CRC tables built, it idles
     }
 
     std::uint32_t Base() const { return flash_.Base(); }
@@ -250,7 +251,7 @@ TEST_P(Sweep, EraseSectorsErasesExactlyTheBlocksARangeOverlaps) {
     }
     ranges.insert(ranges.end(), {{0, 1}, {0, 0}, {model.size - 1, 1}, {model.size - 1, 0}, {model.size - 2, 2}});
     for (int i = 0; i < 6; ++i) {
-        const std::uint32_t count = 1 + rng() % (256 * 1024);
+        const std::uint32_t count = 1 + rng() % std::min(256u * 1024, model.size / 2);
         ranges.emplace_back(rng() % (model.size - count), count);
     }
     int run = 0;
@@ -315,6 +316,34 @@ TEST_P(Sweep, RefusedChipsAnswerAndKeepTheirBytes) {
         }
         EXPECT_TRUE(Holds(rig.Flash(), content));
         EXPECT_TRUE(rig.Cpu().Records().empty());
+    }
+}
+
+// A chip that never gets ready: the program's own limits, from the chip's CFI times,
+// end the wait with a time-out, long before the host's (twice those times and a second
+// more), and no sooner than the chip's longest time.
+TEST(TrapTimeLimits, AChipThatNeverGetsReadyAnswersTimeOut) {
+    constexpr std::uint64_t kInstructionsPerMs = 1000;  // one instruction a microsecond
+    constexpr std::uint64_t kHostsSecond = 1000 * kInstructionsPerMs;
+    for (const char* name : {"29LV800B", "28F800B3T"}) {
+        SCOPED_TRACE(name);
+        const FlashModel& model = *FindFlashModel(name);
+        const Bytes cfi = CfiTable(model);
+        const std::uint64_t longestWord = std::uint64_t{1} << (cfi[0x1F] + cfi[0x23]);  // us
+        const std::uint64_t longestBlock = (std::uint64_t{1} << (cfi[0x21] + cfi[0x25])) * kInstructionsPerMs;
+        Rig rig(model, false, true);
+        rig.PutBuffer({0x12, 0x34, 0x56});
+        std::uint64_t before = rig.Instructions();
+        EXPECT_EQ(rig.Command(kProgram, rig.Base() + 0x101, 3), 0x40002u) << "the first word, at offset 0";
+        std::uint64_t took = rig.Instructions() - before;
+        EXPECT_GE(took, longestWord);
+        EXPECT_LT(took, 2 * longestWord + kHostsSecond);
+        Rig fresh(model, false, true);  // the first chip stays busy with its program
+        before = fresh.Instructions();
+        EXPECT_EQ(fresh.Command(kEraseSectors, fresh.Base() + 0x20000, 0), 0x40002u);
+        took = fresh.Instructions() - before;
+        EXPECT_GE(took, longestBlock);
+        EXPECT_LT(took, 2 * longestBlock + kHostsSecond);
     }
 }
 

@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+// The probe's side of the protocol (docs/PROBE.md): requests in, the link's own engine
+// run on the target next to it, answers out. orbvex_probe serves it over a socket; the
+// tests run it in process.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "probe/probe_wire.h"
+
+namespace orbvex {
+class PortBackend;
+}
+
+namespace orbvex::probe {
+
+// The JTAG engine's globals for one target. A probe in the same process as a host (the
+// tests) keeps its own and puts them in place only while it works, so that the two never
+// share a TAP position or a reset level.
+struct EngineState {
+    PortBackend* hook = nullptr;
+    std::uint16_t lptBase = 0x378;
+    bool resetLine = false;
+    std::uint8_t lastData = 0;
+    bool selected = false;
+    std::int32_t clockDelay = 1;
+    std::int32_t startWaitLimit = 2024;
+
+    static EngineState Current();
+    void Install() const;
+};
+
+class ProbeServer {
+public:
+    // lost: asked after each request; true, with why, once the target's cable is gone.
+    using CableLost = std::function<bool(std::string& why)>;
+    ProbeServer(EngineState engine, Abilities abilities, CableLost lost = {});
+
+    // Takes request bytes as they come and appends the answers to out. False once the
+    // connection must end: a damaged request or another version, answered already.
+    bool Take(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out);
+    // A new client: nothing of the last one's unfinished request is kept.
+    void NewClient() { reader_.Reset(); }
+    // The bytes of a request still unfinished: a client silent in the middle of one loses it.
+    bool MidRequest() const { return reader_.MidFrame(); }
+    const Abilities& Announced() const { return abilities_; }
+
+    // What a second client is told before its connection closes.
+    static std::vector<std::uint8_t> BusyAnswer();
+
+private:
+    Frame Answer(const Frame& request);
+    Frame Run(const Frame& request);
+
+    EngineState engine_;
+    Abilities abilities_;
+    CableLost lost_;
+    std::string lostWhy_;
+    FrameReader reader_;
+};
+
+}  // namespace orbvex::probe

@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+// A probe served in this process, its stream a pair of buffers: each request the host
+// sends is answered at once, on this thread, by a ProbeServer driving its own target.
+// A tamper hook may change the answers' bytes on the way back (damage, silence).
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "port/kqportio.h"
+#include "probe/probe_client.h"
+#include "probe/probe_server.h"
+
+namespace orbvex::test {
+
+inline probe::Abilities InProcessProbeAbilities() {
+    probe::Abilities a;
+    a.window = 8;
+    a.receiveBuffer = 8192;
+    a.maxRequestBody = 1024;
+    a.maxRawClocks = 2048;
+    a.name = "in-process";
+    return a;
+}
+
+inline probe::EngineState EngineOn(PortBackend& target) {
+    probe::EngineState engine;
+    engine.hook = &target;
+    engine.lptBase = kLpt1Base;
+    return engine;
+}
+
+class LoopbackStream final : public probe::ProbeStream {
+public:
+    // Answer bytes, and the count of answer bytes already passed back.
+    using Tamper = std::function<void(std::vector<std::uint8_t>& answer, std::size_t passed)>;
+
+    explicit LoopbackStream(probe::ProbeServer& server, Tamper tamper = {}) : server_(server), tamper_(std::move(tamper)) {}
+    bool Send(const std::uint8_t* data, std::size_t size, std::string& why) override {
+        while (!answerEnds_.empty() && answerEnds_.front() <= taken_) answerEnds_.pop_front();
+        mostInFlight = std::max(mostInFlight, answerEnds_.size() + 1);
+        std::vector<std::uint8_t> answer;
+        if (!open_ || !server_.Take(data, size, answer)) open_ = false;
+        if (tamper_) tamper_(answer, passed_);
+        passed_ += answer.size();
+        answerEnds_.push_back(passed_);
+        pending_.insert(pending_.end(), answer.begin(), answer.end());
+        if (!open_ && pending_.empty()) why = "the probe closed the connection";
+        return true;
+    }
+    long Receive(std::uint8_t* buffer, std::size_t size, int, std::string& why) override {
+        if (pending_.empty()) {
+            if (open_) return 0;
+            why = "the probe closed the connection";
+            return -1;
+        }
+        const std::size_t n = std::min(size, pending_.size());
+        std::memcpy(buffer, pending_.data(), n);
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
+        taken_ += n;
+        return static_cast<long>(n);
+    }
+
+    // The most requests the host had sent whose answers it had not read (one request a send).
+    std::size_t mostInFlight = 0;
+
+private:
+    probe::ProbeServer& server_;
+    Tamper tamper_;
+    std::vector<std::uint8_t> pending_;
+    std::size_t passed_ = 0, taken_ = 0;
+    std::deque<std::size_t> answerEnds_;  // where each answer ends in the bytes passed back
+    bool open_ = true;
+};
+
+// A host's cable to a probe in this process that drives target.
+struct InProcessProbe {
+    explicit InProcessProbe(PortBackend& target, LoopbackStream::Tamper tamper = {}, int timeoutMs = 10000,
+                            probe::ProbeServer::CableLost lost = {}, probe::Abilities abilities = InProcessProbeAbilities())
+        : server(EngineOn(target), abilities, std::move(lost)),
+          client(MakeStream(std::move(tamper)), timeoutMs) {
+        std::string error;
+        hello = client.Hello(error);
+        helloError = error;
+    }
+    std::unique_ptr<probe::ProbeStream> MakeStream(LoopbackStream::Tamper tamper) {
+        auto made = std::make_unique<LoopbackStream>(server, std::move(tamper));
+        stream = made.get();
+        return made;
+    }
+    probe::ProbeServer server;
+    LoopbackStream* stream = nullptr;
+    probe::ProbeClient client;
+    bool hello = false;
+    std::string helloError;
+};
+
+}  // namespace orbvex::test
