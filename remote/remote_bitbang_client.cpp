@@ -160,7 +160,9 @@ void RemoteBitbangClient::Quit() {
 // room to send watches the peer's end too: a peer that has closed the connection takes
 // no more requests, and would otherwise hold the client to the timeout. Once answers
 // are waiting, the end cannot be seen without taking them: they are left for the next
-// wait for answers, and this one watches for room alone.
+// wait for answers, and this one watches for room alone. The end is asked about before
+// room is believed: Windows reports a peer's hang-up as room to send, which would
+// otherwise send, fail to, and wait again without end.
 RemoteBitbangClient::Waited RemoteBitbangClient::AwaitSocket(bool toSend) {
     using namespace std::chrono;
     const auto started = steady_clock::now();
@@ -174,8 +176,9 @@ RemoteBitbangClient::Waited RemoteBitbangClient::AwaitSocket(bool toSend) {
         net::PollSet poll;
         const std::size_t entry = poll.Add(socket_, !toSend || watchEnd, toSend);
         if (poll.Wait(slice)) {
-            if (!toSend || poll.Writable(entry)) return Waited::Ready;
-            if (socket_.PeerClosed()) return Waited::Closed;
+            if (!toSend) return Waited::Ready;
+            if (poll.Readable(entry) && socket_.PeerClosed()) return Waited::Closed;
+            if (poll.Writable(entry)) return Waited::Ready;
             watchEnd = false;
             continue;
         }

@@ -364,7 +364,10 @@ FileReadResult ReadWholeFile(const std::string& path, std::uint64_t limit, std::
     }
     FileHandle file(OpenFile(path, kReadFlags));
     if (!file.Valid()) {
-        result.reason = Reason(errno);
+        const int error = errno;
+        // Windows will not open a folder at all, and says "Permission denied".
+        std::error_code unknown;
+        result.reason = fs::is_directory(fs::path(path), unknown) ? "not a regular file" : Reason(error);
         return result;
     }
     StatRecord st{};
