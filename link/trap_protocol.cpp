@@ -95,6 +95,9 @@ TrapAnswer Wait(std::uint32_t command, const WaitRule& rule, const PollStop& sto
         if (rule.failureEnds && IsTrapFailure(status) && DcuReadWord(TrapWptr + mailbox::kCommand, again) &&
             again == status)
             return Failed(CommandWait::Failed, TrapFailureText(status, std::nullopt), status);
+        // A failure read as the time ran out is still the program's answer: on a slow link
+        // one poll can outlast the whole bound, and the reason must not be lost to it.
+        if (last && stop && IsTrapFailure(status) && stop(status)) return Failed(CommandWait::Stopped, "stopped", status);
         if (last || status == answer) return Failed(CommandWait::NotDone, NoAnswerText(command, status, rule), status);
         if (stop && stop(status)) return Failed(CommandWait::Stopped, "stopped", status);
     }
