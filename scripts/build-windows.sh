@@ -81,21 +81,26 @@ wine_run=$root/scripts/wine-run.sh
 # would wait for them), and it ends before the display goes. The server is kept up
 # for the whole run: one that shuts down between two tests races the next test's
 # start, which then fails before its first line. The tests labelled slow (whole-flash
-# sessions) ran natively already; the tool's own 2 MB session below stands for them here.
+# sessions) ran natively already.
 # A test that fails is run once more on its own; one that passes then is named as
 # failing only under Wine's load, with its first output, and does not fail the build.
+# Whole sessions over loopback bit-bang are left out too: under Wine every wait on a
+# socket is a trip through the Wine server, so one START takes minutes. They ran
+# natively; the socket code they share is run here by the other remote tests (refused,
+# dropped and silent peers, Ctrl-C) and by the remote client's own.
+skip='CliRemote\.(StartPrintsExactly|ATrapProgramFailureStops|ALinkLostRightAfter)'
 SECONDS=0
 export ORBVEX_WINEPREFIX=${ORBVEX_WINEPREFIX:-$build/wine-prefix}
 WINEPREFIX=$ORBVEX_WINEPREFIX wineserver --kill 2>/dev/null || true
 if ! xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
     WINEPREFIX=$ORBVEX_WINEPREFIX wineserver --persistent
     "$3" wineboot </dev/null >/dev/null 2>&1
-    ctest --test-dir "$1" --parallel "$2" --output-on-failure -LE slow; status=$?
+    ctest --test-dir "$1" --parallel "$2" --output-on-failure -LE slow -E "$4"; status=$?
     if [ $status -ne 0 ]; then
       echo "=== failed tests, run again one by one ==="
-      ctest --test-dir "$1" --rerun-failed --output-on-failure -LE slow; status=$?
+      ctest --test-dir "$1" --rerun-failed --output-on-failure -LE slow -E "$4"; status=$?
     fi
-    WINEPREFIX=$ORBVEX_WINEPREFIX wineserver --kill; exit $status' sh "$build" "$jobs" "$wine_run" \
+    WINEPREFIX=$ORBVEX_WINEPREFIX wineserver --kill; exit $status' sh "$build" "$jobs" "$wine_run" "$skip" \
     >"$build/ctest.log" 2>&1; then
   sed -n '/\*\*\*Failed\|\*\*\*Exception\|\*\*\*Timeout/,/^ *Start /p' "$build/ctest.log" | head -300 >&2
   grep -E '^[0-9]+% tests passed' "$build/ctest.log" >&2 || true
@@ -107,22 +112,22 @@ if grep -q '^=== failed tests, run again' "$build/ctest.log"; then
 fi
 echo "Windows tests under Wine: $(grep -E '^[0-9]+% tests passed' "$build/ctest.log" | paste -sd ';' -), ${SECONDS}s"
 
-# The tool itself, as a user runs it: a 2 MB image through erase, write and read on
+# The tool itself, as a user runs it: a 256 KB image through erase, write and read on
 # the virtual receiver comes back byte for byte; a port that cannot be opened (no
 # port driver under Wine) is a plain failure, not a crash.
 if [ -f "$cli" ]; then
   SECONDS=0
   work=$build/cli-check
   rm -rf "$work" && mkdir -p "$work"
-  head -c $((2 * 1024 * 1024)) /dev/urandom >"$work/image.rom"
+  head -c $((256 * 1024)) /dev/urandom >"$work/image.rom"
   (cd "$work" && "$wine_run" "$cli" --virtual --flash 2M start erase write image.rom read back.bin) \
     >"$work/virtual.out" 2>"$work/virtual.err" || fail "orbvex_cli.exe on the virtual receiver failed: $(cat "$work/virtual.err")"
-  cmp -s "$work/image.rom" "$work/back.bin" || fail "orbvex_cli.exe read back other bytes than it wrote ($work)"
+  holds_image "$work/image.rom" "$work/back.bin" || fail "orbvex_cli.exe read back other bytes than it wrote ($work)"
   status=0
   (cd "$work" && "$wine_run" "$cli" --port lpt1 start) >"$work/port.out" 2>"$work/port.err" || status=$?
   [ "$status" -eq 1 ] && grep -q "could not be opened" "$work/port.err" ||
     fail "orbvex_cli.exe --port lpt1 start: status $status, \"$(cat "$work/port.err")\" (wanted 1 and a plain reason)"
-  echo "Windows tool under Wine: 2 MB erase, write, read back identical; no port: \"$(head -n 1 "$work/port.err")\", ${SECONDS}s"
+  echo "Windows tool under Wine: 256 KB of a 2 MB flash: erase, write, read back identical; no port: \"$(head -n 1 "$work/port.err")\", ${SECONDS}s"
 
   # As a user of 64-bit Windows has it: the zip's programs and driver, with inpout32.dll
   # beside them (here a stand-in holding a virtual receiver behind LPT1). The driver
