@@ -12,8 +12,12 @@ class FtdiChoice final : public CableChoice {
 public:
     explicit FtdiChoice(FtdiSelection selection) : selection_(std::move(selection)) {}
     std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const override {
-        std::unique_ptr<FtdiCable> chip = FtdiCable::Open(*settings.devices.ftdi, selection_, error);
-        if (!chip) return nullptr;
+        Result<std::unique_ptr<FtdiCable>> opened = FtdiCable::Open(*settings.devices.ftdi, selection_);
+        if (!opened) {
+            error = opened.Error();
+            return nullptr;
+        }
+        std::unique_ptr<FtdiCable> chip = std::move(opened).Value();
         if (settings.note)
             settings.note("using FTDI cable " + chip->Name() + " (" +
                           (chip->CableMode() == FtdiCable::Mode::Mpsse ? "MPSSE" : "synchronous bit-bang") + ", TCK " +
@@ -26,9 +30,12 @@ private:
 };
 
 std::unique_ptr<CableChoice> Parse(const std::string& value, std::string& error) {
-    std::optional<FtdiSelection> selection = ParseFtdiSelection(value, error);
-    if (!selection) return nullptr;
-    return std::make_unique<FtdiChoice>(std::move(*selection));
+    Result<FtdiSelection> selection = ParseFtdiSelection(value);
+    if (!selection) {
+        error = selection.Error();
+        return nullptr;
+    }
+    return std::make_unique<FtdiChoice>(std::move(selection).Value());
 }
 
 }  // namespace

@@ -13,9 +13,12 @@ public:
     explicit GpioChoice(GpioWiring wiring) : wiring_(std::move(wiring)) {}
     // The lines are requested before any traffic: a line in use ends the run before a pin moves.
     std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const override {
-        std::unique_ptr<GpioCable> lines = GpioCable::Open(*settings.devices.gpiod, wiring_, error);
-        if (!lines) return nullptr;
-        return std::make_unique<BackendCable>(std::move(lines));
+        Result<std::unique_ptr<GpioCable>> lines = GpioCable::Open(*settings.devices.gpiod, wiring_);
+        if (!lines) {
+            error = lines.Error();
+            return nullptr;
+        }
+        return std::make_unique<BackendCable>(std::move(lines).Value());
     }
 
 private:
@@ -23,9 +26,12 @@ private:
 };
 
 std::unique_ptr<CableChoice> Parse(const std::string& value, std::string& error) {
-    std::optional<GpioWiring> wiring = ParseGpioWiring(value, error);
-    if (!wiring) return nullptr;
-    return std::make_unique<GpioChoice>(std::move(*wiring));
+    Result<GpioWiring> wiring = ParseGpioWiring(value);
+    if (!wiring) {
+        error = wiring.Error();
+        return nullptr;
+    }
+    return std::make_unique<GpioChoice>(std::move(wiring).Value());
 }
 
 }  // namespace

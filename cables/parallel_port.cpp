@@ -40,9 +40,12 @@ public:
     // Opened (and claimed) before any traffic, so that a wrong device ends the run
     // before a single pin moves.
     std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const override {
-        std::unique_ptr<PpdevCable> port = PpdevCable::Open(*settings.devices.ppdev, device_, error);
-        if (!port) return nullptr;
-        return std::make_unique<BackendCable>(std::move(port));
+        Result<std::unique_ptr<PpdevCable>> port = PpdevCable::Open(*settings.devices.ppdev, device_);
+        if (!port) {
+            error = port.Error();
+            return nullptr;
+        }
+        return std::make_unique<BackendCable>(std::move(port).Value());
     }
 
 private:
