@@ -46,12 +46,12 @@ public:
     explicit RemoteLink(const sim::ReceiverConfig& config = {}) : receiver_(config) {
         net::Endpoint where;
         where.host = "127.0.0.1";
-        std::string error;
-        listener_.Open(where, error);
+        static_cast<void>(listener_.Open(where));  // a listener that failed shows as a link that does
         server_ = std::thread([this] {
             ServeRemoteBitbang(listener_, receiver_, &stop_, [](ServerEvent e) { return !ClientGone(e); });
         });
-        client_ = std::make_unique<RemoteBitbangClient>(net::Connect(listener_.Bound(), error));
+        Result<net::Socket> socket = net::Connect(listener_.Bound());
+        client_ = std::make_unique<RemoteBitbangClient>(socket ? std::move(socket).Value() : net::Socket());
         link_.emplace(*access_, this);
     }
     ~RemoteLink() override {

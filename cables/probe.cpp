@@ -45,8 +45,9 @@ public:
         if (place_.serial) {
             stream = probe::OpenSerialStream(place_.device, place_.baud, why);
         } else {
-            net::Socket socket = net::Connect(place_.endpoint, why, timeoutMs, settings.giveUp);
-            if (socket.Valid()) stream = probe::MakeSocketStream(std::move(socket));
+            Result<net::Socket> socket = net::Connect(place_.endpoint, timeoutMs, settings.giveUp);
+            if (socket) stream = probe::MakeSocketStream(std::move(socket).Value());
+            else why = socket.Error();
         }
         if (!stream) {
             error = "cannot connect to the probe " + place_.Describe() + ": " + why;
@@ -102,7 +103,12 @@ std::unique_ptr<CableChoice> Parse(const std::string& value, std::string& error)
         error = "baud= is for a serial device, not a network probe";
         return nullptr;
     }
-    if (!net::ParseEndpoint(where, place.endpoint, error)) return nullptr;
+    Result<net::Endpoint> endpoint = net::ParseEndpoint(where);
+    if (!endpoint) {
+        error = endpoint.Error();
+        return nullptr;
+    }
+    place.endpoint = std::move(endpoint).Value();
     return std::make_unique<ProbeChoice>(std::move(place));
 }
 

@@ -35,14 +35,13 @@ class RemoteChoice final : public CableChoice {
 public:
     explicit RemoteChoice(net::Endpoint where) : where_(std::move(where)) {}
     std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const override {
-        std::string why;
         const int timeoutMs = settings.remoteTimeoutSeconds * 1000;
-        net::Socket socket = net::Connect(where_, why, timeoutMs, settings.giveUp);
-        if (!socket.Valid()) {
-            error = "cannot connect to " + where_.Describe() + ": " + why;
+        Result<net::Socket> socket = net::Connect(where_, timeoutMs, settings.giveUp);
+        if (!socket) {
+            error = "cannot connect to " + where_.Describe() + ": " + socket.Error();
             return nullptr;
         }
-        auto client = std::make_unique<RemoteBitbangClient>(std::move(socket), timeoutMs);
+        auto client = std::make_unique<RemoteBitbangClient>(std::move(socket).Value(), timeoutMs);
         client->SetGiveUp(settings.giveUp);
         return std::make_unique<RemoteCable>(std::move(client), where_);
     }
@@ -52,9 +51,12 @@ private:
 };
 
 std::unique_ptr<CableChoice> Parse(const std::string& value, std::string& error) {
-    net::Endpoint where;
-    if (!net::ParseEndpoint(value, where, error)) return nullptr;
-    return std::make_unique<RemoteChoice>(std::move(where));
+    Result<net::Endpoint> where = net::ParseEndpoint(value);
+    if (!where) {
+        error = where.Error();
+        return nullptr;
+    }
+    return std::make_unique<RemoteChoice>(std::move(where).Value());
 }
 
 }  // namespace

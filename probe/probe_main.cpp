@@ -58,11 +58,13 @@ bool ChooseEndpoint(const ProbeOptions& o, orbvex::net::Endpoint& where, bool& o
     }
     onNetwork = !o.listen.empty();
     if (onNetwork) {
-        std::string error;
-        if (!orbvex::net::ParseEndpoint(o.listen, where, error) || where.isUnix) {
-            std::cerr << "orbvex_probe: --listen needs ADDRESS:PORT" << (error.empty() ? "" : ": " + error) << '\n';
+        const orbvex::Result<orbvex::net::Endpoint> listen = orbvex::net::ParseEndpoint(o.listen);
+        if (!listen || listen->isUnix) {
+            std::cerr << "orbvex_probe: --listen needs ADDRESS:PORT" << (listen.Error().empty() ? "" : ": " + listen.Error())
+                      << '\n';
             return false;
         }
+        where = listen.Value();
         return true;
     }
     where.isUnix = !o.unixPath.empty();
@@ -194,8 +196,8 @@ int main(int argc, char** argv) {
     cable->ReportLossTo([&lostLine](const std::string& line) { lostLine = line; });
 
     orbvex::net::Listener listener;
-    if (!listener.Open(where, error, onNetwork)) {
-        std::cerr << "orbvex_probe: cannot listen on " << where.Describe() << ": " << error << '\n';
+    if (const orbvex::Status listening = listener.Open(where, onNetwork); !listening) {
+        std::cerr << "orbvex_probe: cannot listen on " << where.Describe() << ": " << listening.Error() << '\n';
         return 1;
     }
     int status = 0;

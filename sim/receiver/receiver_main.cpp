@@ -401,9 +401,8 @@ int main(int argc, char** argv) {
     where.host = "127.0.0.1";  // where the listener binds: loopback only
     where.port = o.tcpPort;
     orbvex::net::Listener listener;
-    std::string error;
-    if (!listener.Open(where, error)) {
-        std::cerr << "orbvex_receiver: cannot listen on " << where.Describe() << ": " << error << '\n';
+    if (const orbvex::Status listening = listener.Open(where); !listening) {
+        std::cerr << "orbvex_receiver: cannot listen on " << where.Describe() << ": " << listening.Error() << '\n';
         return 1;
     }
     CatchStopSignals();
