@@ -43,7 +43,9 @@ public:
         std::string why;
         std::unique_ptr<probe::ProbeStream> stream;
         if (place_.serial) {
-            stream = probe::OpenSerialStream(place_.device, place_.baud, why);
+            Result<std::unique_ptr<probe::ProbeStream>> line = probe::OpenSerialStream(place_.device, place_.baud);
+            if (line) stream = std::move(line).Value();
+            else why = line.Error();
         } else {
             Result<net::Socket> socket = net::Connect(place_.endpoint, timeoutMs, settings.giveUp);
             if (socket) stream = probe::MakeSocketStream(std::move(socket).Value());
@@ -56,8 +58,8 @@ public:
         auto client = std::make_unique<ProbeClient>(std::move(stream), timeoutMs);
         client->SetGiveUp(settings.giveUp);
         if (place_.serial) client->SetSilenceLine("no answer from the probe at " + std::to_string(place_.baud) + " baud");
-        if (!client->Hello(why)) {
-            error = "the probe " + place_.Describe() + " cannot serve: " + why;
+        if (const Status hello = client->Hello(); !hello) {
+            error = "the probe " + place_.Describe() + " cannot serve: " + hello.Error();
             return nullptr;
         }
         if (settings.note) settings.note("using the probe " + client->Probe().name + " at " + place_.Describe());

@@ -215,10 +215,9 @@ int main(int argc, char** argv) {
         const std::string cableName = cableOptions.Named() ? cableOptions.Named()->option : "--port";
         abilities.name = "orbvex_probe " + cableName;
         orbvex::probe::ProbeServer server(orbvex::probe::EngineState::Current(), abilities,
-                                          [&cable, &lostLine](std::string& why) {
-                                              if (!cable->Lost()) return false;
-                                              why = lostLine;
-                                              return true;
+                                          [&cable, &lostLine]() -> orbvex::Status {
+                                              if (!cable->Lost()) return {};
+                                              return orbvex::Failure(lostLine);
                                           });
         if (onNetwork)
             std::cerr << "orbvex_probe: open to the network on " << listener.Bound().Describe()

@@ -70,14 +70,13 @@ int Serve(const Options& o) {
     if (!target) return 1;
     orbvex::probe::AvrBoard board(*target);
     board.SetBridgeRates(o.bridgeRates);
-    std::string error;
-    if (!board.Load(o.firmware, error)) {
-        std::cerr << "orbvex_probe_sim: " << error << '\n';
+    if (const orbvex::Status loaded = board.Load(o.firmware); !loaded) {
+        std::cerr << "orbvex_probe_sim: " << loaded.Error() << '\n';
         return 1;
     }
     orbvex::probe::BoardLine line(board);
-    if (!line.Open(error)) {
-        std::cerr << "orbvex_probe_sim: " << error << '\n';
+    if (const orbvex::Status opened = line.Open(); !opened) {
+        std::cerr << "orbvex_probe_sim: " << opened.Error() << '\n';
         return 1;
     }
     const std::string& path = line.Path();
