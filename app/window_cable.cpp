@@ -40,8 +40,9 @@ std::string ParseOptions(const WindowProgram& program, int argc, const char* con
     } catch (const CLI::ParseError& e) {
         return e.what();
     }
-    std::string error;
-    if (!cableOptions.Choose(given.choice, error)) return error;
+    Result<std::unique_ptr<cables::CableChoice>> choice = cableOptions.Choose();
+    if (!choice) return choice.Error();
+    given.choice = std::move(choice).Value();
     if (trapOpt->count() && trap.empty()) return "--trap needs a file name, got an empty one";
     if (trapOpt->count()) given.trap = trap;
     if (!imageOpt || !imageOpt->count()) return {};
@@ -81,23 +82,23 @@ WindowCable OpenWindowCable(const WindowProgram& program, int argc, const char* 
     std::error_code unknown;  // the window has no flash-size option: a 2M image makes a 2M receiver
     if (given.flashImage && std::filesystem::file_size(*given.flashImage, unknown) == kFlash2M.size)
         settings.flashSize = kFlash2M.size;
-    std::string error;
-    opened.cable = choice->Open(settings, error);
-    if (!opened.cable) {
+    Result<std::unique_ptr<cables::Cable>> cable = choice->Open(settings);
+    if (cable) {
+        opened.cable = std::move(cable).Value();
+    } else {
         // The receiver inside the program opens unless its flash image cannot be used: an
         // option the program cannot run with, as a malformed one.
         opened.exitCode = choice->InProcess() ? kWindowBadArguments : kWindowCableFailed;
-        opened.message = std::string(program.name) + ": " + error;
+        opened.message = std::string(program.name) + ": " + cable.Error();
     }
     return opened;
 }
 
 int CloseWindowCable(WindowCable& opened, int status) {
     if (!opened.cable) return opened.exitCode;
-    std::string error;
-    const bool finished = opened.cable->Finish(error);
+    const Status finished = opened.cable->Finish();
     opened.cable.reset();
-    if (!error.empty()) opened.message = error;
+    if (!finished.Error().empty()) opened.message = finished.Error();
     return finished ? status : kWindowCableFailed;
 }
 

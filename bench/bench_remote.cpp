@@ -236,18 +236,18 @@ struct CableLink {
     CableLink(const std::string& option, const std::string& address) {
         for (const cables::CableType* type : cables::CableTypes())
             if (option == type->option) {
-                std::string error;
-                auto choice = type->parse(address, error);
+                auto choice = type->parse(address);
                 cables::CableSettings settings;
                 settings.remoteTimeoutSeconds = 600;
-                if (choice) cable = choice->Open(settings, error);
+                if (!choice) continue;
+                auto opened = choice.Value()->Open(settings);
+                if (opened) cable = std::move(opened).Value();
             }
         if (cable) link.emplace(cable->Access(), cable->Backend());
     }
     ~CableLink() {
         link.reset();
-        std::string error;
-        if (cable) cable->Finish(error);
+        if (cable) static_cast<void>(cable->Finish());
     }
     // The host's waits for an answer so far.
     std::uint64_t RoundTrips() const {

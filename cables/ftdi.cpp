@@ -11,12 +11,9 @@ namespace {
 class FtdiChoice final : public CableChoice {
 public:
     explicit FtdiChoice(FtdiSelection selection) : selection_(std::move(selection)) {}
-    std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const override {
+    Result<std::unique_ptr<Cable>> Open(const CableSettings& settings) const override {
         Result<std::unique_ptr<FtdiCable>> opened = FtdiCable::Open(*settings.devices.ftdi, selection_);
-        if (!opened) {
-            error = opened.Error();
-            return nullptr;
-        }
+        if (!opened) return Failure(opened.Error());
         std::unique_ptr<FtdiCable> chip = std::move(opened).Value();
         if (settings.note)
             settings.note("using FTDI cable " + chip->Name() + " (" +
@@ -29,12 +26,9 @@ private:
     FtdiSelection selection_;
 };
 
-std::unique_ptr<CableChoice> Parse(const std::string& value, std::string& error) {
+Result<std::unique_ptr<CableChoice>> Parse(const std::string& value) {
     Result<FtdiSelection> selection = ParseFtdiSelection(value);
-    if (!selection) {
-        error = selection.Error();
-        return nullptr;
-    }
+    if (!selection) return Failure(selection.Error());
     return std::make_unique<FtdiChoice>(std::move(selection).Value());
 }
 

@@ -12,12 +12,9 @@ class GpioChoice final : public CableChoice {
 public:
     explicit GpioChoice(GpioWiring wiring) : wiring_(std::move(wiring)) {}
     // The lines are requested before any traffic: a line in use ends the run before a pin moves.
-    std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const override {
+    Result<std::unique_ptr<Cable>> Open(const CableSettings& settings) const override {
         Result<std::unique_ptr<GpioCable>> lines = GpioCable::Open(*settings.devices.gpiod, wiring_);
-        if (!lines) {
-            error = lines.Error();
-            return nullptr;
-        }
+        if (!lines) return Failure(lines.Error());
         return std::make_unique<BackendCable>(std::move(lines).Value());
     }
 
@@ -25,12 +22,9 @@ private:
     GpioWiring wiring_;
 };
 
-std::unique_ptr<CableChoice> Parse(const std::string& value, std::string& error) {
+Result<std::unique_ptr<CableChoice>> Parse(const std::string& value) {
     Result<GpioWiring> wiring = ParseGpioWiring(value);
-    if (!wiring) {
-        error = wiring.Error();
-        return nullptr;
-    }
+    if (!wiring) return Failure(wiring.Error());
     return std::make_unique<GpioChoice>(std::move(wiring).Value());
 }
 

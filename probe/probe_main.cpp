@@ -161,12 +161,12 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : 2;
     }
-    std::unique_ptr<orbvex::cables::CableChoice> choice;
-    std::string error;
-    if (!cableOptions.Choose(choice, error)) {
-        std::cerr << "orbvex_probe: " << error << '\n';
+    orbvex::Result<std::unique_ptr<orbvex::cables::CableChoice>> chosen = cableOptions.Choose();
+    if (!chosen) {
+        std::cerr << "orbvex_probe: " << chosen.Error() << '\n';
         return 2;
     }
+    std::unique_ptr<orbvex::cables::CableChoice> choice = std::move(chosen).Value();
     if (!choice) choice = orbvex::cables::DefaultPortCable();
     const std::optional<orbvex::FlashRange> flash = orbvex::ParseFlashChoice(o.flash);
     if (!flash) {
@@ -187,11 +187,12 @@ int main(int argc, char** argv) {
     if (!o.flashImage.empty()) settings.flashImage = o.flashImage;
     settings.giveUp = [] { return g_stop.load(); };
     settings.note = [&o](const std::string& line) { Say(o, line); };
-    std::unique_ptr<orbvex::cables::Cable> cable = choice->Open(settings, error);
-    if (!cable) {
-        std::cerr << "orbvex_probe: " << error << '\n';
+    orbvex::Result<std::unique_ptr<orbvex::cables::Cable>> opened = choice->Open(settings);
+    if (!opened) {
+        std::cerr << "orbvex_probe: " << opened.Error() << '\n';
         return 1;
     }
+    std::unique_ptr<orbvex::cables::Cable> cable = std::move(opened).Value();
     std::string lostLine;
     cable->ReportLossTo([&lostLine](const std::string& line) { lostLine = line; });
 
@@ -226,8 +227,8 @@ int main(int argc, char** argv) {
         Serve(listener, server, o);
         listener.Close();
     }
-    if (!cable->Finish(error)) {
-        std::cerr << "orbvex_probe: " << (error.empty() ? "the cable was lost" : error) << '\n';
+    if (const orbvex::Status finished = cable->Finish(); !finished) {
+        std::cerr << "orbvex_probe: " << (finished.Error().empty() ? "the cable was lost" : finished.Error()) << '\n';
         status = 1;
     }
     Say(o, "stopped");
