@@ -12,14 +12,15 @@ namespace orbvex::app {
 namespace {
 
 struct Given {
+    std::string help;  // asked for with --help: shown, and nothing else is done
     std::unique_ptr<cables::CableChoice> choice;
     std::optional<std::string> trap;
     std::optional<std::string> flashImage;
 };
 
-// The refusal, or empty when the options read.
-std::string ParseOptions(const WindowProgram& program, int argc, const char* const* argv, Given& given,
-                         std::string& help) {
+// The options, or the refusal.
+Result<Given> ParseOptions(const WindowProgram& program, int argc, const char* const* argv) {
+    Given given;
     CLI::App app{
         "The flash utility's window; with a cable option it drives that cable instead of the port "
         "chosen in the window.",
@@ -35,22 +36,23 @@ std::string ParseOptions(const WindowProgram& program, int argc, const char* con
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-        help = app.help();
-        return {};
+        given.help = app.help();
+        return given;
     } catch (const CLI::ParseError& e) {
-        return e.what();
+        return Failure(e.what());
     }
     Result<std::unique_ptr<cables::CableChoice>> choice = cableOptions.Choose();
-    if (!choice) return choice.Error();
+    if (!choice) return Failure(choice.Error());
     given.choice = std::move(choice).Value();
-    if (trapOpt->count() && trap.empty()) return "--trap needs a file name, got an empty one";
+    if (trapOpt->count() && trap.empty()) return Failure("--trap needs a file name, got an empty one");
     if (trapOpt->count()) given.trap = trap;
-    if (!imageOpt || !imageOpt->count()) return {};
-    if (flashImage.empty()) return "--flash-image needs a file name, got an empty one";
+    if (!imageOpt || !imageOpt->count()) return given;
+    if (flashImage.empty()) return Failure("--flash-image needs a file name, got an empty one");
     if (given.choice && !given.choice->InProcess())
-        return std::string("--flash-image is the virtual receiver's; it has no use with ") + cableOptions.Named()->option;
+        return Failure(std::string("--flash-image is the virtual receiver's; it has no use with ") +
+                       cableOptions.Named()->option);
     given.flashImage = flashImage;
-    return {};
+    return given;
 }
 
 }  // namespace
@@ -58,14 +60,16 @@ std::string ParseOptions(const WindowProgram& program, int argc, const char* con
 WindowCable OpenWindowCable(const WindowProgram& program, int argc, const char* const* argv,
                             cables::DeviceApis devices) {
     WindowCable opened;
-    Given given;
-    std::string help;
-    const std::string refusal = ParseOptions(program, argc, argv, given, help);
-    if (!help.empty() || !refusal.empty()) {
-        opened.exitCode = refusal.empty() ? 0 : kWindowBadArguments;
-        opened.message = refusal.empty() ? help
-                                         : std::string(program.name) + ": " + refusal +
-                                               "\nRun with --help for more information.";
+    Result<Given> parsed = ParseOptions(program, argc, argv);
+    if (!parsed) {
+        opened.exitCode = kWindowBadArguments;
+        opened.message = std::string(program.name) + ": " + parsed.Error() + "\nRun with --help for more information.";
+        return opened;
+    }
+    Given& given = parsed.Value();
+    if (!given.help.empty()) {
+        opened.exitCode = 0;
+        opened.message = given.help;
         return opened;
     }
     opened.portFixed = given.choice != nullptr;
