@@ -43,19 +43,9 @@ public:
     explicit ProbeChoice(ProbePlace place) : place_(std::move(place)) {}
     Result<std::unique_ptr<Cable>> Open(const CableSettings& settings) const override {
         const int timeoutMs = settings.remoteTimeoutSeconds * 1000;
-        std::string why;
-        std::unique_ptr<probe::ProbeStream> stream;
-        if (place_.serial) {
-            Result<std::unique_ptr<probe::ProbeStream>> line = probe::OpenSerialStream(place_.device, place_.baud);
-            if (line) stream = std::move(line).Value();
-            else why = line.Error();
-        } else {
-            Result<net::Socket> socket = net::Connect(place_.endpoint, timeoutMs, settings.giveUp);
-            if (socket) stream = probe::MakeSocketStream(std::move(socket).Value());
-            else why = socket.Error();
-        }
-        if (!stream) return Failure("cannot connect to the probe " + place_.Describe() + ": " + why);
-        auto client = std::make_unique<ProbeClient>(std::move(stream), timeoutMs);
+        Result<std::unique_ptr<probe::ProbeStream>> stream = Reach(timeoutMs, settings.giveUp);
+        if (!stream) return Failure("cannot connect to the probe " + place_.Describe() + ": " + stream.Error());
+        auto client = std::make_unique<ProbeClient>(std::move(stream).Value(), timeoutMs);
         client->SetGiveUp(settings.giveUp);
         if (place_.serial) client->SetSilenceLine("no answer from the probe at " + std::to_string(place_.baud) + " baud");
         if (const Status hello = client->Hello(); !hello)
@@ -65,6 +55,14 @@ public:
     }
 
 private:
+    // The byte stream to the probe, or why it cannot be reached.
+    Result<std::unique_ptr<probe::ProbeStream>> Reach(int timeoutMs, const net::GiveUp& giveUp) const {
+        if (place_.serial) return probe::OpenSerialStream(place_.device, place_.baud);
+        Result<net::Socket> socket = net::Connect(place_.endpoint, timeoutMs, giveUp);
+        if (!socket) return Failure(socket.Error());
+        return probe::MakeSocketStream(std::move(socket).Value());
+    }
+
     ProbePlace place_;
 };
 
