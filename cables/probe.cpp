@@ -51,6 +51,8 @@ public:
         if (const Status hello = client->Hello(); !hello)
             return Failure("the probe " + place_.Describe() + " cannot serve: " + hello.Error());
         if (settings.note) settings.note("using the probe " + client->Probe().name + " at " + place_.Describe());
+        const std::string older = probe::OlderFirmwareNotice(client->Probe().name);
+        if (!older.empty() && settings.warn) settings.warn(older);
         return std::make_unique<ProbeCable>(std::move(client), place_.Describe());
     }
 
