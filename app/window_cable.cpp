@@ -12,14 +12,15 @@ namespace orbvex::app {
 namespace {
 
 struct Given {
+    std::string help;  // asked for with --help: shown, and nothing else is done
     std::unique_ptr<cables::CableChoice> choice;
     std::optional<std::string> trap;
     std::optional<std::string> flashImage;
 };
 
-// The refusal, or empty when the options read.
-std::string ParseOptions(const WindowProgram& program, int argc, const char* const* argv, Given& given,
-                         std::string& help) {
+// The options, or the refusal.
+Result<Given> ParseOptions(const WindowProgram& program, int argc, const char* const* argv) {
+    Given given;
     CLI::App app{
         "The flash utility's window; with a cable option it drives that cable instead of the port "
         "chosen in the window.",
@@ -35,21 +36,23 @@ std::string ParseOptions(const WindowProgram& program, int argc, const char* con
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-        help = app.help();
-        return {};
+        given.help = app.help();
+        return given;
     } catch (const CLI::ParseError& e) {
-        return e.what();
+        return Failure(e.what());
     }
-    std::string error;
-    if (!cableOptions.Choose(given.choice, error)) return error;
-    if (trapOpt->count() && trap.empty()) return "--trap needs a file name, got an empty one";
+    Result<std::unique_ptr<cables::CableChoice>> choice = cableOptions.Choose();
+    if (!choice) return Failure(choice.Error());
+    given.choice = std::move(choice).Value();
+    if (trapOpt->count() && trap.empty()) return Failure("--trap needs a file name, got an empty one");
     if (trapOpt->count()) given.trap = trap;
-    if (!imageOpt || !imageOpt->count()) return {};
-    if (flashImage.empty()) return "--flash-image needs a file name, got an empty one";
+    if (!imageOpt || !imageOpt->count()) return given;
+    if (flashImage.empty()) return Failure("--flash-image needs a file name, got an empty one");
     if (given.choice && !given.choice->InProcess())
-        return std::string("--flash-image is the virtual receiver's; it has no use with ") + cableOptions.Named()->option;
+        return Failure(std::string("--flash-image is the virtual receiver's; it has no use with ") +
+                       cableOptions.Named()->option);
     given.flashImage = flashImage;
-    return {};
+    return given;
 }
 
 }  // namespace
@@ -57,14 +60,16 @@ std::string ParseOptions(const WindowProgram& program, int argc, const char* con
 WindowCable OpenWindowCable(const WindowProgram& program, int argc, const char* const* argv,
                             cables::DeviceApis devices) {
     WindowCable opened;
-    Given given;
-    std::string help;
-    const std::string refusal = ParseOptions(program, argc, argv, given, help);
-    if (!help.empty() || !refusal.empty()) {
-        opened.exitCode = refusal.empty() ? 0 : kWindowBadArguments;
-        opened.message = refusal.empty() ? help
-                                         : std::string(program.name) + ": " + refusal +
-                                               "\nRun with --help for more information.";
+    Result<Given> parsed = ParseOptions(program, argc, argv);
+    if (!parsed) {
+        opened.exitCode = kWindowBadArguments;
+        opened.message = std::string(program.name) + ": " + parsed.Error() + "\nRun with --help for more information.";
+        return opened;
+    }
+    Given& given = parsed.Value();
+    if (!given.help.empty()) {
+        opened.exitCode = 0;
+        opened.message = given.help;
         return opened;
     }
     opened.portFixed = given.choice != nullptr;
@@ -82,23 +87,23 @@ WindowCable OpenWindowCable(const WindowProgram& program, int argc, const char* 
     if (given.flashImage && std::filesystem::file_size(*given.flashImage, unknown) == kFlash2M.size)
         settings.flashSize = kFlash2M.size;
     settings.warn = [&opened](const std::string& line) { opened.warnings.push_back(line); };
-    std::string error;
-    opened.cable = choice->Open(settings, error);
-    if (!opened.cable) {
+    Result<std::unique_ptr<cables::Cable>> cable = choice->Open(settings);
+    if (cable) {
+        opened.cable = std::move(cable).Value();
+    } else {
         // The receiver inside the program opens unless its flash image cannot be used: an
         // option the program cannot run with, as a malformed one.
         opened.exitCode = choice->InProcess() ? kWindowBadArguments : kWindowCableFailed;
-        opened.message = std::string(program.name) + ": " + error;
+        opened.message = std::string(program.name) + ": " + cable.Error();
     }
     return opened;
 }
 
 int CloseWindowCable(WindowCable& opened, int status) {
     if (!opened.cable) return opened.exitCode;
-    std::string error;
-    const bool finished = opened.cable->Finish(error);
+    const Status finished = opened.cable->Finish();
     opened.cable.reset();
-    if (!error.empty()) opened.message = error;
+    if (!finished.Error().empty()) opened.message = finished.Error();
     return finished ? status : kWindowCableFailed;
 }
 

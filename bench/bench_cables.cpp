@@ -57,12 +57,12 @@ double PerClock(const benchmark::State& state, std::uint64_t count) {
 void BM_PpdevClock(benchmark::State& state, Pattern pattern) {
     PpdevStandIn device;
     device.record = false;
-    std::string error;
-    auto cable = PpdevCable::Open(device, device.device, error);
-    if (!cable) {
-        state.SkipWithError(error.c_str());
+    auto opened = PpdevCable::Open(device, device.device);
+    if (!opened) {
+        state.SkipWithError(opened.Error().c_str());
         return;
     }
+    auto& cable = opened.Value();
     const std::uint64_t opening = device.ioctls;
     RunClocks(state, *cable, pattern);
     state.counters["syscalls/clock"] = PerClock(state, device.ioctls - opening);
@@ -72,12 +72,12 @@ void BM_GpioClock(benchmark::State& state, Pattern pattern) {
     GpiodStandIn gpio;
     gpio.record = false;
     gpio.AddChip("gpiochip0", 28);
-    std::string error;
-    auto cable = GpioCable::Open(gpio, {"gpiochip0", 11, 25, 10, 9, 24u}, error);
-    if (!cable) {
-        state.SkipWithError(error.c_str());
+    auto opened = GpioCable::Open(gpio, {"gpiochip0", 11, 25, 10, 9, 24u});
+    if (!opened) {
+        state.SkipWithError(opened.Error().c_str());
         return;
     }
+    auto& cable = opened.Value();
     RunClocks(state, *cable, pattern);
     state.counters["syscalls/clock"] = PerClock(state, gpio.sets + gpio.gets);
     state.counters["line_sets/clock"] = PerClock(state, gpio.sets);
@@ -99,9 +99,9 @@ void BM_FtdiTransfers(benchmark::State& state, FtdiChip chip) {
     FtdiStandIn usb;
     usb.devices = {{{0x0403, 0x6014, "bench", "B1"}, chip}};
     usb.WireTo(receiver);
-    std::string error;
-    auto cable = FtdiCable::Open(usb, {}, error);
-    if (!cable) return state.SkipWithError(error.c_str());
+    auto opened = FtdiCable::Open(usb, {});
+    if (!opened) return state.SkipWithError(opened.Error().c_str());
+    auto& cable = opened.Value();
     auto access = MakeUnrestrictedPortAccess();
     LinkSession link(*access, cable.get());
     QuietWindow window;

@@ -60,10 +60,9 @@ template <class Operation>
 Measured OnBoard(Operation operation, std::uint64_t& lineBytes) {
     sim::VirtualReceiver receiver;
     probe::AvrBoard board(receiver);
-    std::string error;
-    if (!board.Load(ORBVEX_PROBE_ELF, error)) return {};
+    if (!board.Load(ORBVEX_PROBE_ELF)) return {};
     probe::ProbeClient client(std::make_unique<test::BoardStream>(board), 60000);
-    if (!client.Hello(error)) return {};
+    if (!client.Hello()) return {};
     auto access = MakeUnrestrictedPortAccess();
     LinkSession link(*access, &client);
     QuietWindow window;

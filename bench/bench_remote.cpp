@@ -46,12 +46,12 @@ public:
     explicit RemoteLink(const sim::ReceiverConfig& config = {}) : receiver_(config) {
         net::Endpoint where;
         where.host = "127.0.0.1";
-        std::string error;
-        listener_.Open(where, error);
+        static_cast<void>(listener_.Open(where));  // a listener that failed shows as a link that does
         server_ = std::thread([this] {
             ServeRemoteBitbang(listener_, receiver_, &stop_, [](ServerEvent e) { return !ClientGone(e); });
         });
-        client_ = std::make_unique<RemoteBitbangClient>(net::Connect(listener_.Bound(), error));
+        Result<net::Socket> socket = net::Connect(listener_.Bound());
+        client_ = std::make_unique<RemoteBitbangClient>(socket ? std::move(socket).Value() : net::Socket());
         link_.emplace(*access_, this);
     }
     ~RemoteLink() override {
@@ -236,18 +236,18 @@ struct CableLink {
     CableLink(const std::string& option, const std::string& address) {
         for (const cables::CableType* type : cables::CableTypes())
             if (option == type->option) {
-                std::string error;
-                auto choice = type->parse(address, error);
+                auto choice = type->parse(address);
                 cables::CableSettings settings;
                 settings.remoteTimeoutSeconds = 600;
-                if (choice) cable = choice->Open(settings, error);
+                if (!choice) continue;
+                auto opened = choice.Value()->Open(settings);
+                if (opened) cable = std::move(opened).Value();
             }
         if (cable) link.emplace(cable->Access(), cable->Backend());
     }
     ~CableLink() {
         link.reset();
-        std::string error;
-        if (cable) cable->Finish(error);
+        if (cable) static_cast<void>(cable->Finish());
     }
     // The host's waits for an answer so far.
     std::uint64_t RoundTrips() const {

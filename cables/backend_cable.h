@@ -21,7 +21,10 @@ public:
     bool Lost() const override { return backend_->Failed(); }
     // A cable lost with the release's writes: the last command's closing writes may not
     // have reached the target.
-    bool Finish(std::string&) override { return !backend_->Failed(); }
+    Status Finish() override {
+        if (backend_->Failed()) return Failure("");  // said when it was lost
+        return {};
+    }
     void ReportLossTo(std::function<void(const std::string&)> say) override {
         backend_->SetFailureHandler([this, say](const std::string& reason) {
             say(DescribeLoss(reason) + "; the operation cannot finish");

@@ -12,6 +12,7 @@
 
 #include "port/port_access.h"
 #include "util/flash_map.h"
+#include "util/result.h"
 
 namespace orbvex {
 class FtdiApi;
@@ -59,17 +60,18 @@ public:
     // Where the line about such a loss goes, once: why, and that the operation cannot finish.
     virtual void ReportLossTo(std::function<void(const std::string&)>) {}
     // Called after the link session has closed, for what must still reach the cable or a
-    // file. False when it did not: the flash image not saved (why in error), a remote
-    // receiver lost before it had taken everything sent to it (said when it was lost).
-    virtual bool Finish(std::string& /*error*/) { return true; }
+    // file. A failure when it did not: the flash image not saved (with why), a remote
+    // receiver lost before it had taken everything sent to it (no words: they were said
+    // when it was lost).
+    virtual Status Finish() { return {}; }
 };
 
 // A cable as the user named it, its parameters read and checked, not yet opened.
 class CableChoice {
 public:
     virtual ~CableChoice() = default;
-    // Null, with the reason in error, when the cable cannot be reached; nothing moves then.
-    virtual std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const = 0;
+    // The cable, or why it cannot be reached; nothing moves then.
+    virtual Result<std::unique_ptr<Cable>> Open(const CableSettings& settings) const = 0;
     // The virtual receiver inside this process: it runs only its own trap image.
     virtual bool InProcess() const { return false; }
 };
@@ -78,8 +80,8 @@ struct CableType {
     const char* option;  // "--gpio"
     const char* syntax;  // the value as the help shows it; null when the option takes none
     const char* help;
-    // The choice, or null with what is wrong with value (the option's name not included).
-    std::unique_ptr<CableChoice> (*parse)(const std::string& value, std::string& error);
+    // The choice, or what is wrong with value (the option's name not included).
+    Result<std::unique_ptr<CableChoice>> (*parse)(const std::string& value);
 };
 
 // Every cable, in the order a refusal names two of them.

@@ -30,21 +30,17 @@ std::string CableOptions::NamedValue() const {
     return {};
 }
 
-bool CableOptions::Choose(std::unique_ptr<CableChoice>& choice, std::string& error) const {
+Result<std::unique_ptr<CableChoice>> CableOptions::Choose() const {
     std::vector<const Entry*> named;
     for (const Entry& e : entries_)
         if (e.option->count()) named.push_back(&e);
-    choice.reset();
-    if (named.empty()) return true;
-    if (named.size() > 1) {
-        error = std::string(named[0]->type->option) + " and " + named[1]->type->option +
-                " exclude each other: a run drives one cable";
-        return false;
-    }
-    std::string why;
-    choice = named[0]->type->parse(named[0]->value, why);
-    if (!choice) error = std::string(named[0]->type->option) + ": " + why;
-    return choice != nullptr;
+    if (named.empty()) return std::unique_ptr<CableChoice>();
+    if (named.size() > 1)
+        return Failure(std::string(named[0]->type->option) + " and " + named[1]->type->option +
+                       " exclude each other: a run drives one cable");
+    Result<std::unique_ptr<CableChoice>> choice = named[0]->type->parse(named[0]->value);
+    if (!choice) return Failure(std::string(named[0]->type->option) + ": " + choice.Error());
+    return choice;
 }
 
 }  // namespace orbvex::cables

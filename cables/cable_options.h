@@ -23,9 +23,9 @@ public:
     const CableType* Named() const;
     // The value given to the option named (empty for a flag or when none was named).
     std::string NamedValue() const;
-    // The cable named (null when none was), or false with the refusal in error: two
-    // cables named, or a value its cable cannot read.
-    bool Choose(std::unique_ptr<CableChoice>& choice, std::string& error) const;
+    // The cable named (null when none was), or the refusal: two cables named, or a value
+    // its cable cannot read.
+    Result<std::unique_ptr<CableChoice>> Choose() const;
 
 private:
     struct Entry {

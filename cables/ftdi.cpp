@@ -11,9 +11,10 @@ namespace {
 class FtdiChoice final : public CableChoice {
 public:
     explicit FtdiChoice(FtdiSelection selection) : selection_(std::move(selection)) {}
-    std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const override {
-        std::unique_ptr<FtdiCable> chip = FtdiCable::Open(*settings.devices.ftdi, selection_, error);
-        if (!chip) return nullptr;
+    Result<std::unique_ptr<Cable>> Open(const CableSettings& settings) const override {
+        Result<std::unique_ptr<FtdiCable>> opened = FtdiCable::Open(*settings.devices.ftdi, selection_);
+        if (!opened) return Failure(opened.Error());
+        std::unique_ptr<FtdiCable> chip = std::move(opened).Value();
         if (settings.note)
             settings.note("using FTDI cable " + chip->Name() + " (" +
                           (chip->CableMode() == FtdiCable::Mode::Mpsse ? "MPSSE" : "synchronous bit-bang") + ", TCK " +
@@ -25,10 +26,10 @@ private:
     FtdiSelection selection_;
 };
 
-std::unique_ptr<CableChoice> Parse(const std::string& value, std::string& error) {
-    std::optional<FtdiSelection> selection = ParseFtdiSelection(value, error);
-    if (!selection) return nullptr;
-    return std::make_unique<FtdiChoice>(std::move(*selection));
+Result<std::unique_ptr<CableChoice>> Parse(const std::string& value) {
+    Result<FtdiSelection> selection = ParseFtdiSelection(value);
+    if (!selection) return Failure(selection.Error());
+    return std::make_unique<FtdiChoice>(std::move(selection).Value());
 }
 
 }  // namespace

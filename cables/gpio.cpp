@@ -12,20 +12,20 @@ class GpioChoice final : public CableChoice {
 public:
     explicit GpioChoice(GpioWiring wiring) : wiring_(std::move(wiring)) {}
     // The lines are requested before any traffic: a line in use ends the run before a pin moves.
-    std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const override {
-        std::unique_ptr<GpioCable> lines = GpioCable::Open(*settings.devices.gpiod, wiring_, error);
-        if (!lines) return nullptr;
-        return std::make_unique<BackendCable>(std::move(lines));
+    Result<std::unique_ptr<Cable>> Open(const CableSettings& settings) const override {
+        Result<std::unique_ptr<GpioCable>> lines = GpioCable::Open(*settings.devices.gpiod, wiring_);
+        if (!lines) return Failure(lines.Error());
+        return std::make_unique<BackendCable>(std::move(lines).Value());
     }
 
 private:
     GpioWiring wiring_;
 };
 
-std::unique_ptr<CableChoice> Parse(const std::string& value, std::string& error) {
-    std::optional<GpioWiring> wiring = ParseGpioWiring(value, error);
-    if (!wiring) return nullptr;
-    return std::make_unique<GpioChoice>(std::move(*wiring));
+Result<std::unique_ptr<CableChoice>> Parse(const std::string& value) {
+    Result<GpioWiring> wiring = ParseGpioWiring(value);
+    if (!wiring) return Failure(wiring.Error());
+    return std::make_unique<GpioChoice>(std::move(wiring).Value());
 }
 
 }  // namespace

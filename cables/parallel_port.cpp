@@ -26,7 +26,7 @@ private:
 class PortRegistersChoice final : public CableChoice {
 public:
     explicit PortRegistersChoice(std::uint16_t base) : base_(base) {}
-    std::unique_ptr<Cable> Open(const CableSettings&, std::string&) const override {
+    Result<std::unique_ptr<Cable>> Open(const CableSettings&) const override {
         return std::make_unique<PortRegisters>(base_);
     }
 
@@ -39,22 +39,22 @@ public:
     explicit PpdevChoice(std::string device) : device_(std::move(device)) {}
     // Opened (and claimed) before any traffic, so that a wrong device ends the run
     // before a single pin moves.
-    std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const override {
-        std::unique_ptr<PpdevCable> port = PpdevCable::Open(*settings.devices.ppdev, device_, error);
-        if (!port) return nullptr;
-        return std::make_unique<BackendCable>(std::move(port));
+    Result<std::unique_ptr<Cable>> Open(const CableSettings& settings) const override {
+        Result<std::unique_ptr<PpdevCable>> port = PpdevCable::Open(*settings.devices.ppdev, device_);
+        if (!port) return Failure(port.Error());
+        return std::make_unique<BackendCable>(std::move(port).Value());
     }
 
 private:
     std::string device_;
 };
 
-std::unique_ptr<CableChoice> Parse(const std::string& value, std::string& error) {
+Result<std::unique_ptr<CableChoice>> Parse(const std::string& value) {
     if (value.find('/') != std::string::npos) return std::make_unique<PpdevChoice>(value);
     std::uint16_t base = 0;
     if (ParsePortChoice(value, base)) return std::make_unique<PortRegistersChoice>(base);
-    error = "must be lpt1, lpt2, a base address such as 0x378 or a device such as /dev/parport0, got \"" + value + "\"";
-    return nullptr;
+    return Failure("must be lpt1, lpt2, a base address such as 0x378 or a device such as /dev/parport0, got \"" + value +
+                   "\"");
 }
 
 }  // namespace

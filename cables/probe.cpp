@@ -26,7 +26,10 @@ public:
         : BackendCable(std::move(client)), where_(std::move(where)) {}
 
     // The release's writes are only queued: every answer in shows they reached the target.
-    bool Finish(std::string&) override { return static_cast<ProbeClient&>(*backend_).Sync(); }
+    Status Finish() override {
+        if (!static_cast<ProbeClient&>(*backend_).Sync()) return Failure("");  // said when the probe was lost
+        return {};
+    }
 
 private:
     std::string DescribeLoss(const std::string& reason) const override {
@@ -38,27 +41,15 @@ private:
 class ProbeChoice final : public CableChoice {
 public:
     explicit ProbeChoice(ProbePlace place) : place_(std::move(place)) {}
-    std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const override {
+    Result<std::unique_ptr<Cable>> Open(const CableSettings& settings) const override {
         const int timeoutMs = settings.remoteTimeoutSeconds * 1000;
-        std::string why;
-        std::unique_ptr<probe::ProbeStream> stream;
-        if (place_.serial) {
-            stream = probe::OpenSerialStream(place_.device, place_.baud, why);
-        } else {
-            net::Socket socket = net::Connect(place_.endpoint, why, timeoutMs, settings.giveUp);
-            if (socket.Valid()) stream = probe::MakeSocketStream(std::move(socket));
-        }
-        if (!stream) {
-            error = "cannot connect to the probe " + place_.Describe() + ": " + why;
-            return nullptr;
-        }
-        auto client = std::make_unique<ProbeClient>(std::move(stream), timeoutMs);
+        Result<std::unique_ptr<probe::ProbeStream>> stream = Reach(timeoutMs, settings.giveUp);
+        if (!stream) return Failure("cannot connect to the probe " + place_.Describe() + ": " + stream.Error());
+        auto client = std::make_unique<ProbeClient>(std::move(stream).Value(), timeoutMs);
         client->SetGiveUp(settings.giveUp);
         if (place_.serial) client->SetSilenceLine("no answer from the probe at " + std::to_string(place_.baud) + " baud");
-        if (!client->Hello(why)) {
-            error = "the probe " + place_.Describe() + " cannot serve: " + why;
-            return nullptr;
-        }
+        if (const Status hello = client->Hello(); !hello)
+            return Failure("the probe " + place_.Describe() + " cannot serve: " + hello.Error());
         if (settings.note) settings.note("using the probe " + client->Probe().name + " at " + place_.Describe());
         const std::string older = probe::OlderFirmwareNotice(client->Probe().name);
         if (!older.empty() && settings.warn) settings.warn(older);
@@ -66,6 +57,14 @@ public:
     }
 
 private:
+    // The byte stream to the probe, or why it cannot be reached.
+    Result<std::unique_ptr<probe::ProbeStream>> Reach(int timeoutMs, const net::GiveUp& giveUp) const {
+        if (place_.serial) return probe::OpenSerialStream(place_.device, place_.baud);
+        Result<net::Socket> socket = net::Connect(place_.endpoint, timeoutMs, giveUp);
+        if (!socket) return Failure(socket.Error());
+        return probe::MakeSocketStream(std::move(socket).Value());
+    }
+
     ProbePlace place_;
 };
 
@@ -73,7 +72,7 @@ bool LooksLikeDevice(const std::string& text) {
     return text.rfind("/", 0) == 0 || text.rfind("COM", 0) == 0 || text.rfind("\\\\.\\", 0) == 0;
 }
 
-std::unique_ptr<CableChoice> Parse(const std::string& value, std::string& error) {
+Result<std::unique_ptr<CableChoice>> Parse(const std::string& value) {
     ProbePlace place;
     std::string where = value;
     const std::size_t comma = value.find(',');
@@ -81,10 +80,7 @@ std::unique_ptr<CableChoice> Parse(const std::string& value, std::string& error)
     if (comma != std::string::npos) {
         where = value.substr(0, comma);
         const std::string param = value.substr(comma + 1);
-        if (param.rfind("baud=", 0) != 0) {
-            error = "unknown parameter '" + param + "' (only baud=N, for a serial device)";
-            return nullptr;
-        }
+        if (param.rfind("baud=", 0) != 0) return Failure("unknown parameter '" + param + "' (only baud=N, for a serial device)");
         baud = param.substr(5);
     }
     if (LooksLikeDevice(where)) {
@@ -92,19 +88,15 @@ std::unique_ptr<CableChoice> Parse(const std::string& value, std::string& error)
         place.device = where;
         if (!baud.empty()) {
             std::uint64_t rate = 0;
-            if (!ParseUnsigned(baud, 4000000, rate) || rate == 0) {
-                error = "baud=" + baud + " is not a serial rate";
-                return nullptr;
-            }
+            if (!ParseUnsigned(baud, 4000000, rate) || rate == 0) return Failure("baud=" + baud + " is not a serial rate");
             place.baud = static_cast<int>(rate);
         }
         return std::make_unique<ProbeChoice>(std::move(place));
     }
-    if (!baud.empty()) {
-        error = "baud= is for a serial device, not a network probe";
-        return nullptr;
-    }
-    if (!net::ParseEndpoint(where, place.endpoint, error)) return nullptr;
+    if (!baud.empty()) return Failure("baud= is for a serial device, not a network probe");
+    Result<net::Endpoint> endpoint = net::ParseEndpoint(where);
+    if (!endpoint) return Failure(endpoint.Error());
+    place.endpoint = std::move(endpoint).Value();
     return std::make_unique<ProbeChoice>(std::move(place));
 }
 

@@ -13,14 +13,15 @@ public:
     RemoteCable(std::unique_ptr<RemoteBitbangClient> client, net::Endpoint where)
         : BackendCable(std::move(client)), where_(std::move(where)) {}
 
-    bool Finish(std::string&) override {
+    Status Finish() override {
         // The last command's closing writes and the cable's release are only queued: an
         // answer to one more read shows they reached the receiver.
         auto& client = static_cast<RemoteBitbangClient&>(*backend_);
         client.Read(0);
         const bool reached = !client.Failed();
         client.Quit();
-        return reached;
+        if (!reached) return Failure("");  // said when the receiver was lost
+        return {};
     }
 
 private:
@@ -34,15 +35,11 @@ private:
 class RemoteChoice final : public CableChoice {
 public:
     explicit RemoteChoice(net::Endpoint where) : where_(std::move(where)) {}
-    std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const override {
-        std::string why;
+    Result<std::unique_ptr<Cable>> Open(const CableSettings& settings) const override {
         const int timeoutMs = settings.remoteTimeoutSeconds * 1000;
-        net::Socket socket = net::Connect(where_, why, timeoutMs, settings.giveUp);
-        if (!socket.Valid()) {
-            error = "cannot connect to " + where_.Describe() + ": " + why;
-            return nullptr;
-        }
-        auto client = std::make_unique<RemoteBitbangClient>(std::move(socket), timeoutMs);
+        Result<net::Socket> socket = net::Connect(where_, timeoutMs, settings.giveUp);
+        if (!socket) return Failure("cannot connect to " + where_.Describe() + ": " + socket.Error());
+        auto client = std::make_unique<RemoteBitbangClient>(std::move(socket).Value(), timeoutMs);
         client->SetGiveUp(settings.giveUp);
         return std::make_unique<RemoteCable>(std::move(client), where_);
     }
@@ -51,10 +48,10 @@ private:
     net::Endpoint where_;
 };
 
-std::unique_ptr<CableChoice> Parse(const std::string& value, std::string& error) {
-    net::Endpoint where;
-    if (!net::ParseEndpoint(value, where, error)) return nullptr;
-    return std::make_unique<RemoteChoice>(std::move(where));
+Result<std::unique_ptr<CableChoice>> Parse(const std::string& value) {
+    Result<net::Endpoint> where = net::ParseEndpoint(value);
+    if (!where) return Failure(where.Error());
+    return std::make_unique<RemoteChoice>(std::move(where).Value());
 }
 
 }  // namespace

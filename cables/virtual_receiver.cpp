@@ -20,45 +20,38 @@ public:
 
     // The image loaded, and its file checked for saving: refused now rather than after
     // the work it would lose.
-    bool Load(std::string& error) {
-        if (!image_) return true;
+    Status Load() {
+        if (!image_) return {};
         const std::string& path = *image_;
         const auto size = static_cast<std::uint32_t>(receiver_.Flash().size());  // a named part's own size
         std::error_code unknown;                                                 // a path that cannot be looked at (a link loop) is refused below
         if (std::filesystem::exists(path, unknown)) {
             std::vector<std::uint8_t> flash;
             const FileReadResult read = ReadWholeFile(path, size, flash);
-            if (read.status == FileReadStatus::TooLarge) {
-                error = "the virtual flash file " + path + " holds " + std::to_string(read.size) +
-                        " bytes, more than the " + FlashName(size) + " flash";
-                return false;
-            }
-            if (!read.Ok()) {
-                error = "cannot load the virtual flash from " + path + ": " + read.reason;
-                return false;
-            }
+            if (read.status == FileReadStatus::TooLarge)
+                return Failure("the virtual flash file " + path + " holds " + std::to_string(read.size) +
+                               " bytes, more than the " + FlashName(size) + " flash");
+            if (!read.Ok()) return Failure("cannot load the virtual flash from " + path + ": " + read.reason);
             // A short image would leave the rest of the flash erased and be saved back larger.
-            if (read.size != size) {
-                error = "the virtual flash file " + path + " holds " + std::to_string(read.size) + " bytes, not the " +
-                        std::to_string(size) + " of the " + FlashName(size) + " flash";
-                return false;
-            }
+            if (read.size != size)
+                return Failure("the virtual flash file " + path + " holds " + std::to_string(read.size) +
+                               " bytes, not the " + std::to_string(size) + " of the " + FlashName(size) + " flash");
             receiver_.SetFlash(flash);
         }
-        const FileSaveResult usable = CheckSaveTarget(path);
-        if (!usable.ok) error = "cannot save the virtual flash: " + usable.error;
-        return usable.ok;
+        const Status usable = CheckSaveTarget(path);
+        if (!usable) return Failure("cannot save the virtual flash: " + usable.Error());
+        return {};
     }
 
     PortAccess& Access() override { return *access_; }
     PortBackend* Backend() override { return &receiver_; }
 
     // Saved whole or not at all: a failed save leaves the previous image in place.
-    bool Finish(std::string& error) override {
-        if (!image_) return true;
-        const FileSaveResult result = SaveWholeFile(*image_, receiver_.Flash());
-        if (!result.ok) error = "cannot save the virtual flash: " + result.error;
-        return result.ok;
+    Status Finish() override {
+        if (!image_) return {};
+        const Status saved = SaveWholeFile(*image_, receiver_.Flash());
+        if (!saved) return Failure("cannot save the virtual flash: " + saved.Error());
+        return {};
     }
 
 private:
@@ -76,15 +69,15 @@ private:
 
 class InProcessChoice final : public CableChoice {
 public:
-    std::unique_ptr<Cable> Open(const CableSettings& settings, std::string& error) const override {
+    Result<std::unique_ptr<Cable>> Open(const CableSettings& settings) const override {
         auto cable = std::make_unique<InProcessCable>(settings);
-        if (!cable->Load(error)) return nullptr;
+        if (const Status loaded = cable->Load(); !loaded) return Failure(loaded.Error());
         return cable;
     }
     bool InProcess() const override { return true; }
 };
 
-std::unique_ptr<CableChoice> Parse(const std::string&, std::string&) { return std::make_unique<InProcessChoice>(); }
+Result<std::unique_ptr<CableChoice>> Parse(const std::string&) { return std::make_unique<InProcessChoice>(); }
 
 }  // namespace
 

@@ -38,33 +38,22 @@ std::string Description() {
 
 std::string Bad(const std::string& what) { return "orbvex_cli: " + what + "\nRun with --help for more information."; }
 
-// Turns the positional words into commands; false and a reason when they do not read.
-bool ParseCommands(const std::vector<std::string>& words, std::vector<Command>& commands, std::string& error) {
+// Turns the positional words into commands, or says why they do not read.
+Result<std::vector<Command>> ParseCommands(const std::vector<std::string>& words) {
+    std::vector<Command> commands;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const CommandType* type = FindCommand(words[i]);
-        if (!type) {
-            error = "unknown command \"" + words[i] + "\" (commands: " + CommandList(", ") + ")";
-            return false;
-        }
+        if (!type) return Failure("unknown command \"" + words[i] + "\" (commands: " + CommandList(", ") + ")");
         std::string file;
         if (type->takesFile) {
-            if (i + 1 >= words.size()) {
-                error = "\"" + std::string(type->word) + "\" needs a FILE";
-                return false;
-            }
-            if (words[i + 1].empty()) {
-                error = "\"" + std::string(type->word) + "\" needs a FILE, got an empty name";
-                return false;
-            }
+            if (i + 1 >= words.size()) return Failure("\"" + std::string(type->word) + "\" needs a FILE");
+            if (words[i + 1].empty()) return Failure("\"" + std::string(type->word) + "\" needs a FILE, got an empty name");
             file = words[++i];
         }
         commands.push_back({type, file});
     }
-    if (commands.empty()) {
-        error = "no command given (commands: " + CommandList(", ") + ")";
-        return false;
-    }
-    return true;
+    if (commands.empty()) return Failure("no command given (commands: " + CommandList(", ") + ")");
+    return commands;
 }
 
 // The options as typed, before they are checked; each CLI::Option tells whether it was given.
@@ -106,10 +95,9 @@ std::string TakeCable(const cables::CableOptions& cableOptions, const Given& g, 
     // A cable option just before the commands swallows the first of them as its value.
     if (named && named->syntax && IsCommandWord(cableOptions.NamedValue()))
         return std::string(named->option) + " needs a cable choice before the commands: " + named->syntax;
-    std::unique_ptr<cables::CableChoice> choice;
-    std::string error;
-    if (!cableOptions.Choose(choice, error)) return error;
-    o.cable = choice ? std::move(choice) : cables::DefaultPortCable();
+    Result<std::unique_ptr<cables::CableChoice>> choice = cableOptions.Choose();
+    if (!choice) return choice.Error();
+    o.cable = choice.Value() ? std::move(choice).Value() : cables::DefaultPortCable();
     if (g.virtualFlashOpt->count() && !o.cable->InProcess()) return "--virtual-flash needs --virtual";
     if (g.virtualFlashOpt->count() && g.virtualFlash.empty()) return "--virtual-flash needs a file name, got an empty one";
     if (g.virtualFlashOpt->count()) o.virtualFlashFile = g.virtualFlash;
@@ -167,8 +155,9 @@ std::string TakeRange(const Given& g, CliOptions& o) {
 }
 
 std::string TakeCommands(const Given& g, CliOptions& o) {
-    std::string error;
-    if (!ParseCommands(g.words, o.commands, error)) return error;
+    Result<std::vector<Command>> commands = ParseCommands(g.words);
+    if (!commands) return commands.Error();
+    o.commands = std::move(commands).Value();
     // A range next to a whole-flash command would look as if it limited that one too.
     const bool ranged = o.offset || o.length;
     for (const Command& c : o.commands) {

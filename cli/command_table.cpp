@@ -33,10 +33,10 @@ bool RefuseEmpty(const std::string& path, const char* what, TerminalWindow& wind
 // A destination the file cannot go to is refused before the link is touched, the
 // reason in the log and on stderr.
 bool RefuseDestination(const std::string& path, TerminalWindow& window) {
-    const FileSaveResult usable = CheckSaveTarget(path);
-    if (usable.ok) return false;
-    window.LogLine(usable.error);
-    window.Complain(usable.error);
+    const Status usable = CheckSaveTarget(path);
+    if (usable) return false;
+    window.LogLine(usable.Error());
+    window.Complain(usable.Error());
     return true;
 }
 

@@ -31,12 +31,12 @@ bool TargetSession::Open() {
     settings.note = [this](const std::string& line) { window_.Complain(line); };
     settings.warn = settings.note;
     settings.giveUp = [this] { return window_.StopRequested(); };
-    std::string error;
-    cable_ = options_.cable->Open(settings, error);
-    if (!cable_) {
-        window_.Complain(error);
+    Result<std::unique_ptr<cables::Cable>> cable = options_.cable->Open(settings);
+    if (!cable) {
+        window_.Complain(cable.Error());
         return false;
     }
+    cable_ = std::move(cable).Value();
     cable_->ReportLossTo([this](const std::string& line) { window_.Complain(line); });
     link_.emplace(cable_->Access(), cable_->Backend(), cable_->LptBase());
     if (link_->PortAvailable() && !cable_->Access().RouteNote().empty()) window_.Complain(cable_->Access().RouteNote());
@@ -48,11 +48,10 @@ bool TargetSession::Close() {
     closing_ = true;
     if (link_) link_->Close();
     link_.reset();
-    std::string error;
-    const bool ok = cable_->Finish(error);
-    if (!error.empty()) window_.Complain(error);
+    const Status finished = cable_->Finish();
+    if (!finished.Error().empty()) window_.Complain(finished.Error());
     cable_.reset();
-    return ok;
+    return finished.Ok();
 }
 
 }  // namespace orbvex::cli

@@ -204,17 +204,17 @@ bool ReadImage(WindowServices& window, std::uint32_t start, std::uint32_t length
 bool ReadToFile(WindowServices& window, std::uint32_t start, std::uint32_t length, bool moveLabel,
                 const ReadPlan& plan, const std::string& path) {
     // A destination that cannot take the file is refused before minutes of reading.
-    if (const FileSaveResult usable = CheckSaveTarget(path); !usable.ok) {
-        window.LogLine(usable.error);
+    if (const Status usable = CheckSaveTarget(path); !usable) {
+        window.LogLine(usable.Error());
         return false;
     }
     window.LogLine(RangeLine("Read", start, length));
     window.ProcessMessages();
     std::vector<std::uint8_t> image;
     if (!ReadImage(window, start, length, moveLabel, plan, image)) return false;
-    const FileSaveResult saved = SaveWholeFile(path, image);
-    if (!saved.ok) {
-        window.LogLine(saved.error);
+    const Status saved = SaveWholeFile(path, image);
+    if (!saved) {
+        window.LogLine(saved.Error());
         return false;
     }
     window.LogLine("Read END");

@@ -100,25 +100,22 @@ std::string Wanted(const FtdiSelection& selection) {
     return text;
 }
 
-// The place of the one device that fits in found; false and why in error otherwise.
-bool Choose(FtdiApi& api, const FtdiSelection& selection, const std::vector<FtdiDeviceInfo>& found,
-            std::size_t& index, std::string& error) {
+// The place of the one device that fits in found, or why there is none.
+Result<std::size_t> Choose(FtdiApi& api, const FtdiSelection& selection, const std::vector<FtdiDeviceInfo>& found) {
     std::vector<FtdiDeviceInfo> fits;
+    std::size_t index = 0;
     for (std::size_t i = 0; i < found.size(); ++i) {
         if (selection.serial && found[i].serial != *selection.serial) continue;
         fits.push_back(found[i]);
         index = i;
     }
-    if (fits.size() == 1) return true;
-    if (fits.size() > 1) {
-        error = std::to_string(fits.size()) + " FTDI cables found (" + DescribeAll(fits) + "); name one with serial=S";
-        return false;
-    }
+    if (fits.size() == 1) return index;
+    if (fits.size() > 1)
+        return Failure(std::to_string(fits.size()) + " FTDI cables found (" + DescribeAll(fits) + "); name one with serial=S");
     std::vector<FtdiDeviceInfo> any = found;
     if (selection.vendor) api.FindAll(0, 0, any);  // what else is plugged in, to show
-    error = "no " + Wanted(selection) + " found";
-    error += any.empty() ? "; is it plugged in? (lsusb lists the USB devices)" : "; found: " + DescribeAll(any);
-    return false;
+    return Failure("no " + Wanted(selection) + " found" +
+                   (any.empty() ? "; is it plugged in? (lsusb lists the USB devices)" : "; found: " + DescribeAll(any)));
 }
 
 std::string OpenFailure(FtdiOpenError why, const std::string& name, char interface, const std::string& detail) {
@@ -141,38 +138,33 @@ std::string OpenFailure(FtdiOpenError why, const std::string& name, char interfa
 
 }  // namespace
 
-std::unique_ptr<FtdiCable> FtdiCable::Open(FtdiApi& api, const FtdiSelection& selection, std::string& error) {
+Result<std::unique_ptr<FtdiCable>> FtdiCable::Open(FtdiApi& api, const FtdiSelection& selection) {
     std::vector<FtdiDeviceInfo> found;
     const int searched = api.FindAll(selection.vendor, selection.product, found);
-    if (searched < 0) {
-        error = "cannot search the USB devices for FTDI cables: " + api.ErrorText(0);
-        return nullptr;
-    }
-    std::size_t index = 0;
-    if (!Choose(api, selection, found, index, error)) return nullptr;
+    if (searched < 0) return Failure("cannot search the USB devices for FTDI cables: " + api.ErrorText(0));
+    const Result<std::size_t> chosen = Choose(api, selection, found);
+    if (!chosen) return Failure(chosen.Error());
+    const std::size_t index = chosen.Value();
     const FtdiDeviceInfo& device = found[index];
     std::string name = Describe(device);
     const int known = KnownInterfaces(device);
-    if (known && selection.interface > known) {
-        error = "FTDI cable " + name + " has no interface " + selection.InterfaceLetter() + " (it has " +
-                (known == 1 ? std::string("only A") : std::string("A to ") + static_cast<char>('A' + known - 1)) + ")";
-        return nullptr;
-    }
+    if (known && selection.interface > known)
+        return Failure("FTDI cable " + name + " has no interface " + selection.InterfaceLetter() + " (it has " +
+                       (known == 1 ? std::string("only A") : std::string("A to ") + static_cast<char>('A' + known - 1)) +
+                       ")");
 
     FtdiHandle handle = 0;
     std::string detail;
     const FtdiOpenError opened = api.Open(index, selection.interface, &handle, &detail);
-    if (opened != FtdiOpenError::None) {
-        error = OpenFailure(opened, name, selection.InterfaceLetter(), detail);
-        return nullptr;
-    }
+    if (opened != FtdiOpenError::None) return Failure(OpenFailure(opened, name, selection.InterfaceLetter(), detail));
     const FtdiChip chip = api.Chip(handle);
     const ChipFacts* facts = FactsOf(chip);
     if (!facts || selection.interface > facts->interfaces) {
-        error = "FTDI cable " + name + (facts ? std::string(" is an ") + facts->name + " without interface " + selection.InterfaceLetter() : " is a chip with neither MPSSE nor synchronous bit-bang (an FT232R, "
-                                                                                                                                             "FT2232, FT4232H or FT232H is needed)");
         api.Close(handle);
-        return nullptr;
+        return Failure("FTDI cable " + name +
+                       (facts ? std::string(" is an ") + facts->name + " without interface " + selection.InterfaceLetter()
+                              : " is a chip with neither MPSSE nor synchronous bit-bang (an FT232R, "
+                                "FT2232, FT4232H or FT232H is needed)"));
     }
     const bool mpsse = selection.interface <= facts->mpsseInterfaces;
     const std::uint32_t fastest = mpsse ? facts->masterClockHz / 2 : kBitbangFastestTck;
@@ -180,10 +172,9 @@ std::unique_ptr<FtdiCable> FtdiCable::Open(FtdiApi& api, const FtdiSelection& se
     // Whether a channel bit-bangs is the chip's business, not the user's: there a freq=
     // above what bit-bang can give means its fastest (a slower TCK is always safe).
     if (mpsse && selection.frequency && *selection.frequency > fastest) {
-        error = "freq=" + std::to_string(*selection.frequency) + " is above the " + std::to_string(fastest) +
-                " Hz TCK that " + name + " can give";
         api.Close(handle);
-        return nullptr;
+        return Failure("freq=" + std::to_string(*selection.frequency) + " is above the " + std::to_string(fastest) +
+                       " Hz TCK that " + name + " can give");
     }
 
     std::uint32_t tck = std::min(selection.frequency.value_or(kDefaultTckHz), fastest);
@@ -194,7 +185,8 @@ std::unique_ptr<FtdiCable> FtdiCable::Open(FtdiApi& api, const FtdiSelection& se
     }
     std::unique_ptr<FtdiCable> cable(new FtdiCable(api, handle, mpsse ? Mode::Mpsse : Mode::SyncBitbang, name, tck,
                                                    mpsse ? kMostRepliesMpsse : kMostRepliesBitbang));
-    if (!cable->SetUp(*facts, divisor, error)) return nullptr;  // the destructor closes the chip
+    const Status ready = cable->SetUp(*facts, divisor);
+    if (!ready) return Failure(ready.Error());  // the destructor closes the chip
     return cable;
 }
 
@@ -207,19 +199,21 @@ FtdiCable::~FtdiCable() {
     api_.Close(handle_);
 }
 
-bool FtdiCable::SetUp(const ChipFacts& facts, std::uint32_t divisor, std::string& error) {
+Status FtdiCable::SetUp(const ChipFacts& facts, std::uint32_t divisor) {
     const bool mpsse = mode_ == Mode::Mpsse;
     const unsigned char mode = mpsse ? kBitmodeMpsse : kBitmodeSyncBitbang;
-    auto failed = [&](const char* step) {
-        error = "cannot set up FTDI cable " + name_ + ": " + step + " failed: " + api_.ErrorText(handle_);
-        return false;
+    auto failed = [&](const char* step) -> Status {
+        return Failure("cannot set up FTDI cable " + name_ + ": " + step + " failed: " + api_.ErrorText(handle_));
     };
     if (api_.Purge(handle_) < 0) return failed("emptying its buffers");
     if (api_.SetLatencyTimer(handle_, kLatencyMs) < 0) return failed("setting the latency timer");
     if (api_.SetBitmode(handle_, 0, kBitmodeReset) < 0 || api_.SetBitmode(handle_, ftdi::kPinOutputs, mode) < 0)
         return failed(mpsse ? "entering MPSSE mode" : "entering synchronous bit-bang mode");
     if (!mpsse && api_.SetBaudRate(handle_, static_cast<int>(2 * tckHz_)) < 0) return failed("setting the pin rate");
-    if (mpsse && !CheckMpsse(error)) return false;
+    if (mpsse) {
+        const Status engine = CheckMpsse();
+        if (!engine) return engine;
+    }
 
     if (mpsse) {
         encoder_ = std::make_unique<ftdi::MpsseEncoder>();
@@ -232,24 +226,19 @@ bool FtdiCable::SetUp(const ChipFacts& facts, std::uint32_t divisor, std::string
         encoder_ = std::make_unique<ftdi::SyncBitbangEncoder>();
     }
     Exchange();  // the pins low, and proof that the chip takes bytes
-    if (Failed()) {
-        error = "cannot set up FTDI cable " + name_ + ": " + FailureReason();
-        return false;
-    }
-    return true;
+    if (Failed()) return Failure("cannot set up FTDI cable " + name_ + ": " + FailureReason());
+    return {};
 }
 
 // A bad command must come back as 0xFA and itself: the engine is there and in step.
-bool FtdiCable::CheckMpsse(std::string& error) {
+Status FtdiCable::CheckMpsse() {
     const std::uint8_t probe = ftdi::kMpsseBadCommand;
     std::vector<std::uint8_t> answer(2);
     if (api_.Write(handle_, &probe, 1) != 1 || !ReadReplies(answer) || answer[0] != ftdi::kMpsseBadCommandReply ||
-        answer[1] != probe) {
-        error = "FTDI cable " + name_ + " does not answer as an MPSSE engine" +
-                (Failed() ? ": " + FailureReason() : std::string()) + "; unplug it and plug it in again";
-        return false;
-    }
-    return true;
+        answer[1] != probe)
+        return Failure("FTDI cable " + name_ + " does not answer as an MPSSE engine" +
+                       (Failed() ? ": " + FailureReason() : std::string()) + "; unplug it and plug it in again");
+    return {};
 }
 
 std::uint8_t FtdiCable::Read(std::uint16_t port) {

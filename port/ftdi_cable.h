@@ -23,10 +23,9 @@ public:
     enum class Mode { Mpsse,
                       SyncBitbang };
 
-    // Finds, opens and sets up the chip, pins low. Null, and why and what to do in error,
-    // when it is missing, ambiguous, not ours to open, or of no use for JTAG; nothing is
-    // left open then.
-    static std::unique_ptr<FtdiCable> Open(FtdiApi& api, const FtdiSelection& selection, std::string& error);
+    // Finds, opens and sets up the chip, pins low; or says why not and what to do: it is
+    // missing, ambiguous, not ours to open, or of no use for JTAG. Nothing is left open then.
+    static Result<std::unique_ptr<FtdiCable>> Open(FtdiApi& api, const FtdiSelection& selection);
     // Sends what is still queued (the release of the reset line, say) and closes the chip;
     // the pins keep their last state.
     ~FtdiCable() override;
@@ -49,8 +48,8 @@ public:
 
 private:
     FtdiCable(FtdiApi& api, FtdiHandle handle, Mode mode, std::string name, std::uint32_t tckHz, std::size_t maxReplies);
-    bool SetUp(const ChipFacts& facts, std::uint32_t divisor, std::string& error);
-    bool CheckMpsse(std::string& error);
+    Status SetUp(const ChipFacts& facts, std::uint32_t divisor);
+    Status CheckMpsse();
     void Send();
     void Exchange();
     bool ReadReplies(std::vector<std::uint8_t>& replies);

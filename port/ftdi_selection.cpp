@@ -8,10 +8,7 @@ namespace {
 
 constexpr const char* kForm = "[VID:PID][,serial=S][,interface=A|B|C|D][,freq=HZ] or auto";
 
-std::optional<FtdiSelection> Bad(std::string& error, const std::string& what) {
-    error = what + " (expected " + kForm + ")";
-    return std::nullopt;
-}
+Failure Bad(const std::string& what) { return Failure(what + " (expected " + kForm + ")"); }
 
 // Hexadecimal, with or without 0x, as lsusb shows the ids.
 bool ParseHex16(std::string text, std::uint16_t& value) {
@@ -39,7 +36,7 @@ bool ParseHertz(std::string text, std::uint32_t& hz) {
 
 }  // namespace
 
-std::optional<FtdiSelection> ParseFtdiSelection(const std::string& text, std::string& error) {
+Result<FtdiSelection> ParseFtdiSelection(const std::string& text) {
     FtdiSelection selection;
     if (Lower(text) == "auto" || text.empty()) return selection;
     std::size_t start = 0;
@@ -52,9 +49,9 @@ std::optional<FtdiSelection> ParseFtdiSelection(const std::string& text, std::st
         const std::size_t equals = item.find('=');
         if (equals == std::string::npos) {
             const std::size_t colon = item.find(':');
-            if (!first || colon == std::string::npos) return Bad(error, "\"" + item + "\" is neither VID:PID nor KEY=VALUE");
+            if (!first || colon == std::string::npos) return Bad("\"" + item + "\" is neither VID:PID nor KEY=VALUE");
             if (!ParseHex16(item.substr(0, colon), selection.vendor) || !ParseHex16(item.substr(colon + 1), selection.product))
-                return Bad(error, "\"" + item + "\" is not a USB id such as 0403:6014");
+                return Bad("\"" + item + "\" is not a USB id such as 0403:6014");
             first = false;
             continue;
         }
@@ -62,23 +59,23 @@ std::optional<FtdiSelection> ParseFtdiSelection(const std::string& text, std::st
         const std::string key = Lower(item.substr(0, equals));
         const std::string value = item.substr(equals + 1);
         // The last of two would win unnoticed: a script that adds a key must not override one silently.
-        if (seen.find("," + key + ",") != std::string::npos) return Bad(error, key + " is given twice");
+        if (seen.find("," + key + ",") != std::string::npos) return Bad(key + " is given twice");
         seen += "," + key + ",";
         if (key == "serial") {
-            if (value.empty()) return Bad(error, "serial= needs the cable's serial number");
+            if (value.empty()) return Bad("serial= needs the cable's serial number");
             selection.serial = value;
         } else if (key == "interface") {
             const std::string letter = Lower(value);
             if (letter.size() != 1 || letter[0] < 'a' || letter[0] > 'd')
-                return Bad(error, "interface=" + value + " is not A, B, C or D");
+                return Bad("interface=" + value + " is not A, B, C or D");
             selection.interface = letter[0] - 'a' + 1;
         } else if (key == "freq") {
             std::uint32_t hz = 0;
             if (!ParseHertz(value, hz))
-                return Bad(error, "freq=" + value + " is not a TCK frequency from 1k to 30M Hz");
+                return Bad("freq=" + value + " is not a TCK frequency from 1k to 30M Hz");
             selection.frequency = hz;
         } else {
-            return Bad(error, "unknown key \"" + item.substr(0, equals) + "\" (the keys are serial, interface and freq)");
+            return Bad("unknown key \"" + item.substr(0, equals) + "\" (the keys are serial, interface and freq)");
         }
     }
     return selection;

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "util/result.h"
+
 namespace orbvex {
 
 // Which FTDI cable, and how fast, as the user writes it:
@@ -23,7 +25,7 @@ struct FtdiSelection {
 inline constexpr std::uint32_t kFtdiSlowestTck = 1000;
 inline constexpr std::uint32_t kFtdiFastestTck = 30000000;
 
-// The selection, or nothing and in error what is wrong with it.
-std::optional<FtdiSelection> ParseFtdiSelection(const std::string& text, std::string& error);
+// The selection, or what is wrong with it.
+Result<FtdiSelection> ParseFtdiSelection(const std::string& text);
 
 }  // namespace orbvex

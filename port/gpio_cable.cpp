@@ -40,15 +40,15 @@ std::string Remedy(int error) {
 
 }  // namespace
 
-std::unique_ptr<GpioCable> GpioCable::Open(GpiodApi& api, const GpioWiring& spec, std::string& error) {
+Result<std::unique_ptr<GpioCable>> GpioCable::Open(GpiodApi& api, const GpioWiring& spec) {
     std::unique_ptr<GpioCable> cable(new GpioCable(api, spec));
     const int opened = api.OpenChip(spec.chip.c_str(), &cable->chip_);
     if (opened < 0) {
         cable->chip_ = 0;
-        error = cable->Describe("cannot open", -opened);
-        return nullptr;
+        return Failure(cable->Describe("cannot open", -opened));
     }
-    if (!cable->Request(error)) return nullptr;  // the destructor gives back what was taken
+    const Status requested = cable->Request();
+    if (!requested) return Failure(requested.Error());  // the destructor gives back what was taken
     return cable;
 }
 
@@ -58,21 +58,20 @@ std::string GpioCable::Describe(const char* what, int error) const {
 
 // Every line is looked at before any is requested, so that a wrong line number or a
 // line someone else holds is reported by name and nothing is driven.
-bool GpioCable::Request(std::string& error) {
+Status GpioCable::Request() {
     const std::vector<NamedLine> lines = LinesOf(spec_);
     const unsigned count = api_.LineCount(chip_);
     const std::string chipName = "GPIO chip \"" + spec_.chip + "\"";
     for (const NamedLine& line : lines) {
         if (line.offset >= count) {
-            error = chipName + " has no line " + std::to_string(line.offset) + " (" + line.name + "): its lines are 0 to " +
-                    std::to_string(count == 0 ? 0 : count - 1);
-            return false;
+            return Failure(chipName + " has no line " + std::to_string(line.offset) + " (" + line.name +
+                           "): its lines are 0 to " + std::to_string(count == 0 ? 0 : count - 1));
         }
         std::string consumer;
         if (api_.LineInUse(chip_, line.offset, &consumer)) {
-            error = "line " + std::to_string(line.offset) + " (" + line.name + ") of " + chipName + " is already in use by " +
-                    (consumer.empty() ? std::string("another program or driver") : "\"" + consumer + "\"");
-            return false;
+            return Failure("line " + std::to_string(line.offset) + " (" + line.name + ") of " + chipName +
+                           " is already in use by " +
+                           (consumer.empty() ? std::string("another program or driver") : "\"" + consumer + "\""));
         }
     }
 
@@ -86,17 +85,15 @@ bool GpioCable::Request(std::string& error) {
     int result = api_.RequestLines(chip_, offsets.data(), static_cast<unsigned>(outputCount_), kConsumer, low.data(), &outputs_);
     if (result < 0) {
         outputs_ = 0;
-        error = Describe("cannot request the output lines of", -result);
-        return false;
+        return Failure(Describe("cannot request the output lines of", -result));
     }
     lastValue_ = 0;
     result = api_.RequestLines(chip_, &spec_.tdo, 1, kConsumer, nullptr, &input_);
     if (result < 0) {
         input_ = 0;
-        error = Describe("cannot request the TDO line of", -result);
-        return false;
+        return Failure(Describe("cannot request the TDO line of", -result));
     }
-    return true;
+    return {};
 }
 
 GpioCable::~GpioCable() {

@@ -8,6 +8,7 @@
 #include "port/device_cable.h"
 #include "port/gpio_wiring.h"
 #include "port/gpiod_api.h"
+#include "util/result.h"
 
 namespace orbvex {
 
@@ -24,10 +25,9 @@ public:
     // Name the requests carry, shown by gpioinfo as the lines' user.
     static constexpr const char* kConsumer = "orbvex_up";
 
-    // Opens the chip and requests the lines, outputs low. Null, and why in error, when the
-    // chip is unknown, a line is not on it or already taken; nothing is left requested or
-    // open then.
-    static std::unique_ptr<GpioCable> Open(GpiodApi& api, const GpioWiring& spec, std::string& error);
+    // Opens the chip and requests the lines, outputs low; or says why not: the chip is
+    // unknown, a line is not on it or already taken. Nothing is left requested or open then.
+    static Result<std::unique_ptr<GpioCable>> Open(GpiodApi& api, const GpioWiring& spec);
     // Releases the lines and closes the chip.
     ~GpioCable() override;
     GpioCable(const GpioCable&) = delete;
@@ -41,7 +41,7 @@ private:
     static constexpr std::size_t kMaxOutputs = 4;
 
     GpioCable(GpiodApi& api, const GpioWiring& spec) : api_(api), spec_(spec) {}
-    bool Request(std::string& error);
+    Status Request();
     std::string Describe(const char* what, int error) const;
 
     GpiodApi& api_;

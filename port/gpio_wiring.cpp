@@ -18,20 +18,17 @@ struct Key {
 };
 constexpr std::array<Key, 5> kKeys{{{"tck", true}, {"tms", true}, {"tdi", true}, {"tdo", true}, {"rst", false}}};
 
-std::optional<GpioWiring> Bad(std::string& error, const std::string& what) {
-    error = what + " (expected " + kForm + ")";
-    return std::nullopt;
-}
+Failure Bad(const std::string& what) { return Failure(what + " (expected " + kForm + ")"); }
 
 }  // namespace
 
-std::optional<GpioWiring> ParseGpioWiring(const std::string& text, std::string& error) {
+Result<GpioWiring> ParseGpioWiring(const std::string& text) {
     // The keys hold no colon, so a chip label that does is kept whole.
     const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos) return Bad(error, "no chip before the lines");
+    if (colon == std::string::npos) return Bad("no chip before the lines");
     GpioWiring spec;
     spec.chip = text.substr(0, colon);
-    if (spec.chip.empty()) return Bad(error, "no chip before the lines");
+    if (spec.chip.empty()) return Bad("no chip before the lines");
 
     std::array<std::optional<unsigned>, kKeys.size()> lines;
     const std::string list = text.substr(colon + 1);
@@ -41,23 +38,23 @@ std::optional<GpioWiring> ParseGpioWiring(const std::string& text, std::string& 
         const std::string item = list.substr(start, comma - start);
         start = comma + 1;
         const std::size_t equals = item.find('=');
-        if (equals == std::string::npos) return Bad(error, "\"" + item + "\" is not KEY=N");
+        if (equals == std::string::npos) return Bad("\"" + item + "\" is not KEY=N");
         const std::string key = Lower(item.substr(0, equals));
         std::size_t k = 0;
         while (k < kKeys.size() && key != kKeys[k].name) ++k;
         if (k == kKeys.size())
-            return Bad(error, "unknown line \"" + item.substr(0, equals) + "\" (the lines are tck, tms, tdi, tdo and rst)");
-        if (lines[k]) return Bad(error, key + " is given twice");
+            return Bad("unknown line \"" + item.substr(0, equals) + "\" (the lines are tck, tms, tdi, tdo and rst)");
+        if (lines[k]) return Bad(key + " is given twice");
         std::uint64_t value = 0;
         if (!ParseUnsigned(item.substr(equals + 1), kLargestOffset, value))
-            return Bad(error, key + "=" + item.substr(equals + 1) + " is not a line number");
+            return Bad(key + "=" + item.substr(equals + 1) + " is not a line number");
         for (std::size_t other = 0; other < kKeys.size(); ++other)
             if (lines[other] == value)
-                return Bad(error, "line " + std::to_string(value) + " is used for both " + kKeys[other].name + " and " + key);
+                return Bad("line " + std::to_string(value) + " is used for both " + kKeys[other].name + " and " + key);
         lines[k] = static_cast<unsigned>(value);
     }
     for (std::size_t k = 0; k < kKeys.size(); ++k)
-        if (kKeys[k].required && !lines[k]) return Bad(error, std::string(kKeys[k].name) + " is missing");
+        if (kKeys[k].required && !lines[k]) return Bad(std::string(kKeys[k].name) + " is missing");
 
     spec.tck = *lines[0];
     spec.tms = *lines[1];

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "util/result.h"
+
 namespace orbvex {
 
 // Which GPIO lines of which chip carry the JTAG signals, as the user writes it:
@@ -14,8 +16,8 @@ struct GpioWiring {
     std::optional<unsigned> rst;  // the reset line is optional
 };
 
-// The spec, or nothing and in error what is wrong with it (a missing line, a line used
-// twice, an unknown key, a bad number).
-std::optional<GpioWiring> ParseGpioWiring(const std::string& text, std::string& error);
+// The spec, or what is wrong with it (a missing line, a line used twice, an unknown
+// key, a bad number).
+Result<GpioWiring> ParseGpioWiring(const std::string& text);
 
 }  // namespace orbvex

@@ -26,49 +26,46 @@ namespace {
 // Notes the first step that failed, in words the operator can act on.
 class StepLog {
 public:
-    explicit StepLog(std::string* why) : why_(why) {}
-    bool Check(std::int32_t code, bool ok, const std::string& step, const char* hint = "") {
-        if (!ok && why_ && why_->empty())
-            *why_ = step + ": " + ErrorMessageText(code) + " (error " + std::to_string(code) + ")" + hint;
-        return ok;
+    void Check(std::int32_t code, bool ok, const std::string& step, const char* hint = "") {
+        if (!ok && outcome_)
+            outcome_ = orbvex::Failure(step + ": " + ErrorMessageText(code) + " (error " + std::to_string(code) + ")" + hint);
     }
+    const orbvex::Status& Outcome() const { return outcome_; }
 
 private:
-    std::string* why_;
+    orbvex::Status outcome_;
 };
 
 }  // namespace
 
-bool OpenPortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase,
-                    std::uint16_t secondBase, std::string* why) {
-    StepLog steps(why);
-    bool ok = true;
+orbvex::Status OpenPortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase, std::uint16_t secondBase) {
+    StepLog steps;
     std::int32_t code = driver.OpenSCM();
-    ok &= steps.Check(code, code == 0, "cannot open the service control manager",
-                      "; run the program as an administrator");
+    steps.Check(code, code == 0, "cannot open the service control manager",
+                "; run the program as an administrator");
     code = driver.InstallDriver("");
-    ok &= steps.Check(code, code == 0 || code == orbvex::nt::kErrorServiceExists,
-                      "cannot install the port driver service " + driver.DriverPath);
+    steps.Check(code, code == 0 || code == orbvex::nt::kErrorServiceExists,
+                "cannot install the port driver service " + driver.DriverPath);
     code = driver.StartDriver();
-    ok &= steps.Check(code, code == 0 || code == orbvex::nt::kErrorServiceAlreadyRunning,
-                      "cannot start the port driver " + driver.DriverPath,
-                      // A missing file, a 64-bit kernel or an unsigned driver: the system's
-                      // codes for these vary, the remedy does not.
-                      "; put kqiopm.sys beside the program (it works on 32-bit Windows only)");
+    steps.Check(code, code == 0 || code == orbvex::nt::kErrorServiceAlreadyRunning,
+                "cannot start the port driver " + driver.DriverPath,
+                // A missing file, a 64-bit kernel or an unsigned driver: the system's
+                // codes for these vary, the remedy does not.
+                "; put kqiopm.sys beside the program (it works on 32-bit Windows only)");
     code = driver.OpenDevice();
-    ok &= steps.Check(code, code == 0, std::string("cannot open the driver's device ") + kIopmDeviceName);
+    steps.Check(code, code == 0, std::string("cannot open the driver's device ") + kIopmDeviceName);
     code = driver.SetPortRange(firstBase, static_cast<std::uint16_t>(firstBase + 2), true);
-    ok &= steps.Check(code, code == 0, "the driver refused the port map");
+    steps.Check(code, code == 0, "the driver refused the port map");
     code = driver.SetPortRange(secondBase, static_cast<std::uint16_t>(secondBase + 2), true);
-    ok &= steps.Check(code, code == 0, "the driver refused the port map");
+    steps.Check(code, code == 0, "the driver refused the port map");
     code = driver.ActivateIOPM();
-    ok &= steps.Check(code, code == 0, "the driver could not apply the port map",
-                      "; this system lets no driver open ports to a program (64-bit Windows, an emulator)");
-    return ok;
+    steps.Check(code, code == 0, "the driver could not apply the port map",
+                "; this system lets no driver open ports to a program (64-bit Windows, an emulator)");
+    return steps.Outcome();
 }
 
 bool OpenPortAccess(std::uint16_t firstBase, std::uint16_t secondBase) {
-    return OpenPortAccess(IOPMDriver, firstBase, secondBase);
+    return OpenPortAccess(IOPMDriver, firstBase, secondBase).Ok();
 }
 
 bool ClosePortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase,
@@ -111,9 +108,10 @@ public:
         if (!OnNtFamily()) return true;
         closePending_ = true;
         touched_.push_back(lptBase);
-        failure_.clear();
         library_ = {};
-        opened_ = OpenPortAccess(driver_, lptBase, ExtendedBase(lptBase), &failure_);
+        const Status opened = OpenPortAccess(driver_, lptBase, ExtendedBase(lptBase));
+        opened_ = opened.Ok();
+        failure_ = opened.Error();
         if (opened_) {
             granted_.push_back(lptBase);
             return true;

@@ -9,6 +9,7 @@
 #include "port/nt_api.h"
 #include "port/port_access.h"
 #include "port/port_backend.h"
+#include "util/result.h"
 
 // Preparing the process to touch the parallel port's registers. On the Windows NT
 // family the ports must be enabled in the process's I/O permission bitmap through the
@@ -29,9 +30,9 @@ std::string OsFamilyName(orbvex::NtApi& api);
 // after one fails; true only when all succeeded. A service or running driver left
 // from an earlier run is accepted.
 bool OpenPortAccess(std::uint16_t firstBase, std::uint16_t secondBase);
-// why, when given, receives the first step that failed and the driver's text for it.
-bool OpenPortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase, std::uint16_t secondBase,
-                    std::string* why = nullptr);
+// The same through driver; a failure names the first step that failed and gives the
+// driver's text for it.
+orbvex::Status OpenPortAccess(TKQIOPM_Driver& driver, std::uint16_t firstBase, std::uint16_t secondBase);
 
 // Withdraws both ranges (the second first), closes the device, stops and removes the
 // service. Every step runs; true only when all succeeded.

@@ -36,20 +36,16 @@ std::string Refusal(const char* what, const std::string& device, int error) {
 
 }  // namespace
 
-std::unique_ptr<PpdevCable> PpdevCable::Open(PpdevApi& api, const std::string& device, std::string& error) {
+Result<std::unique_ptr<PpdevCable>> PpdevCable::Open(PpdevApi& api, const std::string& device) {
     const int fd = api.Open(device.c_str());
-    if (fd < 0) {
-        error = Refusal("open", device, -fd);
-        return nullptr;
-    }
+    if (fd < 0) return Failure(Refusal("open", device, -fd));
     // Exclusive, so that no printer driver slips in between our accesses; the kernel
     // refuses it (rather than waiting) when someone already has the port.
     int result = api.Ioctl(fd, PpdevRequest::Exclusive, nullptr);
     if (result == 0) result = api.Ioctl(fd, PpdevRequest::Claim, nullptr);
     if (result != 0) {
-        error = Refusal("claim", device, -result);
         api.Close(fd);
-        return nullptr;
+        return Failure(Refusal("claim", device, -result));
     }
     return std::unique_ptr<PpdevCable>(new PpdevCable(api, device, fd));
 }

@@ -6,6 +6,7 @@
 
 #include "port/device_cable.h"
 #include "port/ppdev_api.h"
+#include "util/result.h"
 
 namespace orbvex {
 
@@ -17,9 +18,9 @@ namespace orbvex {
 // register and reads only the status register, so the port number is not looked at.
 class PpdevCable final : public LosableCable {
 public:
-    // Opens and claims device. Null, and why in error (naming the device, the reason and
-    // what to do), when that fails; nothing is left open or claimed then.
-    static std::unique_ptr<PpdevCable> Open(PpdevApi& api, const std::string& device, std::string& error);
+    // Opens and claims device, or says why not (naming the device, the reason and what
+    // to do); nothing is left open or claimed then.
+    static Result<std::unique_ptr<PpdevCable>> Open(PpdevApi& api, const std::string& device);
     // Releases the port and closes the device.
     ~PpdevCable() override;
     PpdevCable(const PpdevCable&) = delete;

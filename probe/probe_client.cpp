@@ -55,25 +55,25 @@ bool IsBlockCount(std::uint32_t n) { return n == 256 || (n >= 4 && n <= 252 && n
 ProbeClient::ProbeClient(std::unique_ptr<ProbeStream> stream, int answerTimeoutMs)
     : stream_(std::move(stream)), answerTimeoutMs_(answerTimeoutMs) {}
 
-bool ProbeClient::Hello(std::string& error) {
+Status ProbeClient::Hello() {
     std::vector<std::uint8_t> body;
     if (stream_->MayBeBooting()) {
         // A board reset by the line opening takes its time: ask again until it answers.
         std::vector<std::uint8_t> hello;
         AppendFrame(Frame{kProtocolVersion, 0, kHello, {}}, hello);
         const auto end = Clock::now() + std::chrono::milliseconds(answerTimeoutMs_);
-        std::string why;
         while (Clock::now() < end && !Failed()) {
-            if (!stream_->Send(hello.data(), hello.size(), why)) Lose(why);
+            if (const Status sent = stream_->Send(hello.data(), hello.size()); !sent) Lose(sent.Error());
             std::uint8_t buffer[512];
             const auto retry = Clock::now() + std::chrono::milliseconds(kBootRetryMs);
             while (!Failed() && Clock::now() < retry) {
-                const long n = stream_->Receive(buffer, sizeof buffer, kSliceMs, why);
-                if (n < 0) Lose(why);
+                const Result<std::size_t> got = stream_->Receive(buffer, sizeof buffer, kSliceMs);
+                if (!got) Lose(got.Error());
+                const std::size_t n = got ? got.Value() : 0;
                 std::size_t at = 0;
-                while (n > 0 && static_cast<std::size_t>(n) > at) {
+                while (n > at) {
                     std::size_t used = 0;
-                    const auto status = reader_.Feed(buffer + at, static_cast<std::size_t>(n) - at, used);
+                    const auto status = reader_.Feed(buffer + at, n - at, used);
                     at += used;
                     if (status == FrameReader::Status::Damaged) reader_.Reset();  // the board's start-up noise
                     if (status != FrameReader::Status::Complete) continue;
@@ -92,18 +92,18 @@ bool ProbeClient::Hello(std::string& error) {
                                        : "the probe did not answer within " + std::to_string(answerTimeoutMs_ / 1000) + " s");
         // Answers to the repeated asks may still be on their way.
         std::uint8_t late[512];
-        while (!Failed() && stream_->Receive(late, sizeof late, kSliceMs, why) > 0) {
+        while (!Failed()) {
+            const Result<std::size_t> got = stream_->Receive(late, sizeof late, kSliceMs);
+            if (!got || got.Value() == 0) break;
         }
         reader_.Reset();
         nextSequence_ = 1;
     } else {
         Exchange(kHello, {}, body);
     }
-    if (Failed()) {
-        error = FailureReason();
-        return false;
-    }
+    if (Failed()) return Failure(FailureReason());
     Abilities said;
+    std::string error;
     if (!DecodeAbilities(body, said)) {
         error = kDamagedAnswer;
     } else if (said.version != kProtocolVersion) {
@@ -115,10 +115,10 @@ bool ProbeClient::Hello(std::string& error) {
         error = "the probe " + said.name + " announces buffers too small for a block message";
     } else {
         abilities_ = said;
-        return true;
+        return {};
     }
     MarkGone(error);
-    return false;
+    return Failure(error);
 }
 
 void ProbeClient::Lose(const std::string& why) {
@@ -218,9 +218,8 @@ bool ProbeClient::SendRequest(std::uint8_t type, std::vector<std::uint8_t> body,
     const std::size_t window = std::max<std::size_t>(abilities_.window, 1);
     if (!AwaitUntil([&] { return inFlight_.size() < window && inFlightBytes_ + bytes.size() <= std::max<std::size_t>(abilities_.receiveBuffer, bytes.size()); }))
         return false;
-    std::string why;
-    if (!stream_->Send(bytes.data(), bytes.size(), why)) {
-        Lose(why);
+    if (const Status sent = stream_->Send(bytes.data(), bytes.size()); !sent) {
+        Lose(sent.Error());
         return false;
     }
     inFlight_.push_back(Sent{sequence, type, bytes.size(), samples, holdMs});
@@ -258,16 +257,16 @@ bool ProbeClient::AwaitUntil(const std::function<bool()>& done) {
     std::uint8_t buffer[4096];
     while (!done()) {
         if (Failed() || inFlight_.empty()) return false;
-        std::string why;
-        const long n = stream_->Receive(buffer, sizeof buffer, kSliceMs, why);
-        if (n < 0) {
-            Lose(reader_.MidFrame() ? why + " in the middle of an answer" : why);
+        const Result<std::size_t> got = stream_->Receive(buffer, sizeof buffer, kSliceMs);
+        if (!got) {
+            Lose(reader_.MidFrame() ? got.Error() + " in the middle of an answer" : got.Error());
             return false;
         }
+        const std::size_t n = got.Value();
         std::size_t at = 0;
-        while (at < static_cast<std::size_t>(n)) {
+        while (at < n) {
             std::size_t used = 0;
-            const auto status = reader_.Feed(buffer + at, static_cast<std::size_t>(n) - at, used);
+            const auto status = reader_.Feed(buffer + at, n - at, used);
             at += used;
             if (status == FrameReader::Status::Damaged) {
                 Lose(kDamagedAnswer);

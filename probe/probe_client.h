@@ -37,8 +37,8 @@ public:
 
     ProbeClient(std::unique_ptr<ProbeStream> stream, int answerTimeoutMs);
 
-    // Asks the probe what it is; false with why when it cannot serve this program.
-    bool Hello(std::string& error);
+    // Asks the probe what it is; why not, when it cannot serve this program.
+    Status Hello();
     const Abilities& Probe() const { return abilities_; }
     void SetGiveUp(std::function<bool()> giveUp) { giveUp_ = std::move(giveUp); }
     // What Hello says when nothing answers at all: on a serial line, the rate it tried.

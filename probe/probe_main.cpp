@@ -58,11 +58,13 @@ bool ChooseEndpoint(const ProbeOptions& o, orbvex::net::Endpoint& where, bool& o
     }
     onNetwork = !o.listen.empty();
     if (onNetwork) {
-        std::string error;
-        if (!orbvex::net::ParseEndpoint(o.listen, where, error) || where.isUnix) {
-            std::cerr << "orbvex_probe: --listen needs ADDRESS:PORT" << (error.empty() ? "" : ": " + error) << '\n';
+        const orbvex::Result<orbvex::net::Endpoint> listen = orbvex::net::ParseEndpoint(o.listen);
+        if (!listen || listen->isUnix) {
+            std::cerr << "orbvex_probe: --listen needs ADDRESS:PORT" << (listen.Error().empty() ? "" : ": " + listen.Error())
+                      << '\n';
             return false;
         }
+        where = listen.Value();
         return true;
     }
     where.isUnix = !o.unixPath.empty();
@@ -159,12 +161,12 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : 2;
     }
-    std::unique_ptr<orbvex::cables::CableChoice> choice;
-    std::string error;
-    if (!cableOptions.Choose(choice, error)) {
-        std::cerr << "orbvex_probe: " << error << '\n';
+    orbvex::Result<std::unique_ptr<orbvex::cables::CableChoice>> chosen = cableOptions.Choose();
+    if (!chosen) {
+        std::cerr << "orbvex_probe: " << chosen.Error() << '\n';
         return 2;
     }
+    std::unique_ptr<orbvex::cables::CableChoice> choice = std::move(chosen).Value();
     if (!choice) choice = orbvex::cables::DefaultPortCable();
     const std::optional<orbvex::FlashRange> flash = orbvex::ParseFlashChoice(o.flash);
     if (!flash) {
@@ -185,17 +187,18 @@ int main(int argc, char** argv) {
     if (!o.flashImage.empty()) settings.flashImage = o.flashImage;
     settings.giveUp = [] { return g_stop.load(); };
     settings.note = [&o](const std::string& line) { Say(o, line); };
-    std::unique_ptr<orbvex::cables::Cable> cable = choice->Open(settings, error);
-    if (!cable) {
-        std::cerr << "orbvex_probe: " << error << '\n';
+    orbvex::Result<std::unique_ptr<orbvex::cables::Cable>> opened = choice->Open(settings);
+    if (!opened) {
+        std::cerr << "orbvex_probe: " << opened.Error() << '\n';
         return 1;
     }
+    std::unique_ptr<orbvex::cables::Cable> cable = std::move(opened).Value();
     std::string lostLine;
     cable->ReportLossTo([&lostLine](const std::string& line) { lostLine = line; });
 
     orbvex::net::Listener listener;
-    if (!listener.Open(where, error, onNetwork)) {
-        std::cerr << "orbvex_probe: cannot listen on " << where.Describe() << ": " << error << '\n';
+    if (const orbvex::Status listening = listener.Open(where, onNetwork); !listening) {
+        std::cerr << "orbvex_probe: cannot listen on " << where.Describe() << ": " << listening.Error() << '\n';
         return 1;
     }
     int status = 0;
@@ -213,10 +216,9 @@ int main(int argc, char** argv) {
         const std::string cableName = cableOptions.Named() ? cableOptions.Named()->option : "--port";
         abilities.name = "orbvex_probe " + cableName;
         orbvex::probe::ProbeServer server(orbvex::probe::EngineState::Current(), abilities,
-                                          [&cable, &lostLine](std::string& why) {
-                                              if (!cable->Lost()) return false;
-                                              why = lostLine;
-                                              return true;
+                                          [&cable, &lostLine]() -> orbvex::Status {
+                                              if (!cable->Lost()) return {};
+                                              return orbvex::Failure(lostLine);
                                           });
         if (onNetwork)
             std::cerr << "orbvex_probe: open to the network on " << listener.Bound().Describe()
@@ -225,8 +227,8 @@ int main(int argc, char** argv) {
         Serve(listener, server, o);
         listener.Close();
     }
-    if (!cable->Finish(error)) {
-        std::cerr << "orbvex_probe: " << (error.empty() ? "the cable was lost" : error) << '\n';
+    if (const orbvex::Status finished = cable->Finish(); !finished) {
+        std::cerr << "orbvex_probe: " << (finished.Error().empty() ? "the cable was lost" : finished.Error()) << '\n';
         status = 1;
     }
     Say(o, "stopped");

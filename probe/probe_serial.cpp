@@ -57,35 +57,28 @@ class SerialStream final : public ProbeStream {
 public:
     explicit SerialStream(int fd) : fd_(fd) {}
     ~SerialStream() override { ::close(fd_); }
-    bool Send(const std::uint8_t* data, std::size_t size, std::string& why) override {
+    Status Send(const std::uint8_t* data, std::size_t size) override {
         while (size > 0) {
             const ssize_t n = ::write(fd_, data, size);
             if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
                 pollfd p{fd_, POLLOUT, 0};
-                if (::poll(&p, 1, kSendWaitMs) <= 0) {
-                    why = "the serial line takes no more bytes";
-                    return false;
-                }
+                if (::poll(&p, 1, kSendWaitMs) <= 0) return Failure("the serial line takes no more bytes");
                 continue;
             }
-            if (n < 0) {
-                why = "the serial line failed (" + SystemError() + ")";
-                return false;
-            }
+            if (n < 0) return Failure("the serial line failed (" + SystemError() + ")");
             data += n;
             size -= static_cast<std::size_t>(n);
         }
-        return true;
+        return {};
     }
-    long Receive(std::uint8_t* buffer, std::size_t size, int timeoutMs, std::string& why) override {
+    Result<std::size_t> Receive(std::uint8_t* buffer, std::size_t size, int timeoutMs) override {
         pollfd p{fd_, POLLIN, 0};
         const int ready = ::poll(&p, 1, timeoutMs);
-        if (ready == 0 || (ready < 0 && errno == EINTR)) return 0;
+        if (ready == 0 || (ready < 0 && errno == EINTR)) return std::size_t{0};
         const ssize_t n = ::read(fd_, buffer, size);
-        if (n > 0) return n;
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
-        why = n == 0 ? "the serial device went away" : "the serial line failed (" + SystemError() + ")";
-        return -1;
+        if (n > 0) return static_cast<std::size_t>(n);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return std::size_t{0};
+        return Failure(n == 0 ? "the serial device went away" : "the serial line failed (" + SystemError() + ")");
     }
     bool MayBeBooting() const override { return true; }
 
@@ -96,22 +89,16 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ProbeStream> OpenSerialStream(const std::string& device, int baud, std::string& why) {
+Result<std::unique_ptr<ProbeStream>> OpenSerialStream(const std::string& device, int baud) {
     speed_t speed;
-    if (!BaudConstant(baud, speed)) {
-        why = "this system has no serial rate of " + std::to_string(baud) + " baud";
-        return nullptr;
-    }
+    if (!BaudConstant(baud, speed)) return Failure("this system has no serial rate of " + std::to_string(baud) + " baud");
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        why = "cannot open " + device + ": " + SystemError();
-        return nullptr;
-    }
+    if (fd < 0) return Failure("cannot open " + device + ": " + SystemError());
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) {
-        why = device + " is not a serial line: " + SystemError();
+        const std::string why = device + " is not a serial line: " + SystemError();
         ::close(fd);
-        return nullptr;
+        return Failure(why);
     }
     ::cfmakeraw(&tio);  // 8 data bits, no parity, no echo, no line editing
     tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | CRTSCTS | PARENB);
@@ -120,9 +107,9 @@ std::unique_ptr<ProbeStream> OpenSerialStream(const std::string& device, int bau
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 || ::tcsetattr(fd, TCSANOW, &tio) != 0) {
-        why = "cannot set " + device + " to " + std::to_string(baud) + " baud, 8N1: " + SystemError();
+        const std::string why = "cannot set " + device + " to " + std::to_string(baud) + " baud, 8N1: " + SystemError();
         ::close(fd);
-        return nullptr;
+        return Failure(why);
     }
     ::tcflush(fd, TCIOFLUSH);  // nothing a previous user left on the line
     return std::make_unique<SerialStream>(fd);

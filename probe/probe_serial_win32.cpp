@@ -34,39 +34,29 @@ public:
     explicit Win32SerialStream(HANDLE line) : line_(line) {}
     ~Win32SerialStream() override { CloseHandle(line_); }
 
-    bool Send(const std::uint8_t* data, std::size_t size, std::string& why) override {
+    Status Send(const std::uint8_t* data, std::size_t size) override {
         while (size > 0) {
             DWORD written = 0;
             const DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
-            if (!WriteFile(line_, data, chunk, &written, nullptr)) {
-                why = "the serial line failed (" + SystemError() + ")";
-                return false;
-            }
-            if (written == 0) {  // the write timeout ran out
-                why = "the serial line takes no more bytes";
-                return false;
-            }
+            if (!WriteFile(line_, data, chunk, &written, nullptr))
+                return Failure("the serial line failed (" + SystemError() + ")");
+            if (written == 0) return Failure("the serial line takes no more bytes");  // the write timeout ran out
             data += written;
             size -= written;
         }
-        return true;
+        return {};
     }
 
     // Returns what is in at once; else waits up to timeoutMs for the first byte.
-    long Receive(std::uint8_t* buffer, std::size_t size, int timeoutMs, std::string& why) override {
-        if (!WaitUpTo(timeoutMs)) {
-            why = "the serial line failed (" + SystemError() + ")";
-            return -1;
-        }
+    Result<std::size_t> Receive(std::uint8_t* buffer, std::size_t size, int timeoutMs) override {
+        if (!WaitUpTo(timeoutMs)) return Failure("the serial line failed (" + SystemError() + ")");
         DWORD got = 0;
         const DWORD wanted = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
-        if (!ReadFile(line_, buffer, wanted, &got, nullptr)) {
-            why = GetLastError() == ERROR_OPERATION_ABORTED || GetLastError() == ERROR_ACCESS_DENIED
-                      ? "the serial device went away"
-                      : "the serial line failed (" + SystemError() + ")";
-            return -1;
-        }
-        return static_cast<long>(got);
+        if (!ReadFile(line_, buffer, wanted, &got, nullptr))
+            return Failure(GetLastError() == ERROR_OPERATION_ABORTED || GetLastError() == ERROR_ACCESS_DENIED
+                               ? "the serial device went away"
+                               : "the serial line failed (" + SystemError() + ")");
+        return static_cast<std::size_t>(got);
     }
     bool MayBeBooting() const override { return true; }
 
@@ -93,23 +83,17 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ProbeStream> OpenSerialStream(const std::string& device, int baud, std::string& why) {
-    if (baud <= 0) {
-        why = "this system has no serial rate of " + std::to_string(baud) + " baud";
-        return nullptr;
-    }
+Result<std::unique_ptr<ProbeStream>> OpenSerialStream(const std::string& device, int baud) {
+    if (baud <= 0) return Failure("this system has no serial rate of " + std::to_string(baud) + " baud");
     const HANDLE line = CreateFileA(DevicePath(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (line == INVALID_HANDLE_VALUE) {
-        why = "cannot open " + device + ": " + SystemError();
-        return nullptr;
-    }
+    if (line == INVALID_HANDLE_VALUE) return Failure("cannot open " + device + ": " + SystemError());
     DCB settings{};
     settings.DCBlength = sizeof settings;
     if (!GetCommState(line, &settings)) {
-        why = device + " is not a serial line: " + SystemError();
+        const std::string why = device + " is not a serial line: " + SystemError();
         CloseHandle(line);
-        return nullptr;
+        return Failure(why);
     }
     settings.BaudRate = static_cast<DWORD>(baud);
     settings.ByteSize = 8;
@@ -128,9 +112,9 @@ std::unique_ptr<ProbeStream> OpenSerialStream(const std::string& device, int bau
     settings.fDtrControl = DTR_CONTROL_ENABLE;
     settings.fRtsControl = RTS_CONTROL_ENABLE;
     if (!SetCommState(line, &settings)) {
-        why = "cannot set " + device + " to " + std::to_string(baud) + " baud, 8N1: " + SystemError();
+        const std::string why = "cannot set " + device + " to " + std::to_string(baud) + " baud, 8N1: " + SystemError();
         CloseHandle(line);
-        return nullptr;
+        return Failure(why);
     }
     PurgeComm(line, PURGE_RXCLEAR | PURGE_TXCLEAR);  // nothing a previous user left on the line
     return std::make_unique<Win32SerialStream>(line);

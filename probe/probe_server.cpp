@@ -102,9 +102,8 @@ Frame ProbeServer::Answer(const Frame& request) {
     Frame answer = Run(request);
     engine_ = EngineState::Current();
     host.Install();
-    std::string why;
-    if (lost_ && lost_(why)) {
-        lostWhy_ = why.empty() ? "the cable is gone" : why;
+    if (const Status cable = lost_ ? lost_() : Status(); !cable) {
+        lostWhy_ = cable.Error().empty() ? "the cable is gone" : cable.Error();
         return Error(request, kCableLost, lostWhy_);
     }
     return answer;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "probe/probe_wire.h"
+#include "util/result.h"
 
 namespace orbvex {
 class PortBackend;
@@ -34,8 +35,8 @@ struct EngineState {
 
 class ProbeServer {
 public:
-    // lost: asked after each request; true, with why, once the target's cable is gone.
-    using CableLost = std::function<bool(std::string& why)>;
+    // lost: asked after each request; a failure, with why, once the target's cable is gone.
+    using CableLost = std::function<Status()>;
     ProbeServer(EngineState engine, Abilities abilities, CableLost lost = {});
 
     // Takes request bytes as they come and appends the answers to out. False once the

@@ -12,29 +12,22 @@ public:
         socket_.SetNoDelay();
         socket_.SetNonBlocking();
     }
-    bool Send(const std::uint8_t* data, std::size_t size, std::string& why) override {
+    Status Send(const std::uint8_t* data, std::size_t size) override {
         std::size_t sent = 0;
         while (sent < size) {
             const long n = socket_.SendSome(reinterpret_cast<const char*>(data) + sent, size - sent);
-            if (n < 0) {
-                why = "the connection broke (" + net::Socket::LastError() + ")";
-                return false;
-            }
-            if (n == 0 && !socket_.WaitWritable(kSendWaitMs)) {
-                why = "the probe takes no more requests";
-                return false;
-            }
+            if (n < 0) return Failure("the connection broke (" + net::Socket::LastError() + ")");
+            if (n == 0 && !socket_.WaitWritable(kSendWaitMs)) return Failure("the probe takes no more requests");
             sent += static_cast<std::size_t>(n);
         }
-        return true;
+        return {};
     }
-    long Receive(std::uint8_t* buffer, std::size_t size, int timeoutMs, std::string& why) override {
-        if (!socket_.WaitReadable(timeoutMs)) return 0;
+    Result<std::size_t> Receive(std::uint8_t* buffer, std::size_t size, int timeoutMs) override {
+        if (!socket_.WaitReadable(timeoutMs)) return std::size_t{0};
         const long n = socket_.Receive(reinterpret_cast<char*>(buffer), size);
-        if (n > 0) return n;
-        if (n < 0 && socket_.TimedOut()) return 0;
-        why = n == 0 ? "the probe closed the connection" : "the connection broke (" + net::Socket::LastError() + ")";
-        return -1;
+        if (n > 0) return static_cast<std::size_t>(n);
+        if (n < 0 && socket_.TimedOut()) return std::size_t{0};
+        return Failure(n == 0 ? "the probe closed the connection" : "the connection broke (" + net::Socket::LastError() + ")");
     }
 
 private:

@@ -7,25 +7,26 @@
 #include <string>
 
 #include "remote/remote_bitbang_socket.h"
+#include "util/result.h"
 
 namespace orbvex::probe {
 
 class ProbeStream {
 public:
     virtual ~ProbeStream() = default;
-    // Sends every byte, or false with why (the peer gone).
-    virtual bool Send(const std::uint8_t* data, std::size_t size, std::string& why) = 0;
+    // Sends every byte, or says why not (the peer gone).
+    virtual Status Send(const std::uint8_t* data, std::size_t size) = 0;
     // Waits up to timeoutMs for bytes. Bytes read (> 0); 0 when nothing came in time;
-    // -1 when the stream ended or failed, with why.
-    virtual long Receive(std::uint8_t* buffer, std::size_t size, int timeoutMs, std::string& why) = 0;
+    // why, when the stream ended or failed.
+    virtual Result<std::size_t> Receive(std::uint8_t* buffer, std::size_t size, int timeoutMs) = 0;
     // Whether a probe on it may be starting up when it opens (a board reset by the line).
     virtual bool MayBeBooting() const { return false; }
 };
 
 std::unique_ptr<ProbeStream> MakeSocketStream(net::Socket socket);
 
-// A serial line, raw, 8N1, at baud. Null with why when it cannot be opened or set.
-std::unique_ptr<ProbeStream> OpenSerialStream(const std::string& device, int baud, std::string& why);
+// A serial line, raw, 8N1, at baud; or why it cannot be opened or set.
+Result<std::unique_ptr<ProbeStream>> OpenSerialStream(const std::string& device, int baud);
 inline constexpr int kDefaultBaud = 1000000;
 
 }  // namespace orbvex::probe

@@ -100,22 +100,19 @@ public:
     Deadline(int timeoutMs, const GiveUp& giveUp)
         : timeoutMs_(timeoutMs), until_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)), giveUp_(giveUp) {}
 
-    // How long to wait next; -1 (and why in reason) when the wait is over.
-    int NextSlice(std::string& reason) const {
-        if (giveUp_ && giveUp_()) {
-            reason = "interrupted";
-            return -1;
-        }
+    // How long to wait next, or why the wait is over.
+    Result<int> NextSlice() const {
+        if (giveUp_ && giveUp_()) return Failure(kInterrupted);
         if (timeoutMs_ < 0) return kWaitSliceMs;
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(until_ - std::chrono::steady_clock::now()).count();
-        if (left <= 0) {
-            reason = "no answer within " + (timeoutMs_ % 1000 == 0 ? std::to_string(timeoutMs_ / 1000) + " s"
-                                                                   : std::to_string(timeoutMs_) + " ms");
-            return -1;
-        }
+        if (left <= 0)
+            return Failure("no answer within " + (timeoutMs_ % 1000 == 0 ? std::to_string(timeoutMs_ / 1000) + " s"
+                                                                         : std::to_string(timeoutMs_) + " ms"));
         return static_cast<int>(std::min<long long>(kWaitSliceMs, left));
     }
+
+    static constexpr const char* kInterrupted = "interrupted";
 
 private:
     int timeoutMs_;
@@ -132,17 +129,17 @@ int PollWritable(NativeSocket s, int timeoutMs) {
 
 // Connects s without ever waiting past the deadline: a listener whose queue is full
 // leaves a blocking connect hanging until the system gives up, minutes later.
-// "" on success, else why not; s is left blocking.
-std::string ConnectWithin(NativeSocket s, const sockaddr* address, socklen_t length, const Deadline& deadline) {
+// s is left blocking.
+Status ConnectWithin(NativeSocket s, const sockaddr* address, socklen_t length, const Deadline& deadline) {
     SetBlocking(s, false);
-    std::string reason;
     for (;;) {
         if (::connect(s, address, length) == 0) break;
         const int state = ConnectError();
         if (state == 0) break;
-        if (state < 0) return Socket::LastError();
-        const int slice = deadline.NextSlice(reason);
-        if (slice < 0) return reason;
+        if (state < 0) return Failure(Socket::LastError());
+        const Result<int> next = deadline.NextSlice();
+        if (!next) return Failure(next.Error());
+        const int slice = next.Value();
         if (state == EAGAIN) {
             std::this_thread::sleep_for(std::chrono::milliseconds(slice));  // the listener may take someone meanwhile
             continue;
@@ -153,15 +150,15 @@ std::string ConnectWithin(NativeSocket s, const sockaddr* address, socklen_t len
         ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&code), &size);
         if (code != 0) {
 #if defined(_WIN32)
-            return "socket error " + std::to_string(code);
+            return Failure("socket error " + std::to_string(code));
 #else
-            return std::strerror(code);
+            return Failure(std::strerror(code));
 #endif
         }
         break;
     }
     SetBlocking(s, true);
-    return "";
+    return {};
 }
 
 int PollOne(NativeSocket s, int timeoutMs) {
@@ -189,15 +186,13 @@ bool ParsePort(const std::string& text, std::uint16_t& port) {
 }
 
 #if !defined(_WIN32)
-bool FillUnixAddress(const std::string& path, sockaddr_un& address, std::string& error) {
+Result<sockaddr_un> UnixAddress(const std::string& path) {
+    sockaddr_un address;
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        error = "unix socket path too long: " + path;
-        return false;
-    }
+    if (path.size() >= sizeof address.sun_path) return Failure("unix socket path too long: " + path);
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return true;
+    return address;
 }
 
 // Whether a listener accepts connections on the unix socket at address. The probe is
@@ -213,25 +208,16 @@ bool SomeoneListens(const sockaddr_un& address) {
 }
 
 // Binds s to the unix socket path, taking over a socket file a dead listener left.
-bool BindUnix(int s, const std::string& path, const sockaddr_un& address, std::string& error) {
-    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
-    if (errno != EADDRINUSE) {
-        error = Socket::LastError();
-        return false;
-    }
+Status BindUnix(int s, const std::string& path, const sockaddr_un& address) {
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return {};
+    if (errno != EADDRINUSE) return Failure(Socket::LastError());
     struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode)) {
-        error = "the path exists and is not a socket; it is left alone";
-        return false;
-    }
-    if (SomeoneListens(address)) {
-        error = "another program is listening on it";
-        return false;
-    }
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode))
+        return Failure("the path exists and is not a socket; it is left alone");
+    if (SomeoneListens(address)) return Failure("another program is listening on it");
     ::unlink(path.c_str());
-    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
-    error = Socket::LastError();
-    return false;
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return {};
+    return Failure(Socket::LastError());
 }
 #endif
 
@@ -247,30 +233,21 @@ std::string Endpoint::Describe() const {
     return host + ":" + std::to_string(port);
 }
 
-bool ParseEndpoint(const std::string& text, Endpoint& out, std::string& error) {
-    out = Endpoint{};
+Result<Endpoint> ParseEndpoint(const std::string& text) {
+    Endpoint out;
     if (text.rfind("unix:", 0) == 0) {
         out.isUnix = true;
         out.path = text.substr(5);
-        if (out.path.empty()) {
-            error = "no socket path after \"unix:\"";
-            return false;
-        }
-        return true;
+        if (out.path.empty()) return Failure("no socket path after \"unix:\"");
+        return out;
     }
     std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0) {
-        error = "expected HOST:PORT or unix:PATH, got \"" + text + "\"";
-        return false;
-    }
+    if (colon == std::string::npos || colon == 0) return Failure("expected HOST:PORT or unix:PATH, got \"" + text + "\"");
     std::string host = text.substr(0, colon);
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    if (!ParsePort(text.substr(colon + 1), out.port)) {
-        error = "bad TCP port in \"" + text + "\"";
-        return false;
-    }
+    if (!ParsePort(text.substr(colon + 1), out.port)) return Failure("bad TCP port in \"" + text + "\"");
     out.host = host;
-    return true;
+    return out;
 }
 
 Socket::Socket(std::intptr_t handle) : handle_(handle) {}
@@ -385,25 +362,22 @@ std::string Socket::LastError() {
 #endif
 }
 
-Socket Connect(const Endpoint& where, std::string& error, int timeoutMs, const GiveUp& giveUp) {
+Result<Socket> Connect(const Endpoint& where, int timeoutMs, const GiveUp& giveUp) {
     EnsureStarted();
     const Deadline deadline(timeoutMs, giveUp);
     if (where.isUnix) {
 #if defined(_WIN32)
-        error = "unix sockets are not supported on this system";
-        return Socket();
+        return Failure("unix sockets are not supported on this system");
 #else
-        sockaddr_un address;
-        if (!FillUnixAddress(where.path, address, error)) return Socket();
+        const Result<sockaddr_un> address = UnixAddress(where.path);
+        if (!address) return Failure(address.Error());
         int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        if (s < 0) {
-            error = Socket::LastError();
-            return Socket();
-        }
-        error = ConnectWithin(s, reinterpret_cast<sockaddr*>(&address), sizeof address, deadline);
-        if (!error.empty()) {
+        if (s < 0) return Failure(Socket::LastError());
+        const Status connected =
+            ConnectWithin(s, reinterpret_cast<const sockaddr*>(&address.Value()), sizeof address.Value(), deadline);
+        if (!connected) {
             ::close(s);
-            return Socket();
+            return Failure(connected.Error());
         }
         return Socket(s);
 #endif
@@ -414,78 +388,67 @@ Socket Connect(const Endpoint& where, std::string& error, int timeoutMs, const G
     addrinfo* found = nullptr;
     std::string service = std::to_string(where.port);
     int rc = ::getaddrinfo(where.host.c_str(), service.c_str(), &hints, &found);
-    if (rc != 0 || found == nullptr) {
-        error = "cannot resolve host \"" + where.host + "\"";
-        return Socket();
-    }
-    error = "no address to connect to";
+    if (rc != 0 || found == nullptr) return Failure("cannot resolve host \"" + where.host + "\"");
+    std::string error = "no address to connect to";  // the last address's, when all fail
     for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
         NativeSocket s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
         if (s == kNoSocket) {
             error = Socket::LastError();
             continue;
         }
-        error = ConnectWithin(s, a->ai_addr, static_cast<socklen_t>(a->ai_addrlen), deadline);
-        if (error.empty()) {
+        const Status tried = ConnectWithin(s, a->ai_addr, static_cast<socklen_t>(a->ai_addrlen), deadline);
+        if (tried) {
             ::freeaddrinfo(found);
             Socket connected(Handle(s));
             connected.SetNoDelay();
             return connected;
         }
+        error = tried.Error();
         CloseNative(s);
-        if (error == "interrupted") break;
+        if (error == Deadline::kInterrupted) break;
     }
     ::freeaddrinfo(found);
-    return Socket();
+    return Failure(error);
 }
 
 Listener::~Listener() { Close(); }
 
-bool Listener::Open(const Endpoint& where, std::string& error, bool onNetwork) {
+Status Listener::Open(const Endpoint& where, bool onNetwork) {
     EnsureStarted();
     Close();
     bound_ = where;
     if (where.isUnix) {
 #if defined(_WIN32)
-        error = "unix sockets are not supported on this system";
-        return false;
+        return Failure("unix sockets are not supported on this system");
 #else
-        sockaddr_un address;
-        if (!FillUnixAddress(where.path, address, error)) return false;
+        const Result<sockaddr_un> address = UnixAddress(where.path);
+        if (!address) return Failure(address.Error());
         int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        if (s < 0) {
-            error = Socket::LastError();
-            return false;
-        }
-        if (!BindUnix(s, where.path, address, error)) {
+        if (s < 0) return Failure(Socket::LastError());
+        const Status bound = BindUnix(s, where.path, address.Value());
+        if (!bound) {
             ::close(s);
-            return false;
+            return bound;
         }
         ownsPath_ = true;
         if (::listen(s, kListenQueue) != 0) {
-            error = Socket::LastError();
+            const std::string error = Socket::LastError();
             ::close(s);
             ::unlink(where.path.c_str());
             ownsPath_ = false;
-            return false;
+            return Failure(error);
         }
         handle_ = s;
-        return true;
+        return {};
 #endif
     }
     // Loopback unless asked: the receiver is a test peer, not a service for the network.
     in_addr host{};
     host.s_addr = htonl(INADDR_LOOPBACK);
     if (onNetwork) host.s_addr = ::inet_addr(where.host.c_str());  // both systems have it, IPv4 only
-    if (onNetwork && host.s_addr == INADDR_NONE) {
-        error = where.host + " is not an IPv4 address of this machine";
-        return false;
-    }
+    if (onNetwork && host.s_addr == INADDR_NONE) return Failure(where.host + " is not an IPv4 address of this machine");
     NativeSocket s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s == kNoSocket) {
-        error = Socket::LastError();
-        return false;
-    }
+    if (s == kNoSocket) return Failure(Socket::LastError());
     int on = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
     sockaddr_in address{};
@@ -493,16 +456,16 @@ bool Listener::Open(const Endpoint& where, std::string& error, bool onNetwork) {
     address.sin_addr = host;
     address.sin_port = htons(where.port);
     if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s, kListenQueue) != 0) {
-        error = Socket::LastError();
+        const std::string error = Socket::LastError();
         CloseNative(s);
-        return false;
+        return Failure(error);
     }
     socklen_t length = sizeof address;
     ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
     bound_.host = onNetwork ? where.host : "127.0.0.1";
     bound_.port = ntohs(address.sin_port);
     handle_ = Handle(s);
-    return true;
+    return {};
 }
 
 Socket Listener::Accept(int timeoutMs) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "util/result.h"
+
 // The stream sockets that carry the remote bit-bang protocol: TCP, or a unix socket
 // where the platform has them. Both ends of the protocol use these and nothing else
 // of the host's code.
@@ -22,8 +24,8 @@ struct Endpoint {
     std::string Describe() const;
 };
 
-// False (and a reason in error) when text is not one of the two forms above.
-bool ParseEndpoint(const std::string& text, Endpoint& out, std::string& error);
+// The endpoint, or why text is not one of the two forms above.
+Result<Endpoint> ParseEndpoint(const std::string& text);
 
 // One connected stream socket; closes itself.
 class Socket {
@@ -78,11 +80,11 @@ using GiveUp = std::function<bool()>;
 // Waits are cut in slices this long, so that a wish to give up is seen in time.
 inline constexpr int kWaitSliceMs = 50;
 
-// Connects to a listening peer; an invalid socket and a reason on failure. A peer that
-// does not take the connection (a listener whose queue is full, a host that drops it)
-// is given up after timeoutMs (negative: when the system gives up), or as soon as
-// giveUp says so. The socket comes back blocking.
-Socket Connect(const Endpoint& where, std::string& error, int timeoutMs = -1, const GiveUp& giveUp = {});
+// Connects to a listening peer, or says why not. A peer that does not take the
+// connection (a listener whose queue is full, a host that drops it) is given up after
+// timeoutMs (negative: when the system gives up), or as soon as giveUp says so. The
+// socket comes back blocking.
+Result<Socket> Connect(const Endpoint& where, int timeoutMs = -1, const GiveUp& giveUp = {});
 
 // A listening socket, on the loopback interface only for TCP unless asked otherwise.
 class Listener {
@@ -96,7 +98,7 @@ public:
     // someone still listens on, or a path that is no socket, is refused.
     // onNetwork: TCP on where.host (an IPv4 address; 0.0.0.0 for every interface) instead
     // of the loopback interface.
-    bool Open(const Endpoint& where, std::string& error, bool onNetwork = false);
+    Status Open(const Endpoint& where, bool onNetwork = false);
     // Waits up to timeoutMs (negative: forever) for a client; invalid on timeout.
     Socket Accept(int timeoutMs);
     // The endpoint as bound: for TCP with the port actually given by the system.

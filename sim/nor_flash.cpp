@@ -113,7 +113,7 @@ bool NorFlash::LoadFile(const std::string& path) {
     return ReadWholeFile(path, bytes_.size(), image).Ok() && Assign(image);
 }
 
-bool NorFlash::SaveFile(const std::string& path) const { return SaveWholeFile(path, bytes_).ok; }
+bool NorFlash::SaveFile(const std::string& path) const { return SaveWholeFile(path, bytes_).Ok(); }
 
 std::uint16_t NorFlash::Cell(std::uint32_t word) const {
     const std::uint32_t offset = (word << 1) % Size();

@@ -181,8 +181,8 @@ bool KeepMode(int fd, unsigned mode) {
 #endif
 }
 
-FileSaveResult Failed(const char* what, const std::string& path, const std::string& reason) {
-    return {false, std::string(what) + path + ": " + reason};
+Failure Failed(const char* what, const std::string& path, const std::string& reason) {
+    return Failure(std::string(what) + path + ": " + reason);
 }
 
 // Where the owner and group of a file are kept, as far as the process may give them.
@@ -205,33 +205,24 @@ struct SaveTarget {
     long owner = -1, group = -1;  // of the file it replaces
 };
 
-// False, with the refusal, when nothing may be saved as path.
-bool Examine(const std::string& path, SaveTarget& target, FileSaveResult& refusal) {
-    if (path.empty()) {
-        refusal = Failed("Cannot create file ", path, "no file name given");
-        return false;
-    }
+// What a save as path replaces, or the refusal when nothing may be saved there.
+Result<SaveTarget> Examine(const std::string& path) {
+    if (path.empty()) return Failed("Cannot create file ", path, "no file name given");
+    SaveTarget target;
     std::error_code ec;
     (void)fs::status(path, ec);
     // A loop, or a chain the system will not follow; a name longer than it allows.
-    if (ec == std::errc::too_many_symbolic_link_levels || ec == std::errc::filename_too_long) {
-        refusal = Failed("Cannot create file ", path, ec.message());
-        return false;
-    }
+    if (ec == std::errc::too_many_symbolic_link_levels || ec == std::errc::filename_too_long)
+        return Failed("Cannot create file ", path, ec.message());
     target.file = FollowLinks(fs::path(path));
     target.mode = DefaultMode();
     const fs::file_status status = fs::status(target.file, ec);
     if (fs::exists(status)) {
-        if (!fs::is_regular_file(status)) {
-            refusal = Failed("Cannot create file ", path, "not a regular file");
-            return false;
-        }
+        if (!fs::is_regular_file(status)) return Failed("Cannot create file ", path, "not a regular file");
         target.mode = static_cast<unsigned>(status.permissions()) & 07777u;
         // Read-only to its owner means "keep this": even a user who may replace it anyway.
-        if ((target.mode & 0200u) == 0 || !Writable(target.file.string())) {
-            refusal = Failed("Cannot create file ", path, "the file is read-only");
-            return false;
-        }
+        if ((target.mode & 0200u) == 0 || !Writable(target.file.string()))
+            return Failed("Cannot create file ", path, "the file is read-only");
 #if !defined(_WIN32)
         struct stat st {};
         if (::stat(target.file.c_str(), &st) == 0) {
@@ -242,7 +233,7 @@ bool Examine(const std::string& path, SaveTarget& target, FileSaveResult& refusa
     }
     target.folder = target.file.parent_path();
     if (target.folder.empty()) target.folder = ".";
-    return true;
+    return target;
 }
 
 // The signals that end a program by default (a second Ctrl-C, a closed terminal) wait
@@ -395,11 +386,10 @@ FileReadResult ReadWholeFile(const std::string& path, std::uint64_t limit, std::
     return result;
 }
 
-FileSaveResult SaveWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size,
-                             const SaveFault& fault) {
-    SaveTarget target;
-    FileSaveResult refusal;
-    if (!Examine(path, target, refusal)) return refusal;
+Status SaveWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size, const SaveFault& fault) {
+    const Result<SaveTarget> examined = Examine(path);
+    if (!examined) return Failure(examined.Error());
+    const SaveTarget& target = examined.Value();
     Temporary temporary(target.folder);
     if (!temporary.Valid()) return Failed("Cannot create file ", path, Reason(errno));
     KeepOwner(temporary.Fd(), target.owner, target.group);  // before the mode: a new owner clears set-id bits
@@ -407,16 +397,15 @@ FileSaveResult SaveWholeFile(const std::string& path, const std::uint8_t* data, 
                        !Injected(fault, SaveStep::Sync) && SyncFile(temporary.Fd()) == 0 &&
                        temporary.Place(target.file.string(), fault);
     if (!saved) return Failed("Cannot write file ", path, Reason(errno));
-    return {true, {}};
+    return {};
 }
 
-FileSaveResult CheckSaveTarget(const std::string& path) {
-    SaveTarget target;
-    FileSaveResult refusal;
-    if (!Examine(path, target, refusal)) return refusal;
-    const Temporary probe(target.folder);
+Status CheckSaveTarget(const std::string& path) {
+    const Result<SaveTarget> examined = Examine(path);
+    if (!examined) return Failure(examined.Error());
+    const Temporary probe(examined->folder);
     if (!probe.Valid()) return Failed("Cannot create file ", path, Reason(errno));
-    return {true, {}};
+    return {};
 }
 
 void TakeEndingSignalsAfterSaves() { g_takeEndingSignals = true; }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "util/result.h"
+
 namespace orbvex {
 
 enum class FileReadStatus {
@@ -31,11 +33,6 @@ struct FileReadResult {
 // named pipe or a device never blocks the program or feeds it endless bytes.
 FileReadResult ReadWholeFile(const std::string& path, std::uint64_t limit, std::vector<std::uint8_t>& data);
 
-struct FileSaveResult {
-    bool ok = false;
-    std::string error;  // "Cannot create file PATH: reason" or "Cannot write file PATH: reason"
-};
-
 // The system calls of a save once its checks have passed.
 enum class SaveStep { Write,
                       Sync,
@@ -45,22 +42,22 @@ enum class SaveStep { Write,
 // closes), 0 lets it run. Only tests give one.
 using SaveFault = std::function<int(SaveStep)>;
 
-// Saves size bytes as the file path, whole or not at all. A symbolic link is written
+// Saves size bytes as the file path, whole or not at all; a failure says "Cannot create
+// file PATH: reason" or "Cannot write file PATH: reason". A symbolic link is written
 // through to the file it names (a loop, or a chain longer than the system follows, is
 // refused); an existing file keeps its permission bits and, where the process may, its
 // owner and group; a target that is not a regular file (a device, a folder) or that is
 // read-only is refused and left alone. The temporary file never outlives a failure,
 // nor, where the system can hide it until it is complete, the process.
-FileSaveResult SaveWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size,
-                             const SaveFault& fault = {});
-inline FileSaveResult SaveWholeFile(const std::string& path, const std::vector<std::uint8_t>& data) {
+Status SaveWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size, const SaveFault& fault = {});
+inline Status SaveWholeFile(const std::string& path, const std::vector<std::uint8_t>& data) {
     return SaveWholeFile(path, data.data(), data.size());
 }
 
 // The checks SaveWholeFile makes before it writes, and a file created and removed in the
-// target's folder: ok when a save there can begin, else the error that save would give.
+// target's folder: ok when a save there can begin, else the failure that save would give.
 // Lets a long read refuse its destination before the first byte is read.
-FileSaveResult CheckSaveTarget(const std::string& path);
+Status CheckSaveTarget(const std::string& path);
 
 // A program that reports its saves itself calls it once: from then on a signal that
 // would end it while a file is saved (a second Ctrl-C) is taken once the file is in

@@ -104,12 +104,12 @@ private:
                 reason_ += ", and no ppdev device stands for this base";
                 return nullptr;
             }
-            std::string error;
-            cable = PpdevCable::Open(ppdev_, device, error);
-            if (!cable) {
-                reason_ += ", and " + error;
+            Result<std::unique_ptr<PpdevCable>> opened = PpdevCable::Open(ppdev_, device);
+            if (!opened) {
+                reason_ += ", and " + opened.Error();
                 return nullptr;
             }
+            cable = std::move(opened).Value();
         }
         routes_.push_back({base, std::move(cable)});
         return &routes_.back();

@@ -66,7 +66,7 @@ AvrBoard::~AvrBoard() {
     free(avr_);
 }
 
-bool AvrBoard::Load(const std::string& elfPath, std::string& error) {
+Status AvrBoard::Load(const std::string& elfPath) {
     elf_firmware_t firmware{};
     // simavr's loader says what it loaded on stdout, where the program's own first line
     // (the serial line's path) belongs: it is not wanted.
@@ -79,15 +79,9 @@ bool AvrBoard::Load(const std::string& elfPath, std::string& error) {
     std::fflush(stdout);
     dup2(out, 1);
     close(out);
-    if (loaded != 0) {
-        error = "cannot read the firmware " + elfPath;
-        return false;
-    }
+    if (loaded != 0) return Failure("cannot read the firmware " + elfPath);
     avr_ = avr_make_mcu_by_name("atmega328p");
-    if (!avr_) {
-        error = "this simavr has no ATmega328P";
-        return false;
-    }
+    if (!avr_) return Failure("this simavr has no ATmega328P");
     avr_init(avr_);
     avr_->log = LOG_ERROR;
     avr_->frequency = kClockHz;
@@ -101,10 +95,7 @@ bool AvrBoard::Load(const std::string& elfPath, std::string& error) {
     for (avr_io_t* io = avr_->io_port; io; io = io->next) {
         if (std::string(io->kind) == "uart" && reinterpret_cast<avr_uart_t*>(io)->name == '0') uart_ = io;
     }
-    if (!uart_) {
-        error = "this simavr's ATmega328P has no USART0";
-        return false;
-    }
+    if (!uart_) return Failure("this simavr's ATmega328P has no USART0");
     Uart(uart_)->flags &= ~AVR_UART_FLAG_STDIO;
     Uart(uart_)->flags &= ~AVR_UART_FLAG_POLL_SLEEP;
     serialIn_ = avr_io_getirq(avr_, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT);
@@ -119,7 +110,7 @@ bool AvrBoard::Load(const std::string& elfPath, std::string& error) {
     read.c = OnPinRead;
     read.param = this;
     UpdateLines();
-    return true;
+    return {};
 }
 
 void AvrBoard::OnPort(avr_irq_t*, std::uint32_t, void* param) { static_cast<AvrBoard*>(param)->UpdateLines(); }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "port/port_backend.h"
+#include "util/result.h"
 
 struct avr_t;
 struct avr_irq_t;
@@ -30,8 +31,8 @@ public:
     AvrBoard(const AvrBoard&) = delete;
     AvrBoard& operator=(const AvrBoard&) = delete;
 
-    // Loads the firmware ELF and starts the board; false with the reason.
-    bool Load(const std::string& elfPath, std::string& error);
+    // Loads the firmware ELF and starts the board, or says why not.
+    Status Load(const std::string& elfPath);
 
     // The host's end of the serial line: its rate, the bytes it sends (delivered at
     // that rate) and those it has received.

@@ -41,25 +41,20 @@ BoardLine::~BoardLine() {
 // Raw, so that nothing the host sends is echoed or changed before the host sets its own
 // mode. The slave end is kept open here too, so that the master reads no end of file
 // between two hosts.
-bool BoardLine::Open(std::string& error) {
+Status BoardLine::Open() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 || !ptsname(master_)) {
-        error = "cannot open a pseudo-terminal";
-        return false;
-    }
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 || !ptsname(master_))
+        return Failure("cannot open a pseudo-terminal");
     path_ = ptsname(master_);
     slave_ = open(path_.c_str(), O_RDWR | O_NOCTTY);
-    if (slave_ < 0) {
-        error = "cannot open " + path_;
-        return false;
-    }
+    if (slave_ < 0) return Failure("cannot open " + path_);
     termios raw{};
     tcgetattr(slave_, &raw);
     cfmakeraw(&raw);
     cfsetspeed(&raw, B1000000);
     tcsetattr(slave_, TCSANOW, &raw);
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    return true;
+    return {};
 }
 
 void BoardLine::Serve(const std::atomic<bool>& stop, std::uint64_t resetAfterBytes) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "probe/sim/avr_board.h"
+#include "util/result.h"
 
 namespace orbvex::probe {
 
@@ -17,8 +18,8 @@ public:
     BoardLine(const BoardLine&) = delete;
     BoardLine& operator=(const BoardLine&) = delete;
 
-    // Opens the pseudo-terminal, raw; false with the reason.
-    bool Open(std::string& error);
+    // Opens the pseudo-terminal, raw, or says why not.
+    Status Open();
     const std::string& Path() const { return path_; }
 
     // Carries bytes both ways and runs the board until stop is set or the firmware

@@ -51,18 +51,17 @@ std::unique_ptr<orbvex::PortBackend> OpenTarget(const Options& o, orbvex::sim::V
         }
         return virtualReceiver;
     }
-    orbvex::net::Endpoint where;
-    std::string error;
-    if (!orbvex::net::ParseEndpoint(o.target, where, error)) {
-        std::cerr << "orbvex_probe_sim: --target " << o.target << ": " << error << '\n';
+    const orbvex::Result<orbvex::net::Endpoint> where = orbvex::net::ParseEndpoint(o.target);
+    if (!where) {
+        std::cerr << "orbvex_probe_sim: --target " << o.target << ": " << where.Error() << '\n';
         return nullptr;
     }
-    orbvex::net::Socket socket = orbvex::net::Connect(where, error, o.targetTimeoutSeconds * 1000);
-    if (!socket.Valid()) {
-        std::cerr << "orbvex_probe_sim: cannot connect to " << where.Describe() << ": " << error << '\n';
+    orbvex::Result<orbvex::net::Socket> socket = orbvex::net::Connect(where.Value(), o.targetTimeoutSeconds * 1000);
+    if (!socket) {
+        std::cerr << "orbvex_probe_sim: cannot connect to " << where->Describe() << ": " << socket.Error() << '\n';
         return nullptr;
     }
-    return std::make_unique<orbvex::RemoteBitbangClient>(std::move(socket), o.targetTimeoutSeconds * 1000);
+    return std::make_unique<orbvex::RemoteBitbangClient>(std::move(socket).Value(), o.targetTimeoutSeconds * 1000);
 }
 
 int Serve(const Options& o) {
@@ -71,14 +70,13 @@ int Serve(const Options& o) {
     if (!target) return 1;
     orbvex::probe::AvrBoard board(*target);
     board.SetBridgeRates(o.bridgeRates);
-    std::string error;
-    if (!board.Load(o.firmware, error)) {
-        std::cerr << "orbvex_probe_sim: " << error << '\n';
+    if (const orbvex::Status loaded = board.Load(o.firmware); !loaded) {
+        std::cerr << "orbvex_probe_sim: " << loaded.Error() << '\n';
         return 1;
     }
     orbvex::probe::BoardLine line(board);
-    if (!line.Open(error)) {
-        std::cerr << "orbvex_probe_sim: " << error << '\n';
+    if (const orbvex::Status opened = line.Open(); !opened) {
+        std::cerr << "orbvex_probe_sim: " << opened.Error() << '\n';
         return 1;
     }
     const std::string& path = line.Path();

@@ -163,9 +163,9 @@ void ReportFlashViolations(orbvex::sim::VirtualReceiver& receiver) {
 
 // Refused at start rather than after a session whose work it would lose.
 bool SaveTargetUsable(const std::string& path) {
-    const orbvex::FileSaveResult usable = orbvex::CheckSaveTarget(path);
-    if (!usable.ok) std::cerr << "orbvex_receiver: cannot save the flash: " << usable.error << '\n';
-    return usable.ok;
+    const orbvex::Status usable = orbvex::CheckSaveTarget(path);
+    if (!usable) std::cerr << "orbvex_receiver: cannot save the flash: " << usable.Error() << '\n';
+    return usable.Ok();
 }
 
 // The flash from the image file, or erased flash when there is no file yet (in a folder
@@ -228,9 +228,9 @@ void ReportCpu(const orbvex::sim::VirtualReceiver& receiver, std::size_t& report
 
 bool SaveImage(const orbvex::sim::VirtualReceiver& receiver, const std::string& path) {
     if (path.empty()) return true;
-    const orbvex::FileSaveResult saved = orbvex::SaveWholeFile(path, receiver.Flash());
-    if (saved.ok) return true;
-    std::cerr << "orbvex_receiver: cannot save the flash: " << saved.error << '\n';
+    const orbvex::Status saved = orbvex::SaveWholeFile(path, receiver.Flash());
+    if (saved) return true;
+    std::cerr << "orbvex_receiver: cannot save the flash: " << saved.Error() << '\n';
     return false;
 }
 
@@ -401,9 +401,8 @@ int main(int argc, char** argv) {
     where.host = "127.0.0.1";  // where the listener binds: loopback only
     where.port = o.tcpPort;
     orbvex::net::Listener listener;
-    std::string error;
-    if (!listener.Open(where, error)) {
-        std::cerr << "orbvex_receiver: cannot listen on " << where.Describe() << ": " << error << '\n';
+    if (const orbvex::Status listening = listener.Open(where); !listening) {
+        std::cerr << "orbvex_receiver: cannot listen on " << where.Describe() << ": " << listening.Error() << '\n';
         return 1;
     }
     CatchStopSignals();

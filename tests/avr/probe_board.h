@@ -68,8 +68,8 @@ inline Answer ParseAnswer(const std::string& stream) {
 class ProbeBoard {
 public:
     explicit ProbeBoard(PortBackend& target) : board(target) {
-        std::string error;
-        EXPECT_TRUE(board.Load(ORBVEX_PROBE_ELF, error)) << error;
+        const Status loaded = board.Load(ORBVEX_PROBE_ELF);
+        EXPECT_TRUE(loaded) << loaded.Error();
         board.Run(kPatience);  // starts, and sleeps waiting for the host
     }
 

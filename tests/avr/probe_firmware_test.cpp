@@ -275,12 +275,12 @@ TEST(ProbeFirmware, DrivesARemoteBitbangTarget) {
     net::Listener listener;
     net::Endpoint where;
     where.host = "127.0.0.1";
-    std::string error;
-    ASSERT_TRUE(listener.Open(where, error)) << error;
+    const Status listening = listener.Open(where);
+    ASSERT_TRUE(listening) << listening.Error();
     std::atomic<bool> stop{false};
     std::thread server([&] { ServeRemoteBitbang(listener, served, &stop, [](ServerEvent e) { return !ClientGone(e); }); });
     {
-        RemoteBitbangClient client(net::Connect(listener.Bound(), error));
+        RemoteBitbangClient client(net::Connect(listener.Bound()).Value());
         ProbeBoard probe(client);
         EXPECT_EQ(RawIdcode(probe), 0x2A5B6C7Du);
         client.Quit();

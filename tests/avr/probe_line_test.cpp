@@ -21,9 +21,10 @@ constexpr std::uint32_t kRomSize = 8192;
 class SimulatedNano {
 public:
     explicit SimulatedNano(std::uint64_t resetAfterBytes = 0) : board_(receiver), line_(board_) {
-        std::string error;
-        EXPECT_TRUE(board_.Load(ORBVEX_PROBE_ELF, error)) << error;
-        EXPECT_TRUE(line_.Open(error)) << error;
+        const Status loaded = board_.Load(ORBVEX_PROBE_ELF);
+        EXPECT_TRUE(loaded) << loaded.Error();
+        const Status opened = line_.Open();
+        EXPECT_TRUE(opened) << opened.Error();
         serving_ = std::thread([this, resetAfterBytes] { line_.Serve(stop_, resetAfterBytes); });
     }
     ~SimulatedNano() {

@@ -193,9 +193,8 @@ TEST(WindowOptions, AFlashImageTheReceiverCannotUseEndsWindowAndToolWithStatusTw
 }
 
 TEST(CliOptions, FtdiChoiceReadsEveryKey) {
-    std::string error;
-    const std::optional<FtdiSelection> s = ParseFtdiSelection("0x0403:6010,serial=FT4X,interface=b,freq=6M", error);
-    ASSERT_TRUE(s) << error;
+    const Result<FtdiSelection> s = ParseFtdiSelection("0x0403:6010,serial=FT4X,interface=b,freq=6M");
+    ASSERT_TRUE(s) << s.Error();
     EXPECT_EQ((std::vector<unsigned>{s->vendor, s->product, unsigned(s->interface), s->frequency.value()}),
               (std::vector<unsigned>{0x0403, 0x6010, 2, 6000000}));
     EXPECT_EQ(s->serial, "FT4X");

@@ -43,29 +43,32 @@ public:
 };
 
 TEST(RemoteBitbangEndpoint, ParsesTcpAndUnixForms) {
-    Endpoint e;
-    std::string error;
-    ASSERT_TRUE(net::ParseEndpoint("localhost:3335", e, error));
-    EXPECT_FALSE(e.isUnix);
-    EXPECT_EQ(e.host, "localhost");
-    EXPECT_EQ(e.port, 3335);
-    ASSERT_TRUE(net::ParseEndpoint("[::1]:9", e, error));
-    EXPECT_EQ(e.host, "::1");
-    EXPECT_EQ(e.Describe(), "[::1]:9");
-    ASSERT_TRUE(net::ParseEndpoint("unix:/tmp/rbb.sock", e, error));
-    EXPECT_TRUE(e.isUnix);
-    EXPECT_EQ(e.path, "/tmp/rbb.sock");
+    auto e = net::ParseEndpoint("localhost:3335");
+    ASSERT_TRUE(e);
+    EXPECT_FALSE(e->isUnix);
+    EXPECT_EQ(e->host, "localhost");
+    EXPECT_EQ(e->port, 3335);
+    e = net::ParseEndpoint("[::1]:9");
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->host, "::1");
+    EXPECT_EQ(e->Describe(), "[::1]:9");
+    e = net::ParseEndpoint("unix:/tmp/rbb.sock");
+    ASSERT_TRUE(e);
+    EXPECT_TRUE(e->isUnix);
+    EXPECT_EQ(e->path, "/tmp/rbb.sock");
     for (const char* bad : {"localhost", "host:", "host:70000", "host:12x", ":80", "unix:"})
-        EXPECT_FALSE(net::ParseEndpoint(bad, e, error)) << bad;
+        EXPECT_FALSE(net::ParseEndpoint(bad)) << bad;
 }
 
 // A client connected over loopback to a bare socket the test plays the server on.
 class RemoteBitbangClientTest : public ::testing::Test {
 protected:
     void Connect(int answerTimeoutMs = RemoteBitbangClient::kDefaultAnswerTimeoutMs) {
-        std::string error;
-        ASSERT_TRUE(listener_.Open(Loopback(), error)) << error;
-        client_ = std::make_unique<RemoteBitbangClient>(net::Connect(listener_.Bound(), error), answerTimeoutMs);
+        const Status listening = listener_.Open(Loopback());
+        ASSERT_TRUE(listening) << listening.Error();
+        auto socket = net::Connect(listener_.Bound());
+        ASSERT_TRUE(socket) << socket.Error();
+        client_ = std::make_unique<RemoteBitbangClient>(std::move(socket).Value(), answerTimeoutMs);
         server_ = listener_.Accept(2000);
         ASSERT_TRUE(server_.Valid());
         client_->SetFailureHandler([this](const std::string& reason) { drops_.push_back(reason); });
@@ -247,8 +250,8 @@ TEST(RemoteBitbangInterpreter, IgnoresBlinkSwdAndSleepAndStopsAtQuit) {
 class ServedEchoCable {
 public:
     ServedEchoCable() {
-        std::string error;
-        EXPECT_TRUE(listener_.Open(Loopback(), error)) << error;
+        const Status listening = listener_.Open(Loopback());
+        EXPECT_TRUE(listening) << listening.Error();
         thread_ = std::thread([this] {
             ServeRemoteBitbang(listener_, cable, nullptr, [this](ServerEvent e) {
                 quitSeen = e == ServerEvent::Quit;
@@ -258,8 +261,9 @@ public:
     }
     void Join() { thread_.join(); }
     Socket Connect() {
-        std::string error;
-        return net::Connect(listener_.Bound(), error);
+        auto socket = net::Connect(listener_.Bound());
+        EXPECT_TRUE(socket) << socket.Error();
+        return socket ? std::move(socket).Value() : Socket();
     }
 
     RecordingPort cable;

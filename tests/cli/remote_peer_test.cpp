@@ -64,8 +64,8 @@ public:
     explicit ServedReceiver(std::uint64_t dropAfterReads = 0) : dropAfter_(dropAfterReads) {
         net::Endpoint where;
         where.host = "127.0.0.1";
-        std::string error;
-        EXPECT_TRUE(listener_.Open(where, error)) << error;
+        const Status listening = listener_.Open(where);
+        EXPECT_TRUE(listening) << listening.Error();
         thread_ = std::thread([this] {
             ServerLimits limits;
             limits.pollMs = 20;
@@ -385,15 +385,16 @@ TEST(ServedReceiverProcess, RefusesWhatItCannotServeWithAReasonAndNeverCrashes) 
     net::Endpoint livePath;
     livePath.isUnix = true;
     livePath.path = dir.Path("live.sock");
-    std::string error;
-    ASSERT_TRUE(live.Open(livePath, error)) << error;
+    const Status listening = live.Open(livePath);
+    ASSERT_TRUE(listening) << listening.Error();
     WriteBytes(dir.Path("short.img"), std::vector<std::uint8_t>(1000, 0xFF));
     WriteBytes(dir.Path("read-only.img"), std::vector<std::uint8_t>(0x100000, 0xFF));
     std::filesystem::permissions(dir.Path("read-only.img"), std::filesystem::perms::owner_read);
     net::Listener taken;
     net::Endpoint anyPort;
     anyPort.host = "127.0.0.1";
-    ASSERT_TRUE(taken.Open(anyPort, error)) << error;
+    const Status listeningToo = taken.Open(anyPort);
+    ASSERT_TRUE(listeningToo) << listeningToo.Error();
     const std::string takenPort = std::to_string(taken.Bound().port);
 
     const struct {
@@ -461,10 +462,10 @@ TEST(ServedReceiverProcess, EverySignalThatEndsItSavesTheFlash) {
 }
 
 net::Socket Dial(const std::string& address) {
-    net::Endpoint where;
-    std::string error;
-    net::ParseEndpoint(address, where, error);
-    return net::Connect(where, error);
+    const Result<net::Endpoint> where = net::ParseEndpoint(address);
+    if (!where) return net::Socket();
+    Result<net::Socket> socket = net::Connect(where.Value());
+    return socket ? std::move(socket).Value() : net::Socket();
 }
 
 // What a new client gets from the receiver at address: "" when it is served (the
@@ -639,11 +640,13 @@ TEST(CliRemote, APeerThatKeepsTheToolWaitingEndsTheRunAtTheTimeoutOrWithinASecon
     for (const net::Endpoint& where : {tcp, unix}) {
         for (const bool queueFull : {true, false}) {
             net::Listener listener;
-            std::string error;
-            ASSERT_TRUE(listener.Open(where, error)) << error;
+            const Status listening = listener.Open(where);
+            ASSERT_TRUE(listening) << listening.Error();
             std::vector<net::Socket> queued;  // never accepted
-            while (queueFull && queued.size() < 1000 && (queued.empty() || queued.back().Valid()))
-                queued.push_back(net::Connect(listener.Bound(), error, 300));
+            while (queueFull && queued.size() < 1000 && (queued.empty() || queued.back().Valid())) {
+                Result<net::Socket> socket = net::Connect(listener.Bound(), 300);
+                queued.push_back(socket ? std::move(socket).Value() : net::Socket());
+            }
             const std::string says = queueFull ? "cannot connect to " + listener.Bound().Describe()
                                                : "the remote receiver stopped answering";
             for (const bool ctrlC : {false, true}) {
@@ -741,8 +744,8 @@ public:
     KillingRelay(const std::string& probeAddress, Program& probe, std::uint8_t type, int nth) {
         net::Endpoint here;
         here.host = "127.0.0.1";
-        std::string error;
-        EXPECT_TRUE(listener_.Open(here, error)) << error;
+        const Status listening = listener_.Open(here);
+        EXPECT_TRUE(listening) << listening.Error();
         thread_ = std::thread([this, probeAddress, &probe, type, nth] {
             net::Socket client = listener_.Accept(60000), up = Dial(probeAddress);
             probe::FrameReader reader;
@@ -818,8 +821,8 @@ TEST(ServedProbe, AProbeThatNeverAnswersEndsTheRunAtTheTimeoutOrAtCtrlC) {
     net::Endpoint here;
     here.host = "127.0.0.1";
     net::Listener silent;  // connections wait in its queue, taken by nobody
-    std::string error;
-    ASSERT_TRUE(silent.Open(here, error)) << error;
+    const Status listening = silent.Open(here);
+    ASSERT_TRUE(listening) << listening.Error();
     const std::string address = silent.Bound().Describe();
     for (const bool ctrlC : {false, true}) {
         const auto started = std::chrono::steady_clock::now();

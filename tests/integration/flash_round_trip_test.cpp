@@ -210,7 +210,9 @@ protected:
 TEST_F(OverDeviceCable, Ppdev) {
     parport.record = false;
     parport.target = &receiver;
-    device = PpdevCable::Open(parport, "/dev/parport0", error);
+    auto opened = PpdevCable::Open(parport, "/dev/parport0");
+    error = opened.Error();
+    if (opened) device = std::move(opened).Value();
     Session();
 }
 
@@ -218,7 +220,9 @@ TEST_F(OverDeviceCable, Gpio) {
     gpio.record = false;
     gpio.AddChip("gpiochip0", 28);
     gpio.WireTo(receiver, {{11, cable::kTck}, {25, cable::kTms}, {10, cable::kTdi}, {24, cable::kResetLine}});
-    device = GpioCable::Open(gpio, {"gpiochip0", 11, 25, 10, 9, 24u}, error);
+    auto opened = GpioCable::Open(gpio, {"gpiochip0", 11, 25, 10, 9, 24u});
+    error = opened.Error();
+    if (opened) device = std::move(opened).Value();
     Session();
 }
 

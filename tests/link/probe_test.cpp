@@ -90,9 +90,9 @@ TEST_F(ProbeFaults, AProbeThatLostItsCableSaysSoAndTheWriteStops) {
     bool armed = false;
     int requests = 0;
     sim::VirtualReceiver target;
-    InProcessProbe probe(target, {}, 10000, [&](std::string& why) {
-        why = "the FTDI chip went away";
-        return armed && ++requests > 50;
+    InProcessProbe probe(target, {}, 10000, [&]() -> Status {
+        if (armed && ++requests > 50) return Failure("the FTDI chip went away");
+        return {};
     });
     link.emplace(*access, &probe.client);
     ASSERT_TRUE(Start());

@@ -63,10 +63,11 @@ TEST_F(SameSession, ClocksDrivenAheadReachTheTargetAsTheSequentialPinsInAFifthOf
             set(boardTarget);
             PinRecorder boardPins(boardTarget);
             probe::AvrBoard board(boardPins);
-            std::string error;
-            ASSERT_TRUE(board.Load(ORBVEX_PROBE_ELF, error)) << error;
+            const Status loaded = board.Load(ORBVEX_PROBE_ELF);
+            ASSERT_TRUE(loaded) << loaded.Error();
             probe::ProbeClient client(std::make_unique<BoardStream>(board), 10000);
-            ASSERT_TRUE(client.Hello(error)) << error;
+            const Status hello = client.Hello();
+            ASSERT_TRUE(hello) << hello.Error();
             session(client);
             client.Sync();  // the release, sent ahead, has reached the pins
             EXPECT_EQ(boardPins.changes, atOnce.changes) << row << " through the board";

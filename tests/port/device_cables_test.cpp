@@ -35,9 +35,9 @@ void ClockOnce(PortBackend& cable) {
 
 TEST(PpdevCable, ClaimsOnceMapsEachAccessToOneRequestAndReleasesAtTheEnd) {
     PpdevStandIn device;
-    std::string error;
-    auto cable = PpdevCable::Open(device, "/dev/parport0", error);
-    ASSERT_NE(cable, nullptr) << error;
+    auto opened = PpdevCable::Open(device, "/dev/parport0");
+    ASSERT_TRUE(opened) << opened.Error();
+    auto& cable = opened.Value();
     ClockOnce(*cable);
     cable.reset();
     EXPECT_THAT(device.calls, ElementsAre("open /dev/parport0", "PPEXCL", "PPCLAIM", "PPRSTATUS", "PPWDATA 0D",
@@ -61,8 +61,8 @@ TEST(PpdevCable, RefusalsNameTheDeviceTheReasonAndTheRemedyAndLeaveNothingOpen) 
     for (const auto& c : cases) {
         PpdevStandIn device;
         device.*c.fault = c.error;
-        std::string error;
-        EXPECT_EQ(PpdevCable::Open(device, c.device, error), nullptr);
+        const std::string error = PpdevCable::Open(device, c.device).Error();
+        EXPECT_NE(error, "");
         for (const char* text : c.says) EXPECT_THAT(error, HasSubstr(text));
         EXPECT_EQ(device.OpenCount(), 0) << error;
         EXPECT_FALSE(device.Claimed()) << error;
@@ -73,8 +73,7 @@ TEST(PpdevCable, AFailureMidTransferIsReportedOnceThenReadsGiveTdoHighAndThePort
     PpdevStandIn device;
     device.dataError = ENODEV;
     device.dataErrorAfter = 2;
-    std::string error;
-    auto cable = PpdevCable::Open(device, "/dev/parport0", error);
+    auto cable = PpdevCable::Open(device, "/dev/parport0").Value();
     std::vector<std::string> reports;
     cable->SetFailureHandler([&](const std::string& why) { reports.push_back(why); });
     cable->Write(0x378, 0x01);
@@ -93,10 +92,9 @@ TEST(PpdevCable, AFailureMidTransferIsReportedOnceThenReadsGiveTdoHighAndThePort
 }
 
 GpioWiring Spec(const std::string& text) {
-    std::string error;
-    auto spec = ParseGpioWiring(text, error);
-    EXPECT_TRUE(spec) << error;
-    return spec.value_or(GpioWiring{});
+    auto spec = ParseGpioWiring(text);
+    EXPECT_TRUE(spec) << spec.Error();
+    return spec ? spec.Value() : GpioWiring{};
 }
 
 TEST(GpioWiring, ReadsTheLinesInAnyOrderAndSaysWhatIsWrong) {
@@ -120,8 +118,9 @@ TEST(GpioWiring, ReadsTheLinesInAnyOrderAndSaysWhatIsWrong) {
         {"gpiochip0:tck,tms=2,tdi=3,tdo=4", "\"tck\" is not KEY=N"},
     };
     for (const auto& b : bad) {
-        std::string error;
-        EXPECT_FALSE(ParseGpioWiring(b.text, error)) << b.text;
+        const auto spec = ParseGpioWiring(b.text);
+        EXPECT_FALSE(spec) << b.text;
+        const std::string& error = spec.Error();
         EXPECT_THAT(error, HasSubstr(b.says)) << b.text;
         EXPECT_THAT(error, HasSubstr("CHIP:tck=N,tms=N,tdi=N,tdo=N[,rst=N]")) << b.text;
     }
@@ -130,9 +129,9 @@ TEST(GpioWiring, ReadsTheLinesInAnyOrderAndSaysWhatIsWrong) {
 TEST(GpioCable, RequestsOnceSetsAllOutputsInOneCallPerChangeAndReleasesAtTheEnd) {
     GpiodStandIn gpio;
     gpio.AddChip("gpiochip0", 28);
-    std::string error;
-    auto cable = GpioCable::Open(gpio, Spec("gpiochip0:tck=11,tms=25,tdi=10,tdo=9,rst=24"), error);
-    ASSERT_NE(cable, nullptr) << error;
+    auto opened = GpioCable::Open(gpio, Spec("gpiochip0:tck=11,tms=25,tdi=10,tdo=9,rst=24"));
+    ASSERT_TRUE(opened) << opened.Error();
+    auto& cable = opened.Value();
     ClockOnce(*cable);
     cable->Write(0x378, 0x0D);  // as the lines already stand: no call
     cable.reset();
@@ -144,9 +143,9 @@ TEST(GpioCable, RequestsOnceSetsAllOutputsInOneCallPerChangeAndReleasesAtTheEnd)
 TEST(GpioCable, WithoutAResetLineItsBitChangesNothing) {
     GpiodStandIn gpio;
     gpio.AddChip("gpiochip0", 28);
-    std::string error;
-    auto cable = GpioCable::Open(gpio, Spec("gpiochip0:tck=11,tms=25,tdi=10,tdo=9"), error);
-    ASSERT_NE(cable, nullptr) << error;
+    auto opened = GpioCable::Open(gpio, Spec("gpiochip0:tck=11,tms=25,tdi=10,tdo=9"));
+    ASSERT_TRUE(opened) << opened.Error();
+    auto& cable = opened.Value();
     gpio.calls.clear();
     cable->Write(0x378, 0x08);
     cable->Write(0x378, 0x0D);
@@ -175,8 +174,8 @@ TEST(GpioCable, RefusalsComeBeforeAnyLineIsDrivenAndGiveBackWhatWasTaken) {
         GpiodStandIn gpio;
         gpio.AddChip("gpiochip0", 28);
         if (c.arrange) c.arrange(gpio);
-        std::string error;
-        EXPECT_EQ(GpioCable::Open(gpio, Spec(c.spec), error), nullptr) << c.spec;
+        const std::string error = GpioCable::Open(gpio, Spec(c.spec)).Error();
+        EXPECT_NE(error, "") << c.spec;
         for (const char* text : c.says) EXPECT_THAT(error, HasSubstr(text));
         EXPECT_EQ(gpio.sets + gpio.gets, 0u) << error;
         EXPECT_EQ(gpio.LiveRequests(), 0) << error;
@@ -192,8 +191,7 @@ TEST(FtdiCable, DeferredSamplesComeBackInOrderFromOneRoundTrip) {
         FtdiStandIn usb;
         usb.devices = {{{0x0403, 0x6014, "Cable", "H1"}, chip}};
         usb.WireTo(receiver);
-        std::string error;
-        auto cable = FtdiCable::Open(usb, {}, error);
+        auto cable = FtdiCable::Open(usb, {}).Value();
         auto clock = [&](bool tms, bool tdi, bool sample) {
             if (sample) cable->RequestRead(0x379);
             const std::uint8_t v = cable::kResetLine | (tms ? cable::kTms : 0) | (tdi ? cable::kTdi : 0);

@@ -17,23 +17,20 @@ class BoardStream final : public probe::ProbeStream {
 public:
     // The board has started and sleeps waiting for the host when the stream opens.
     explicit BoardStream(probe::AvrBoard& board) : board_(board) { board_.Run(kPatience); }
-    bool Send(const std::uint8_t* data, std::size_t size, std::string&) override {
+    Status Send(const std::uint8_t* data, std::size_t size) override {
         board_.HostSend(data, size);
-        return true;
+        return {};
     }
-    long Receive(std::uint8_t* buffer, std::size_t size, int, std::string& why) override {
+    Result<std::size_t> Receive(std::uint8_t* buffer, std::size_t size, int) override {
         if (pending_.empty()) {
             board_.Run(kPatience);
             pending_ += board_.TakeReceived();
         }
-        if (board_.Stopped()) {
-            why = "the board's firmware stopped";
-            return -1;
-        }
+        if (board_.Stopped()) return Failure("the board's firmware stopped");
         const std::size_t n = std::min(size, pending_.size());
         std::memcpy(buffer, pending_.data(), n);
         pending_.erase(0, n);
-        return static_cast<long>(n);
+        return n;
     }
 
 private:

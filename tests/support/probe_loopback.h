@@ -39,7 +39,7 @@ public:
     using Tamper = std::function<void(std::vector<std::uint8_t>& answer, std::size_t passed)>;
 
     explicit LoopbackStream(probe::ProbeServer& server, Tamper tamper = {}) : server_(server), tamper_(std::move(tamper)) {}
-    bool Send(const std::uint8_t* data, std::size_t size, std::string& why) override {
+    Status Send(const std::uint8_t* data, std::size_t size) override {
         while (!answerEnds_.empty() && answerEnds_.front() <= taken_) answerEnds_.pop_front();
         mostInFlight = std::max(mostInFlight, answerEnds_.size() + 1);
         std::vector<std::uint8_t> answer;
@@ -48,20 +48,18 @@ public:
         passed_ += answer.size();
         answerEnds_.push_back(passed_);
         pending_.insert(pending_.end(), answer.begin(), answer.end());
-        if (!open_ && pending_.empty()) why = "the probe closed the connection";
-        return true;
+        return {};
     }
-    long Receive(std::uint8_t* buffer, std::size_t size, int, std::string& why) override {
+    Result<std::size_t> Receive(std::uint8_t* buffer, std::size_t size, int) override {
         if (pending_.empty()) {
-            if (open_) return 0;
-            why = "the probe closed the connection";
-            return -1;
+            if (open_) return std::size_t{0};
+            return Failure("the probe closed the connection");
         }
         const std::size_t n = std::min(size, pending_.size());
         std::memcpy(buffer, pending_.data(), n);
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
         taken_ += n;
-        return static_cast<long>(n);
+        return n;
     }
 
     // The most requests the host had sent whose answers it had not read (one request a send).
@@ -82,9 +80,9 @@ struct InProcessProbe {
                             probe::ProbeServer::CableLost lost = {}, probe::Abilities abilities = InProcessProbeAbilities())
         : server(EngineOn(target), abilities, std::move(lost)),
           client(MakeStream(std::move(tamper)), timeoutMs) {
-        std::string error;
-        hello = client.Hello(error);
-        helloError = error;
+        const Status said = client.Hello();
+        hello = said.Ok();
+        helloError = said.Error();
     }
     std::unique_ptr<probe::ProbeStream> MakeStream(LoopbackStream::Tamper tamper) {
         auto made = std::make_unique<LoopbackStream>(server, std::move(tamper));

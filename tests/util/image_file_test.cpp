@@ -59,8 +59,8 @@ TEST_F(ImageFileTest, SaveReplacesWholeKeepsModeWritesThroughLinksAndLeavesNeigh
     fs::create_symlink("made-by-link.bin", At("dangling.bin"));
     const bool root = ::chown(At("old.bin").c_str(), 65534, 65534) == 0;  // another user's file
 
-    ASSERT_TRUE(SaveWholeFile(At("link.bin"), Bytes("new")).ok);
-    ASSERT_TRUE(SaveWholeFile(At("dangling.bin"), Bytes("fresh")).ok);
+    ASSERT_TRUE(SaveWholeFile(At("link.bin"), Bytes("new")).Ok());
+    ASSERT_TRUE(SaveWholeFile(At("dangling.bin"), Bytes("fresh")).Ok());
 
     EXPECT_EQ(Get(At("old.bin")), "new");
     EXPECT_TRUE(fs::is_symlink(At("link.bin")));
@@ -89,9 +89,9 @@ TEST_F(ImageFileTest, RefusedOrFailedSavesLeaveTheOldFileAndNoTemporary) {
         {At("folder.bin"), "Cannot create file " + At("folder.bin") + ": not a regular file"},
         {At("readonly.bin"), "Cannot create file " + At("readonly.bin") + ": the file is read-only"},
     };
-    for (const Case& c : cases) EXPECT_EQ(SaveWholeFile(c.path, Bytes("new")).error, c.error) << c.path;
+    for (const Case& c : cases) EXPECT_EQ(SaveWholeFile(c.path, Bytes("new")).Error(), c.error) << c.path;
     // A name as long as the system allows still saves: the temporary name is short.
-    EXPECT_TRUE(SaveWholeFile(At(longName), Bytes("long")).ok);
+    EXPECT_TRUE(SaveWholeFile(At(longName), Bytes("long")).Ok());
 
     // A write that fails half-way (the file-size limit) leaves the old file as it was.
     IgnoreFileSizeSignal();
@@ -100,9 +100,9 @@ TEST_F(ImageFileTest, RefusedOrFailedSavesLeaveTheOldFileAndNoTemporary) {
     tight = old;
     tight.rlim_cur = 1000;
     ::setrlimit(RLIMIT_FSIZE, &tight);
-    const FileSaveResult big = SaveWholeFile(At("old.bin"), std::vector<std::uint8_t>(4096, 1));
+    const Status big = SaveWholeFile(At("old.bin"), std::vector<std::uint8_t>(4096, 1));
     ::setrlimit(RLIMIT_FSIZE, &old);
-    EXPECT_EQ(big.error, "Cannot write file " + At("old.bin") + ": File too large");
+    EXPECT_EQ(big.Error(), "Cannot write file " + At("old.bin") + ": File too large");
 
     EXPECT_EQ(Get(At("old.bin")), "old");
     EXPECT_EQ(Get(At("readonly.bin")), "keep");
@@ -115,7 +115,7 @@ TEST_F(ImageFileTest, AFailedCallOrAKillInTheMiddleOfASaveLeavesTheOldFileAlone)
     Put(At("old.bin"), "old");
     for (SaveStep step : {SaveStep::Write, SaveStep::Sync, SaveStep::Close, SaveStep::Rename}) {
         const auto fail = [step](SaveStep now) { return now == step ? EIO : 0; };
-        EXPECT_EQ(SaveWholeFile(At("old.bin"), Bytes("new").data(), 3, fail).error,
+        EXPECT_EQ(SaveWholeFile(At("old.bin"), Bytes("new").data(), 3, fail).Error(),
                   "Cannot write file " + At("old.bin") + ": Input/output error");
         EXPECT_THAT(Names(), ::testing::ElementsAre("old.bin"));
     }
@@ -124,7 +124,7 @@ TEST_F(ImageFileTest, AFailedCallOrAKillInTheMiddleOfASaveLeavesTheOldFileAlone)
         if (now == SaveStep::Rename) fs::remove(At("old.bin")), fs::create_directories(At("old.bin/in"));
         return 0;
     };
-    EXPECT_EQ(SaveWholeFile(At("old.bin"), Bytes("new").data(), 3, usurp).error,
+    EXPECT_EQ(SaveWholeFile(At("old.bin"), Bytes("new").data(), 3, usurp).Error(),
               "Cannot write file " + At("old.bin") + ": Is a directory");
     EXPECT_THAT(Names(), ::testing::ElementsAre("old.bin"));
     fs::remove_all(At("old.bin"));
@@ -137,7 +137,7 @@ TEST_F(ImageFileTest, AFailedCallOrAKillInTheMiddleOfASaveLeavesTheOldFileAlone)
             std::signal(SIGINT, SIG_DFL);
             TakeEndingSignalsAfterSaves();
             const auto ctrlC = [fault](SaveStep now) { return now == SaveStep::Sync ? (::raise(SIGINT), fault) : 0; };
-            const bool saved = SaveWholeFile(At("old.bin"), Bytes("new").data(), 3, ctrlC).ok;
+            const bool saved = SaveWholeFile(At("old.bin"), Bytes("new").data(), 3, ctrlC).Ok();
             ::_exit(saved && TakeSignalThatCameDuringSave() == SIGINT ? 0 : 3);
         }
         int status = 0;
@@ -152,7 +152,7 @@ TEST_F(ImageFileTest, AFailedCallOrAKillInTheMiddleOfASaveLeavesTheOldFileAlone)
     if (::fork() == 0) {
         int writes = 0;
         const auto kill = [&](SaveStep) { return ++writes == 2 ? ::raise(SIGKILL) : 0; };
-        SaveWholeFile(At("old.bin"), std::vector<std::uint8_t>(4 << 20, 1).data(), 4 << 20, kill);
+        static_cast<void>(SaveWholeFile(At("old.bin"), std::vector<std::uint8_t>(4 << 20, 1).data(), 4 << 20, kill));
         ::_exit(0);
     }
     ::wait(nullptr);
