@@ -81,6 +81,7 @@ WindowCable OpenWindowCable(const WindowProgram& program, int argc, const char* 
     std::error_code unknown;  // the window has no flash-size option: a 2M image makes a 2M receiver
     if (given.flashImage && std::filesystem::file_size(*given.flashImage, unknown) == kFlash2M.size)
         settings.flashSize = kFlash2M.size;
+    settings.warn = [&opened](const std::string& line) { opened.warnings.push_back(line); };
     std::string error;
     opened.cable = choice->Open(settings, error);
     if (!opened.cable) {

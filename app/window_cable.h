@@ -6,6 +6,7 @@
 // window and given back after it.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cables/cable.h"
 
@@ -29,8 +30,9 @@ struct WindowCable {
     std::unique_ptr<cables::Cable> cable;
     int exitCode = 0;
     std::string message;
-    std::string trapFile;    // what START loads
-    bool portFixed = false;  // a cable was named: the window's port choice does not apply
+    std::string trapFile;               // what START loads
+    bool portFixed = false;             // a cable was named: the window's port choice does not apply
+    std::vector<std::string> warnings;  // for the window's log, once it is open
     std::uint16_t LptBase() const { return cable ? cable->LptBase() : kLpt1Base; }
 };
 

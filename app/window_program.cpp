@@ -63,6 +63,7 @@ int RunWindowProgram(const WindowProgram& program, int argc, char** argv) {
         TForm1 window(cable.Access(), cable.Backend(), opened.trapFile);
         if (opened.portFixed) FixPortChoice(window, cable.LptBase());
         cable.ReportLossTo([&window](const std::string& line) { window.LogLine(line); });
+        for (const std::string& line : opened.warnings) window.LogLine(line);
         CenterOnScreen(window);
         window.show();
         status = QApplication::exec();

@@ -41,6 +41,9 @@ struct CableSettings {
     std::function<bool()> giveUp;
     // A line for the user while the cable opens ("using FTDI cable ..."); may be empty.
     std::function<void(const std::string&)> note;
+    // A line the user must see wherever the cable is driven from: the command line says
+    // it, a window logs it once it is open. May be empty.
+    std::function<void(const std::string&)> warn;
 };
 
 // An opened cable, ready to be wired to a link session.

@@ -60,6 +60,8 @@ public:
             return nullptr;
         }
         if (settings.note) settings.note("using the probe " + client->Probe().name + " at " + place_.Describe());
+        const std::string older = probe::OlderFirmwareNotice(client->Probe().name);
+        if (!older.empty() && settings.warn) settings.warn(older);
         return std::make_unique<ProbeCable>(std::move(client), place_.Describe());
     }
 

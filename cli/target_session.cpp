@@ -29,6 +29,7 @@ bool TargetSession::Open() {
     settings.flashChip = options_.virtualFlashChip;
     settings.remoteTimeoutSeconds = options_.remoteTimeoutSeconds;
     settings.note = [this](const std::string& line) { window_.Complain(line); };
+    settings.warn = settings.note;
     settings.giveUp = [this] { return window_.StopRequested(); };
     std::string error;
     cable_ = options_.cable->Open(settings, error);

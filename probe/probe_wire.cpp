@@ -94,4 +94,16 @@ std::string ErrorText(const std::vector<std::uint8_t>& body) {
     return text;
 }
 
+std::string OlderFirmwareNotice(const std::string& probeName) {
+    const std::string ours = PROBE_FIRMWARE_NAME " ";
+    if (probeName.compare(0, ours.size(), ours) != 0) return {};
+    const std::string version = probeName.substr(ours.size());
+    if (version.empty() || version.size() > 4 ||
+        !std::all_of(version.begin(), version.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return {};
+    if (std::stoi(version) >= PROBE_FIRMWARE_VERSION) return {};
+    return "the probe runs firmware version " + version + ", older than this program's " +
+           std::to_string(PROBE_FIRMWARE_VERSION) + ": put this program's " PROBE_FIRMWARE_NAME ".hex on the board (scripts/probe-install.sh, or avrdude as the README shows)";
+}
+
 }  // namespace orbvex::probe

@@ -7,45 +7,47 @@
 #include <string>
 #include <vector>
 
+#include "probe/wire_numbers.h"
+
 namespace orbvex::probe {
 
-inline constexpr std::uint8_t kStartByte = 0xA5;
-inline constexpr std::uint8_t kProtocolVersion = 1;
-inline constexpr std::size_t kHeaderBytes = 6;  // start, version, sequence, type, length
-inline constexpr std::size_t kCheckBytes = 2;
-inline constexpr std::size_t kMaxRequestBody = 262;  // a 252-byte block write
-inline constexpr std::size_t kMaxAnswerBody = 261;   // a 256-byte block read
+inline constexpr std::uint8_t kStartByte = PROBE_START_BYTE;
+inline constexpr std::uint8_t kProtocolVersion = PROBE_PROTOCOL_VERSION;
+inline constexpr std::size_t kHeaderBytes = PROBE_HEADER_BYTES;
+inline constexpr std::size_t kCheckBytes = PROBE_CHECK_BYTES;
+inline constexpr std::size_t kMaxRequestBody = PROBE_MAX_REQUEST_BODY;
+inline constexpr std::size_t kMaxAnswerBody = PROBE_MAX_ANSWER_BODY;
 // Bodies past this are not ours, whatever a peer announces: a length that large is noise.
 inline constexpr std::size_t kMaxBodyBytes = 4096;
 
 enum Type : std::uint8_t {
-    kHello = 0x01,
-    kClock = 0x02,
-    kReset = 0x03,
-    kRaw = 0x04,
-    kReadBlock = 0x10,
-    kReadWord = 0x11,
-    kWriteBlock = 0x12,
-    kWriteWord = 0x13,
-    kAnswerBit = 0x80,
-    kError = 0xFF,
+    kHello = PROBE_HELLO,
+    kClock = PROBE_CLOCK,
+    kReset = PROBE_RESET,
+    kRaw = PROBE_RAW,
+    kReadBlock = PROBE_READ_BLOCK,
+    kReadWord = PROBE_READ_WORD,
+    kWriteBlock = PROBE_WRITE_BLOCK,
+    kWriteWord = PROBE_WRITE_WORD,
+    kAnswerBit = PROBE_ANSWER_BIT,
+    kError = PROBE_ERROR,
 };
 
 enum ErrorCode : std::uint8_t {
-    kDamaged = 1,
-    kOtherVersion = 2,
-    kUnknownRequest = 3,
-    kBadRequest = 4,
-    kBusy = 5,
-    kCableLost = 6,
-    kUnsupported = 7,
+    kDamaged = PROBE_DAMAGED,
+    kOtherVersion = PROBE_OTHER_VERSION,
+    kUnknownRequest = PROBE_UNKNOWN_REQUEST,
+    kBadRequest = PROBE_BAD_REQUEST,
+    kBusy = PROBE_BUSY,
+    kCableLost = PROBE_CABLE_LOST,
+    kUnsupported = PROBE_UNSUPPORTED,
 };
 
 enum Ability : std::uint8_t {
-    kCanRaw = 1,
-    kCanReset = 2,
-    kCanClock = 4,
-    kCanMessages = 8,
+    kCanRaw = PROBE_CAN_RAW,
+    kCanReset = PROBE_CAN_RESET,
+    kCanClock = PROBE_CAN_CLOCK,
+    kCanMessages = PROBE_CAN_MESSAGES,
 };
 
 inline constexpr std::uint8_t kSelectFlag = 1;      // message head: select the DCU first
@@ -120,5 +122,10 @@ bool DecodeAbilities(const std::vector<std::uint8_t>& body, Abilities& out);
 // An error answer's body, and its parts.
 std::vector<std::uint8_t> ErrorBody(ErrorCode code, const std::string& text);
 std::string ErrorText(const std::vector<std::uint8_t>& body);
+
+// The line a user needs when the probe names itself as our board's firmware at a version
+// older than the one built with this program (it works, but lacks what came since); empty
+// for the same or a newer version, and for any other probe.
+std::string OlderFirmwareNotice(const std::string& probeName);
 
 }  // namespace orbvex::probe

@@ -138,8 +138,9 @@ if [ -f "$cli" ]; then
   cmp -s "$lpt/image.rom" "$lpt/back.bin" || fail "orbvex_cli.exe through InpOut32 read back other bytes than it wrote ($lpt)"
   echo "Windows tool under Wine on LPT1 through InpOut32: Init OK, 1 MB erase, write, read back identical, ${SECONDS}s"
   # The probe board on a COM port: the simulated board of the native build (when it has
-  # one) behind COM7, which Wine maps to the board's pseudo-terminal. A write comes back
-  # identical through it.
+  # one) behind COM7, which Wine maps to the board's pseudo-terminal; a fresh board for
+  # each program. A write comes back identical through the tool, and the window (on a
+  # display of its own) runs START and a write through it.
   board=${ORBVEX_BUILD_DIR:-$root/build}/bin/orbvex_probe_sim
   if [ -x "$board" ]; then
     SECONDS=0
@@ -147,16 +148,26 @@ if [ -f "$cli" ]; then
     rm -rf "$com" && mkdir -p "$com"
     cp "$cli" "$build/bin/trap.bin" "$com/"
     head -c 8192 /dev/urandom >"$com/image.rom"
-    "$board" >"$com/board.out" 2>"$com/board.err" &
-    board_pid=$!
-    for _ in $(seq 50); do [ -s "$com/board.out" ] && break; sleep 0.1; done
-    ln -sfn "$(head -n 1 "$com/board.out")" "$ORBVEX_WINEPREFIX/dosdevices/com7"
-    status=0
-    (cd "$com" && "$wine_run" ./orbvex_cli.exe --probe COM7 start erase write image.rom verify image.rom) >"$com/out" 2>"$com/err" || status=$?
-    kill "$board_pid" 2>/dev/null || true
-    wait "$board_pid" 2>/dev/null || true
-    rm -f "$ORBVEX_WINEPREFIX/dosdevices/com7"
-    [ "$status" -eq 0 ] || fail "orbvex_cli.exe --probe COM7 on the simulated board failed: $(cat "$com/err")"
-    echo "Windows tool under Wine on the probe board at COM7: 8 KB erase, write, verify, ${SECONDS}s"
+    # Runs the command given with a fresh simulated board behind COM7; its status.
+    on_board_at_com7() {
+      "$board" >"$com/board.out" 2>"$com/board.err" &
+      local board_pid=$! status=0
+      for _ in $(seq 50); do [ -s "$com/board.out" ] && break; sleep 0.1; done
+      ln -sfn "$(head -n 1 "$com/board.out")" "$ORBVEX_WINEPREFIX/dosdevices/com7"
+      "$@" || status=$?
+      kill "$board_pid" 2>/dev/null || true
+      wait "$board_pid" 2>/dev/null || true
+      rm -f "$ORBVEX_WINEPREFIX/dosdevices/com7" "$com/board.out"
+      return "$status"
+    }
+    on_board_at_com7 sh -c 'cd "$1" && "$2" ./orbvex_cli.exe --probe COM7 start erase write image.rom verify image.rom' \
+      sh "$com" "$wine_run" >"$com/out" 2>"$com/err" ||
+      fail "orbvex_cli.exe --probe COM7 on the simulated board failed: $(cat "$com/err")"
+    on_board_at_com7 env ORBVEX_TEST_PROBE_PORT=COM7 xvfb-run -a -s "-screen 0 1024x768x24" \
+      "$wine_run" "$build/bin/test_win32.exe" --gtest_filter='*ProbeBoardOnACOMPort' >"$com/window.out" 2>&1 ||
+      fail "the window on the simulated board at COM7 failed under Wine: $(tail -n 30 "$com/window.out")"
+    grep -q '^\[  PASSED  \] 1 test' "$com/window.out" ||
+      fail "the window's test on the board at COM7 did not run ($com/window.out)"
+    echo "Windows tool and window under Wine on the probe board at COM7: 8 KB erase, write, verify; START and a write, ${SECONDS}s"
   fi
 fi

@@ -71,6 +71,7 @@ int RunWindow(app::WindowCable& opened) {
     TForm1 window(cable.Access(), cable.Backend(), opened.trapFile, application.Handle());
     if (opened.portFixed) FixPortChoice(window, cable.LptBase());
     cable.ReportLossTo([&window](const std::string& line) { window.LogLine(line); });
+    for (const std::string& line : opened.warnings) window.LogLine(line);
     application.SetMainWindow(window.Handle());
     window.Show();
     MSG message;

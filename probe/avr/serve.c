@@ -13,30 +13,31 @@
 #include "crc16_table.inc"
 
 enum {
-    kStartByte = 0xA5,
-    kHeader = 6,  // start, version, sequence, type, body length
-    kCheck = 2,
-    kMaxBody = 262,
+    kStartByte = PROBE_START_BYTE,
+    kHeader = PROBE_HEADER_BYTES,
+    kCheck = PROBE_CHECK_BYTES,
+    kMaxBody = PROBE_MAX_REQUEST_BODY,
     kMaxRaw = 512,
     kWindow = 3,                  // requests sent ahead
     kBuffer = UART_RX_SIZE - 24,  // bytes of them: the ring, less a margin
     kQuietTicks = 1563,           // 100 ms of the 15625 Hz timer
 };
 
-enum { kHello = 0x01,
-       kClock = 0x02,
-       kReset = 0x03,
-       kRaw = 0x04,
-       kReadBlock = 0x10,
-       kReadWord = 0x11,
-       kWriteBlock = 0x12,
-       kWriteWord = 0x13,
-       kError = 0xFF };
+enum { kHello = PROBE_HELLO,
+       kClock = PROBE_CLOCK,
+       kReset = PROBE_RESET,
+       kRaw = PROBE_RAW,
+       kReadBlock = PROBE_READ_BLOCK,
+       kReadWord = PROBE_READ_WORD,
+       kWriteBlock = PROBE_WRITE_BLOCK,
+       kWriteWord = PROBE_WRITE_WORD,
+       kAnswer = PROBE_ANSWER_BIT,
+       kError = PROBE_ERROR };
 
-enum { kDamaged = 1,
-       kOtherVersion = 2,
-       kUnknownType = 3,
-       kBadField = 4 };
+enum { kDamaged = PROBE_DAMAGED,
+       kOtherVersion = PROBE_OTHER_VERSION,
+       kUnknownType = PROBE_UNKNOWN_REQUEST,
+       kBadField = PROBE_BAD_REQUEST };
 
 // Cycles a clock costs besides its spins, at the least: the rate named from them is
 // never above the one the pins see.
@@ -64,7 +65,7 @@ static void put_checked(uint8_t byte) {
 static void begin_answer(uint8_t type, uint16_t length) {
     uart_put(kStartByte);
     answer_check = 0xFFFF;
-    put_checked(PROBE_VERSION);
+    put_checked(PROBE_PROTOCOL_VERSION);
     put_checked(sequence);
     put_checked(type);
     put_checked((uint8_t)length);
@@ -165,15 +166,15 @@ static void damaged(uint8_t code, const char* text_P) {
 // ---- the requests ----
 
 static void hello(void) {
-    static const char name[] PROGMEM = PROBE_NAME;
+    static const char name[] PROGMEM = PROBE_FIRMWARE_FULL_NAME;
     const uint8_t length = (uint8_t)strlen_P(name);
-    begin_answer(kHello | 0x80, (uint16_t)(14 + length));
-    put_checked(PROBE_VERSION);
+    begin_answer(kHello | kAnswer, (uint16_t)(14 + length));
+    put_checked(PROBE_PROTOCOL_VERSION);
     put_checked(kWindow);
     put_u16(kBuffer);
     put_u16(kMaxBody);
     put_u16(kMaxRaw);
-    put_checked(0x0F);  // RAW, RESET, CLOCK, the DCU messages
+    put_checked(PROBE_CAN_RAW | PROBE_CAN_RESET | PROBE_CAN_CLOCK | PROBE_CAN_MESSAGES);
     put_u32(jtag_delay == 0 ? 0 : F_CPU / (CLOCK_CYCLES + SPIN_CYCLES * jtag_delay));
     put_checked(length);
     for (uint8_t i = 0; i < length; ++i) put_checked(pgm_read_byte(name + i));
@@ -191,7 +192,7 @@ static void clock(void) {
         if (rounds > 255) rounds = 255;
     }
     jtag_delay = (uint8_t)rounds;
-    begin_answer(kClock | 0x80, 4);
+    begin_answer(kClock | kAnswer, 4);
     put_u32(clock_rate());
     end_answer();
 }
@@ -201,7 +202,7 @@ static void reset(void) {
     const uint16_t hold = get_u16();
     if (level < 2) jtag_set_reset(level);
     delay_ms(hold);
-    begin_answer(kReset | 0x80, 0);
+    begin_answer(kReset | kAnswer, 0);
     end_answer();
 }
 
@@ -213,7 +214,7 @@ static void raw(uint16_t clocks, uint8_t flags) {
     const uint16_t bytes = (uint16_t)((clocks + 7u) >> 3);
     uint16_t samples = (flags & 1u) ? 1u : 0u;
     for (uint16_t i = 0; i < clocks; ++i) samples += field_bit((uint16_t)(2u * bytes), i);
-    begin_answer(kRaw | 0x80, (uint16_t)((samples + 7u) >> 3));
+    begin_answer(kRaw | kAnswer, (uint16_t)((samples + 7u) >> 3));
     uint8_t packed = 0, count = 0;
     for (uint16_t i = 0; i < clocks; ++i) {
         const uint8_t lines = (uint8_t)((field_bit(0, i) ? PIN_TMS : 0) | (field_bit(bytes, i) ? PIN_TDI : 0));
@@ -261,7 +262,7 @@ static void keep_word_byte(uint8_t byte) {
 // request succeeded, and they stream as the DCU sends them.
 static void read_started(uint8_t request_ok, uint8_t length_byte, uint16_t n) {
     slots = request_ok ? n : 0u;
-    begin_answer(kReadBlock | 0x80, (uint16_t)(1u + slots + 4u));
+    begin_answer(kReadBlock | kAnswer, (uint16_t)(1u + slots + 4u));
     put_checked(length_byte);
     header_sent = 1;
 }
@@ -293,7 +294,7 @@ static void read_word(void) {
     word_count = 0;
     memset(word_bytes, 0, sizeof word_bytes);
     const uint8_t ok = dcu_read_block(address, no_header, keep_word_byte, &received) != 0;
-    begin_answer(kReadWord | 0x80, 5);
+    begin_answer(kReadWord | kAnswer, 5);
     put_checked(ok);
     for (uint8_t i = 0; i < 4; ++i) put_checked(ok ? word_bytes[i] : 0);
     end_answer();
@@ -311,7 +312,7 @@ static void write_block(uint8_t length) {
     uart_skip(length);
     body_left = (uint16_t)(body_left - length);
     const uint8_t result = dcu_write_block(address, block_data, length);
-    begin_answer(kWriteBlock | 0x80, 1);
+    begin_answer(kWriteBlock | kAnswer, 1);
     put_checked(result);
     end_answer();
 }
@@ -321,7 +322,7 @@ static void write_word(void) {
     const uint32_t address = get_u32();
     const uint32_t value = get_u32();
     const uint8_t ok = dcu_write_word(address, value);
-    begin_answer(kWriteWord | 0x80, 1);
+    begin_answer(kWriteWord | kAnswer, 1);
     put_checked(ok);
     end_answer();
 }
@@ -403,7 +404,7 @@ void serve_one(void) {
         return;
     }
     sequence = uart_peek(2);
-    if (uart_peek(1) != PROBE_VERSION) {
+    if (uart_peek(1) != PROBE_PROTOCOL_VERSION) {
         static const char kVersion[] PROGMEM = "this probe speaks protocol version 1";
         if (!synced) {
             damaged(kOtherVersion, kVersion);

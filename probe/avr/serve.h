@@ -2,10 +2,9 @@
 #pragma once
 #include <stdint.h>
 
+#include "probe/wire_numbers.h"
+
 // The probe protocol's frames on the serial line: one request taken, checked, run and
 // answered per call.
-#define PROBE_VERSION 1
-#define PROBE_NAME "orbvex_probe_atmega328p 1"
-
 void serve_init(void);
 void serve_one(void);

@@ -137,6 +137,17 @@ TEST(ProbeHello, AProbeOfAnotherVersionIsRefusedNamingBoth) {
     EXPECT_EQ(probe.helloError, "the probe speaks protocol version 3, this program speaks version 1");
 }
 
+// Only our board's own firmware, at a version below this program's, is said to be old.
+TEST(ProbeHello, OnlyOurBoardsOlderFirmwareIsToldToBeReplaced) {
+    const std::string ours = PROBE_FIRMWARE_NAME " ";
+    const int now = PROBE_FIRMWARE_VERSION;
+    EXPECT_EQ(probe::OlderFirmwareNotice(ours + std::to_string(now - 1)).rfind("the probe runs firmware version " + std::to_string(now - 1) + ", older than this program's " + std::to_string(now) + ": put this program's " PROBE_FIRMWARE_NAME ".hex on the board", 0),
+              0u);
+    for (const std::string& name : {ours + std::to_string(now), ours + std::to_string(now + 1), ours, ours + "x",
+                                    ours + "00000", std::string("orbvex_probe --virtual"), std::string()})
+        EXPECT_EQ(probe::OlderFirmwareNotice(name), "") << name;
+}
+
 // What a probe answers to requests it must not run, and whether it keeps the connection.
 TEST(ProbeServerRefusals, EachRequestItCannotTrustIsAnsweredWithItsErrorAndRunsNothing) {
     struct Row {

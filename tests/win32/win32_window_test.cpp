@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include <random>
 
 #include "app/form_layout.h"
+#include "app/window_cable.h"
 #include "app/win32/Unit1.h"
 #include "app/win32/window_program.h"
 #include "link/link_log.h"
@@ -115,7 +117,8 @@ protected:
     Win32WindowTest() { orbvex::win32::InitApplication(); }
 
     // The window on the virtual receiver, unless told otherwise.
-    void Open(orbvex::PortBackend* backend) {
+    void Open(orbvex::PortBackend* backend) { Open(*access, backend); }
+    void Open(orbvex::PortAccess& portAccess, orbvex::PortBackend* backend) {
         TForm1Hooks hooks;
         hooks.runFileDialog = [this](OPENFILENAMEA& dialog, bool save) {
             const char* end = dialog.lpstrFilter;
@@ -131,7 +134,7 @@ protected:
             boxes.push_back(text + (form && IsWindowVisible(form->Handle()) ? "" : " (before the window)"));
         };
         hooks.beep = [this](unsigned type) { beeps.push_back(type); };
-        form = std::make_unique<TForm1>(*access, backend, orbvex::ProgramDirectory() + "trap.bin",
+        form = std::make_unique<TForm1>(portAccess, backend, orbvex::ProgramDirectory() + "trap.bin",
                                         application.Handle(), hooks);
         application.SetMainWindow(form->Handle());
         form->Show();
@@ -295,6 +298,32 @@ TEST_F(Win32WindowTest, APortThatCannotBeOpenedIsSaidBeforeTheWindowAndByEveryOp
     EXPECT_THAT(boxes, ElementsAre(refused + " (before the window)", refused, refused, refused, refused));
     EXPECT_THAT(Log(), ElementsAre(testing::HasSubstr("install InpOut32")));  // why each way failed
     EXPECT_TRUE(beeps.empty() && dialogs.empty());
+}
+
+// The probe board on a COM port, named on the window's command line as a user names it.
+// The Windows build's check runs this with the simulated board behind the port it names
+// in ORBVEX_TEST_PROBE_PORT; elsewhere it is skipped.
+TEST_F(Win32WindowTest, StartAndWriteThroughTheProbeBoardOnACOMPort) {
+    const char* port = std::getenv("ORBVEX_TEST_PROBE_PORT");
+    if (!port || !*port) GTEST_SKIP() << "needs the simulated probe board behind a COM port";
+    const char* argv[] = {"orbvex_up", "--probe", port};
+    orbvex::app::WindowCable opened = orbvex::app::OpenWindowCable(orbvex::app::kPortProgram, 3, argv);
+    ASSERT_TRUE(opened.cable) << opened.message;
+    Open(opened.cable->Access(), opened.cable->Backend());
+    Click(form->Button5);
+    EXPECT_THAT(Log(), ElementsAreArray(StartLog()));
+
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "orbvex-win32-probe-test";
+    std::filesystem::create_directories(dir);
+    std::ofstream((dir / "image.rom").string(), std::ios::binary) << std::string(4096, '\x5A');
+    answers = {(dir / "image.rom").string()};
+    Click(form->Button7);
+    EXPECT_EQ(beeps, std::vector<unsigned>(2, 0x40)) << Text(form->Memo1);
+    EXPECT_TRUE(boxes.empty()) << boxes.front();
+    Click(form->Button1);
+    form.reset();  // the window goes before the cable it drives
+    EXPECT_EQ(orbvex::app::CloseWindowCable(opened, 0), 0) << opened.message;
+    std::filesystem::remove_all(dir);
 }
 
 TEST(KqiopmDriverTest, ServesItsMapUnderTheServiceManagerUntilStopped) {
