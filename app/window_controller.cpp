@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/window_controller.h"
 
-#include "port/kqportio.h"
 #include "port/program_dir.h"
 #include "util/image_file.h"
 
@@ -47,16 +46,16 @@ bool WindowController::MayClose() {
 // Each handler reads its choices at the moment the operation needs them: the port at
 // the click, the file and then the flash size when the operation asks for its file.
 void WindowController::Start() {
-    Run([this] { operations_.start(services_, {ChosenPort(), trapFile_}); });
+    Run([this] { operations_.start(link_.Link(), services_, {ChosenPort(), trapFile_}); });
 }
 void WindowController::Erase() {
-    Run([this] { operations_.erase(services_, {ChosenPort(), ChosenFlash()}); });
+    Run([this] { operations_.erase(link_.Link(), services_, {ChosenPort(), ChosenFlash()}); });
 }
 void WindowController::Write() {
-    Run([this] { operations_.write(services_, {ChosenPort(), FileChooserFor(false)}); });
+    Run([this] { operations_.write(link_.Link(), services_, {ChosenPort(), FileChooserFor(false)}); });
 }
 void WindowController::Read() {
-    Run([this] { operations_.read(services_, {ChosenPort(), FileChooserFor(true)}); });
+    Run([this] { operations_.read(link_.Link(), services_, {ChosenPort(), FileChooserFor(true)}); });
 }
 
 void WindowController::Abort() { RunAbort(services_); }
@@ -79,7 +78,7 @@ void WindowController::Run(const std::function<void()>& operation) {
 }
 
 std::uint16_t WindowController::ChosenPort() const {
-    return PortFromButtons(controls_.IsChecked(Choice::L1), controls_.IsChecked(Choice::L2), LptBase);
+    return PortFromButtons(controls_.IsChecked(Choice::L1), controls_.IsChecked(Choice::L2), link_.Link().PortBase());
 }
 
 FlashRange WindowController::ChosenFlash() const {

@@ -44,7 +44,7 @@ public:
 // tests fill them to look inside a run.
 struct WindowOperations {
     template <typename Inputs>
-    using Operation = std::function<bool(WindowServices&, const Inputs&)>;
+    using Operation = std::function<bool(Link&, WindowServices&, const Inputs&)>;
 
     Operation<StartInputs> start;
     Operation<EraseInputs> erase;
@@ -65,6 +65,9 @@ public:
     // when it closes.
     void Open();
     void Close();
+    // A cable option fixes the port: it is the port the operations then find chosen
+    // when neither port button is.
+    void FixPort(std::uint16_t lptBase) { link_.Link().ChoosePort(lptBase); }
     // Whether a close asked for now may go ahead. Not while an operation runs: port
     // access must not be withdrawn under it. The close is then asked again at its end.
     bool MayClose();

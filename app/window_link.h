@@ -25,8 +25,13 @@ public:
     // A second call does nothing.
     void Close();
 
+    // The link the operations drive: one that refuses every port before Open and after Close.
+    orbvex::Link& Link() { return session_ ? session_->Link() : closed_; }
+    const orbvex::Link& Link() const { return session_ ? session_->Link() : closed_; }
+
 private:
     std::optional<LinkSession> session_;
+    orbvex::Link closed_;
     WindowServices* window_ = nullptr;
 };
 

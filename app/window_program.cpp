@@ -10,7 +10,6 @@
 
 #include "app/Unit1.h"
 #include "app/form_layout.h"
-#include "port/kqportio.h"
 #include "util/image_file.h"
 #include "util/standard_streams.h"
 
@@ -49,7 +48,7 @@ void FixPortChoice(TForm1& window, std::uint16_t base) {
         button->setAutoExclusive(true);
         button->setEnabled(false);
     }
-    LptBase = base;
+    window.Controller().FixPort(base);
 }
 
 int RunWindowProgram(const WindowProgram& program, int argc, char** argv) {

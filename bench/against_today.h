@@ -13,7 +13,7 @@
 #include "quiet_window.h"
 
 // rom holds length bytes for the start of a 1 MB flash.
-inline void CompareWithToday(benchmark::State& state, QuietWindow& window, const std::string& rom,
+inline void CompareWithToday(benchmark::State& state, orbvex::Link& link, QuietWindow& window, const std::string& rom,
                              const std::string& back, std::uint32_t length, const std::function<std::uint64_t()>& cost,
                              const std::function<void()>& eraseFlash) {
     using namespace orbvex;
@@ -29,20 +29,20 @@ inline void CompareWithToday(benchmark::State& state, QuietWindow& window, const
     RangeReadInputs read{kLpt1Base, kFlash1M.base, length, back};
     for (auto _ : state) {
         eraseFlash();
-        const double write = run([&] { return RunWrite(window, {kLpt1Base, Answer(rom, kFlash1M)}); });
-        const double readBack = run([&] { return RunVerify(window, plain).same; });
-        const double verifySums = run([&] { return RunVerify(window, summed).same; });
+        const double write = run([&] { return RunWrite(link, window, {kLpt1Base, Answer(rom, kFlash1M)}); });
+        const double readBack = run([&] { return RunVerify(link, window, plain).same; });
+        const double verifySums = run([&] { return RunVerify(link, window, summed).same; });
         read.passes = 1;
-        const double onePass = run([&] { return RunReadRange(window, read); });
+        const double onePass = run([&] { return RunReadRange(link, window, read); });
         read.passes = 2;
-        const double twoPass = run([&] { return RunReadRange(window, read); });
+        const double twoPass = run([&] { return RunReadRange(link, window, read); });
         read.checksumBase = kFlash1M.base;
-        const double checked = run([&] { return RunReadRange(window, read); });
+        const double checked = run([&] { return RunReadRange(link, window, read); });
         read.checksumBase.reset();
         eraseFlash();
         WriteInputs checkedWrite{kLpt1Base, Answer(rom, kFlash1M)};
         checkedWrite.trapChecks = true;
-        const double writeChecked = run([&] { return RunWrite(window, checkedWrite); });
+        const double writeChecked = run([&] { return RunWrite(link, window, checkedWrite); });
         state.counters["backup_share_of_two_pass"] = checked / twoPass;
         state.counters["verify_share_of_one_pass"] = verifySums / onePass;
         state.counters["write_check_share_of_write_readback"] = writeChecked / (write + readBack);

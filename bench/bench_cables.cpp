@@ -37,7 +37,7 @@ void RunClocks(benchmark::State& state, PortBackend& cable, Pattern pattern) {
     ClockDelay = 1;
     ResetLineLevel = true;
     LastDataValue = 255;
-    SetPortBackend(&cable);
+    PortHook = &cable;
     bool flip = false;
     for (auto _ : state) {
         flip = !flip;
@@ -47,7 +47,7 @@ void RunClocks(benchmark::State& state, PortBackend& cable, Pattern pattern) {
         case Pattern::ChangingUnsampled: JtagStep(flip, false, false); break;
         }
     }
-    SetPortBackend(nullptr);
+    PortHook = nullptr;
 }
 
 double PerClock(const benchmark::State& state, std::uint64_t count) {
@@ -115,10 +115,10 @@ void BM_FtdiTransfers(benchmark::State& state, FtdiChip chip) {
         state.counters[name + "_in"] = static_cast<double>(usb.reads - reads) / per;
     };
     for (auto _ : state) {
-        count("start", 1, [&] { return RunStart(window, VirtualStart()); });
-        count("erase", 1, [&] { return RunErase(window, {kLpt1Base, kFlash1M}); });
-        count("written_byte", kBytes, [&] { return RunWrite(window, {kLpt1Base, Answer(rom, kFlash1M)}); });
-        count("read_byte", kBytes, [&] { return RunReadRange(window, {kLpt1Base, kFlash1M.base, kBytes, back}); });
+        count("start", 1, [&] { return RunStart(link.Link(), window, VirtualStart()); });
+        count("erase", 1, [&] { return RunErase(link.Link(), window, {kLpt1Base, kFlash1M}); });
+        count("written_byte", kBytes, [&] { return RunWrite(link.Link(), window, {kLpt1Base, Answer(rom, kFlash1M)}); });
+        count("read_byte", kBytes, [&] { return RunReadRange(link.Link(), window, {kLpt1Base, kFlash1M.base, kBytes, back}); });
     }
     std::remove(rom.c_str());
     std::remove(back.c_str());

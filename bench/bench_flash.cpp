@@ -46,7 +46,7 @@ struct Session {
         std::mt19937 random(7);
         for (auto& b : rom) b = static_cast<char>(random());
         std::ofstream(romPath, std::ios::binary).write(rom.data(), static_cast<std::streamsize>(rom.size()));
-        ok = orbvex::RunStart(window, VirtualStart());
+        ok = orbvex::RunStart(link->Link(), window, VirtualStart());
     }
     ~Session() {
         link.reset();
@@ -100,7 +100,7 @@ void Measure(benchmark::State& state, std::uint32_t size, Prepare prepare, Opera
 void BM_WriteFlash(benchmark::State& state) {
     Measure(
         state, static_cast<std::uint32_t>(state.range(0)), [](Session& s) { s.receiver->SetFlash({}); },
-        [](Session& s) { return orbvex::RunWrite(s.window, s.write); });
+        [](Session& s) { return orbvex::RunWrite(s.link->Link(), s.window, s.write); });
 }
 
 // Arguments: flash size, passes, and whether one reply byte is turned on the way (the
@@ -113,7 +113,7 @@ void BM_ReadFlash(benchmark::State& state) {
         [noisy](Session& s) { s.receiver->Faults().corruptReplyByte = noisy ? 100000 : -1; },
         [passes](Session& s) {
             s.read.passes = passes;
-            return orbvex::RunRead(s.window, s.read);
+            return orbvex::RunRead(s.link->Link(), s.window, s.read);
         });
 }
 
@@ -122,7 +122,7 @@ void BM_ChecksumsAgainstToday(benchmark::State& state) {
     Session s(0x100000);
     if (!s.ok) return state.SkipWithError("START failed");
     const auto accesses = [&s] { return s.receiver->Counters().portReads + s.receiver->Counters().portWrites; };
-    CompareWithToday(state, s.window, (s.folder / "image.rom").string(), (s.folder / "back.bin").string(), 0x100000, accesses,
+    CompareWithToday(state, s.link->Link(), s.window, (s.folder / "image.rom").string(), (s.folder / "back.bin").string(), 0x100000, accesses,
                      [&s] { s.receiver->SetFlash({}); });
 }
 
@@ -131,7 +131,7 @@ void BM_FewerBytesAgainstToday(benchmark::State& state) {
     Session s(0x100000);
     if (!s.ok) return state.SkipWithError("START failed");
     const auto accesses = [&s] { return s.receiver->Counters().portReads + s.receiver->Counters().portWrites; };
-    CompareFewerBytes(state, s.window, (s.folder / "image.rom").string(), (s.folder / "back.bin").string(), accesses,
+    CompareFewerBytes(state, s.link->Link(), s.window, (s.folder / "image.rom").string(), (s.folder / "back.bin").string(), accesses,
                       [&s](const std::vector<std::uint8_t>& image) { s.receiver->SetFlash(image); });
 }
 

@@ -51,7 +51,7 @@ Measured OnPort(Operation operation) {
     const auto accesses = [&] { return receiver.Counters().portReads + receiver.Counters().portWrites; };
     const std::uint64_t before = accesses();
     Measured m;
-    m.ok = RunStart(window, VirtualStart()) && operation(window);
+    m.ok = RunStart(link.Link(), window, VirtualStart()) && operation(link.Link(), window);
     m.seconds = static_cast<double>(accesses() - before) * 1e-6;
     return m;
 }
@@ -68,7 +68,7 @@ Measured OnBoard(Operation operation, std::uint64_t& lineBytes) {
     QuietWindow window;
     const std::uint64_t before = board.Cycles(), sentBefore = board.BytesToHost(), heardBefore = board.BytesFromHost();
     Measured m;
-    m.ok = RunStart(window, VirtualStart()) && operation(window);
+    m.ok = RunStart(link.Link(), window, VirtualStart()) && operation(link.Link(), window);
     client.Sync();
     m.seconds = static_cast<double>(board.Cycles() - before) / probe::AvrBoard::kClockHz;
     lineBytes = board.BytesToHost() - sentBefore + board.BytesFromHost() - heardBefore;
@@ -87,11 +87,11 @@ void Report(benchmark::State& state, const Measured& port, const Measured& board
 // START and a 1 MB backup checked block by block by the trap's checksums.
 void BM_CheckedBackup1M(benchmark::State& state) {
     const std::string back = "bench_probe_board.bin";
-    const auto backup = [&](WindowServices& window) {
+    const auto backup = [&](Link& link, WindowServices& window) {
         RangeReadInputs read{kLpt1Base, kFlash1M.base, kMegabyte, back};
         read.passes = 1;
         read.checksumBase = kFlash1M.base;
-        return RunReadRange(window, read);
+        return RunReadRange(link, window, read);
     };
     for (auto _ : state) {
         std::uint64_t lineBytes = 0;
@@ -105,10 +105,10 @@ BENCHMARK(BM_CheckedBackup1M)->Unit(benchmark::kSecond)->Iterations(1);
 // START and a 1 MB write on erased flash, each chunk checked by the trap's checksums.
 void BM_CheckedWrite1M(benchmark::State& state) {
     const std::string rom = Rom();
-    const auto write = [&](WindowServices& window) {
+    const auto write = [&](Link& link, WindowServices& window) {
         WriteInputs inputs{kLpt1Base, Answer(rom, kFlash1M)};
         inputs.trapChecks = true;
-        return RunWrite(window, inputs);
+        return RunWrite(link, window, inputs);
     };
     for (auto _ : state) {
         std::uint64_t lineBytes = 0;

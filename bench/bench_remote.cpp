@@ -61,6 +61,7 @@ public:
         server_.join();
     }
     RemoteBitbangClient& Client() { return *client_; }
+    orbvex::Link& Link() { return link_->Link(); }
     void SetLag(std::int64_t microseconds) { lag_ = std::chrono::microseconds(microseconds); }
     // Only while the client waits for nothing: the server's thread is idle then.
     sim::ReceiverCounters ReceiverCounters() const { return receiver_.Counters(); }
@@ -98,10 +99,10 @@ void BM_RemoteStart(benchmark::State& state) {
     std::uint64_t trips = 0, eraseTrips = 0;
     for (auto _ : state) {
         std::uint64_t before = link.Client().RoundTrips();
-        if (!RunStart(window, VirtualStart())) state.SkipWithError(("START failed: " + window.lastLine).c_str());
+        if (!RunStart(link.Link(), window, VirtualStart())) state.SkipWithError(("START failed: " + window.lastLine).c_str());
         trips += link.Client().RoundTrips() - before;
         before = link.Client().RoundTrips();
-        if (!RunErase(window, {kLpt1Base, kFlash1M})) state.SkipWithError(("erase failed: " + window.lastLine).c_str());
+        if (!RunErase(link.Link(), window, {kLpt1Base, kFlash1M})) state.SkipWithError(("erase failed: " + window.lastLine).c_str());
         eraseTrips += link.Client().RoundTrips() - before;
     }
     state.counters["round_trips"] = benchmark::Counter(static_cast<double>(trips), benchmark::Counter::kAvgIterations);
@@ -114,15 +115,15 @@ BENCHMARK(BM_RemoteStart)->Unit(benchmark::kMillisecond)->Iterations(3);
 void BM_RemoteChecksumsAgainstToday(benchmark::State& state) {
     RemoteLink link;
     QuietWindow window;
-    if (!RunStart(window, VirtualStart())) return state.SkipWithError("START failed");
+    if (!RunStart(link.Link(), window, VirtualStart())) return state.SkipWithError("START failed");
     const std::string rom = "bench_remote_1m.rom", back = "bench_remote_back.bin";
     const auto kLength = static_cast<std::uint32_t>(state.range(0));
     std::string image(kLength, '\0');
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 2654435761u >> 13);
     std::ofstream(rom, std::ios::binary).write(image.data(), static_cast<std::streamsize>(image.size()));
     CompareWithToday(
-        state, window, rom, back, kLength, [&link] { return link.Client().RoundTrips(); },
-        [&window] { RunErase(window, {kLpt1Base, kFlash1M}); });
+        state, link.Link(), window, rom, back, kLength, [&link] { return link.Client().RoundTrips(); },
+        [&window, &link] { RunErase(link.Link(), window, {kLpt1Base, kFlash1M}); });
     std::remove(rom.c_str());
     std::remove(back.c_str());
 }
@@ -131,7 +132,7 @@ BENCHMARK(BM_RemoteChecksumsAgainstToday)->Arg(0x20000)->Arg(0x100000)->Unit(ben
 void BM_RemoteRead(benchmark::State& state) {
     RemoteLink link;
     QuietWindow window;
-    if (!RunStart(window, VirtualStart())) state.SkipWithError("START failed");
+    if (!RunStart(link.Link(), window, VirtualStart())) state.SkipWithError("START failed");
     link.SetLag(state.range(1));
     const auto length = static_cast<std::uint32_t>(state.range(0));
     std::vector<std::uint8_t> data;
@@ -150,7 +151,7 @@ BENCHMARK(BM_RemoteRead)->ArgNames({"bytes", "lag_us"})->Args({4096, 0})->Args({
 void BM_RemoteWrite(benchmark::State& state) {
     RemoteLink link;
     QuietWindow window;
-    if (!RunStart(window, VirtualStart())) state.SkipWithError("START failed");
+    if (!RunStart(link.Link(), window, VirtualStart())) state.SkipWithError("START failed");
     const auto length = static_cast<std::size_t>(state.range(0));
     const std::string path = "bench_remote_image.rom";
     std::ofstream(path, std::ios::binary).write(std::string(length, '\x5A').data(), static_cast<std::streamsize>(length));
@@ -158,10 +159,10 @@ void BM_RemoteWrite(benchmark::State& state) {
     std::uint64_t trips = 0, bytes = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        RunErase(window, {kLpt1Base, kFlash1M});
+        RunErase(link.Link(), window, {kLpt1Base, kFlash1M});
         state.ResumeTiming();
         std::uint64_t before = link.Client().RoundTrips();
-        if (!RunWrite(window, write)) state.SkipWithError(("write failed: " + window.lastLine).c_str());
+        if (!RunWrite(link.Link(), window, write)) state.SkipWithError(("write failed: " + window.lastLine).c_str());
         trips += link.Client().RoundTrips() - before;
         bytes += length;
     }
@@ -256,6 +257,7 @@ struct CableLink {
     }
     std::unique_ptr<cables::Cable> cable;
     std::optional<LinkSession> link;
+    orbvex::Link& Link() { return link->Link(); }
 };
 
 // A checked backup, a verify and a checked write of length bytes, the same on both sides:
@@ -281,23 +283,23 @@ void BM_ProbeAgainstRemoteBitbang(benchmark::State& state) {
             ServerProgram server(sides[side].program);
             CableLink link(sides[side].option, server.Address());
             QuietWindow window;
-            if (!link.cable || !RunStart(window, VirtualStart())) return state.SkipWithError("START failed");
+            if (!link.cable || !RunStart(link.Link(), window, VirtualStart())) return state.SkipWithError("START failed");
             const auto cost = [&](auto operation) {
                 const std::uint64_t before = link.RoundTrips();
                 if (!operation()) state.SkipWithError(window.lastLine.c_str());
                 return static_cast<double>(link.RoundTrips() - before);
             };
-            RunErase(window, {kLpt1Base, kFlash1M});
+            RunErase(link.Link(), window, {kLpt1Base, kFlash1M});
             WriteInputs write{kLpt1Base, Answer(rom, kFlash1M)};
             write.trapChecks = true;
-            trips[side][0] = cost([&] { return RunWrite(window, write); });
+            trips[side][0] = cost([&] { return RunWrite(link.Link(), window, write); });
             VerifyInputs verify{kLpt1Base, kFlash1M.base, std::nullopt, kFlash1M.End(), rom};
             verify.checksumBase = kFlash1M.base;
-            trips[side][1] = cost([&] { return RunVerify(window, verify).same; });
+            trips[side][1] = cost([&] { return RunVerify(link.Link(), window, verify).same; });
             RangeReadInputs read{kLpt1Base, kFlash1M.base, length, back};
             read.checksumBase = kFlash1M.base;
             const auto began = std::chrono::steady_clock::now();
-            trips[side][2] = cost([&] { return RunReadRange(window, read); });
+            trips[side][2] = cost([&] { return RunReadRange(link.Link(), window, read); });
             backupSeconds[side] = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
         }
         const char* what[] = {"checked_write", "verify", "checked_backup"};
@@ -320,10 +322,10 @@ BENCHMARK(BM_ProbeAgainstRemoteBitbang)->Arg(0x20000)->Arg(0x100000)->Unit(bench
 void BM_RemoteFewerBytesAgainstToday(benchmark::State& state) {
     RemoteLink link;
     QuietWindow window;
-    if (!RunStart(window, VirtualStart())) return state.SkipWithError("START failed");
+    if (!RunStart(link.Link(), window, VirtualStart())) return state.SkipWithError("START failed");
     const std::string rom = "bench_remote_fewer.rom", back = "bench_remote_fewer_back.bin";
     CompareFewerBytes(
-        state, window, rom, back, [&link] { return link.Client().RoundTrips(); },
+        state, link.Link(), window, rom, back, [&link] { return link.Client().RoundTrips(); },
         [&link](const std::vector<std::uint8_t>& image) { link.SetFlash(image); });
     std::remove(rom.c_str());
     std::remove(back.c_str());

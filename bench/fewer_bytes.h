@@ -26,7 +26,7 @@ inline std::vector<std::uint8_t> FortyPercentBlankImage() {
 }
 
 // setFlash puts an image into the flash outside the measured operations.
-inline void CompareFewerBytes(benchmark::State& state, QuietWindow& window, const std::string& rom,
+inline void CompareFewerBytes(benchmark::State& state, orbvex::Link& link, QuietWindow& window, const std::string& rom,
                               const std::string& back, const std::function<std::uint64_t()>& cost,
                               const std::function<void(const std::vector<std::uint8_t>&)>& setFlash) {
     using namespace orbvex;
@@ -51,15 +51,15 @@ inline void CompareFewerBytes(benchmark::State& state, QuietWindow& window, cons
     RangeReadInputs backup{kLpt1Base, kFlash1M.base, 0x100000, back, 2, kFlash1M.base, false};
     for (auto _ : state) {
         setFlash(oneSectorOff);
-        const double erase = run([&] { return RunErase(window, {kLpt1Base, kFlash1M}); });
-        const double writeToday = run([&] { return RunWrite(window, today); });
+        const double erase = run([&] { return RunErase(link, window, {kLpt1Base, kFlash1M}); });
+        const double writeToday = run([&] { return RunWrite(link, window, today); });
         setFlash(oneSectorOff);
-        const double updateOne = run([&] { return RunUpdate(window, update); });
-        const double updateSame = run([&] { return RunUpdate(window, update); });
+        const double updateOne = run([&] { return RunUpdate(link, window, update); });
+        const double updateSame = run([&] { return RunUpdate(link, window, update); });
         setFlash(erased);
-        const double writeSkipping = run([&] { return RunWrite(window, skipping); });
-        const double backupToday = run([&] { return RunReadRange(window, checkedOnePass); });
-        const double backupSkipping = run([&] { return RunReadRange(window, backup); });
+        const double writeSkipping = run([&] { return RunWrite(link, window, skipping); });
+        const double backupToday = run([&] { return RunReadRange(link, window, checkedOnePass); });
+        const double backupSkipping = run([&] { return RunReadRange(link, window, backup); });
         state.counters["update_one_sector_share_of_erase_write"] = updateOne / (erase + writeToday);
         state.counters["update_identical_share_of_erase_write"] = updateSame / (erase + writeToday);
         state.counters["write_blank_skipping_share_of_write"] = writeSkipping / writeToday;

@@ -40,8 +40,8 @@ bool RefuseDestination(const std::string& path, TerminalWindow& window) {
     return true;
 }
 
-bool CheckAgainstFile(const VerifyInputs& in, TerminalWindow& window) {
-    const VerifyResult result = RunVerify(window, in);
+bool CheckAgainstFile(Link& link, const VerifyInputs& in, TerminalWindow& window) {
+    const VerifyResult result = RunVerify(link, window, in);
     if (result.glitches > 0)
         window.Complain("verify: " + std::to_string(result.glitches) +
                         " blocks differed on the first reading and matched when read again: the cable or the "
@@ -58,45 +58,42 @@ std::uint32_t Offset(const CommandRun& r) { return r.options.offset.value_or(0);
 // Passes asked for are read as asked, and checked by the trap program's checksums when it can.
 std::optional<std::uint32_t> ChecksumBase(const CommandRun& r) { return r.options.FlashBase(); }
 
-bool Start(const CommandRun& r) { return RunStart(r.window, {r.session.LptBase(), r.session.TrapFile()}); }
+bool Start(const CommandRun& r) { return RunStart(r.session.Link(), r.window, {r.session.LptBase(), r.session.TrapFile()}); }
 
 bool Erase(const CommandRun& r) {
-    return RunErase(r.window, {r.session.LptBase(), r.options.Flash(), !r.options.force, true, true});
+    return RunErase(r.session.Link(), r.window, {r.session.LptBase(), r.options.Flash(), !r.options.force, true, true});
 }
 
-bool Info(const CommandRun& r) { return RunInfo(r.window, {r.session.LptBase(), r.options.Flash()}); }
+bool Info(const CommandRun& r) { return RunInfo(r.session.Link(), r.window, {r.session.LptBase(), r.options.Flash()}); }
 
 bool Write(const CommandRun& r) {
     const FlashRange flash = r.options.Flash();
     // Chunks the trap program checked need no read-back.
     if (RefuseEmpty(r.file, "write", r.window)) return false;
-    const WriteOutcome written = RunWrite(r.window, {r.session.LptBase(), Answer(r.file, flash), !r.options.force,
-                                                     r.options.offset, r.options.verifyWrites, true});
+    const WriteOutcome written = RunWrite(r.session.Link(), r.window, {r.session.LptBase(), Answer(r.file, flash), !r.options.force, r.options.offset, r.options.verifyWrites, true});
     if (!written) return false;
     return written.checkedByTrap || !r.options.verifyWrites ||
-           CheckAgainstFile({r.session.LptBase(), flash.base + Offset(r), std::nullopt, flash.End(), r.file, flash.base},
+           CheckAgainstFile(r.session.Link(), {r.session.LptBase(), flash.base + Offset(r), std::nullopt, flash.End(), r.file, flash.base},
                             r.window);
 }
 
 bool Update(const CommandRun& r) {
     if (RefuseEmpty(r.file, "update", r.window)) return false;
-    return RunUpdate(r.window, {r.session.LptBase(), r.file, r.options.Flash(), Offset(r), !r.options.force});
+    return RunUpdate(r.session.Link(), r.window, {r.session.LptBase(), r.file, r.options.Flash(), Offset(r), !r.options.force});
 }
 
 bool Read(const CommandRun& r) {
     const FlashRange flash = r.options.Flash();
     if (RefuseDestination(r.file, r.window)) return false;
     if (!r.options.offset && !r.options.length)
-        return RunRead(r.window, {r.session.LptBase(), Answer(r.file, flash), r.options.readPasses, ChecksumBase(r),
-                                  r.options.passesChosen});
-    return RunReadRange(r.window, {r.session.LptBase(), flash.base + Offset(r), r.options.length.value_or(flash.size - Offset(r)),
-                                   r.file, r.options.readPasses, ChecksumBase(r), r.options.passesChosen});
+        return RunRead(r.session.Link(), r.window, {r.session.LptBase(), Answer(r.file, flash), r.options.readPasses, ChecksumBase(r), r.options.passesChosen});
+    return RunReadRange(r.session.Link(), r.window, {r.session.LptBase(), flash.base + Offset(r), r.options.length.value_or(flash.size - Offset(r)), r.file, r.options.readPasses, ChecksumBase(r), r.options.passesChosen});
 }
 
 bool Verify(const CommandRun& r) {
     const FlashRange flash = r.options.Flash();
     if (RefuseEmpty(r.file, "verify", r.window)) return false;
-    return CheckAgainstFile({r.session.LptBase(), flash.base + Offset(r), r.options.length, flash.End(), r.file, flash.base},
+    return CheckAgainstFile(r.session.Link(), {r.session.LptBase(), flash.base + Offset(r), r.options.length, flash.End(), r.file, flash.base},
                             r.window);
 }
 

@@ -12,7 +12,7 @@ class TerminalWindow;
 // What one command of the command line runs with.
 struct CommandRun {
     const CliOptions& options;
-    const TargetSession& session;
+    TargetSession& session;
     TerminalWindow& window;
     std::string file;  // made absolute; empty for a command that takes none
 };

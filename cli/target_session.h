@@ -32,6 +32,8 @@ public:
 
     bool ConnectionLost() const { return !closing_ && cable_ && cable_->Lost(); }
     bool PortAvailable() const { return link_ && link_->PortAvailable(); }
+    // The link the commands drive; only while open.
+    orbvex::Link& Link() { return link_->Link(); }
     std::uint16_t LptBase() const { return cable_ ? cable_->LptBase() : kLpt1Base; }
     // Why the port was refused: what failed and what to do about it.
     std::string PortFailureReason() const;

@@ -180,13 +180,13 @@ bool ChipSizeAgrees(WindowServices& window, FlashRange flash, const char* what) 
     return false;
 }
 
-bool RunInfo(WindowServices& window, const InfoInputs& in) {
+bool RunInfo(Link& link, WindowServices& window, const InfoInputs& in) {
     OperationGuard guard(window);
     if (!guard.Acquired()) return false;
-    if (!BringUpLink(window, in.lptBase)) return false;
+    if (!BringUpLink(link, window, in.lptBase)) return false;
 
     bool named = false;
-    if (DcuAnswers(window) && FindMailbox(window)) {
+    if (DcuAnswers(window) && FindMailbox(link, window)) {
         const std::optional<TrapAbilities> abilities = ReadTrapSignature();
         if (!abilities) {
             window.LogLine("Info: the trap program does not sign its mailbox, so it cannot name the chip");

@@ -4,8 +4,6 @@
 #include "link/dcu.h"
 #include "link/jtag.h"
 #include "link/trap.h"
-#include "port/kqportio.h"
-#include "port/port_access.h"
 
 namespace orbvex {
 namespace {
@@ -24,16 +22,14 @@ OperationGuard::~OperationGuard() {
 
 bool OperationRunning() { return g_operationRunning; }
 
-bool UsePort(WindowServices& window, std::uint16_t lptBase) {
-    LptBase = lptBase;
-    PortAccess* access = ActivePortAccess();
-    bool usable = PortAvailable && (access == nullptr || access->Ensure(LptBase));
+bool UsePort(Link& link, WindowServices& window, std::uint16_t lptBase) {
+    const bool usable = link.UsePort(lptBase);
     if (!usable) window.ShowErrorBox(kPortError);
     return usable;
 }
 
-bool BringUpLink(WindowServices& window, std::uint16_t lptBase) {
-    if (!UsePort(window, lptBase)) return false;
+bool BringUpLink(Link& link, WindowServices& window, std::uint16_t lptBase) {
+    if (!UsePort(link, window, lptBase)) return false;
     JtagInit();
     SelectDcu();
     return true;
@@ -79,16 +75,16 @@ bool TrapWaitWatch::operator()(std::uint32_t status) {
     return stop_ && stop_();
 }
 
-bool FindMailbox(WindowServices& window) {
-    bool readOk = DcuReadWord(kTrapWorkspaceWord, TrapWptr);
-    window.LogLine("Trap_Wptr : " + Hex8(TrapWptr));
+bool FindMailbox(Link& link, WindowServices& window) {
+    const bool readOk = link.ReadMailbox();
+    window.LogLine("Trap_Wptr : " + Hex8(link.TrapWptr()));
     // A mailbox at address 0 would send commands into the CPU's low registers.
     if (!readOk) {
         window.LogLine("Trap workspace word " + Hex8(kTrapWorkspaceWord) +
                        " could not be read: stopped before the mailbox");
         return false;
     }
-    if (TrapWptr == 0) {
+    if (link.TrapWptr() == 0) {
         window.LogLine("Trap workspace word " + Hex8(kTrapWorkspaceWord) +
                        " is 00000000, no trap program: press START first");
         return false;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "link/link.h"
 #include "link/link_log.h"
 #include "link/mailbox.h"
 #include "util/flash_map.h"
@@ -51,13 +52,13 @@ private:
     std::optional<LinkLogScope> log_;
 };
 
-// Makes lptBase the port (LptBase) and tells whether it may be driven. Otherwise shows
+// Makes lptBase the link's port and tells whether it may be driven. Otherwise shows
 // the error box and the operation ends without touching the port, the log or the beep.
-bool UsePort(WindowServices& window, std::uint16_t lptBase);
+bool UsePort(Link& link, WindowServices& window, std::uint16_t lptBase);
 
 // The opening the flash operations share: the port and the refusal without it, then
 // the JTAG link brought up and the DCU selected. False when refused.
-bool BringUpLink(WindowServices& window, std::uint16_t lptBase);
+bool BringUpLink(Link& link, WindowServices& window, std::uint16_t lptBase);
 
 // The end of an operation that ran its course: the separator and the information beep.
 void EndOperation(WindowServices& window);
@@ -90,8 +91,9 @@ private:
     int polls_ = 0;
 };
 
-// Reads the trap workspace word into TrapWptr and logs it. False, with a line that
-// says why, when it could not be read or is 0: the mailbox must then not be touched.
-bool FindMailbox(WindowServices& window);
+// Reads the trap workspace word into the link's mailbox (TrapWptr) and logs it. False,
+// with a line that says why, when it could not be read or is 0: the mailbox must then
+// not be touched.
+bool FindMailbox(Link& link, WindowServices& window);
 
 }  // namespace orbvex

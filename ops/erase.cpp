@@ -77,14 +77,14 @@ bool EraseSpan(WindowServices& window, std::uint32_t flashBase, const ChipInfo& 
     return ErasedAsAsked(window, flashBase, from, to - from, &chip);
 }
 
-bool RunErase(WindowServices& window, const EraseInputs& in) {
+bool RunErase(Link& link, WindowServices& window, const EraseInputs& in) {
     OperationGuard guard(window);
     if (!guard.Acquired()) return false;
 
-    if (!BringUpLink(window, in.lptBase)) return false;
+    if (!BringUpLink(link, window, in.lptBase)) return false;
 
     bool erased = false;
-    if (DcuAnswers(window) && FindMailbox(window) && (!in.checkChipSize || ChipSizeAgrees(window, in.flash, "Erase"))) {
+    if (DcuAnswers(window) && FindMailbox(link, window) && (!in.checkChipSize || ChipSizeAgrees(window, in.flash, "Erase"))) {
         const std::uint32_t base = in.flash.base;
         window.LogLine("Erase ADR[" + Hex8(base) + "] : Please Wait...");
         TrapWaitWatch watch(window, "erase ADR[" + Hex8(base) + "]", [&window] { return window.StopRequested(); });

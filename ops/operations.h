@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "link/link.h"
 #include "ops/window_services.h"
 #include "util/flash_map.h"
 
@@ -113,12 +114,13 @@ struct VerifyInputs {
 // The operations and Abort. Each returns true when it ended in success (START:
 // "Init OK :)"; Erase: "Erase success !!!"; Write: every byte programmed; Read: the
 // file written whole; Verify: no byte differs). The outcome the operator sees is in the log.
-bool RunStart(WindowServices& window, const StartInputs& in);          // Button5Click
-bool RunErase(WindowServices& window, const EraseInputs& in);          // Button6Click
-WriteOutcome RunWrite(WindowServices& window, const WriteInputs& in);  // Button7Click
-bool RunRead(WindowServices& window, const ReadInputs& in);            // Button8Click
-bool RunUpdate(WindowServices& window, const UpdateInputs& in);
-bool RunReadRange(WindowServices& window, const RangeReadInputs& in);
+// Each drives the link it is given (a LinkSession's), on the port its inputs name.
+bool RunStart(Link& link, WindowServices& window, const StartInputs& in);          // Button5Click
+bool RunErase(Link& link, WindowServices& window, const EraseInputs& in);          // Button6Click
+WriteOutcome RunWrite(Link& link, WindowServices& window, const WriteInputs& in);  // Button7Click
+bool RunRead(Link& link, WindowServices& window, const ReadInputs& in);            // Button8Click
+bool RunUpdate(Link& link, WindowServices& window, const UpdateInputs& in);
+bool RunReadRange(Link& link, WindowServices& window, const RangeReadInputs& in);
 // same: no byte differs. glitches: blocks that differed on the first reading and whose
 // readings then agreed on the file's content, differences of the link rather than of
 // the flash. noisy: no byte was found to differ, but the readings of some block never
@@ -128,11 +130,11 @@ struct VerifyResult {
     std::uint32_t glitches = 0;
     bool noisy = false;
 };
-VerifyResult RunVerify(WindowServices& window, const VerifyInputs& in);
+VerifyResult RunVerify(Link& link, WindowServices& window, const VerifyInputs& in);
 void RunAbort(WindowServices& window);  // Button2Click
 // The trap program's version and the chip it names: maker, part, size, sectors,
 // command set. False when the program does not sign its mailbox or cannot name the chip.
-bool RunInfo(WindowServices& window, const InfoInputs& in);
+bool RunInfo(Link& link, WindowServices& window, const InfoInputs& in);
 
 // True while one of the operations runs. The operations let window messages through
 // at fixed points; a front end uses this to hold back a close until the link is free.

@@ -223,10 +223,10 @@ bool ReadToFile(WindowServices& window, std::uint32_t start, std::uint32_t lengt
 
 }  // namespace
 
-bool RunRead(WindowServices& window, const ReadInputs& in) {
+bool RunRead(Link& link, WindowServices& window, const ReadInputs& in) {
     OperationGuard guard(window);
     if (!guard.Acquired()) return false;
-    if (!BringUpLink(window, in.lptBase)) return false;
+    if (!BringUpLink(link, window, in.lptBase)) return false;
 
     bool saved = false;
     if (DcuAnswers(window)) {
@@ -238,10 +238,10 @@ bool RunRead(WindowServices& window, const ReadInputs& in) {
     return saved;
 }
 
-bool RunReadRange(WindowServices& window, const RangeReadInputs& in) {
+bool RunReadRange(Link& link, WindowServices& window, const RangeReadInputs& in) {
     OperationGuard guard(window);
     if (!guard.Acquired()) return false;
-    if (!BringUpLink(window, in.lptBase)) return false;
+    if (!BringUpLink(link, window, in.lptBase)) return false;
 
     const bool saved = DcuAnswers(window) && ReadToFile(window, in.start, in.length, false, {in.passes, in.checksumBase, in.everyPage}, in.path);
     EndOperation(window);

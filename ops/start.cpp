@@ -171,12 +171,12 @@ std::string CpuLine(std::uint32_t idcode) {
     }
 }
 
-bool RunStart(WindowServices& window, const StartInputs& in) {
+bool RunStart(Link& link, WindowServices& window, const StartInputs& in) {
     OperationGuard guard(window);
     if (!guard.Acquired()) return false;
 
     ReadyWindow(window);
-    if (!UsePort(window, in.lptBase)) return false;
+    if (!UsePort(link, window, in.lptBase)) return false;
     window.ClearLog();
     window.ProcessMessages();  // let the emptied log repaint
     if (!TrapFileFits(window, in.trapFile)) return false;

@@ -152,12 +152,12 @@ bool UpdateFlash(WindowServices& window, const UpdateInputs& in) {
 
 }  // namespace
 
-bool RunUpdate(WindowServices& window, const UpdateInputs& in) {
+bool RunUpdate(Link& link, WindowServices& window, const UpdateInputs& in) {
     OperationGuard guard(window);
     if (!guard.Acquired()) return false;
     AbortRequested = false;
-    if (!BringUpLink(window, in.lptBase)) return false;
-    const bool updated = DcuAnswers(window) && FindMailbox(window) && UpdateFlash(window, in);
+    if (!BringUpLink(link, window, in.lptBase)) return false;
+    const bool updated = DcuAnswers(window) && FindMailbox(link, window) && UpdateFlash(window, in);
     EndOperation(window);
     return updated;
 }

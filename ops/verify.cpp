@@ -165,14 +165,14 @@ VerifyResult Verdict(WindowServices& window, std::uint32_t start, const Rereadin
 
 }  // namespace
 
-VerifyResult RunVerify(WindowServices& window, const VerifyInputs& in) {
+VerifyResult RunVerify(Link& link, WindowServices& window, const VerifyInputs& in) {
     VerifyResult result;
     OperationGuard guard(window);
     if (!guard.Acquired()) return result;
     std::vector<std::uint8_t> file;
     std::uint32_t count = 0;
     if (!LoadVerifyFile(window, in, file, count)) return result;
-    if (!BringUpLink(window, in.lptBase)) return result;
+    if (!BringUpLink(link, window, in.lptBase)) return result;
 
     if (DcuAnswers(window)) {
         window.LogLine("File : " + in.path);

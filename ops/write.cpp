@@ -301,15 +301,15 @@ WriteOutcome WriteChosenFile(WindowServices& window, const WriteInputs& in) {
 
 }  // namespace
 
-WriteOutcome RunWrite(WindowServices& window, const WriteInputs& in) {
+WriteOutcome RunWrite(Link& link, WindowServices& window, const WriteInputs& in) {
     OperationGuard guard(window);
     if (!guard.Acquired()) return {};
 
     AbortRequested = false;
-    if (!BringUpLink(window, in.lptBase)) return {};
+    if (!BringUpLink(link, window, in.lptBase)) return {};
 
     WriteOutcome outcome;
-    if (DcuAnswers(window) && FindMailbox(window)) outcome = WriteChosenFile(window, in);
+    if (DcuAnswers(window) && FindMailbox(link, window)) outcome = WriteChosenFile(window, in);
     EndOperation(window);
     return outcome;
 }

@@ -5,6 +5,8 @@
 #include "port/direct_io.h"
 #include "port/port_backend.h"
 
+// The port's part of the link's state; orbvex::Link (link/link.h) is what sets it.
+
 // I/O base of the chosen parallel port: 0x378 for LPT1, 0x278 for LPT2.
 extern std::uint16_t LptBase;
 // True while the process may drive the chosen port; decided when the window is created.
@@ -14,7 +16,6 @@ namespace orbvex {
 // When set, every port access goes to this backend instead of the hardware.
 // Null (the default) means the real port instructions.
 extern PortBackend* PortHook;
-inline void SetPortBackend(PortBackend* backend) { PortHook = backend; }
 }  // namespace orbvex
 
 // The whole cost of a port access on the direct path is one predicted branch and the

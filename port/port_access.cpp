@@ -18,11 +18,3 @@ std::unique_ptr<PortAccess> MakeUnrestrictedPortAccess() {
 }
 
 }  // namespace orbvex
-
-namespace orbvex {
-namespace {
-PortAccess* g_active = nullptr;
-}
-void SetActivePortAccess(PortAccess* access) { g_active = access; }
-PortAccess* ActivePortAccess() { return g_active; }
-}  // namespace orbvex

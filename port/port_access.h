@@ -43,10 +43,3 @@ std::unique_ptr<PortAccess> MakeHardwarePortAccess();
 std::unique_ptr<PortAccess> MakeUnrestrictedPortAccess();
 
 }  // namespace orbvex
-
-namespace orbvex {
-// The access object of the running front end; the operations ask it before they drive
-// a port. Null means no restriction.
-void SetActivePortAccess(PortAccess* access);
-PortAccess* ActivePortAccess();
-}  // namespace orbvex

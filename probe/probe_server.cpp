@@ -22,7 +22,7 @@ bool Bit(const std::uint8_t* field, std::size_t i) { return (field[i / 8] >> (i 
 // Puts a message's head in place: where the TAP stands and the start wait's budget.
 void TakeHead(const std::vector<std::uint8_t>& body) {
     JtagSelected = (body[0] & kSelectFlag) == 0;
-    StartWaitLimit = static_cast<std::int32_t>(GetU32(&body[1]));
+    Link::SetStartWaitLimit(static_cast<std::int32_t>(GetU32(&body[1])));
 }
 
 std::vector<std::uint8_t> RunRaw(const std::vector<std::uint8_t>& body) {
@@ -50,18 +50,13 @@ std::vector<std::uint8_t> RunRaw(const std::vector<std::uint8_t>& body) {
 
 }  // namespace
 
-EngineState EngineState::Current() {
-    return {PortHook, ::LptBase, ResetLineLevel, LastDataValue, JtagSelected, ClockDelay, StartWaitLimit};
-}
+EngineState EngineState::Current() { return {Link::Settings(), ResetLineLevel, LastDataValue, JtagSelected}; }
 
 void EngineState::Install() const {
-    SetPortBackend(hook);
-    ::LptBase = lptBase;
+    Link::Apply(link);
     ResetLineLevel = resetLine;
     LastDataValue = lastData;
     JtagSelected = selected;
-    ClockDelay = clockDelay;
-    StartWaitLimit = startWaitLimit;
 }
 
 ProbeServer::ProbeServer(EngineState engine, Abilities abilities, CableLost lost)

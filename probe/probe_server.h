@@ -8,26 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "link/link.h"
 #include "probe/probe_wire.h"
 #include "util/result.h"
 
-namespace orbvex {
-class PortBackend;
-}
-
 namespace orbvex::probe {
 
-// The JTAG engine's globals for one target. A probe in the same process as a host (the
-// tests) keeps its own and puts them in place only while it works, so that the two never
-// share a TAP position or a reset level.
+// The link's settings and the JTAG engine's state for one target. A probe in the same
+// process as a host (the tests) keeps its own and puts them in place only while it works,
+// so that the two never share a TAP position or a reset level.
 struct EngineState {
-    PortBackend* hook = nullptr;
-    std::uint16_t lptBase = 0x378;
+    LinkSettings link;
     bool resetLine = false;
     std::uint8_t lastData = 0;
     bool selected = false;
-    std::int32_t clockDelay = 1;
-    std::int32_t startWaitLimit = 2024;
 
     static EngineState Current();
     void Install() const;

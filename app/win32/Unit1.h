@@ -39,6 +39,7 @@ public:
     TForm1& operator=(const TForm1&) = delete;
 
     HWND Handle() const { return hwnd_; }
+    orbvex::app::WindowController& Controller() { return controller_; }
     // The control of that name in the window's description.
     HWND Control(std::string_view name) const { return controls_.Find(name); }
     // Shows the window centred on the screen, the focus on the first control.

@@ -5,7 +5,6 @@
 
 #include "app/form_layout.h"
 #include "app/win32/Unit1.h"
-#include "port/kqportio.h"
 
 namespace orbvex::win32 {
 namespace {
@@ -60,7 +59,7 @@ void FixPortChoice(TForm1& window, std::uint16_t base) {
     SendMessageA(window.L2, BM_SETCHECK, base == kLpt2Base ? BST_CHECKED : BST_UNCHECKED, 0);
     EnableWindow(window.L1, FALSE);
     EnableWindow(window.L2, FALSE);
-    LptBase = base;
+    window.Controller().FixPort(base);
 }
 
 namespace {

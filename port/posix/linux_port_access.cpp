@@ -6,9 +6,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
-#include "port/kqportio.h"
 #include "port/ppdev_cable.h"
 
 #if defined(__linux__) && (defined(__i386__) || defined(__x86_64__))
@@ -62,16 +62,13 @@ public:
     LinuxPortAccess(IopermCall ioperm, PpdevApi& ppdev) : ioperm_(std::move(ioperm)), ppdev_(ppdev) {}
     ~LinuxPortAccess() override { CloseAll(); }
 
-    bool Open(std::uint16_t lptBase) override {
-        sessionBackend_ = PortHook;
-        return Ensure(lptBase);
-    }
+    bool Open(std::uint16_t lptBase) override { return Ensure(lptBase); }
 
     bool Ensure(std::uint16_t lptBase) override {
         Route* route = Find(lptBase);
         if (!route) route = Acquire(lptBase);
         if (!route) return false;
-        SetPortBackend(route->cable ? route->cable.get() : sessionBackend_);
+        current_ = route->base;
         reason_.clear();
         return true;
     }
@@ -79,6 +76,12 @@ public:
     void Close(std::uint16_t) override { CloseAll(); }
 
     std::string FailureReason() const override { return reason_; }
+
+    // The ppdev device of the port last granted, when it is driven through one.
+    PortBackend* PortRoute() override {
+        Route* route = current_ ? Find(*current_) : nullptr;
+        return route ? route->cable.get() : nullptr;
+    }
 
 private:
     // How one port is driven: its ppdev cable, or the instructions when there is none.
@@ -124,11 +127,9 @@ private:
         return second;
     }
 
-    // The cables are unhooked before they go; granted ranges go back extended range
-    // first, the reverse of granting.
+    // Granted ranges go back extended range first, the reverse of granting.
     void CloseAll() {
-        for (Route& route : routes_)
-            if (route.cable && PortHook == route.cable.get()) SetPortBackend(sessionBackend_);
+        current_.reset();
         for (Route& route : routes_) {
             if (route.cable) {
                 route.cable.reset();
@@ -142,7 +143,7 @@ private:
 
     IopermCall ioperm_;
     PpdevApi& ppdev_;
-    PortBackend* sessionBackend_ = nullptr;
+    std::optional<std::uint16_t> current_;
     std::vector<Route> routes_;
     std::string reason_;
 };

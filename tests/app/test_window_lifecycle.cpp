@@ -37,13 +37,13 @@ private slots:
             QCOMPARE(f.journal.Of(Kind::Open).size(), std::size_t(1));
             QCOMPARE(f.journal.Of(Kind::Open)[0].port, std::uint16_t(0x378));
             QVERIFY(f.who.errorBoxes.isEmpty());
-            QCOMPARE(orbvex::ActivePortAccess(), static_cast<orbvex::PortAccess*>(&f.access));
             QCOMPARE(orbvex::LinkLogSink(), static_cast<orbvex::LogSink*>(f.window.get()));
             // Creating the window does not drive the cable.
             QVERIFY(f.journal.Of(Kind::Write).empty());
         }
         QCOMPARE(orbvex::LinkLogSink(), nullptr);
-        QCOMPARE(orbvex::ActivePortAccess(), nullptr);
+        QVERIFY(!PortAvailable);
+        QCOMPARE(orbvex::PortHook, nullptr);
         QCOMPARE(Form1, nullptr);
     }
 
@@ -123,7 +123,7 @@ private slots:
         int starts = 0, others = 0;
         bool lockedInside = false, abortHeard = false;
         TForm1Hooks ops;
-        ops.start = [&](orbvex::WindowServices& services, const orbvex::StartInputs&) {
+        ops.start = [&](orbvex::Link&, orbvex::WindowServices& services, const orbvex::StartInputs&) {
             if (++starts > 1) return true;  // one got in: end here, not in a stack overflow
             TForm1& w = *Form1;
             lockedInside = w.OperationRunning() && w.Button2->isEnabled();
@@ -144,9 +144,9 @@ private slots:
             return true;
         };
         std::optional<orbvex::EraseInputs> erased;
-        ops.erase = [&](orbvex::WindowServices&, const orbvex::EraseInputs& in) { return erased = in, ++others, true; };
-        ops.write = [&](orbvex::WindowServices&, const orbvex::WriteInputs&) { return ++others, true; };
-        ops.read = [&](orbvex::WindowServices&, const orbvex::ReadInputs&) { return ++others, true; };
+        ops.erase = [&](orbvex::Link&, orbvex::WindowServices&, const orbvex::EraseInputs& in) { return erased = in, ++others, true; };
+        ops.write = [&](orbvex::Link&, orbvex::WindowServices&, const orbvex::WriteInputs&) { return ++others, true; };
+        ops.read = [&](orbvex::Link&, orbvex::WindowServices&, const orbvex::ReadInputs&) { return ++others, true; };
         Bench f(true, ops);
         f.Show();
         QTest::mouseClick(f.window->Button5, Qt::LeftButton);
@@ -172,7 +172,7 @@ private slots:
         apptest::Journal* journal = nullptr;
         bool stillOpenInside = false, accessHeldInside = false;
         TForm1Hooks ops;
-        ops.write = [&](orbvex::WindowServices& services, const orbvex::WriteInputs&) {
+        ops.write = [&](orbvex::Link&, orbvex::WindowServices& services, const orbvex::WriteInputs&) {
             TForm1& w = *Form1;
             QTest::mouseClick(w.Button1, Qt::LeftButton);  // disabled: nothing
             w.close();                                     // the close box

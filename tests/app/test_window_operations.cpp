@@ -83,7 +83,7 @@ private slots:
         for (const std::uint16_t base : {orbvex::kLpt2Base, std::uint16_t{0xD010}}) {
             std::optional<std::uint16_t> erased;
             TForm1Hooks ops;
-            ops.erase = [&erased](orbvex::WindowServices&, const orbvex::EraseInputs& in) { return erased = in.lptBase, true; };
+            ops.erase = [&erased](orbvex::Link&, orbvex::WindowServices&, const orbvex::EraseInputs& in) { return erased = in.lptBase, true; };
             apptest::Bench b(true, ops);
             orbvex::app::FixPortChoice(*b.window, base);
             b.Show();
@@ -117,9 +117,9 @@ private slots:
         // button saves the file's bytes alone, through the same dialog.
         TForm1Hooks ops;
         if (remote)
-            ops.read = [](orbvex::WindowServices& window, const orbvex::ReadInputs& in) {
+            ops.read = [](orbvex::Link& link, orbvex::WindowServices& window, const orbvex::ReadInputs& in) {
                 const std::optional<orbvex::ChosenFile> chosen = in.chooseBin();
-                return chosen && orbvex::RunReadRange(window, {in.lptBase, chosen->flash.base, 5000, chosen->path});
+                return chosen && orbvex::RunReadRange(link, window, {in.lptBase, chosen->flash.base, 5000, chosen->path});
             };
         VirtualBench v(remote ? opened.cable->Backend() : nullptr, std::move(ops));
         apptest::Bench& b = v.bench;

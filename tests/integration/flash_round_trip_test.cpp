@@ -38,7 +38,7 @@ protected:
     // The first length bytes of the window, read over the link.
     std::vector<std::uint8_t> ReadStart(std::size_t length) {
         const auto n = static_cast<std::uint32_t>(length);
-        EXPECT_TRUE(RunReadRange(window, {window.Port(), window.Flash().base, n, PathIn("start.bin")}))
+        EXPECT_TRUE(RunReadRange(link->Link(), window, {window.Port(), window.Flash().base, n, PathIn("start.bin")}))
             << ::testing::PrintToString(window.lines);
         return ReadFileBytes(PathIn("start.bin"));
     }

@@ -45,12 +45,12 @@ TEST_F(JtagEngine, ResetLineIsBit3AndEveryLevelChangeIsWrittenAndClocked) {
 
 TEST_F(JtagEngine, FollowsTheChosenPortBase) {
     TestCable lpt2(0x278);
-    orbvex::SetPortBackend(&lpt2);
+    orbvex::PortHook = &lpt2;
     LptBase = 0x278;
     lpt2.tdo = [](std::size_t) { return true; };
     EXPECT_TRUE(JtagStep(false, true, true));
     EXPECT_EQ(lpt2.accesses, "r279 w278=04 w278=06 w278=04");
-    orbvex::SetPortBackend(&target);  // lpt2 goes before the session releases the cable
+    orbvex::PortHook = &target;  // lpt2 goes before the session releases the cable
 }
 
 TEST_F(JtagEngine, ShiftIrDrivesInstructionAndReturnsFirstCapturedBitLowest) {

@@ -77,7 +77,7 @@ TEST_F(ProbeFaults, AFaultOnTheWayBackFailsTheReadWithItsCauseAndSavesNothing) {
         link.emplace(*access, &probe.client);
         ASSERT_TRUE(Start()) << row.name;
         const auto began = std::chrono::steady_clock::now();
-        EXPECT_FALSE(RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x4000, PathIn("range.bin")})) << row.name;
+        EXPECT_FALSE(RunReadRange(link->Link(), window, {kLpt1Base, 0x7FF00000, 0x4000, PathIn("range.bin")})) << row.name;
         EXPECT_LT(std::chrono::steady_clock::now() - began, 5s) << row.name;
         EXPECT_TRUE(probe.client.Failed()) << row.name;
         EXPECT_THAT(probe.client.FailureReason(), HasSubstr(row.cause)) << row.name;

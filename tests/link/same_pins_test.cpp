@@ -31,7 +31,7 @@ TEST_F(SameSession, ClocksDrivenAheadReachTheTargetAsTheSequentialPinsInAFifthOf
         Erase();
         Write();
         Start();
-        RunReadRange(window, {kLpt1Base, 0x7FF00321, 777, PathIn("range.bin")});
+        RunReadRange(link->Link(), window, {kLpt1Base, 0x7FF00321, 777, PathIn("range.bin")});
         link.reset();
     };
     const std::function<void(sim::VirtualReceiver&)> rows[] = {

@@ -59,14 +59,14 @@ TEST_F(EraseFails, WhenTheChosenSizeIsNotTheChips) {
     const auto content = RandomBytes(0x200000, 5);
     receiver.SetFlash(content);
     ChooseRom(RandomBytes(0x1000, 6));
-    EXPECT_FALSE(RunErase(window, {kLpt1Base, kFlash1M, true}));
+    EXPECT_FALSE(RunErase(link->Link(), window, {kLpt1Base, kFlash1M, true}));
     EXPECT_EQ(window.FromEnd(2),
               "Erase refused: the chip holds 2 MB (00200000) but the flash chosen is 1 MB "
               "(00100000): nothing erased; choose the chip's size, or --force");
-    EXPECT_FALSE(RunWrite(window, {kLpt1Base, window.Chooser(window.openChoice), true}));
+    EXPECT_FALSE(RunWrite(link->Link(), window, {kLpt1Base, window.Chooser(window.openChoice), true}));
     EXPECT_EQ(window.FromEnd(2).rfind("Write refused: the chip holds 2 MB (00200000)", 0), 0u);
     EXPECT_EQ(receiver.Flash(), content);
-    EXPECT_TRUE(RunErase(window, {kLpt1Base, kFlash2M, true}));
+    EXPECT_TRUE(RunErase(link->Link(), window, {kLpt1Base, kFlash2M, true}));
 }
 
 // The project's trap program on a chip it cannot erase: "Fail" in the window, and on the
@@ -118,7 +118,7 @@ TEST_F(EraseFails, WhenTheFlashDoesNotReadBlankAfterIt) {
         std::vector<std::uint8_t> content(0x100000, 0xFF);
         content[0x12345] = 0x5A;
         receiver.SetFlash(content);
-        EXPECT_EQ(RunErase(window, {kLpt1Base, kFlash1M, false, true, true}), c.ok) << ::testing::PrintToString(window.lines);
+        EXPECT_EQ(RunErase(link->Link(), window, {kLpt1Base, kFlash1M, false, true, true}), c.ok) << ::testing::PrintToString(window.lines);
         if (c.ok) EXPECT_THAT(window.waitNotices, ElementsAre(c.line));
         else EXPECT_EQ(window.FromEnd(3), c.line);
         EXPECT_EQ(window.FromEnd(2), c.ok ? "Erase success !!!" : "Fail");
@@ -161,7 +161,7 @@ TEST_F(InfoTest, NamesEveryChipModel) {
         SCOPED_TRACE(c.chip);
         receiver.Config().flashChip = c.chip;
         Connect();
-        ASSERT_TRUE(RunInfo(window, {kLpt1Base, c.flash})) << ::testing::PrintToString(window.lines);
+        ASSERT_TRUE(RunInfo(link->Link(), window, {kLpt1Base, c.flash})) << ::testing::PrintToString(window.lines);
         const std::string all = ::testing::PrintToString(window.lines);
         EXPECT_NE(all.find(std::string("Chip : ") + c.maker + " " + c.chip + " (IDs "), std::string::npos) << all;
         EXPECT_NE(all.find("Size : " + Hex8(c.flash.size)), std::string::npos) << all;

@@ -49,7 +49,7 @@ TEST_F(ReadTest, ShorterRepliesStillFillTheImageExactly) {
     receiver.Config().replyBlockLength = 252;
     auto content = RandomBytes(0x100000, 12);
     receiver.SetFlash(content);
-    EXPECT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FFF0000, 0x10000, PathIn("dump.bin")}));
+    EXPECT_TRUE(RunReadRange(link->Link(), window, {kLpt1Base, 0x7FFF0000, 0x10000, PathIn("dump.bin")}));
     EXPECT_EQ(ReadFileBytes(PathIn("dump.bin")), std::vector<std::uint8_t>(content.end() - 0x10000, content.end()));
 }
 
@@ -110,7 +110,7 @@ TEST_F(ReadTest, FileThatCannotBeSavedIsReportedAndNothingIsLeftBehind) {
     ::getrlimit(RLIMIT_FSIZE, &old);
     const rlimit tight{4096, old.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &tight);
-    const bool read = RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x2000, PathIn("dump.bin")});
+    const bool read = RunReadRange(link->Link(), window, {kLpt1Base, 0x7FF00000, 0x2000, PathIn("dump.bin")});
     ::setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_FALSE(read);
     EXPECT_EQ(window.FromEnd(2), "Cannot write file " + PathIn("dump.bin") + ": File too large");
@@ -124,7 +124,7 @@ TEST_F(ReadTest, RangesComeBackExactOrSayWhereTheyStopped) {
     receiver.SetFlash(image);
     receiver.Config().replyBlockLength = 12;
     receiver.RecordMessages(true);
-    ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000 + 101, 333, PathIn("part.bin"), 3}));
+    ASSERT_TRUE(RunReadRange(link->Link(), window, {kLpt1Base, 0x7FF00000 + 101, 333, PathIn("part.bin"), 3}));
     EXPECT_EQ(ReadFileBytes(PathIn("part.bin")), std::vector<std::uint8_t>(image.begin() + 101, image.begin() + 434));
     for (const auto& m : receiver.Messages())  // an unaligned address is the DCU's to misread
         EXPECT_TRUE(m.kind != sim::DcuMessageRecord::Kind::Read || m.address % 4 == 0) << Hex8(m.address);
@@ -135,11 +135,11 @@ TEST_F(ReadTest, RangesComeBackExactOrSayWhereTheyStopped) {
     WriteFileBytes(PathIn("image.rom"), image);
     receiver.Faults().refusedReadRanges = {{0x7FF00400, 0x7FF004FF}};
     window.Forget();
-    EXPECT_FALSE(RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x1000, PathIn("keep.bin")}));
+    EXPECT_FALSE(RunReadRange(link->Link(), window, {kLpt1Base, 0x7FF00000, 0x1000, PathIn("keep.bin")}));
     EXPECT_EQ(window.FromEnd(2), "Read stopped at address 7FF00400: the receiver did not answer, no file written");
     EXPECT_EQ(ReadFileBytes(PathIn("keep.bin")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
     window.Forget();
-    EXPECT_FALSE(RunVerify(window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("image.rom")}).same);
+    EXPECT_FALSE(RunVerify(link->Link(), window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("image.rom")}).same);
     EXPECT_EQ(window.FromEnd(2), "Verify stopped at address 7FF00400: the receiver did not answer");
     EXPECT_THAT(FilesInDir(), ElementsAre("image.rom", "keep.bin", "part.bin"));
 }
@@ -177,7 +177,7 @@ TEST_F(ReadTest, PassesAndVerifyTellALinkGlitchFromTheFlash) {
         window.Forget();
         receiver.Faults().corruptReplyOneIn = run.oneIn;
         const std::optional<std::uint32_t> sums = run.checked ? std::optional<std::uint32_t>(0x7FF00000) : std::nullopt;
-        ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x40000, PathIn("back.bin"), run.passes, sums}));
+        ASSERT_TRUE(RunReadRange(link->Link(), window, {kLpt1Base, 0x7FF00000, 0x40000, PathIn("back.bin"), run.passes, sums}));
         EXPECT_EQ(ReadFileBytes(PathIn("back.bin")) == image, run.passes > 1);
         EXPECT_EQ(window.FromEnd(3 - (run.passes == 1)).rfind(run.says, 0), 0u) << window.FromEnd(3);
         EXPECT_EQ(window.waitNotices.size(), run.oneIn == 6000 && (!run.checked || run.trap) ? 1u : 0u);
@@ -187,17 +187,17 @@ TEST_F(ReadTest, PassesAndVerifyTellALinkGlitchFromTheFlash) {
     // One turned byte after two passes takes two re-reads to outvote: good, bad, good, good.
     receiver.ResetCounters();
     receiver.Faults().corruptReplyByte = 30000;
-    ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x40000, PathIn("back.bin"), 2}));
+    ASSERT_TRUE(RunReadRange(link->Link(), window, {kLpt1Base, 0x7FF00000, 0x40000, PathIn("back.bin"), 2}));
     EXPECT_EQ(ReadFileBytes(PathIn("back.bin")), image);
 
     receiver.ResetCounters();
-    const VerifyResult glitch = RunVerify(window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("image.rom")});
+    const VerifyResult glitch = RunVerify(link->Link(), window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("image.rom")});
     EXPECT_TRUE(glitch.same);
     EXPECT_EQ(glitch.glitches, 1u);
     auto changed = image;
     changed[0x1234] ^= 0x10;
     WriteFileBytes(PathIn("changed.rom"), changed);
-    const VerifyResult real = RunVerify(window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("changed.rom")});
+    const VerifyResult real = RunVerify(link->Link(), window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("changed.rom")});
     EXPECT_FALSE(real.same);
     EXPECT_EQ(real.glitches, 0u);
     EXPECT_EQ(window.FromEnd(2).rfind("Verify FAIL ADR[7FF01234]", 0), 0u);
@@ -238,7 +238,7 @@ TEST_F(ReadTest, VerifyByChecksumsReadsOnlyTheBlocksThatDiffer) {
     WriteFileBytes(PathIn("changed.rom"), changed);
     receiver.ResetCounters();
     const VerifyResult result =
-        RunVerify(window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("changed.rom"), 0x7FF00000});
+        RunVerify(link->Link(), window, {kLpt1Base, 0x7FF00000, std::nullopt, kFlash1M.End(), PathIn("changed.rom"), 0x7FF00000});
     EXPECT_FALSE(result.same);
     EXPECT_LT(receiver.Counters().dcuBytesSent, 3u * 0x10000);
     EXPECT_THAT(window.lines, ::testing::Contains("Checksum differs ADR[7FF30000]:LEN[00010000]"));
@@ -270,15 +270,15 @@ TEST_F(ReadTest, LinkFaultsNeverPassForTheFlash) {
             receiver.Faults().corruptReplySeed = static_cast<std::uint64_t>(f.seed + passes);
             WriteFileBytes(PathIn("back.bin"), old);
             const bool saved =
-                RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x2000, PathIn("back.bin"), passes < 0 ? -passes : std::max(passes, 2), sums, passes < 0});
+                RunReadRange(link->Link(), window, {kLpt1Base, 0x7FF00000, 0x2000, PathIn("back.bin"), passes < 0 ? -passes : std::max(passes, 2), sums, passes < 0});
             EXPECT_EQ(ReadFileBytes(PathIn("back.bin")), saved ? image : old);
             EXPECT_TRUE(saved || window.FromEnd(2).rfind("Read FAIL: ", 0) == 0);
             EXPECT_TRUE(!f.every || saved);  // cut apart, three passes outvote it
             const VerifyResult same =
-                RunVerify(window, {kLpt1Base, 0x7FF00000, 0x2000, 0x80000000, PathIn("image.rom"), sums});
+                RunVerify(link->Link(), window, {kLpt1Base, 0x7FF00000, 0x2000, 0x80000000, PathIn("image.rom"), sums});
             EXPECT_TRUE(same.same || same.noisy);
             const VerifyResult differs =
-                RunVerify(window, {kLpt1Base, 0x7FF00000, 0x2000, 0x80000000, PathIn("changed.rom"), sums});
+                RunVerify(link->Link(), window, {kLpt1Base, 0x7FF00000, 0x2000, 0x80000000, PathIn("changed.rom"), sums});
             EXPECT_TRUE(differs.noisy || window.FromEnd(2).rfind("Verify FAIL ADR[7FF01234] flash=", 0) == 0);
         }
     }
@@ -292,7 +292,7 @@ TEST_F(ReadTest, ReadsWithoutTheChipsNameAndSaysWhatWasNotChecked) {
     receiver.SetFlash(image);
     const auto read = [&](int passes, bool everyPage) {
         window.Forget();
-        return RunReadRange(window, {kLpt1Base, 0x7FF00000, 0x2000, PathIn("back.bin"), passes, 0x7FF00000, everyPage});
+        return RunReadRange(link->Link(), window, {kLpt1Base, 0x7FF00000, 0x2000, PathIn("back.bin"), passes, 0x7FF00000, everyPage});
     };
     receiver.Faults().flash.unknownChip = true;
     EXPECT_TRUE(read(2, false)) << ::testing::PrintToString(window.lines);
@@ -335,7 +335,7 @@ TEST_F(ReadTest, BlankPagesAreNotTransferredAndAWrongBlankCannotPass) {
     const auto read = [&](WindowServices& w, int passes, bool everyPage) {
         receiver.ResetCounters();
         const bool saved =
-            RunReadRange(w, {kLpt1Base, 0x7FF00000, 0x20000, PathIn("back.bin"), passes, 0x7FF00000, everyPage});
+            RunReadRange(link->Link(), w, {kLpt1Base, 0x7FF00000, 0x20000, PathIn("back.bin"), passes, 0x7FF00000, everyPage});
         EXPECT_EQ(ReadFileBytes(PathIn("back.bin")), saved ? image : std::vector<std::uint8_t>{});
         return receiver.Counters().dcuBytesSent;
     };

@@ -133,10 +133,10 @@ inline void WriteFileBytes(const std::string& path, const std::vector<std::uint8
 class ReceiverTest : public ::testing::Test {
 public:
     // The four operations as the window's buttons run them, with the window's choices.
-    bool Start() { return RunStart(window, window.StartIn()); }
-    bool Erase() { return RunErase(window, window.EraseIn()); }
-    bool Write() { return RunWrite(window, window.WriteIn()); }
-    bool Read() { return RunRead(window, window.ReadIn()); }
+    bool Start() { return RunStart(link->Link(), window, window.StartIn()); }
+    bool Erase() { return RunErase(link->Link(), window, window.EraseIn()); }
+    bool Write() { return RunWrite(link->Link(), window, window.WriteIn()); }
+    bool Read() { return RunRead(link->Link(), window, window.ReadIn()); }
 
 protected:
     void SetUp() override {

@@ -31,11 +31,21 @@ protected:
     bool Run() { return (this->*GetParam().run)(); }
 };
 
+// Port access that grants nothing.
+class NoAccess final : public PortAccess {
+public:
+    bool Open(std::uint16_t) override { return false; }
+    bool Ensure(std::uint16_t) override { return false; }
+    void Close(std::uint16_t) override {}
+};
+
 class OperationOnTheFlash : public EveryOperation {};
 class OperationThroughTheMailbox : public EveryOperation {};
 
 TEST_P(EveryOperation, WithoutPortAccessShowsOnlyTheBoxAndNeverDrivesThePort) {
-    PortAvailable = false;
+    NoAccess none;
+    link.emplace(none, &receiver);
+    receiver.ResetCounters();
     window.lines = {"kept"};
     window.progressPosition = 55;
     AbortRequested = true;
@@ -51,6 +61,8 @@ TEST_P(EveryOperation, WithoutPortAccessShowsOnlyTheBoxAndNeverDrivesThePort) {
     EXPECT_EQ(window.progressPosition, GetParam().resetsProgress ? 0 : 55);
     EXPECT_EQ(receiver.Counters().portWrites, 0u);
     EXPECT_EQ(receiver.Counters().portReads, 0u);
+    link.reset();
+    EXPECT_EQ(receiver.Counters().portWrites, 0u) << "closing releases no port that was refused";
 }
 
 TEST_P(OperationOnTheFlash, SilentDcuEndsBeforeAnyDialog) {

@@ -67,7 +67,8 @@ public:
 
 TEST_F(StartTest, OnlyAGrantedPortIsDriven) {
     RefusingAccess access;
-    SetActivePortAccess(&access);
+    link.emplace(access, &receiver);
+    receiver.ResetCounters();
     window.l2 = true;
     EXPECT_FALSE(Start());
     EXPECT_EQ(LptBase, 0x278);
@@ -78,10 +79,10 @@ TEST_F(StartTest, OnlyAGrantedPortIsDriven) {
     window.l2 = false;
     window.errorBoxes.clear();
     EXPECT_TRUE(Start());
-    SetActivePortAccess(nullptr);
     EXPECT_EQ(LptBase, 0x378);
     EXPECT_THAT(access.asked, ElementsAre(0x278, 0x378));
     EXPECT_TRUE(window.errorBoxes.empty());
+    link.reset();
 }
 
 struct StartFailure {
@@ -201,8 +202,8 @@ TEST_F(StartTest, AnotherOperationClickedDuringStartDoesNothing) {
         FakeWindow other;
         other.saveChoice = PathIn("nested.bin");
         EXPECT_TRUE(OperationRunning());
-        EXPECT_FALSE(RunRead(other, other.ReadIn()));
-        EXPECT_FALSE(RunErase(other, other.EraseIn()));
+        EXPECT_FALSE(RunRead(link->Link(), other, other.ReadIn()));
+        EXPECT_FALSE(RunErase(link->Link(), other, other.EraseIn()));
         EXPECT_TRUE(other.lines.empty());
         EXPECT_TRUE(other.beeps.empty());
     };

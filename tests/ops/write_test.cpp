@@ -52,7 +52,7 @@ TEST_F(WriteTest, FromAnOffsetKeepsEveryByteOutsideItsSectors) {
     receiver.SetFlash(before);
     Prepare(rom);
     const auto writeAt = [&](std::uint32_t offset) {
-        return RunWrite(window, {kLpt1Base, window.Chooser(window.openChoice), true, offset});
+        return RunWrite(link->Link(), window, {kLpt1Base, window.Chooser(window.openChoice), true, offset});
     };
     EXPECT_FALSE(writeAt(0x5000));
     EXPECT_EQ(window.FromEnd(2),
@@ -61,7 +61,7 @@ TEST_F(WriteTest, FromAnOffsetKeepsEveryByteOutsideItsSectors) {
     EXPECT_EQ(receiver.Flash(), before);
     ASSERT_TRUE(writeAt(0x4000)) << ::testing::PrintToString(window.lines);
     EXPECT_EQ(window.waitNotices.at(0), "erasing 2 sectors from 7FF04000 to 7FF08000 (16 KB)") << "in one command";
-    ASSERT_TRUE(RunReadRange(window, {kLpt1Base, 0x7FF04000, 0x4000, PathIn("back.bin")}));
+    ASSERT_TRUE(RunReadRange(link->Link(), window, {kLpt1Base, 0x7FF04000, 0x4000, PathIn("back.bin")}));
     EXPECT_EQ(ReadFileBytes(PathIn("back.bin")), rom);
     auto expected = before;
     std::copy(rom.begin(), rom.end(), expected.begin() + 0x4000);
@@ -80,7 +80,7 @@ TEST_F(WriteTest, TrapChecksumsCheckEachChunk) {
     SetTickSource(nullptr);  // the waits are bounded by the chip's times
     const auto rom = RandomBytes(0x2800, 4);
     Prepare(rom);
-    const auto write = [&] { return RunWrite(window, {kLpt1Base, window.Chooser(window.openChoice), false, {}, true}); };
+    const auto write = [&] { return RunWrite(link->Link(), window, {kLpt1Base, window.Chooser(window.openChoice), false, {}, true}); };
     const WriteOutcome written = write();
     ASSERT_TRUE(written) << ::testing::PrintToString(window.lines);
     EXPECT_TRUE(written.checkedByTrap);
@@ -107,7 +107,7 @@ TEST_F(WriteTest, ChunksOfErasedBytesAreNotSentButChecked) {
     const auto write = [&] {
         window.Forget();
         receiver.ClearMessages();
-        return RunWrite(window, {kLpt1Base, window.Chooser(window.openChoice), false, {}, true, true});
+        return RunWrite(link->Link(), window, {kLpt1Base, window.Chooser(window.openChoice), false, {}, true, true});
     };
     const WriteOutcome written = write();
     ASSERT_TRUE(written) << ::testing::PrintToString(window.lines);
@@ -370,7 +370,7 @@ class UpdateTest : public WriteTest {
 protected:
     bool Update(std::uint32_t offset = 0) {
         window.Forget();
-        return RunUpdate(window, {kLpt1Base, PathIn("image.rom"), kFlash1M, offset, true});
+        return RunUpdate(link->Link(), window, {kLpt1Base, PathIn("image.rom"), kFlash1M, offset, true});
     }
 };
 
@@ -401,7 +401,7 @@ TEST_F(UpdateTest, TouchesOnlyTheSectorsThatDiffer) {
 
     WriteFileBytes(PathIn("one.rom"), std::vector<std::uint8_t>(flash.begin() + 0x20000, flash.begin() + 0x30000));
     window.Forget();
-    ASSERT_TRUE(RunUpdate(window, {kLpt1Base, PathIn("one.rom"), kFlash1M, 0x20000, true}));
+    ASSERT_TRUE(RunUpdate(link->Link(), window, {kLpt1Base, PathIn("one.rom"), kFlash1M, 0x20000, true}));
     EXPECT_THAT(window.waitNotices, ElementsAre("1 of 1 sectors already hold the file's bytes"));
 
     EXPECT_FALSE(Update(0x5000));

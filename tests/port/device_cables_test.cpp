@@ -26,11 +26,11 @@ using ::testing::HasSubstr;
 
 // One sampled clock with TMS 1, TDI 1 and the reset line high on a cable just opened.
 void ClockOnce(PortBackend& cable) {
-    SetPortBackend(&cable);
+    PortHook = &cable;
     ResetLineLevel = true;
     LastDataValue = 255;
     JtagStep(true, true, true);
-    SetPortBackend(nullptr);
+    PortHook = nullptr;
 }
 
 TEST(PpdevCable, ClaimsOnceMapsEachAccessToOneRequestAndReleasesAtTheEnd) {

@@ -3,8 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 
+#include "link/link.h"
 #include "port/kqportio.h"
 #include "port/port_access.h"
 #include "support/ppdev_standin.h"
@@ -26,10 +28,10 @@ TEST(PortAccessors, GoToTheBackendWhileOneIsSet) {
     ::testing::InSequence order;
     EXPECT_CALL(backend, Write(0x378, 0x0D));
     EXPECT_CALL(backend, Read(0x379)).WillOnce(::testing::Return(0x10));
-    orbvex::SetPortBackend(&backend);
+    orbvex::PortHook = &backend;
     PortWrite(0x378, 0x0D);
     EXPECT_EQ(PortRead(0x379), 0x10);
-    orbvex::SetPortBackend(nullptr);
+    orbvex::PortHook = nullptr;
 }
 
 #if !defined(_WIN32)
@@ -62,10 +64,12 @@ struct IopermRecord {
     }
 };
 
+// Through the link, as a session opens and closes it: the pins go through ppdev when the
+// instructions are refused, the cable is released there, and nothing stays wired after.
 TEST(LinuxPortAccess, TriesTheInstructionsFirstFallsBackToPpdevAndGivesBothBack) {
     using ::testing::ElementsAre;
     using ::testing::HasSubstr;
-    MockBackend session;  // what the link had before port access opened
+    ::testing::NiceMock<MockBackend> instructions;  // stands in for the port instructions
     const struct {
         int iopermError, ppdevError;
         bool opened;
@@ -75,20 +79,24 @@ TEST(LinuxPortAccess, TriesTheInstructionsFirstFallsBackToPpdevAndGivesBothBack)
         IopermRecord ioperm(c.iopermError);
         orbvex::PpdevStandIn parport;
         parport.openError = c.ppdevError;
-        orbvex::SetPortBackend(&session);
         auto access = orbvex::MakeLinuxPortAccess(ioperm.Call(), parport);
-        EXPECT_EQ(access->Open(0x378), c.opened) << access->FailureReason();
+        orbvex::Link link;
+        link.Open(*access, &instructions, 0x378);
+        EXPECT_EQ(link.PortAvailable(), c.opened) << link.FailureReason();
         EXPECT_EQ(ioperm.calls.front(), "on 888") << "the instructions are asked for first";
-        EXPECT_EQ(orbvex::PortHook != &session, c.onPpdev);
+        EXPECT_EQ(orbvex::PortHook != &instructions, c.onPpdev);
         EXPECT_EQ(parport.Claimed(), c.onPpdev);
         if (!c.opened) {
-            EXPECT_THAT(access->FailureReason(), HasSubstr("LPT1 (0x378)"));
-            EXPECT_THAT(access->FailureReason(), HasSubstr("run as root, or give the program the right once with sudo setcap cap_sys_rawio+ep"));
-            EXPECT_THAT(access->FailureReason(), HasSubstr("join group lp"));
+            EXPECT_THAT(link.FailureReason(), HasSubstr("LPT1 (0x378)"));
+            EXPECT_THAT(link.FailureReason(), HasSubstr("run as root, or give the program the right once with sudo setcap cap_sys_rawio+ep"));
+            EXPECT_THAT(link.FailureReason(), HasSubstr("join group lp"));
         }
-        access->Close(0x378);
-        EXPECT_EQ(orbvex::PortHook, &session);
+        link.Close();
+        EXPECT_EQ(orbvex::PortHook, nullptr);
+        EXPECT_FALSE(PortAvailable);
         EXPECT_EQ(parport.OpenCount(), 0);
+        EXPECT_EQ(std::count(parport.calls.begin(), parport.calls.end(), "PPWDATA 00") > 0, c.onPpdev)
+            << "the cable is released through ppdev before the device goes";
         if (c.iopermError == 0) {
             EXPECT_THAT(ioperm.calls, ElementsAre("on 888", "on 1912", "off 1912", "off 888"));
         }
@@ -96,7 +104,6 @@ TEST(LinuxPortAccess, TriesTheInstructionsFirstFallsBackToPpdevAndGivesBothBack)
             EXPECT_THAT(parport.calls, ::testing::IsSupersetOf({"PPCLAIM", "PPRELEASE", "close"}));
         }
     }
-    orbvex::SetPortBackend(nullptr);
 }
 
 TEST(LinuxPortAccess, EachPortDrivesThroughItsOwnDevice) {
@@ -104,15 +111,15 @@ TEST(LinuxPortAccess, EachPortDrivesThroughItsOwnDevice) {
     orbvex::PpdevStandIn parport;  // only /dev/parport0 exists
     auto access = orbvex::MakeLinuxPortAccess(ioperm.Call(), parport);
     ASSERT_TRUE(access->Open(0x378));
-    orbvex::PortBackend* lpt1 = orbvex::PortHook;
+    orbvex::PortBackend* lpt1 = access->PortRoute();
+    ASSERT_NE(lpt1, nullptr);
     EXPECT_FALSE(access->Ensure(0x278));
     EXPECT_THAT(access->FailureReason(), ::testing::HasSubstr("cannot open /dev/parport1"));
     EXPECT_THAT(access->FailureReason(), ::testing::HasSubstr("the device is missing"));
     EXPECT_TRUE(access->Ensure(0x378));
-    EXPECT_EQ(orbvex::PortHook, lpt1);
+    EXPECT_EQ(access->PortRoute(), lpt1);
     EXPECT_EQ(parport.OpenCount(), 1) << "LPT1's device is claimed once, for the session";
     access.reset();
-    EXPECT_EQ(orbvex::PortHook, nullptr);
     EXPECT_EQ(parport.OpenCount(), 0);
 }
 #endif

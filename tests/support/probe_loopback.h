@@ -28,8 +28,8 @@ inline probe::Abilities InProcessProbeAbilities() {
 
 inline probe::EngineState EngineOn(PortBackend& target) {
     probe::EngineState engine;
-    engine.hook = &target;
-    engine.lptBase = kLpt1Base;
+    engine.link.backend = &target;
+    engine.link.portBase = kLpt1Base;
     return engine;
 }
 
