@@ -2,6 +2,9 @@
 # Sourced by the cross-build scripts, after they set root, build and jobs: the quiet
 # configure-and-build of a tree for another system, and what that needs from this one.
 
+# shellcheck source=image-check.sh
+source "$root/scripts/image-check.sh"
+
 fail() {
   echo "$(basename "$0" .sh): $*" >&2
   exit 1
@@ -43,13 +46,4 @@ cross_build() {
     tail -n 30 "$log" >&2
     fail "$what failed (whole log: $log)"
   fi
-}
-
-# holds_image IMAGE READ: true when the flash read back holds IMAGE at its start and is
-# erased (all 0xFF) past it.
-holds_image() {
-  local size
-  size=$(stat -c %s "$1")
-  cmp -s -n "$size" "$1" "$2" && [ "$(stat -c %s "$2")" -ge "$size" ] &&
-    [ -z "$(tail -c +$((size + 1)) "$2" | LC_ALL=C tr -d '\377' | head -c 1)" ]
 }

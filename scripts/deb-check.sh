@@ -14,6 +14,9 @@
 # package's. The package's moved away, START must fail and name the file. Programs
 # of another architecture run through EMULATOR. Last, lintian: an error fails the
 # check, the warnings and notes are shown.
+# shellcheck source=image-check.sh
+source "$root/scripts/image-check.sh"
+
 check_deb() {
   local deb=$1 scratch=$2
   shift 2
@@ -64,7 +67,7 @@ check_deb() {
   # A bare environment in a folder of its own: no build tree on any path, no user data.
   local work=$scratch/work
   mkdir -p "$work/home"
-  head -c $((1024 * 1024)) /dev/urandom >"$work/image.rom"
+  head -c $((256 * 1024)) /dev/urandom >"$work/image.rom"
   run_unpacked() {
     (cd "$work" && env -i PATH=/usr/bin:/bin HOME="$work/home" "${emulator[@]}" "$bin/orbvex_cli" --virtual \
       --virtual-flash flash.bin "$@")
@@ -73,7 +76,7 @@ check_deb() {
     fail "the unpacked orbvex_cli failed to write: $(tail -n 5 "$work/write.log")"
   run_unpacked start read back.bin >"$work/read.log" 2>&1 ||
     fail "the unpacked orbvex_cli failed to read back: $(tail -n 5 "$work/read.log")"
-  cmp -s "$work/image.rom" "$work/back.bin" || fail "the unpacked orbvex_cli read back other bytes than it wrote"
+  holds_image "$work/image.rom" "$work/back.bin" || fail "the unpacked orbvex_cli read back other bytes than it wrote"
 
   # The packaged receiver, served on a socket, and a START that takes trap.bin from the
   # user's data folder: a copy 4 bytes longer, which puts the workspace 4 bytes higher.
