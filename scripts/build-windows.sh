@@ -144,8 +144,10 @@ if [ -f "$cli" ]; then
   echo "Windows tool under Wine on LPT1 through InpOut32: Init OK, 1 MB erase, write, read back identical, ${SECONDS}s"
   # The probe board on a COM port: the simulated board of the native build (when it has
   # one) behind COM7, which Wine maps to the board's pseudo-terminal; a fresh board for
-  # each program. A write comes back identical through the tool, and the window (on a
-  # display of its own) runs START and a write through it.
+  # each program. A write (on the board's erased flash) comes back identical through the
+  # tool, and the window (on a display of its own) runs START and a write through it.
+  # Wine's serial line is slow (a second of it carries about a tenth of the board's
+  # time), so the erase, run natively, is left out here.
   board=${ORBVEX_BUILD_DIR:-$root/build}/bin/orbvex_probe_sim
   if [ -x "$board" ]; then
     SECONDS=0
@@ -165,7 +167,7 @@ if [ -f "$cli" ]; then
       rm -f "$ORBVEX_WINEPREFIX/dosdevices/com7" "$com/board.out"
       return "$status"
     }
-    on_board_at_com7 sh -c 'cd "$1" && "$2" ./orbvex_cli.exe --probe COM7 start erase write image.rom verify image.rom' \
+    on_board_at_com7 sh -c 'cd "$1" && "$2" ./orbvex_cli.exe --probe COM7 start write image.rom verify image.rom' \
       sh "$com" "$wine_run" >"$com/out" 2>"$com/err" ||
       fail "orbvex_cli.exe --probe COM7 on the simulated board failed: $(cat "$com/err")"
     on_board_at_com7 env ORBVEX_TEST_PROBE_PORT=COM7 xvfb-run -a -s "-screen 0 1024x768x24" \
@@ -173,6 +175,6 @@ if [ -f "$cli" ]; then
       fail "the window on the simulated board at COM7 failed under Wine: $(tail -n 30 "$com/window.out")"
     grep -q '^\[  PASSED  \] 1 test' "$com/window.out" ||
       fail "the window's test on the board at COM7 did not run ($com/window.out)"
-    echo "Windows tool and window under Wine on the probe board at COM7: 8 KB erase, write, verify; START and a write, ${SECONDS}s"
+    echo "Windows tool and window under Wine on the probe board at COM7: 8 KB write, verify; START and a write, ${SECONDS}s"
   fi
 fi
