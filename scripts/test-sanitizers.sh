@@ -9,7 +9,12 @@ set -euo pipefail
 SECONDS=0
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORBVEX_ASAN_BUILD_DIR:-$root/build-asan}
-sanitize="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+# Three of the undefined-behaviour checks are left out, a third of the compile between
+# them: AddressSanitizer already stops a null or out-of-object access (null,
+# object-size), and the machines the tool runs on (x86, ARM64) take unaligned loads
+# (alignment).
+sanitize="-fsanitize=address,undefined -fno-sanitize=alignment,null,object-size -fno-sanitize-recover=undefined"
+sanitize+=" -fno-omit-frame-pointer"
 # -O1 and line tables only, as AddressSanitizer's documentation suggests: at -O2 with
 # full debug information the two sanitizers take twice as long to compile.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O1 -g1" \
