@@ -76,4 +76,11 @@ void Link::Apply(const LinkSettings& settings) {
 
 void Link::SetStartWaitLimit(std::int32_t clocks) { ::StartWaitLimit = clocks; }
 
+void Link::RecordTrapSize(std::uint32_t size) { ::TrapSize = size; }
+
+void Link::RecordTrapPointers(std::uint32_t wptr, std::uint32_t iptr) {
+    ::TrapWptr = wptr;
+    ::TrapIptr = iptr;
+}
+
 }  // namespace orbvex

@@ -5,7 +5,7 @@
 // found. The link's procedures read it through the legacy globals (PortHook, LptBase,
 // PortAvailable, ClockDelay, StartWaitLimit, TrapWptr, TrapIptr, TrapSize), so that on
 // the direct path a port access stays one instruction; a Link is the only thing that
-// writes them, apart from the trap loader recording what it found. There is one such
+// writes them (the trap loader records what it found through it). There is one such
 // state in a process, as there is one set of those globals.
 #include <cstdint>
 #include <string>
@@ -67,6 +67,10 @@ public:
     static void Apply(const LinkSettings& settings);
     // The start wait's budget a probe's request asks for.
     static void SetStartWaitLimit(std::int32_t clocks);
+    // What the trap loader found, kept for the operations: the size it loaded, and the
+    // workspace and instruction pointers START read back.
+    static void RecordTrapSize(std::uint32_t size);
+    static void RecordTrapPointers(std::uint32_t wptr, std::uint32_t iptr);
 
 private:
     void Wire();

@@ -7,6 +7,7 @@
 
 #include "link/dcu.h"
 #include "link/jtag.h"
+#include "link/link.h"
 #include "link/link_log.h"
 #include "port/program_dir.h"
 #include "util/image_file.h"
@@ -69,7 +70,7 @@ bool LoadTrapFile(std::uint32_t loadAddress, const std::string& fileName, const 
         orbvex::LinkLog("File " + fileName + "  fail");
         return false;
     }
-    TrapSize = size;
+    orbvex::Link::RecordTrapSize(size);
     if (WriteTrapImage(loadAddress, image, size, stop) < size) {
         if (!(stop && stop())) orbvex::LinkLog("Load Trap : LEN Fail");
         return false;
@@ -80,14 +81,16 @@ bool LoadTrapFile(std::uint32_t loadAddress, const std::string& fileName, const 
 
 bool StartTrap(std::uint32_t loadAddress) {
     const std::uint32_t workspace = loadAddress + (TrapSize & ~3u) + 8;
-    const bool ok = DcuReadWord(kTrapWorkspaceWord, TrapWptr) &&
-                    DcuReadWord(kTrapIptrWord, TrapIptr) &&
+    std::uint32_t wptr = TrapWptr, iptr = TrapIptr;
+    const bool ok = DcuReadWord(kTrapWorkspaceWord, wptr) &&
+                    DcuReadWord(kTrapIptrWord, iptr) &&
                     DcuWriteWord(kTrapIptrWord, loadAddress) &&
                     DcuWriteWord(kTrapWorkspaceWord, workspace) &&
-                    DcuReadWord(kTrapIptrWord, TrapIptr) &&
-                    DcuReadWord(kTrapWorkspaceWord, TrapWptr);
-    orbvex::LinkLog("Trap_Wptr " + orbvex::Hex8(TrapWptr));
-    orbvex::LinkLog("Trap_Iptr " + orbvex::Hex8(TrapIptr));
+                    DcuReadWord(kTrapIptrWord, iptr) &&
+                    DcuReadWord(kTrapWorkspaceWord, wptr);
+    orbvex::Link::RecordTrapPointers(wptr, iptr);
+    orbvex::LinkLog("Trap_Wptr " + orbvex::Hex8(wptr));
+    orbvex::LinkLog("Trap_Iptr " + orbvex::Hex8(iptr));
     return ok;
 }
 
